@@ -1,0 +1,96 @@
+#pragma once
+// Program-wide names: the slot parameter names, the folder reference keys,
+// the preference keys of the folder slot table, the notification names and
+// their userInfo keys, and builders for the per-slot dictionaries.
+
+#include <map>
+#include <string>
+
+// The six parameter names; each constant's value is its own name.
+inline const std::string sPrefCameraFolderPathKey = "sPrefCameraFolderPathKey";
+inline const std::string sPrefCameraFolderPathAliasDataKey = "sPrefCameraFolderPathAliasDataKey";
+inline const std::string sPrefCameraFolderPathAliasDataIsValidKey = "sPrefCameraFolderPathAliasDataIsValidKey";
+inline const std::string sPrefStartingNoCameraKey = "sPrefStartingNoCameraKey";
+inline const std::string sPrefCameraFolderPathEnableKey = "sPrefCameraFolderPathEnableKey";
+inline const std::string sPrefCameraFolderPathEnableTitleStringKey = "sPrefCameraFolderPathEnableTitleStringKey";
+
+// Keys of the folder reference parameters handed to folder validation.
+inline const std::string sPrefFolderNameKey = "prefFolderNameKey";
+inline const std::string sPrefFolderAliasDataKey = "prefFolderAliasDataKey";
+inline const std::string sPrefFolderNameIsValidKey = "prefFolderNameIsValidKey";
+
+// Format keys: the older per-source path read by a watcher's poll, and the
+// running-task flag of a slot (index with two digits).
+inline const std::string sPrefCameraFolderPathFormat = "prefCameraFolder%iPath";
+inline const std::string sPrefWatcherInProgressFormat = "prefWatcherObject%02iInProgress";
+
+// Schedule keys.
+inline const std::string sPrefDailyScheduledTime = "prefDailyScheduledTime2";
+inline const std::string sPrefNextScheduledTime = "prefNextScheduledLaunchctlTime";
+inline const std::string sPrefNextScheduledTimeDisplayString = "prefNextScheduledLaunchctlTimeDisplayString";
+
+// Program-wide settings.
+inline const std::string kPrefBackupSourceImagesAfterMinutesOld = "prefBackupSourceImagesAfterMinutesOld";
+inline const std::string kPrefDeleteSourceImagesAfterDaysOld = "prefDeleteSourceImagesAfterDaysOld";
+inline const std::string kPrefEnableDeleteOldSourceImages = "prefEnableDeleteOldSourceImages";
+inline const std::string kPrefDoSaveLogs = "prefDoSaveLogs";
+inline const std::string kPrefDaysToSaveLogs = "prefDaysToSaveLogs";
+inline const std::string kPrefDidSetSchedule = "prefDidSetSchedule";
+inline const std::string kPrefTempTime = "prefTempTime";
+inline const std::string kPrefLaunchAgentContent = "prefLaunchAgentContent";
+inline const std::string kPrefLastSavedLaunchAgentContent = "prefLastSavedLaunchAgentContent";
+inline const std::string kPrefUseAbsolueBundlePathForProgramArguments = "prefUseAbsolueBundlePathForProgramArguments";
+inline const std::string kPreflastLaunchctlDate = "preflastLaunchctlDate";
+inline const std::string kPrefVersionDisplayString = "prefVersionDisplayString";
+inline const std::string kPrefUseBatchedSynchronization = "prefUseBatchedSynchronization";
+
+// Notification names.
+inline const std::string kWatcherDoStart = "WatcherDoStart";
+inline const std::string kWatcherDoStop = "WatcherDoStop";
+inline const std::string kWatcherDoStartAll = "WatcherDoStartAll";
+inline const std::string kWatcherDoStopAll = "WatcherDoStopAll";
+inline const std::string kWatcherSetParams = "WatcherSetParams";
+inline const std::string kWatcherDoPollFolder = "WatcherDoPollFolder";
+inline const std::string kWatcherItemChanged = "WatcherItemChanged";
+inline const std::string kWatcherDidStart = "WatcherDidStart";
+inline const std::string kWatcherDidStop = "WatcherDidStop";
+inline const std::string kWatcherDidStopAll = "WatcherDidStopAll";
+inline const std::string kEnableView = "EnableView";
+inline const std::string kKLVVR_TASK_DONE = "KLVVR_TASK_DONE";
+
+// userInfo keys. "index" holds an int32_t, "watchPath" a std::string,
+// "watcherObj" a std::shared_ptr<WatcherNSObject>, "CFRunLoopRef" a
+// std::shared_ptr<platform::RunLoop>, "timer" a platform::RunLoop::Id,
+// "doEnable" a bool.
+inline const std::string kUserInfoIndex = "index";
+inline const std::string kUserInfoWatchPath = "watchPath";
+inline const std::string kUserInfoWatcherObj = "watcherObj";
+inline const std::string kUserInfoRunLoop = "CFRunLoopRef";
+inline const std::string kUserInfoTimer = "timer";
+inline const std::string kUserInfoDoEnable = "doEnable";
+
+// A slot parameter dictionary (parameter name -> preference key) or a
+// folder reference parameter dictionary (reference key -> preference key).
+using ParamDictionary = std::map<std::string, std::string>;
+
+namespace CommonHeader {
+
+constexpr int kSlotCount = 4;       // slot 0: destination; 1..3: sources
+constexpr int kDestinationSlot = 0;
+
+// Title that launch writes into a slot's enable-title key.
+std::string slotTitle(int slot);
+// The slot's parameter dictionary from the folder slot table; empty for an
+// index outside 0..3.
+ParamDictionary slotParameters(int slot);
+// The three-entry folder reference parameters built from slot parameters.
+ParamDictionary folderReferenceParameters(const ParamDictionary& slotParameters);
+// "prefWatcherObject%02iInProgress" and "prefCameraFolder%iPath" for an index.
+std::string inProgressKey(int index);
+std::string cameraFolderPathKey(int index);
+// Value of a parameter, or "" when absent.
+std::string param(const ParamDictionary& params, const std::string& name);
+// "{key = value; ...}" for log lines.
+std::string describe(const ParamDictionary& params);
+
+} // namespace CommonHeader
