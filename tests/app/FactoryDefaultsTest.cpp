@@ -1,0 +1,92 @@
+#include "app/AppDelegate.h"
+#include "platform/UserDefaults.h"
+#include "support/TempHome.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using platform::UserDefaults;
+using testing_support::TempHome;
+
+namespace {
+
+// Runs a command through the shell and returns what it printed on both streams.
+std::string runShell(const std::string& command) {
+    std::string out;
+    FILE* p = popen((command + " 2>&1").c_str(), "r");
+    if (!p) return out;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+    pclose(p);
+    return out;
+}
+
+std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+
+} // namespace
+
+TEST(FactoryDefaultsTest, RegisteredValuesAnswerButAreNotStored) {
+    TempHome home;
+    ASSERT_TRUE(AppDelegate::setupFactoryDefaults());
+    UserDefaults& prefs = UserDefaults::standard();
+    EXPECT_EQ(prefs.integerForKey("prefBackupSourceImagesAfterMinutesOld"), 20);
+    EXPECT_EQ(prefs.integerForKey("prefDeleteSourceImagesAfterDaysOld"), 30);
+    EXPECT_FALSE(prefs.boolForKey("prefEnableDeleteOldSourceImages"));
+    EXPECT_EQ(prefs.integerForKey("prefDaysToSaveLogs"), 14);
+    EXPECT_TRUE(prefs.boolForKey("prefUseAbsolueBundlePathForProgramArguments"));
+    for (int i = 1; i <= 3; ++i) {
+        EXPECT_TRUE(prefs.boolForKey("prefCameraFolderPathEnableFormat" + std::to_string(i)));
+        EXPECT_EQ(prefs.integerForKey("prefStartingNoCameraFormat" + std::to_string(i)), 1);
+    }
+    auto agent = prefs.objectForKey("prefLaunchAgentContent");
+    ASSERT_TRUE(agent.dictionary());
+    EXPECT_EQ(*agent["TolvAgentPlistVersion"].string(), "2");
+    EXPECT_TRUE(agent["StartCalendarInterval"].dictionary());
+    EXPECT_TRUE(agent["ProgramArguments"].array());
+    EXPECT_TRUE(agent["Label"].string());
+    // The user's layer stays empty: nothing of the defaults reaches the file.
+    EXPECT_TRUE(prefs.userObjectForKey("prefDaysToSaveLogs").isNone());
+    prefs.synchronize();
+    auto onDisk = platform::Value::readPlistFile(UserDefaults::standardFilePath());
+    EXPECT_TRUE(!onDisk || !onDisk->dictionary() || onDisk->dictionary()->count("prefDaysToSaveLogs") == 0);
+}
+
+TEST(FactoryDefaultsTest, ApplicationLogsRegistrationFromBuildTreeAndInstalledCopy) {
+    TempHome home;
+    fs::path bundle = TOLV_TEST_BUNDLE_PATH;
+    std::string env = "env -u TOLV_BUNDLE_PATH HOME=" + quoted(home.home()) + " ";
+    std::string out = runShell(env + quoted(bundle / "Contents/MacOS/Tolv-Archiver"));
+    EXPECT_NE(out.find("userDefaultsValuesPath = [" + (bundle / "Contents/Resources/FactoryDefault.plist").string() + "]"),
+              std::string::npos) << out;
+    EXPECT_NE(out.find("About to register factory default dictionary:"), std::string::npos) << out;
+
+    fs::path prefix = home.path() / "prefix";
+    std::string install = runShell("cmake --install " + quoted(bundle.parent_path()) + " --prefix " + quoted(prefix));
+    fs::path installed = prefix / "lib/tolv-archiver/Tolv-Archiver.app";
+    ASSERT_TRUE(fs::exists(prefix / "bin/tolv-archiver")) << install;
+    EXPECT_TRUE(fs::exists(prefix / "share/applications/tolv-archiver.desktop"));
+    out = runShell(env + quoted(prefix / "bin/tolv-archiver"));
+    EXPECT_NE(out.find("userDefaultsValuesPath = [" + (installed / "Contents/Resources/FactoryDefault.plist").string() + "]"),
+              std::string::npos) << out;
+}
+
+TEST(FactoryDefaultsTest, MissingDefaultsFileRegistersNothing) {
+    TempHome home;
+    fs::path copy = home.path() / "Copy.app";
+    fs::copy(TOLV_TEST_BUNDLE_PATH, copy, fs::copy_options::recursive);
+    fs::remove(copy / "Contents/Resources/FactoryDefault.plist");
+    std::string out = runShell("env -u TOLV_BUNDLE_PATH HOME=" + quoted(home.home()) + " " +
+                               quoted(copy / "Contents/MacOS/Tolv-Archiver"));
+    EXPECT_NE(out.find("userDefaultsValuesDict == NIL!!!!"), std::string::npos) << out;
+
+    // A file that is not a property list is refused the same way.
+    home.writeFile("Copy.app/Contents/Resources/FactoryDefault.plist", "<plist><dict><key>x</key>");
+    out = runShell("env -u TOLV_BUNDLE_PATH HOME=" + quoted(home.home()) + " " +
+                   quoted(copy / "Contents/MacOS/Tolv-Archiver"));
+    EXPECT_NE(out.find("userDefaultsValuesDict == NIL!!!!"), std::string::npos) << out;
+}
