@@ -1,0 +1,18 @@
+#pragma once
+// What the machine says about itself, for the banner of the log file.
+
+#include <optional>
+#include <string>
+
+namespace platform {
+
+class HostInfo {
+public:
+    // The firmware's product name (DMI), such as "ThinkPad X1 Carbon";
+    // nullopt where the machine reports none.
+    static std::optional<std::string> machineModel();
+    // The kernel's machine name, such as "x86_64".
+    static std::optional<std::string> architecture();
+};
+
+} // namespace platform

@@ -1,0 +1,131 @@
+#include "tools/KLVR_Task.h"
+
+#include "app/CommonHeader.h"
+#include "platform/Log.h"
+#include "tools/PathString.h"
+
+#include <chrono>
+
+using platform::logf;
+
+namespace {
+
+// What a find run's end needs, kept alive by the termination handler (and
+// with it the caller's context) until the handler has run.
+struct CompletionRecord {
+    std::string toolPath;
+    FindRequest request;
+};
+
+void completeFindRun(const CompletionRecord& record, const platform::Task::Termination& end) {
+    logf("%s [%d] did complete with exit status %d", record.toolPath.c_str(), static_cast<int>(end.pid), end.status);
+    logf("toolName = %s", record.request.describeCommand().c_str());
+    if (record.request.isRemoval()) return;
+    platform::NotificationCenter::defaultCenter().postWithContext(kKLVVR_TASK_DONE, record.request.context);
+}
+
+std::string joined(const std::vector<std::string>& words) {
+    std::string text;
+    for (size_t i = 0; i < words.size(); ++i) text += (i ? " " : "") + words[i];
+    return text;
+}
+
+} // namespace
+
+void KLVR_Task::removeFilesInDirectory(const std::string& path, const std::vector<std::string>& patterns,
+                                       std::optional<unsigned> daysOld, std::optional<unsigned> maxDepth,
+                                       platform::Object context) {
+    launchFind(removeFilesRequest(path, patterns, daysOld, maxDepth, std::move(context)));
+}
+
+void KLVR_Task::removeSubdirectoriesAtPath(const std::string& path, const std::vector<std::string>& patterns,
+                                           std::optional<unsigned> daysOld, std::optional<unsigned> maxDepth,
+                                           platform::Object context) {
+    launchFind(removeSubdirectoriesRequest(path, patterns, daysOld, maxDepth, std::move(context)));
+}
+
+void KLVR_Task::synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
+                                                 unsigned minutes, unsigned days, platform::Object context) {
+    std::string source = PathString::resolvingSymlinks(sourcePath);
+    std::string destination = PathString::resolvingSymlinks(destinationPath);
+    if (auto refusal = synchronizationRefusal(source, destination)) {
+        platform::log(*refusal);
+        // The caller waits for this notification to end its pass.
+        platform::NotificationCenter::defaultCenter().postWithContext(kKLVVR_TASK_DONE, context);
+        return;
+    }
+    launchFind(synchronizationRequest(source, destination, minutes, days, std::move(context)));
+}
+
+void KLVR_Task::findAtPath(const std::string& path, const std::optional<std::string>& fileType,
+                           const std::vector<std::string>& patterns, std::optional<unsigned> daysOld,
+                           std::optional<unsigned> maxDepth, const Command& command, platform::Object context) {
+    findAtPath(path, fileType, patterns, daysOld, std::nullopt, maxDepth, command, std::move(context));
+}
+
+void KLVR_Task::findAtPath(const std::string& path, const std::optional<std::string>& fileType,
+                           const std::vector<std::string>& patterns, std::optional<unsigned> daysOld,
+                           std::optional<unsigned> minModTime, std::optional<unsigned> maxDepth,
+                           const Command& command, platform::Object context) {
+    launchFind(FindRequest{path, fileType, patterns, daysOld, minModTime, maxDepth, command, std::move(context)});
+}
+
+pid_t KLVR_Task::launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
+                                  const std::optional<std::string>& workingDirectoryPath,
+                                  platform::Task::TerminationHandler completionHandler) {
+    logf("starting task %s %s", toolPath.c_str(), joined(arguments).c_str());
+    platform::Task::Options options{.path = toolPath, .arguments = arguments, .workingDirectory = workingDirectoryPath};
+    pid_t pid = platform::Task::launch(options, std::move(completionHandler));
+    if (pid > 0) logf("started task %s [%d]", toolPath.c_str(), static_cast<int>(pid));
+    return pid;
+}
+
+FindRequest KLVR_Task::removeFilesRequest(const std::string& path, const std::vector<std::string>& patterns,
+                                          std::optional<unsigned> daysOld, std::optional<unsigned> maxDepth,
+                                          platform::Object context) {
+    return FindRequest{path, "f", patterns, daysOld, std::nullopt, maxDepth, std::string("rm"), std::move(context)};
+}
+
+FindRequest KLVR_Task::removeSubdirectoriesRequest(const std::string& path, const std::vector<std::string>& patterns,
+                                                   std::optional<unsigned> daysOld, std::optional<unsigned> maxDepth,
+                                                   platform::Object context) {
+    return FindRequest{path, "d", patterns, daysOld, std::nullopt, maxDepth, std::string("rmdir"), std::move(context)};
+}
+
+FindRequest KLVR_Task::synchronizationRequest(const std::string& source, const std::string& destination,
+                                              unsigned minutes, unsigned days, platform::Object context) {
+    std::vector<std::string> action{"-exec", "rsync", "-lptogRq", "{}", destination, ";"};
+    if (days > 0) {
+        // rsync reports success for a file that grew or was rewritten while it
+        // copied; only a byte-identical copy lets the source go.
+        action.insert(action.end(), {"-Btime", "+" + std::to_string(days) + "d",
+                                     "-exec", "cmp", "-s", "{}", destination + "/{}", ";", "-delete"});
+    }
+    std::optional<unsigned> age = minutes > 0 ? std::optional<unsigned>(minutes) : std::nullopt;
+    return FindRequest{source, "f", {}, std::nullopt, age, std::nullopt, action, std::move(context)};
+}
+
+std::optional<std::string> KLVR_Task::synchronizationRefusal(const std::string& source, const std::string& destination) {
+    if (!source.empty() && destination.starts_with(source))
+        return "ERROR: destination Path must NOT be a child of SourcePath";
+    if (!destination.starts_with('/')) return "ERROR: destination Path must be passed as an absolute path";
+    if (!source.starts_with('/')) return "ERROR: source Path must be passed as an absolute path";
+    return std::nullopt;
+}
+
+void KLVR_Task::launchFind(const FindRequest& request) {
+    launchFind(request, std::chrono::system_clock::now());
+}
+
+void KLVR_Task::launchFind(const FindRequest& request, platform::Date now) {
+    CompletionRecord record{kFindToolPath, request};
+    if (request.path.empty()) {
+        // Without a folder the walk, and whatever it performs, would run in
+        // the application's own current directory.
+        logf("find request without a path: nothing started");
+        completeFindRun(record, platform::Task::Termination{.pid = -1, .status = 127, .signaled = false, .started = false});
+        return;
+    }
+    launchToolAtPath(kFindToolPath, request.arguments(now), request.path,
+                     [record](const platform::Task::Termination& end) { completeFindRun(record, end); });
+}

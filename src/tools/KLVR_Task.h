@@ -1,0 +1,68 @@
+#pragma once
+// Runs the find tool (and through it rsync, cmp, rm and rmdir) as child
+// processes. Nothing waits for a run: its end comes back as the notification
+// "KLVVR_TASK_DONE" carrying the caller's context, except for removal runs,
+// which end silently. The class holds no state; every run carries its own.
+
+#include "platform/NotificationCenter.h"
+#include "platform/Task.h"
+#include "tools/FindRequest.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class KLVR_Task {
+public:
+    using Command = FindRequest::Command;
+    static constexpr const char* kFindToolPath = "/usr/bin/bfs";
+
+    KLVR_Task() = delete;
+
+    // Deletes the regular files below path that match (hidden files, for one).
+    static void removeFilesInDirectory(const std::string& path, const std::vector<std::string>& patterns,
+                                       std::optional<unsigned> daysOld, std::optional<unsigned> maxDepth,
+                                       platform::Object context);
+    // Removes the folders below path that match and are empty; rmdir refuses the others.
+    static void removeSubdirectoriesAtPath(const std::string& path, const std::vector<std::string>& patterns,
+                                           std::optional<unsigned> daysOld, std::optional<unsigned> maxDepth,
+                                           platform::Object context);
+    // Copies every regular file below source that was modified more than
+    // `minutes` ago to the same relative path below destination, and deletes
+    // a source file whose copy succeeded and proved identical once it was born
+    // more than `days` ago (0: never). Refused paths are logged and reported
+    // at once, before the call returns.
+    static void synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
+                                                 unsigned minutes, unsigned days, platform::Object context);
+    // The find request without a modification-time test.
+    static void findAtPath(const std::string& path, const std::optional<std::string>& fileType,
+                           const std::vector<std::string>& patterns, std::optional<unsigned> daysOld,
+                           std::optional<unsigned> maxDepth, const Command& command, platform::Object context);
+    // The full find request.
+    static void findAtPath(const std::string& path, const std::optional<std::string>& fileType,
+                           const std::vector<std::string>& patterns, std::optional<unsigned> daysOld,
+                           std::optional<unsigned> minModTime, std::optional<unsigned> maxDepth,
+                           const Command& command, platform::Object context);
+    // Starts the tool and returns its pid at once (-1 when it could not be
+    // started); the handler runs once, on another thread, when it has ended.
+    static pid_t launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
+                                  const std::optional<std::string>& workingDirectoryPath,
+                                  platform::Task::TerminationHandler completionHandler);
+
+    // The requests behind the operations above, built without running anything.
+    static FindRequest removeFilesRequest(const std::string& path, const std::vector<std::string>& patterns,
+                                          std::optional<unsigned> daysOld, std::optional<unsigned> maxDepth,
+                                          platform::Object context);
+    static FindRequest removeSubdirectoriesRequest(const std::string& path, const std::vector<std::string>& patterns,
+                                                   std::optional<unsigned> daysOld, std::optional<unsigned> maxDepth,
+                                                   platform::Object context);
+    // For paths already resolved and accepted.
+    static FindRequest synchronizationRequest(const std::string& source, const std::string& destination,
+                                              unsigned minutes, unsigned days, platform::Object context);
+    // The message that refuses a pair of resolved paths, or nullopt.
+    static std::optional<std::string> synchronizationRefusal(const std::string& source, const std::string& destination);
+
+    // Starts the find run of a request, its birth-time limit placed relative to now.
+    static void launchFind(const FindRequest& request, platform::Date now);
+    static void launchFind(const FindRequest& request);
+};
