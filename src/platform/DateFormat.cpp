@@ -30,7 +30,7 @@ std::string zoneOffset(const std::tm& tm) {
     long off = tm.tm_gmtoff / 60;
     char sign = off < 0 ? '-' : '+';
     if (off < 0) off = -off;
-    char buf[8];
+    char buf[24];
     std::snprintf(buf, sizeof buf, "%c%02ld%02ld", sign, off / 60, off % 60);
     return buf;
 }
