@@ -1,0 +1,29 @@
+#pragma once
+// Whole-file reads with a size cap, and replacement of a file that a reader
+// sees either whole and old or whole and new, never half written.
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// The contents of a regular file; nullopt (and why in *error) when it cannot
+// be read or is larger than maxBytes.
+std::optional<std::string> readWholeFile(const std::filesystem::path& file, std::size_t maxBytes,
+                                         std::string* error = nullptr);
+
+// Writes a temporary file beside the target, flushes it to the device and
+// renames it over the target; a symbolic link is written through to the file
+// it names. On failure the target is untouched and the temporary removed.
+bool writeFileAtomically(const std::filesystem::path& file, std::string_view contents,
+                         std::string* error = nullptr);
+
+enum class RenameResult { Done, TargetExists, Failed };
+// Renames from to to, but never over an existing entry.
+RenameResult renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
+                                    std::string* error = nullptr);
+
+} // namespace platform
