@@ -89,8 +89,9 @@ TEST(LogTest, LinesOfThreadsAndChildrenNeverInterleave) {
     const int perWriter = 1000;
     platform::Task::Options child{testing_support::testProgram("spawnee").string(),
                                   {"log", std::to_string(perWriter), "child"}, {}};
-    std::promise<platform::Task::Termination> childEnd;
-    platform::Task::launch(child, [&](const platform::Task::Termination& t) { childEnd.set_value(t); });
+    // Shared with the handler, which may still be inside set_value when get() returns.
+    auto childEnd = std::make_shared<std::promise<platform::Task::Termination>>();
+    platform::Task::launch(child, [childEnd](const platform::Task::Termination& t) { childEnd->set_value(t); });
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t)
         threads.emplace_back([t] {
@@ -98,7 +99,7 @@ TEST(LogTest, LinesOfThreadsAndChildrenNeverInterleave) {
         });
     for (auto& t : threads) t.join();
     platform::log("two\nparts");
-    ASSERT_EQ(childEnd.get_future().get().status, 0);
+    ASSERT_EQ(childEnd->get_future().get().status, 0);
 
     auto lines = err.lines();
     ASSERT_EQ(lines.size(), 9u * perWriter + 2);
