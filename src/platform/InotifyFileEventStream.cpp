@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <utility>
 
@@ -89,7 +90,7 @@ bool InotifyFileEventStream::start() {
 
 void InotifyFileEventStream::flushSync() {
     if (!started_) return;
-    readKernelQueue();
+    readKernelQueue(true);
     deliver();
 }
 
@@ -119,30 +120,43 @@ void InotifyFileEventStream::invalidate() {
 }
 
 void InotifyFileEventStream::onReadable() {
-    readKernelQueue();
+    readKernelQueue(false);
     if (!pending_.empty()) armLatencyTimer();
 }
 
-void InotifyFileEventStream::readKernelQueue() {
-    for (int reads = 0; reads < kMaxReadsPerWakeUp && table_.fd() >= 0; ++reads) {
+// A flush reads everything queued at its call, however much that is, but
+// not what keeps arriving while it reads.
+void InotifyFileEventStream::readKernelQueue(bool everythingQueuedNow) {
+    int queuedBytes = 0;
+    if (everythingQueuedNow && ioctl(table_.fd(), FIONREAD, &queuedBytes) < 0) queuedBytes = 0;
+    std::size_t bytesRead = 0;
+    for (int reads = 0; table_.fd() >= 0; ++reads) {
+        if (everythingQueuedNow ? bytesRead >= std::size_t(queuedBytes) : reads >= kMaxReadsPerWakeUp) break;
         ssize_t length = read(table_.fd(), readBuffer_.data(), readBuffer_.size());
         if (length < 0 && errno == EINTR) continue;
         if (length < 0 && errno != EAGAIN)
             logf("FileEventStream: cannot read the events of %s: %s", root_.c_str(), strerror(errno));
         if (length <= 0) break;
-        for (ssize_t offset = 0; offset + ssize_t(sizeof(inotify_event)) <= length;) {
-            inotify_event event;
-            std::memcpy(&event, readBuffer_.data() + offset, sizeof event);
-            const char* name = readBuffer_.data() + offset + sizeof event;
-            handle(event, event.len ? name : "");
-            offset += sizeof event + event.len;
-        }
+        bytesRead += std::size_t(length);
+        handleBuffer(std::size_t(length));
     }
-    if (resyncNeeded_) {
-        resyncNeeded_ = false;
-        // The lost events may have named folders that were made meanwhile.
-        if (rootWd_ >= 0 && table_.resync(root_).tableFull) noteTableFull();
+    if (resyncNeeded_) resync();
+}
+
+void InotifyFileEventStream::handleBuffer(std::size_t length) {
+    for (std::size_t offset = 0; offset + sizeof(inotify_event) <= length;) {
+        inotify_event event;
+        std::memcpy(&event, readBuffer_.data() + offset, sizeof event);
+        const char* name = readBuffer_.data() + offset + sizeof event;
+        handle(event, event.len ? name : "");
+        offset += sizeof event + event.len;
     }
+}
+
+// The lost events may have named folders that were made meanwhile.
+void InotifyFileEventStream::resync() {
+    resyncNeeded_ = false;
+    if (rootWd_ >= 0 && table_.resync(root_).tableFull) noteTableFull();
 }
 
 void InotifyFileEventStream::handle(const inotify_event& event, const char* name) {

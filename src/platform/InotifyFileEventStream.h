@@ -37,7 +37,9 @@ private:
     bool watchRoot();
 
     void onReadable();
-    void readKernelQueue();
+    void readKernelQueue(bool everythingQueuedNow);
+    void handleBuffer(std::size_t length);
+    void resync();
     void handle(const inotify_event& event, const char* name);
     void handleEntry(const std::string& folder, std::uint32_t mask, const std::string& name);
     void handleSelf(int wd, const std::string& folder, std::uint32_t mask);
