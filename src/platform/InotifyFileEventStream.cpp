@@ -193,11 +193,16 @@ void InotifyFileEventStream::handleEntry(const std::string& folder, std::uint32_
 }
 
 // A folder below the root that goes away is reported by its parent; only
-// the root has no parent in the tree to speak for it.
+// the root has no parent in the tree to speak for it, and an unmount
+// changes a folder without any entry of its parent changing.
 void InotifyFileEventStream::handleSelf(int wd, const std::string& folder, std::uint32_t mask) {
     const std::uint32_t unmount = (mask & IN_UNMOUNT) ? Unmount : None;
     if (wd != rootWd_) {
-        if (unmount) pending_.add(folder, unmount);
+        if (!unmount) return;
+        pending_.add(folder, Unmount);
+        // The folder the file system was mounted on shows through again.
+        table_.unwatchTree(folder);
+        watchNewFolder(folder);
         return;
     }
     pending_.add(root_, RootChanged | unmount);

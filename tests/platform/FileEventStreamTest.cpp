@@ -5,11 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -104,6 +107,26 @@ long readNumber(const char* file) {
     std::ifstream(file) >> value;
     return value;
 }
+
+// A small file system mounted for one test, gone again however the test ends.
+class ScratchMount {
+public:
+    explicit ScratchMount(const fs::path& at) : at_(at) {
+        mounted_ = mount("tolv-test", at.c_str(), "tmpfs", 0, "size=1m") == 0;
+    }
+    ~ScratchMount() {
+        if (mounted_) umount2(at_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    bool unmount() {
+        mounted_ = mounted_ && umount(at_.c_str()) != 0;
+        return !mounted_;
+    }
+
+private:
+    fs::path at_;
+    bool mounted_ = false;
+};
 
 class FileEventStreamTest : public ::testing::Test {
 protected:
@@ -227,6 +250,33 @@ TEST_F(FileEventStreamTest, DeletedOrMovedRootIsReportedAsRootChanged) {
     EXPECT_EQ(probe.flagsOf(root), long(FileEventStream::RootChanged));
     writeFile(temp.path() / "moved/sub/a.jpg");
     EXPECT_TRUE(probe.flushed().empty()) << "what was the folder now lies outside the watched path";
+}
+
+TEST_F(FileEventStreamTest, UnmountIsReportedAndTheFolderBeneathIsWatched) {
+    fs::path card = temp.makeFolder("watched/card");
+    ScratchMount cardMount(card);
+    if (!cardMount.mounted()) GTEST_SKIP() << "cannot mount here: " << strerror(errno);
+    fs::create_directories(card / "DCIM/100");
+    StreamProbe probe(root);
+    ASSERT_TRUE(probe.started());
+    writeFile(card / "DCIM/100/a.jpg");
+    EXPECT_EQ(pathsOf(probe.flushed()), std::vector<std::string>{(card / "DCIM/100").string()});
+
+    ASSERT_TRUE(cardMount.unmount());
+    ASSERT_TRUE(probe.runUntil([&] { return probe.flagsOf(card) >= 0; }));
+    EXPECT_EQ(probe.flagsOf(card), long(FileEventStream::Unmount));
+    EXPECT_LT(probe.flagsOf(root), 1) << "the root itself is still there";
+    writeFile(card / "beneath.jpg");
+    EXPECT_EQ(pathsOf(probe.flushed()), std::vector<std::string>{card.string()});
+
+    fs::path volume = temp.makeFolder("volume");
+    ScratchMount volumeMount(volume);
+    ASSERT_TRUE(volumeMount.mounted());
+    StreamProbe onVolume(volume);
+    ASSERT_TRUE(onVolume.started());
+    ASSERT_TRUE(volumeMount.unmount());
+    ASSERT_TRUE(onVolume.runUntil([&] { return onVolume.flagsOf(volume) > 0; }));
+    EXPECT_EQ(onVolume.flagsOf(volume), long(FileEventStream::RootChanged | FileEventStream::Unmount));
 }
 
 TEST_F(FileEventStreamTest, KernelQueueOverflowIsFlaggedAndFoldersMadeDuringItAreWatched) {
