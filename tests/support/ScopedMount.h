@@ -1,0 +1,35 @@
+#pragma once
+// A mount made by a test and always taken down again: a fresh tmpfs, a bind
+// of another folder, or a block device. Mounting needs privileges a test
+// may not have, so every maker reports why it could not mount and the test
+// skips with that reason.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace testing_support {
+
+class ScopedMount {
+public:
+    static std::unique_ptr<ScopedMount> tmpfs(const std::filesystem::path& at, std::string* why);
+    static std::unique_ptr<ScopedMount> bind(const std::filesystem::path& from, const std::filesystem::path& at,
+                                             std::string* why);
+    static std::unique_ptr<ScopedMount> device(const std::filesystem::path& device, const std::string& fsType,
+                                               const std::filesystem::path& at, std::string* why);
+    ~ScopedMount();
+    ScopedMount(const ScopedMount&) = delete;
+    ScopedMount& operator=(const ScopedMount&) = delete;
+
+    // Takes the mount down now; the destructor then does nothing. NO when
+    // the kernel refused.
+    bool unmount();
+    const std::filesystem::path& at() const { return at_; }
+
+private:
+    explicit ScopedMount(std::filesystem::path at) : at_(std::move(at)) {}
+    std::filesystem::path at_;
+    bool mounted_ = true;
+};
+
+} // namespace testing_support
