@@ -100,9 +100,18 @@ std::optional<Trailer> readTrailer(std::string_view s) {
     return tr;
 }
 
+// One object's marker: its kind (high nibble), its length or member count,
+// and where the bytes or references after that count begin.
+struct Span {
+    unsigned kind = 0;
+    std::uint64_t count = 0;
+    std::uint64_t first = 0;
+};
+
 // Where the references of one container start and how many there are.
 struct RefList {
     bool container = false;
+    bool dictionary = false;
     std::uint64_t first = 0;
     std::uint64_t count = 0;
 };
@@ -113,23 +122,13 @@ public:
 
     // nullopt for damage; an empty list for a value that holds no others.
     std::optional<RefList> refsOf(std::uint64_t object) const {
-        std::uint64_t at = bigEndian(s_, tr_.table + object * tr_.offsetSize, tr_.offsetSize);
-        if (at < HeaderSize || at >= end_) return std::nullopt;
-        const unsigned char marker = static_cast<unsigned char>(s_[at]);
-        const unsigned kind = marker >> 4;
+        auto span = spanOf(object);
+        if (!span) return std::nullopt;
+        const unsigned kind = span->kind;
         if (kind != 0xA && kind != 0xC && kind != 0xD) return RefList{};
-        std::uint64_t count = marker & 0x0F;
-        std::uint64_t p = at + 1;
-        if (count == 0x0F) {
-            if (p >= end_ || (static_cast<unsigned char>(s_[p]) >> 4) != 0x1) return std::nullopt;
-            unsigned width = 1u << (static_cast<unsigned char>(s_[p]) & 0x0F);
-            if (width > 8 || end_ - p - 1 < width) return std::nullopt;
-            count = bigEndian(s_, p + 1, width);
-            p += 1 + width;
-        }
-        const std::uint64_t room = (end_ - p) / tr_.refSize;
-        if (count > room || (kind == 0xD && count > room / 2)) return std::nullopt;
-        return RefList{true, p, kind == 0xD ? count * 2 : count};
+        const std::uint64_t room = (end_ - span->first) / tr_.refSize;
+        if (span->count > room || (kind == 0xD && span->count > room / 2)) return std::nullopt;
+        return RefList{true, kind == 0xD, span->first, kind == 0xD ? span->count * 2 : span->count};
     }
 
     std::optional<std::uint64_t> refAt(const RefList& refs, std::uint64_t k) const {
@@ -138,9 +137,39 @@ public:
         return object;
     }
 
+    // libplist 2.2 asserts (and so aborts) on a dictionary key that holds a
+    // NUL character, which only a binary list can carry.
+    bool keyHoldsNul(std::uint64_t object) const {
+        auto span = spanOf(object);
+        if (!span) return false;
+        const std::uint64_t unit = span->kind == 0x5 ? 1 : span->kind == 0x6 ? 2 : 0;
+        if (unit == 0 || span->count > (end_ - span->first) / unit) return false;
+        for (std::uint64_t i = 0; i < span->count; ++i) {
+            const std::uint64_t at = span->first + i * unit;
+            if (s_[at] == '\0' && (unit == 1 || s_[at + 1] == '\0')) return true;
+        }
+        return false;
+    }
+
     std::uint64_t top() const { return tr_.top; }
 
 private:
+    std::optional<Span> spanOf(std::uint64_t object) const {
+        const std::uint64_t at = bigEndian(s_, tr_.table + object * tr_.offsetSize, tr_.offsetSize);
+        if (at < HeaderSize || at >= end_) return std::nullopt;
+        const unsigned char marker = static_cast<unsigned char>(s_[at]);
+        Span span{static_cast<unsigned>(marker >> 4), static_cast<std::uint64_t>(marker & 0x0F), at + 1};
+        if (span.count != 0x0F) return span;
+        // Fifteen or more: the count follows as an integer object.
+        const std::uint64_t p = span.first;
+        if (p >= end_ || (static_cast<unsigned char>(s_[p]) >> 4) != 0x1) return std::nullopt;
+        const unsigned width = 1u << (static_cast<unsigned char>(s_[p]) & 0x0F);
+        if (width > 8 || end_ - p - 1 < width) return std::nullopt;
+        span.count = bigEndian(s_, p + 1, width);
+        span.first = p + 1 + width;
+        return span;
+    }
+
     std::string_view s_;
     Trailer tr_;
     std::uint64_t end_;
@@ -172,8 +201,10 @@ public:
                 if (!leave(error)) return false;
                 continue;
             }
+            const bool isKey = f.refs.dictionary && f.next < f.refs.count / 2;
             auto child = graph_.refAt(f.refs, f.next++);
             if (!child) return fail(error, "damaged binary property list (reference out of range)");
+            if (isKey && graph_.keyHoldsNul(*child)) return fail(error, "dictionary key with a NUL character");
             if (!visit(*child, error)) return false;
         }
         return true;

@@ -173,6 +173,32 @@ TEST(ValueTest, HostileNestingAndSharingAreRefusedNotFollowed) {
     EXPECT_TRUE(Value::fromPlistBytes(binaryArrays(modest), &error)) << error;
 }
 
+// libplist 2.2 aborts on reading such a key; only binary lists can hold one.
+TEST(ValueTest, BinaryKeyWithNulCharacterIsRefused) {
+    auto dictionaryWithKey = [](unsigned char marker, const std::string& keyBytes) {
+        std::string s = "bplist00";
+        s += "\xd1\x01\x02"; // one entry: key object 1, value object 2
+        const char keyAt = static_cast<char>(s.size());
+        s += static_cast<char>(marker);
+        s += keyBytes;
+        const char valueAt = static_cast<char>(s.size());
+        s += "\x09"; // true
+        const char table = static_cast<char>(s.size());
+        s += {'\x08', keyAt, valueAt};
+        s += std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') + "\x03" + std::string(15, '\0') + table;
+        return s;
+    };
+    std::string error;
+    EXPECT_FALSE(Value::fromPlistBytes(dictionaryWithKey(0x53, std::string("a\0b", 3)), &error));
+    EXPECT_NE(error.find("NUL"), std::string::npos) << error;
+    EXPECT_FALSE(Value::fromPlistBytes(dictionaryWithKey(0x62, std::string("\0a\0\0", 4)), &error));
+    EXPECT_NE(error.find("NUL"), std::string::npos) << error;
+
+    auto fine = Value::fromPlistBytes(dictionaryWithKey(0x62, std::string("\0a\0\xfc", 4)), &error);
+    ASSERT_TRUE(fine) << error;
+    EXPECT_EQ(*fine, Value(Value::Dictionary{{"a\xc3\xbc", true}}));
+}
+
 TEST(ValueTest, CoercingReadsFollowFoundationConventions) {
     struct Case {
         Value v;
