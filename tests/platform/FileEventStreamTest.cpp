@@ -355,22 +355,6 @@ TEST_F(FileEventStreamTest, LifecycleCallsOutOfOrderAreRefusedAndStopHoldsEvents
     EXPECT_EQ(batches.size(), 1u);
 }
 
-TEST_F(FileEventStreamTest, CallbackMayDestroyItsOwnStream) {
-    auto loop = std::make_shared<RunLoop>();
-    std::unique_ptr<FileEventStream> stream;
-    int calls = 0;
-    stream = FileEventStream::create(root.string(), 0.0, [&](const auto&) {
-        ++calls;
-        stream.reset();
-    });
-    ASSERT_TRUE(stream && stream->scheduleWithRunLoop(loop) && stream->start());
-    writeFile(root / "a.jpg");
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (stream && std::chrono::steady_clock::now() < deadline) loop->runOnce(RunLoop::Seconds(0.02));
-    EXPECT_EQ(calls, 1);
-    EXPECT_FALSE(stream);
-}
-
 TEST_F(FileEventStreamTest, RepeatedStreamsLeaveNoDescriptorsOrThreadsBehind) {
     temp.makeFolder("watched/a/b");
     auto loop = std::make_shared<RunLoop>();
