@@ -100,7 +100,9 @@ bool writeTemporary(int fd, const fs::path& tmp, std::string_view contents, mode
 } // namespace
 
 std::optional<std::string> readWholeFile(const fs::path& file, std::size_t maxBytes, std::string* error) {
-    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO in the file's place is refused instead of
+    // waiting for a writer forever; it changes nothing for a regular file.
+    FileDescriptor fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!fd.valid()) {
         setError(error, errnoText("cannot open", file, errno));
         return std::nullopt;

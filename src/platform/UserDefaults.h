@@ -24,7 +24,9 @@ public:
     static UserDefaults& standard();
     static std::filesystem::path standardFilePath();
     // Flushes and drops the standard store, so the next standard() reads the
-    // file named by the environment afresh (tests that move HOME).
+    // file named by the environment afresh (tests that move HOME). A reference
+    // kept from before stays valid but no longer writes to disk. Also run at
+    // exit, so pending changes are saved.
     static void resetStandard();
 
     explicit UserDefaults(std::filesystem::path file);
@@ -51,7 +53,10 @@ public:
     bool synchronize();
 
     // Observers of one key, called on the writing thread after each change
-    // of the key's effective value (write, removal or registration).
+    // of the key's effective value (write, removal or registration), outside
+    // the store's lock, so they may read or write the store. The value passed
+    // is the one that change made; with writers on several threads at once,
+    // an observer that must show the latest value reads the store.
     using ObserverId = std::uint64_t;
     using Observer = std::function<void(const std::string& key, const Value& value)>;
     ObserverId addObserver(const std::string& key, Observer observer);

@@ -67,7 +67,11 @@ public:
     bool operator!=(const Value& other) const { return !(*this == other); }
 
     // Property-list encoding. Readers take XML or binary lists and never
-    // throw: on failure they return nullopt and say why in *error.
+    // throw: on failure they return nullopt and say why in *error. Lists
+    // nested deeper than 512 levels, expanding to more than a million values
+    // or larger than 16 MiB are refused. XML keeps dates to the second (as
+    // Foundation's does); strings and keys end at a NUL character; an integer
+    // above INT64_MAX reads as its 64-bit two's complement.
     static std::optional<Value> fromPlistBytes(const std::string& bytes, std::string* error = nullptr);
     static std::optional<Value> readPlistFile(const std::filesystem::path& file, std::string* error = nullptr);
     std::string toXmlPlist() const;

@@ -288,6 +288,13 @@ TEST(UserDefaultsTest, ChangesReachTheDiskWithoutSynchronize) {
     EXPECT_EQ(onDisk(other)["prefLastSavedLaunchAgentContent"], Value(Value::Dictionary{{"Label", "x"}}));
 }
 
+TEST(UserDefaultsTest, PendingChangesAreWrittenWhenTheProcessExits) {
+    TempHome home;
+    const std::string command = testing_support::testProgram("prefs_at_exit").string() + " prefDoSaveLogs YES";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_EQ(onDisk(UserDefaults::standardFilePath())["prefDoSaveLogs"], Value("YES"));
+}
+
 TEST(UserDefaultsTest, FailedSynchronizeLeavesThePreviousFileIntact) {
     TempHome home;
     const fs::path folder = home.makeFolder("config");

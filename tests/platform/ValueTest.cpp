@@ -139,6 +139,11 @@ TEST(ValueTest, WhatIsNotAListGivesAClearError) {
     EXPECT_NE(error.find("missing.plist"), std::string::npos) << error;
     EXPECT_FALSE(Value::readPlistFile(home.path(), &error));
     EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
+    // A FIFO would block a plain read until some writer came along.
+    const fs::path fifo = home.path() / "fifo.plist";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_FALSE(Value::readPlistFile(fifo, &error));
+    EXPECT_NE(error.find("not a regular file"), std::string::npos) << error;
 }
 
 // libplist 2.2 overflows its stack on a few hundred thousand nesting levels
