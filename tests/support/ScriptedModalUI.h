@@ -1,0 +1,42 @@
+#pragma once
+// Answers the application's dialogs from a script instead of a person, and
+// records what was shown. Install it with ModalUI::setCurrent.
+
+#include "app/ModalUI.h"
+
+#include <deque>
+#include <mutex>
+#include <optional>
+
+namespace testing_support {
+
+class ScriptedModalUI : public ModalUI {
+public:
+    struct PanelAnswer {
+        int returnCode = kPanelOK;
+        std::vector<std::string> paths;
+    };
+
+    // Answers used in order; without one, alerts take their default button
+    // and panels are cancelled.
+    void answerNextAlert(int code);
+    void answerNextPanel(PanelAnswer answer);
+
+    int runAlert(const Alert& alert) override;
+    void beginOpenPanel(const OpenPanel& panel, PanelEnd end) override;
+    void beep() override;
+
+    std::vector<Alert> alerts() const;
+    std::vector<OpenPanel> panels() const;
+    int beeps() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::deque<int> alertAnswers_;
+    std::deque<PanelAnswer> panelAnswers_;
+    std::vector<Alert> alerts_;
+    std::vector<OpenPanel> panels_;
+    int beeps_ = 0;
+};
+
+} // namespace testing_support
