@@ -162,6 +162,8 @@ bool UserDefaults::Impl::write(bool fromFlusher) {
     if (ok) {
         savedGeneration = std::max(savedGeneration, taken);
         failureLogged = false;
+        // Changes made during the write are gathered afresh, not chased at once.
+        if (dirty()) flushAt = SteadyClock::now() + FlushDelay;
         return true;
     }
     flushAt = SteadyClock::now() + RetryDelay;

@@ -6,6 +6,7 @@
 #include <plist/plist.h>
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
