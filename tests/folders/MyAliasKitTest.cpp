@@ -23,18 +23,8 @@ protected:
     TempHome home_;
 };
 
-TEST_F(MyAliasKitTest, AHandleIsCopiedByteForByte) {
-    EXPECT_FALSE(MyAliasKit::aliasDataForAliasHandle(nullptr));
-    const Data bytes{0, 1, 2, 255};
-    auto copy = MyAliasKit::aliasDataForAliasHandle(&bytes);
-    ASSERT_TRUE(copy);
-    EXPECT_EQ(*copy, bytes);
-    EXPECT_NE(copy->data(), bytes.data());
-    const Data empty;
-    EXPECT_EQ(MyAliasKit::aliasDataForAliasHandle(&empty)->size(), 0u);
-}
-
 TEST_F(MyAliasKitTest, AliasDataOnlyForExistingItems) {
+    EXPECT_FALSE(MyAliasKit::aliasDataForAliasHandle(nullptr));
     EXPECT_FALSE(MyAliasKit::aliasDataForPath(""));
     EXPECT_FALSE(MyAliasKit::aliasDataForPath((root() / "missing").string()));
     const auto folder = home_.makeFolder("photos");

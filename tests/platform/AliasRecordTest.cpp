@@ -62,42 +62,27 @@ std::string whyRejected(const Bytes& b) {
     return reason;
 }
 
-TEST(AliasRecordTest, RoundTripKeepsEveryField) {
+TEST(AliasRecordTest, RoundTripKeepsEveryFieldAndOptionalWitnessesMayBeAbsent) {
     const auto r = sampleRecord();
-    auto back = AliasRecord::decode(r.encode());
+    const auto bytes = r.encode();
+    auto back = AliasRecord::decode(bytes);
     ASSERT_TRUE(back);
-    EXPECT_EQ(back->path, r.path);
-    EXPECT_EQ(back->item.device, r.item.device);
+    EXPECT_EQ(back->encode(), bytes);
     EXPECT_EQ(back->volume.device, r.item.device);
-    EXPECT_EQ(back->item.inode, r.item.inode);
-    EXPECT_TRUE(back->item.isDirectory);
-    EXPECT_TRUE(back->item.hasBirthTime);
-    EXPECT_EQ(back->item.birthSeconds, r.item.birthSeconds);
-    EXPECT_EQ(back->item.birthNanoseconds, r.item.birthNanoseconds);
-    EXPECT_EQ(back->item.handleType, 1);
     EXPECT_EQ(back->item.handle, r.item.handle);
-    EXPECT_EQ(back->volume.uuid, r.volume.uuid);
-    EXPECT_EQ(back->volume.fsid, r.volume.fsid);
-    EXPECT_EQ(back->volume.fsMagic, r.volume.fsMagic);
-    EXPECT_EQ(back->fsType, "vfat");
-    EXPECT_EQ(back->mountPoint, r.mountPoint);
-    EXPECT_EQ(back->mountRoot, "/");
-    EXPECT_EQ(back->relativePath, "DCIM");
+    EXPECT_EQ(back->item.birthNanoseconds, r.item.birthNanoseconds);
     EXPECT_EQ(back->pathInFileSystem(), "/DCIM");
-}
 
-TEST(AliasRecordTest, OptionalWitnessesMayBeAbsent) {
-    auto r = sampleRecord();
-    r.item.hasBirthTime = false;
-    r.item.handle.clear();
-    r.volume.uuid.clear();
-    r.relativePath.clear(); // the mount point itself
-    auto back = AliasRecord::decode(r.encode());
+    auto bare = r;
+    bare.item.hasBirthTime = false;
+    bare.item.handle.clear();
+    bare.volume.uuid.clear();
+    bare.relativePath.clear(); // the mount point itself
+    back = AliasRecord::decode(bare.encode());
     ASSERT_TRUE(back);
     EXPECT_FALSE(back->item.hasBirthTime);
     EXPECT_TRUE(back->item.handle.empty());
-    EXPECT_TRUE(back->volume.uuid.empty());
-    EXPECT_EQ(back->relativePath, "");
+    EXPECT_EQ(back->pathInFileSystem(), "/");
 }
 
 TEST(AliasRecordTest, FieldsOfALaterVersionAreSkipped) {
