@@ -94,12 +94,16 @@ FindRequest KLVR_Task::removeSubdirectoriesRequest(const std::string& path, cons
 
 FindRequest KLVR_Task::synchronizationRequest(const std::string& source, const std::string& destination,
                                               unsigned minutes, unsigned days, platform::Object context) {
-    std::vector<std::string> action{"-exec", "rsync", "-lptogRq", "{}", destination, ";"};
+    // The trailing separator makes rsync treat the destination as a folder
+    // and create it when missing; without it, a file at the top of a source
+    // whose destination does not exist yet is copied under the folder's name.
+    std::string folder = destination.ends_with('/') ? destination : destination + "/";
+    std::vector<std::string> action{"-exec", "rsync", "-lptogRq", "{}", folder, ";"};
     if (days > 0) {
         // rsync reports success for a file that grew or was rewritten while it
         // copied; only a byte-identical copy lets the source go.
         action.insert(action.end(), {"-Btime", "+" + std::to_string(days) + "d",
-                                     "-exec", "cmp", "-s", "{}", destination + "/{}", ";", "-delete"});
+                                     "-exec", "cmp", "-s", "{}", folder + "{}", ";", "-delete"});
     }
     std::optional<unsigned> age = minutes > 0 ? std::optional<unsigned>(minutes) : std::nullopt;
     return FindRequest{source, "f", {}, std::nullopt, age, std::nullopt, action, std::move(context)};

@@ -97,6 +97,10 @@ std::optional<std::string> runThisShellScript(const std::optional<std::string>& 
 }
 
 void runShellScript(const std::optional<std::string>& name, const ScriptParameters& parameters) {
+    if (!name) {
+        log("\n\nrunShellScript FAILED => scriptName==nil!\n\n");
+        return;
+    }
     runShellScript(platform::Bundle::main(), name, parameters);
 }
 

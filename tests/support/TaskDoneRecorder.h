@@ -1,0 +1,50 @@
+#pragma once
+// Records every "KLVVR_TASK_DONE" posted while it lives: the context it
+// carried and the thread it was posted on. Tests wait on it for runs to end.
+
+#include "platform/NotificationCenter.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace testing_support {
+
+class TaskDoneRecorder {
+public:
+    struct Post {
+        platform::Object context;
+        std::thread::id thread;
+    };
+
+    TaskDoneRecorder();
+    ~TaskDoneRecorder();
+    TaskDoneRecorder(const TaskDoneRecorder&) = delete;
+    TaskDoneRecorder& operator=(const TaskDoneRecorder&) = delete;
+
+    // True once at least `count` posts have arrived; false after the timeout.
+    bool waitFor(size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(60));
+    std::vector<Post> posts() const;
+    size_t count() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable arrived_;
+    std::vector<Post> posts_;
+};
+
+// Polls the text source until it contains `part`; false after the timeout.
+template <class Source>
+bool waitUntilContains(const Source& source, const std::string& part,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(60)) {
+    auto end = std::chrono::steady_clock::now() + timeout;
+    while (!source.contains(part)) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+} // namespace testing_support

@@ -1,0 +1,213 @@
+// The synchronization against real trees with the real bfs, rsync and cmp.
+#include "tools/KLVR_Task.h"
+
+#include "platform/Task.h"
+#include "support/StderrCapture.h"
+#include "support/TaskDoneRecorder.h"
+#include "support/TempHome.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::StderrCapture;
+using testing_support::TaskDoneRecorder;
+using testing_support::TempHome;
+
+namespace {
+
+using Snapshot = std::map<fs::path, std::string>; // relative path -> contents
+
+Snapshot snapshot(const fs::path& root) {
+    Snapshot files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), root)] = testing_support::readFile(entry.path());
+    return files;
+}
+
+// What must hold after every run: a file gone from the source has an
+// identical copy in the destination.
+void expectNothingLost(const Snapshot& before, const fs::path& source, const fs::path& destination) {
+    for (const auto& [relative, contents] : before) {
+        if (fs::exists(source / relative)) continue;
+        ASSERT_TRUE(fs::exists(destination / relative)) << relative << " was deleted without a copy";
+        EXPECT_TRUE(testing_support::readFile(destination / relative) == contents) << relative << " copy differs";
+    }
+}
+
+void makeOld(const fs::path& file, std::chrono::minutes age) {
+    fs::last_write_time(file, fs::file_time_type::clock::now() - age);
+}
+
+void synchronize(const fs::path& source, const fs::path& destination, unsigned minutes, unsigned days) {
+    TaskDoneRecorder done;
+    platform::Object context = std::make_shared<int>(1);
+    KLVR_Task::synchronizeFileItemsAtFolderPath(source.string(), destination.string(), minutes, days, context);
+    ASSERT_TRUE(done.waitFor(1));
+    ASSERT_EQ(done.posts()[0].context, context);
+}
+
+std::optional<std::string> libfaketime() {
+    for (const char* candidate : {"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+                                  "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
+                                  "/usr/lib/faketime/libfaketime.so.1"})
+        if (fs::exists(candidate)) return candidate;
+    return std::nullopt;
+}
+
+// Children started while it lives (bfs and, through it, rsync and cmp) see
+// the clock the given days ahead, so files born now count as that old. The
+// kernel sets birth times, so ageing the files themselves is not possible.
+class ChildrenInTheFuture {
+public:
+    explicit ChildrenInTheFuture(int days) {
+        auto library = libfaketime();
+        if (!library) return;
+        setenv("LD_PRELOAD", library->c_str(), 1);
+        setenv("FAKETIME", ("+" + std::to_string(days) + "d").c_str(), 1);
+        active_ = true;
+    }
+    ~ChildrenInTheFuture() {
+        unsetenv("LD_PRELOAD");
+        unsetenv("FAKETIME");
+    }
+    bool active() const { return active_; }
+
+private:
+    bool active_ = false;
+};
+
+// A folder nobody may write into: without write permission, or for root,
+// immutable. ok() says whether that could be arranged.
+class UnwritableFolder {
+public:
+    explicit UnwritableFolder(fs::path folder) : folder_(std::move(folder)) {
+        if (geteuid() != 0) {
+            fs::permissions(folder_, fs::perms(0555), fs::perm_options::replace);
+            ok_ = true;
+        } else {
+            immutable_ = std::system(("chattr +i '" + folder_.string() + "' 2>/dev/null").c_str()) == 0;
+            ok_ = immutable_;
+        }
+    }
+    ~UnwritableFolder() {
+        if (immutable_) std::system(("chattr -i '" + folder_.string() + "'").c_str());
+    }
+    bool ok() const { return ok_; }
+
+private:
+    fs::path folder_;
+    bool ok_ = false;
+    bool immutable_ = false;
+};
+
+class SynchronizationTest : public ::testing::Test {
+protected:
+    TempHome home;
+    fs::path source = home.makeFolder("photos");
+    fs::path destination = home.makeFolder("backup") / "photos";
+};
+
+} // namespace
+
+TEST_F(SynchronizationTest, SettledFilesArriveWithPathTimeAndPermissions) {
+    const std::vector<std::string> names{
+        "plain.jpg", "with space.jpg", "quote'single.jpg", "quote\"double.jpg", "new\nline.jpg",
+        "-leading-dash.jpg", "colon:name.jpg", "Ærø Ünïcødé.jpg", ".DS_Store", "a/b/c/deep.jpg",
+        "folder with space/inner.jpg", "-dash folder/x.jpg"};
+    for (const auto& name : names) makeOld(home.writeFile("photos/" + name, "contents of " + name), 60min);
+    fs::permissions(source / "plain.jpg", fs::perms(0640), fs::perm_options::replace);
+    fs::permissions(source / "a/b/c/deep.jpg", fs::perms(0755), fs::perm_options::replace);
+    home.writeFile("photos/fresh.jpg", "still being edited");
+    home.writeFile("photos/a/fresh too.jpg", "still being edited");
+    Snapshot before = snapshot(source);
+
+    synchronize(source, destination, 20, 30);
+
+    for (const auto& name : names) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(fs::exists(destination / name));
+        EXPECT_EQ(testing_support::readFile(destination / name), "contents of " + name);
+        EXPECT_EQ(fs::status(destination / name).permissions(), fs::status(source / name).permissions());
+        auto seconds = [](fs::file_time_type t) { return std::chrono::floor<std::chrono::seconds>(t); };
+        EXPECT_EQ(seconds(fs::last_write_time(destination / name)), seconds(fs::last_write_time(source / name)));
+    }
+    EXPECT_FALSE(fs::exists(destination / "fresh.jpg"));
+    EXPECT_FALSE(fs::exists(destination / "a/fresh too.jpg"));
+    // Born today: not old enough to be deleted, however long ago modified.
+    EXPECT_EQ(snapshot(source), before);
+}
+
+TEST_F(SynchronizationTest, NoMinutesCopiesEvenFreshFiles) {
+    home.writeFile("photos/fresh.jpg", "new");
+    synchronize(source, destination, 0, 0);
+    EXPECT_EQ(testing_support::readFile(destination / "fresh.jpg"), "new");
+}
+
+TEST_F(SynchronizationTest, OldFilesGoOnlyAfterAVerifiedCopy) {
+    ChildrenInTheFuture future(40);
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+    home.writeFile("photos/a.jpg", "a");
+    home.writeFile("photos/sub/b.jpg", "b");
+    home.writeFile("photos/.hidden", "h");
+    home.writeFile("photos/blocked/c.jpg", "c");
+    home.writeFile("photos/locked/d.jpg", "d");
+    // A full folder where the copy of c.jpg belongs, which rsync will not
+    // remove: its copy fails whoever runs it.
+    home.writeFile("backup/photos/blocked/c.jpg/inside", "in the way");
+    UnwritableFolder locked(home.makeFolder("backup/photos/locked"));
+    Snapshot before = snapshot(source);
+    StderrCapture log;
+
+    synchronize(source, destination, 20, 30);
+
+    EXPECT_FALSE(fs::exists(source / "a.jpg"));
+    EXPECT_FALSE(fs::exists(source / "sub/b.jpg"));
+    EXPECT_FALSE(fs::exists(source / ".hidden"));
+    EXPECT_TRUE(fs::exists(source / "blocked/c.jpg"));
+    if (locked.ok()) EXPECT_TRUE(fs::exists(source / "locked/d.jpg"));
+    expectNothingLost(before, source, destination);
+    EXPECT_TRUE(log.contains("could not make way for new regular file: blocked/c.jpg")) << log.text();
+}
+
+TEST_F(SynchronizationTest, NoDaysDeletesNothingHoweverOld) {
+    ChildrenInTheFuture future(40);
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+    home.writeFile("photos/a.jpg", "a");
+    Snapshot before = snapshot(source);
+    synchronize(source, destination, 20, 0);
+    EXPECT_EQ(snapshot(source), before);
+    EXPECT_EQ(snapshot(destination), before);
+}
+
+TEST_F(SynchronizationTest, AFileGrowingWhileCopiedStays) {
+    if (!libfaketime()) GTEST_SKIP() << "libfaketime is not installed";
+    home.writeFile("photos/done.jpg", "finished long ago");
+    fs::path growing = home.writeFile("photos/growing.jpg", std::string(8 << 20, 'x'));
+    platform::Task::Options writer{.path = testing_support::testProgram("slowwriter"),
+                                   .arguments = {growing.string(), "4096", "1000", "120"},
+                                   .workingDirectory = std::nullopt};
+    std::atomic<bool> writerEnded{false};
+    pid_t pid = platform::Task::launch(writer, [&](const platform::Task::Termination&) { writerEnded = true; });
+    ASSERT_GT(pid, 0);
+    while (fs::file_size(growing) == (8u << 20) && !writerEnded) std::this_thread::sleep_for(1ms);
+    Snapshot before = snapshot(source);
+    {
+        ChildrenInTheFuture future(40);
+        synchronize(source, destination, 20, 30);
+    }
+    EXPECT_FALSE(writerEnded) << "the writer must still be writing when the run ends";
+    kill(pid, SIGTERM);
+    while (!writerEnded) std::this_thread::sleep_for(1ms);
+
+    EXPECT_FALSE(fs::exists(source / "done.jpg"));
+    EXPECT_TRUE(fs::exists(growing)) << "a file that grew while copied was deleted";
+    expectNothingLost(before, source, destination);
+}
