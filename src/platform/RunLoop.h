@@ -23,7 +23,8 @@ public:
     static std::shared_ptr<RunLoop> current();
 
     void run();          // until stop(); returns at once if already stopped
-    void stop();         // any thread; run() returns within a few ms
+    void stop();         // any thread; run() returns within a few ms. Final:
+                         // a stopped loop stays stopped (runOnce still works)
     bool isStopped() const;
     // Runs ready work once, waiting at most timeout for some to arrive.
     void runOnce(Seconds timeout);

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -100,14 +101,21 @@ Task::Termination waitFor(pid_t pid) {
     return t;
 }
 
+// An exception escaping a detached thread would end the whole application.
+void callHandler(const Task::TerminationHandler& handler, const Task::Termination& t) {
+    if (!handler) return;
+    try {
+        handler(t);
+    } catch (const std::exception& e) {
+        logf("termination handler of task %d failed: %s", static_cast<int>(t.pid), e.what());
+    }
+}
+
 // One thread per child, blocked in waitpid on that pid alone: children
 // started elsewhere stay unreaped, and a slow handler holds up no other run.
 void reapOnOwnThread(pid_t pid, Task::TerminationHandler handler) {
     try {
-        std::thread([pid, handler = std::move(handler)] {
-            Task::Termination t = waitFor(pid);
-            if (handler) handler(t);
-        }).detach();
+        std::thread([pid, handler = std::move(handler)] { callHandler(handler, waitFor(pid)); }).detach();
     } catch (const std::system_error& e) {
         logf("could not watch task %d: %s", static_cast<int>(pid), e.what());
     }
@@ -117,7 +125,7 @@ void reapOnOwnThread(pid_t pid, Task::TerminationHandler handler) {
 void reportNotStarted(Task::TerminationHandler handler) {
     if (!handler) return;
     try {
-        std::thread([handler = std::move(handler)] { handler(notStarted()); }).detach();
+        std::thread([handler = std::move(handler)] { callHandler(handler, notStarted()); }).detach();
     } catch (const std::system_error& e) {
         logf("could not report a task that did not start: %s", e.what());
     }

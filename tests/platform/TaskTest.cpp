@@ -15,6 +15,7 @@
 #include <mutex>
 #include <set>
 #include <spawn.h>
+#include <stdexcept>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -276,4 +277,17 @@ TEST(TaskTest, HandlerMayLaunchTheNextTask) {
     });
     ASSERT_TRUE(done.waitFor(2));
     EXPECT_EQ(done.records()[1].termination.status, 2);
+}
+
+TEST(TaskTest, HandlerThatThrowsIsLoggedAndTheProgramLivesOn) {
+    StderrCapture err;
+    Terminations done;
+    auto record = done.handler();
+    Task::launch(spawneeWith({"exit", "0"}), [record](const Task::Termination& t) {
+        record(t);
+        throw std::runtime_error("handler broke");
+    });
+    ASSERT_TRUE(done.waitFor(1));
+    for (int i = 0; i < 1000 && !err.contains("handler broke"); ++i) std::this_thread::sleep_for(10ms);
+    EXPECT_TRUE(err.contains("handler broke")) << err.text();
 }
