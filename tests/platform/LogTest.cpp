@@ -84,18 +84,6 @@ TEST(LogTest, FormattedMessagesOfAnyLength) {
     EXPECT_EQ(messages[2], "percent % and nothing else");
 }
 
-TEST(LogTest, ProcessNameCanBeChanged) {
-    StderrCapture err;
-    platform::setLogProcessName("relaunch");
-    platform::log("one");
-    platform::setLogProcessName(TOLV_APP_NAME);
-    platform::log("two");
-    auto lines = err.lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(parse(lines[0]).value_or(Line{}).name, "relaunch") << lines[0];
-    EXPECT_EQ(parse(lines[1]).value_or(Line{}).name, "Tolv-Archiver") << lines[1];
-}
-
 // Eight threads and a child process share one standard error; every line
 // must come out whole, including messages that hold a newline themselves.
 TEST(LogTest, LinesOfThreadsAndChildrenNeverInterleave) {

@@ -230,18 +230,3 @@ TEST(RunLoopTest, DelayedWorkGoesToThePlainMainLoopWithoutBackend) {
     });
 }
 
-TEST(RunLoopTest, DelayedWorkGoesToTheInstalledBackend) {
-    double askedDelay = -1;
-    std::function<void()> handedOver;
-    platform::MainLoop::setBackend([&](double seconds, std::function<void()> fn) {
-        askedDelay = seconds;
-        handedOver = std::move(fn);
-    });
-    bool ran = false;
-    platform::performAfterDelay(2.5, [&] { ran = true; });
-    platform::MainLoop::setBackend(nullptr);
-    EXPECT_EQ(askedDelay, 2.5);
-    ASSERT_TRUE(handedOver);
-    handedOver();
-    EXPECT_TRUE(ran);
-}
