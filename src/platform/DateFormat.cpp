@@ -70,11 +70,23 @@ std::string DateFormat::format(Date date, const std::string& pattern) {
     std::string out;
     for (size_t i = 0; i < pattern.size();) {
         char c = pattern[i];
-        if (c == '\'') { // quoted literal; '' is a single quote
-            size_t end = pattern.find('\'', i + 1);
-            if (end == i + 1) out += '\'';
-            else out += pattern.substr(i + 1, (end == std::string::npos ? pattern.size() : end) - i - 1);
-            i = end == std::string::npos ? pattern.size() : end + 1;
+        if (c == '\'') { // quoted literal; '' stands for one quote, inside quotes or out
+            if (i + 1 < pattern.size() && pattern[i + 1] == '\'') {
+                out += '\'';
+                i += 2;
+                continue;
+            }
+            for (++i; i < pattern.size(); ++i) {
+                if (pattern[i] != '\'') {
+                    out += pattern[i];
+                } else if (i + 1 < pattern.size() && pattern[i + 1] == '\'') {
+                    out += '\'';
+                    ++i;
+                } else {
+                    break;
+                }
+            }
+            ++i;
         } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
             size_t n = runLength(pattern, i);
             out += field(c, n, lt);

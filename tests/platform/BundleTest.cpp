@@ -1,4 +1,5 @@
 #include "platform/Bundle.h"
+#include "support/TempHome.h"
 
 #include <gtest/gtest.h>
 
@@ -28,9 +29,15 @@ TEST(BundleTest, MainBundleFollowsEnvironmentOverride) {
 }
 
 TEST(BundleTest, AuxiliaryExecutableMustBeExecutable) {
-    Bundle bundle(TOLV_TEST_BUNDLE_PATH);
-    EXPECT_TRUE(bundle.pathForAuxiliaryExecutable("Tolv-Archiver"));
-    EXPECT_FALSE(bundle.pathForAuxiliaryExecutable("Info.plist"));
+    testing_support::TempHome tmp;
+    fs::path app = tmp.path() / "Some.app";
+    tmp.writeFile("Some.app/Contents/MacOS/tool", "#!/bin/sh\n");
+    fs::permissions(app / "Contents/MacOS/tool", fs::perms::owner_all);
+    tmp.writeFile("Some.app/Contents/MacOS/data", "not a program");
+    fs::permissions(app / "Contents/MacOS/data", fs::perms::owner_read | fs::perms::owner_write);
+    Bundle bundle(app);
+    EXPECT_EQ(bundle.pathForAuxiliaryExecutable("tool"), app / "Contents/MacOS/tool");
+    EXPECT_FALSE(bundle.pathForAuxiliaryExecutable("data"));
     EXPECT_FALSE(bundle.pathForAuxiliaryExecutable("no-such-tool"));
 }
 
