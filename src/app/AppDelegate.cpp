@@ -1,14 +1,88 @@
 #include "app/AppDelegate.h"
 
-#include "app/CommonHeader.h"
+#include "app/ModalUI.h"
+#include "folders/SelectFolderNSViewController.h"
+#include "folders/validateFolderPrefWithParam.h"
+#include "log/OVLogFileManager.h"
 #include "platform/Bundle.h"
+#include "platform/DateFormat.h"
 #include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/RunLoop.h"
 #include "platform/UserDefaults.h"
+#include "tools/TolvExtras.h"
+#include "watch/WatcherNSObject.h"
 
+#include <QAbstractButton>
+#include <QSysInfo>
+#include <QUuid>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+using platform::log;
 using platform::logf;
+using platform::NotificationCenter;
+using platform::UserDefaults;
+
+namespace {
+
+const std::string kLaunchAgentArgument = "-fromlaunchagent";
+const std::string kDestinationEnableKey = "prefDestinationFolderPathEnableFormat1";
+const std::string kSeparator(59, '-');
+constexpr std::int64_t kSecondsPerDay = 86400;
+// Keeps the cut-off date of old logs within what a clock can hold.
+constexpr std::int64_t kMostDaysToSaveLogs = 100000;
+
+UserDefaults& prefs() { return UserDefaults::standard(); }
+
+std::string describe(const std::vector<std::string>& list) {
+    platform::Value::Array array(list.begin(), list.end());
+    return platform::Value(array).description();
+}
+
+std::int64_t daysToSaveLogs() {
+    std::int64_t days = prefs().integerForKey(kPrefDaysToSaveLogs);
+    if (days < 0 || days > kMostDaysToSaveLogs) {
+        std::int64_t kept = days < 0 ? 0 : kMostDaysToSaveLogs;
+        logf("prefDaysToSaveLogs = %lld is out of range: %lld used", static_cast<long long>(days),
+             static_cast<long long>(kept));
+        return kept;
+    }
+    return days;
+}
+
+void deleteOldLogs() {
+    log("Checking for Old Log Files to Delete...");
+    auto cutOff = std::chrono::system_clock::now() - std::chrono::seconds(daysToSaveLogs() * kSecondsPerDay);
+    OVLogFileManager::deleteOldLogsWithOptions({{"deleteSubDirectory", platform::Value(true)},
+                                                {"deleteImmediately", platform::Value(true)},
+                                                {"beforeDate", platform::Value(cutOff)}});
+    log("Checking for Old Log Files to Delete...Done.");
+}
+
+void post(const std::string& name, platform::Object object = {}) {
+    NotificationCenter::defaultCenter().post(name, std::move(object));
+}
+
+} // namespace
+
+// ---- class set-up ---------------------------------------------------------------
 
 void AppDelegate::initialize() {
+    OVLogFileManager::getApplicationName();
+    // Only the user's own choice counts: the factory defaults are not
+    // registered yet, and must not switch the log file on by themselves.
+    const bool doSaveLogs = prefs().userObjectForKey(kPrefDoSaveLogs).toBool();
+    const char* will = doSaveLogs ? "WILL" : "Will NOT";
+    logf("Inside AppDelegate => initialize...%s ReDirect NSLog to File...", will);
+    logf("Inside AppDelegate => initialize...%s ReDirect NSLog to File...", will);
+    if (doSaveLogs) OVLogFileManager::setupLogFile();
     setupFactoryDefaults();
+    deleteOldLogs();
+    updateLaunchAgentFileIfNeeded();
 }
 
 std::optional<platform::Value::Dictionary> AppDelegate::setupFactoryDefaults() {
@@ -22,6 +96,244 @@ std::optional<platform::Value::Dictionary> AppDelegate::setupFactoryDefaults() {
         return std::nullopt;
     }
     logf("About to register factory default dictionary:\n%s\n\n", dict->description().c_str());
-    platform::UserDefaults::standard().registerDefaults(*dict->dictionary());
+    prefs().registerDefaults(*dict->dictionary());
     return *dict->dictionary();
+}
+
+void AppDelegate::updateLaunchAgentFileIfNeeded() {
+    log("Inside AppDelegate => updateLaunchAgentFileIfNeeded...not available yet: launch agent file left as it is");
+}
+
+// ---- instance set-up ------------------------------------------------------------
+
+std::shared_ptr<AppDelegate> AppDelegate::create() { return std::shared_ptr<AppDelegate>(new AppDelegate()); }
+
+AppDelegate::AppDelegate() = default;
+
+AppDelegate::~AppDelegate() = default;
+
+bool AppDelegate::isLaunchAgentRun(const std::vector<std::string>& arguments) {
+    return std::find(arguments.begin(), arguments.end(), kLaunchAgentArgument) != arguments.end();
+}
+
+void AppDelegate::afterDelay(double seconds, void (AppDelegate::*fn)()) {
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    platform::performAfterDelay(seconds, [weak, fn] {
+        if (auto self = weak.lock()) ((*self).*fn)();
+    });
+}
+
+void AppDelegate::stopAllWatchersWithoutSender() { ibStopAllWatcher(nullptr); }
+
+void AppDelegate::scanWithoutSender() { ibScanAgain(); }
+
+void AppDelegate::awakeFromNib() {
+    afterDelay(0.2, &AppDelegate::stopAllWatchersWithoutSender);
+    const std::string version = OVLogFileManager::getCopyrightInfo();
+    prefs().setObject(kPrefVersionDisplayString, "Vers: " + version);
+    convertToNextLaunchCtlDate();
+}
+
+// ---- will-finish phase ----------------------------------------------------------
+
+void AppDelegate::applicationWillFinishLaunching() {
+    clearRunningTasksFlags();
+    if (!prefs().boolForKey(kPrefDidSetSchedule)) removeScheduleKeys();
+    logLaunchDiagnostics();
+    logf("Checking for args = %s", describe(arguments_).c_str());
+    if (isLaunchAgentRun(arguments_)) kickStartScanning();
+    else setupManualTimer();
+}
+
+void AppDelegate::removeScheduleKeys() {
+    prefs().removeObjectForKey(sPrefNextScheduledTime);
+    prefs().removeObjectForKey(sPrefNextScheduledTimeDisplayString);
+    prefs().removeObjectForKey(sPrefDailyScheduledTime);
+}
+
+void AppDelegate::logLaunchDiagnostics() const {
+    std::string processName = arguments_.empty() ? std::string(TOLV_APP_NAME)
+                                                 : std::filesystem::path(arguments_.front()).filename().string();
+    log(kSeparator);
+    logf("processName = %s", processName.c_str());
+    logf("arguments = %s", describe(arguments_).c_str());
+    logf("globallyUniqueString = %s", QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toUtf8().constData());
+    logf("hostName = %s", QSysInfo::machineHostName().toUtf8().constData());
+    log(kSeparator);
+}
+
+// ---- did-finish phase -----------------------------------------------------------
+
+void AppDelegate::applicationDidFinishLaunching() {
+    createDestinationRow();
+    const std::vector<ParamDictionary> sources = sourceSlotParameters();
+    for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) createSourceRow(slot, sources[slot - 1]);
+    if (!prefs().boolForKey(kPrefDidSetSchedule)) unloadLaunchAgentPlist();
+    afterDelay(0.1, &AppDelegate::stopAllWatchersWithoutSender);
+}
+
+void AppDelegate::createDestinationRow() {
+    const ParamDictionary params = CommonHeader::slotParameters(CommonHeader::kDestinationSlot);
+    prefs().setObject(CommonHeader::param(params, sPrefCameraFolderPathEnableTitleStringKey),
+                      CommonHeader::slotTitle(CommonHeader::kDestinationSlot));
+
+    const ParamDictionary reference = CommonHeader::folderReferenceParameters(params);
+    std::thread([self = shared_from_this(), reference] { self->doValidateDestinationPathInThread(reference); })
+        .detach();
+
+    SelectFolderNSViewController* row = createRow(CommonHeader::kDestinationSlot, params);
+    placeRowView(row->view(), CommonHeader::kDestinationSlot);
+    row->setupViewForIndex(CommonHeader::kDestinationSlot);
+    // The destination cannot be switched off.
+    if (auto* enable = qobject_cast<QAbstractButton*>(row->getNSObjectForKey(sPrefCameraFolderPathEnableKey)))
+        enable->setEnabled(false);
+}
+
+std::vector<ParamDictionary> AppDelegate::sourceSlotParameters() {
+    std::vector<ParamDictionary> sources;
+    for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) {
+        ParamDictionary params = CommonHeader::slotParameters(slot);
+        prefs().setObject(CommonHeader::param(params, sPrefCameraFolderPathEnableTitleStringKey),
+                          CommonHeader::slotTitle(slot));
+        logf("backupFolderPref%i = %s", slot, CommonHeader::describe(params).c_str());
+        sources.push_back(std::move(params));
+    }
+    return sources;
+}
+
+void AppDelegate::createSourceRow(int slot, const ParamDictionary& params) {
+    SelectFolderNSViewController* row = createRow(slot, params);
+    validateFolderPrefWithParam(CommonHeader::folderReferenceParameters(params));
+    placeRowView(row->view(), slot);
+    row->setupViewForIndex(static_cast<std::int16_t>(slot));
+}
+
+SelectFolderNSViewController* AppDelegate::createRow(int slot, const ParamDictionary& params) {
+    auto row = std::make_unique<SelectFolderNSViewController>();
+    row->set_viewIndex(static_cast<std::int16_t>(slot));
+    row->set_Param(params);
+    rows_.push_back(std::move(row));
+    return rows_.back().get();
+}
+
+void AppDelegate::placeRowView(QWidget* view, int slot) {
+    if (!view) {
+        logf("Inside AppDelegate => placeRowView...row %d has no view", slot);
+        return;
+    }
+    if (!rowPlacer_ && topHalfView_ && topHalfView_->parentWidget()) rowPlacer_ = new RowPlacer(destView_, topHalfView_);
+    if (!rowPlacer_) {
+        logf("Inside AppDelegate => placeRowView...no _topHalfView: row %d is not shown", slot);
+        return;
+    }
+    rowPlacer_->place(view, slot);
+}
+
+void AppDelegate::doValidateDestinationPathInThread(const ParamDictionary& folderReference) {
+    logf("Inside AppDelegate => doValidateDestinationPathInThread...param = %s",
+         CommonHeader::describe(folderReference).c_str());
+    validateFolderPrefWithParam(folderReference);
+}
+
+// ---- commands ---------------------------------------------------------------------
+
+void AppDelegate::kickStartScanning() {
+    const auto now = std::chrono::system_clock::now();
+    prefs().setObject(kPreflastLaunchctlDate, platform::DateFormat::describe(now));
+    log("args contains -fromlaunchagent...");
+    logf("Will auto start backup at time: %s", platform::DateFormat::describe(now + std::chrono::seconds(2)).c_str());
+    afterDelay(2.0, &AppDelegate::scanWithoutSender);
+    afterDelay(10.0, &AppDelegate::convertToNextLaunchCtlDate);
+}
+
+void AppDelegate::setupManualTimer() { log("Inside AppDelegate => setupManualTimer... DOES NOTHING...."); }
+
+void AppDelegate::ibScanAgain() {
+    log("Inside AppDelegate => ibScanAgain...");
+    std::thread([self = shared_from_this()] { self->doScanAgainInThread(); }).detach();
+}
+
+void AppDelegate::doScanAgainInThread() {
+    log("Inside AppDelegate => doScanAgainInThread...");
+    const ParamDictionary scan =
+        CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
+    if (validateFolderPrefWithParam(scan)) {
+        post(kWatcherItemChanged, shared_from_this());
+        return;
+    }
+    log("Inside AppDelegate => doScanAgainInThread...destination folder is missing: nothing scanned");
+    systemBeep();
+}
+
+void AppDelegate::ibStopAllWatcher(StateButton* sender) {
+    const int state = sender ? sender->state() : StateButton::kOffState;
+    logf("Inside AppDelegate => ibStopAllWatcher...sender = %s, state = %d", sender ? "toggle button" : "(null)",
+         state);
+    if (!sender) {
+        post(kWatcherDoStopAll);
+        return;
+    }
+    switch (state) {
+    case StateButton::kOnState:
+        log("Inside AppDelegate => ibStopAllWatcher...state is ON: stopping all watchers");
+        sender->setText("Turn On");
+        post(kWatcherDoStopAll);
+        break;
+    case StateButton::kOffState:
+        log("Inside AppDelegate => ibStopAllWatcher...state is OFF: starting all watchers");
+        sender->setText("Turn Off");
+        post(kWatcherDoStartAll);
+        break;
+    default:
+        logf("Inside AppDelegate => ibStopAllWatcher...state = %d is mixed: nothing done", state);
+        break;
+    }
+}
+
+void AppDelegate::pollAllPaths() {
+    log("Inside AppDelegate => pollAllPaths...");
+    if (isPolling_.exchange(true)) {
+        log("Inside AppDelegate => pollAllPaths...Another Polling still in progress...");
+        return;
+    }
+    post(kWatcherSetParams, shared_from_this());
+    post(kWatcherDoPollFolder);
+}
+
+void AppDelegate::deleteAllOldPhotos() {
+    log("Inside AppDelegate => deleteAllOldPhotos...");
+    if (prefs().boolForKey(kDestinationEnableKey)) return;
+    ModalUI::Alert alert;
+    alert.message = "ALWAYS Delete OLD PHotos withOUT Archiving.";
+    alert.informativeText = "This will delete all your old folders in the selected source folders:\n\n";
+    alert.defaultButton = "OK";
+    alert.window = window_;
+    ModalUI::current().runAlert(alert);
+}
+
+void AppDelegate::clearRunningTasksFlags() {
+    for (std::int16_t index = 0; index < CommonHeader::kSlotCount; ++index)
+        prefs().removeObjectForKey(WatcherNSObject::getPrefNameForInProgress(index));
+    prefs().synchronize();
+}
+
+bool AppDelegate::hasRunningTasks() {
+    for (std::int16_t index = 0; index < CommonHeader::kSlotCount; ++index) {
+        const std::string key = WatcherNSObject::getPrefNameForInProgress(index);
+        if (key.empty()) continue;
+        const bool busy = prefs().boolForKey(key);
+        logf("key %s: %s", key.c_str(), busy ? "Busy" : "FREE");
+        if (busy) return true;
+    }
+    return false;
+}
+
+// ---- the daily schedule's share of the launch ----------------------------------
+
+void AppDelegate::convertToNextLaunchCtlDate() {
+    log("Inside AppDelegate => convertToNextLaunchCtlDate...not available yet: next run not computed");
+}
+
+void AppDelegate::unloadLaunchAgentPlist() {
+    log("Inside AppDelegate => unloadLaunchAgentPlist...not available yet: nothing unloaded");
 }

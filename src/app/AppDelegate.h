@@ -1,16 +1,105 @@
 #pragma once
-// The application delegate: class set-up, launch phases and the commands
-// that act on all watchers.
+// The application delegate: class set-up, the two launch phases that build
+// the folder rows, and the commands that act on all watchers (scan, start
+// and stop all, poll). Commands never call a watcher: they post
+// notifications that the watchers answer.
 
+#include "app/CommonHeader.h"
+#include "app/RowPlacer.h"
+#include "app/StateButton.h"
 #include "platform/Value.h"
 
-#include <optional>
+#include <QPointer>
+#include <QWidget>
 
-class AppDelegate {
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class SelectFolderNSViewController;
+
+class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
 public:
-    // Class set-up, run once before the first instance exists.
+    // Class set-up, run once before the first instance exists: log file,
+    // factory defaults, old logs, launch agent refresh.
     static void initialize();
     // Registers the bundle's FactoryDefault.plist as the preference store's
     // defaults; returns the dictionary registered (nullopt when unreadable).
     static std::optional<platform::Value::Dictionary> setupFactoryDefaults();
+    // Brings an installed launch agent file up to the current template.
+    static void updateLaunchAgentFileIfNeeded();
+
+    // The delegate is shared: notifications carry it as their object, and
+    // work queued for later must not outlive it.
+    static std::shared_ptr<AppDelegate> create();
+    ~AppDelegate();
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // Outlets, connected by the main window.
+    QWidget* window() const { return window_; }
+    void setWindow(QWidget* window) { window_ = window; }
+    QWidget* _topHalfView() const { return topHalfView_; }
+    void set_topHalfView(QWidget* view) { topHalfView_ = view; }
+    QWidget* _destView() const { return destView_; }
+    void set_destView(QWidget* view) { destView_ = view; }
+    StateButton* ibToggleButton() const { return toggleButton_; }
+    void setIbToggleButton(StateButton* button) { toggleButton_ = button; }
+    bool _isPolling() const { return isPolling_; }
+
+    // The process's argument list, as the launch phases read it.
+    void setArguments(std::vector<std::string> arguments) { arguments_ = std::move(arguments); }
+    const std::vector<std::string>& arguments() const { return arguments_; }
+    // The argument list names the launch-agent start as a whole element.
+    static bool isLaunchAgentRun(const std::vector<std::string>& arguments);
+
+    // Launch, in this order once the main window has connected the outlets.
+    void awakeFromNib();
+    void applicationWillFinishLaunching();
+    void applicationDidFinishLaunching();
+    void doValidateDestinationPathInThread(const ParamDictionary& folderReference);
+
+    // Commands.
+    void kickStartScanning();
+    void setupManualTimer();
+    void ibScanAgain();
+    void doScanAgainInThread();
+    void ibStopAllWatcher(StateButton* sender);
+    void pollAllPaths();
+    void deleteAllOldPhotos();
+    void clearRunningTasksFlags();
+    bool hasRunningTasks();
+
+    // The daily schedule's share of the launch.
+    void convertToNextLaunchCtlDate();
+    void unloadLaunchAgentPlist();
+
+    // The folder rows, slot 0 first, once the did-finish phase has run.
+    const std::vector<std::unique_ptr<SelectFolderNSViewController>>& rows() const { return rows_; }
+
+private:
+    AppDelegate();
+    // Queues fn on the main loop; it is dropped if the delegate is gone by then.
+    void afterDelay(double seconds, void (AppDelegate::*fn)());
+    void stopAllWatchersWithoutSender();
+    void scanWithoutSender();
+    void logLaunchDiagnostics() const;
+    void removeScheduleKeys();
+    void createDestinationRow();
+    std::vector<ParamDictionary> sourceSlotParameters();
+    void createSourceRow(int slot, const ParamDictionary& params);
+    SelectFolderNSViewController* createRow(int slot, const ParamDictionary& params);
+    void placeRowView(QWidget* view, int slot);
+
+    // Widgets may go before the delegate does.
+    QPointer<QWidget> window_;
+    QPointer<QWidget> topHalfView_;
+    QPointer<QWidget> destView_;
+    QPointer<StateButton> toggleButton_;
+    std::atomic<bool> isPolling_{false};
+    std::vector<std::string> arguments_;
+    QPointer<RowPlacer> rowPlacer_; // owned by the rows' superview
+    std::vector<std::unique_ptr<SelectFolderNSViewController>> rows_;
 };

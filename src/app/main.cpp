@@ -1,12 +1,5 @@
 // Process entry of Tolv-Archiver.
 
-#include "app/AppDelegate.h"
-#include "platform/Log.h"
+#include "app/ApplicationMain.h"
 
-int main(int argc, char** argv) {
-    (void)argc;
-    (void)argv;
-    AppDelegate::initialize();
-    platform::log("Tolv-Archiver started: factory defaults registered.");
-    return 0;
-}
+int main(int argc, char** argv) { return ApplicationMain::run(argc, argv); }

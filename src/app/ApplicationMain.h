@@ -1,0 +1,22 @@
+#pragma once
+// What the process entry hands control to: creates the Qt application (on
+// the offscreen platform when there is no display or --headless is given),
+// connects the platform's main loop, dialogs, beep and termination signals
+// to it, runs the delegate's class set-up and launch phases around the main
+// window, and runs the event loop until the application quits.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+class ApplicationMain {
+public:
+    static int run(int argc, char** argv);
+
+    // No window: asked for with --headless, or no display to show one on.
+    static bool wantsHeadless(const std::vector<std::string>& arguments, const char* display,
+                              const char* waylandDisplay);
+    // The file named by --grab-window FILE, where a picture of the window
+    // is saved once it is shown (for the documentation).
+    static std::optional<std::string> grabWindowFile(const std::vector<std::string>& arguments);
+};

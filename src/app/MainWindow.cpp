@@ -1,0 +1,70 @@
+#include "app/MainWindow.h"
+
+#include "app/AppDelegate.h"
+#include "app/CommonHeader.h"
+#include "platform/QtPreferenceBinding.h"
+
+#include "ui_MainWindow.h"
+
+#include <QShowEvent>
+
+using platform::QtPreferenceBinding;
+
+MainWindow::MainWindow(std::shared_ptr<AppDelegate> delegate, QWidget* parent)
+    : QMainWindow(parent), ui_(std::make_unique<Ui::MainWindow>()), delegate_(std::move(delegate)) {
+    ui_->setupUi(this);
+    // Watching is off after launch; the title offers the next action.
+    ui_->toggleButton->setState(StateButton::kOnState);
+    ui_->toggleButton->setText("Turn On");
+    const QString later = tr("Comes with the daily schedule in a later version.");
+    ui_->setTimeButton->setToolTip(later);
+    ui_->removeScheduleButton->setToolTip(later);
+    ui_->relaunchButton->setToolTip(tr("Comes in a later version."));
+    connectOutlets();
+    connectActions();
+    bindPreferences();
+}
+
+MainWindow::~MainWindow() = default;
+
+StateButton* MainWindow::toggleButton() const { return ui_->toggleButton; }
+
+void MainWindow::connectOutlets() {
+    delegate_->setWindow(this);
+    delegate_->set_topHalfView(ui_->topHalfView);
+    delegate_->set_destView(ui_->destView);
+    delegate_->setIbToggleButton(ui_->toggleButton);
+}
+
+void MainWindow::connectActions() {
+    // The window holds the delegate, so it outlives every connection made here.
+    AppDelegate* d = delegate_.get();
+    StateButton* toggle = ui_->toggleButton;
+    connect(ui_->scanButton, &QPushButton::clicked, this, [d] { d->ibScanAgain(); });
+    connect(ui_->actionScanNow, &QAction::triggered, this, [d] { d->ibScanAgain(); });
+    connect(toggle, &QPushButton::clicked, this, [d, toggle] { d->ibStopAllWatcher(toggle); });
+    connect(ui_->actionPollAllFolders, &QAction::triggered, this, [d] { d->pollAllPaths(); });
+    connect(ui_->actionDeleteOldWarning, &QAction::triggered, this, [d] { d->deleteAllOldPhotos(); });
+    connect(ui_->actionQuit, &QAction::triggered, this, &QWidget::close);
+}
+
+void MainWindow::bindPreferences() {
+    QtPreferenceBinding::bindInteger(ui_->minutesOldSpin, kPrefBackupSourceImagesAfterMinutesOld);
+    QtPreferenceBinding::bindChecked(ui_->deleteOldCheck, kPrefEnableDeleteOldSourceImages);
+    QtPreferenceBinding::bindInteger(ui_->deleteDaysSpin, kPrefDeleteSourceImagesAfterDaysOld);
+    QtPreferenceBinding::bindChecked(ui_->saveLogsCheck, kPrefDoSaveLogs);
+    QtPreferenceBinding::bindInteger(ui_->logDaysSpin, kPrefDaysToSaveLogs);
+    QtPreferenceBinding::bindLabel(ui_->versionLabel, kPrefVersionDisplayString);
+    QtPreferenceBinding::bindLabel(ui_->nextRunLabel, sPrefNextScheduledTimeDisplayString);
+    QtPreferenceBinding::bindLabel(ui_->lastAgentStartLabel, kPreflastLaunchctlDate);
+    // The age only matters while deletion is on.
+    ui_->deleteDaysSpin->setEnabled(ui_->deleteOldCheck->isChecked());
+    connect(ui_->deleteOldCheck, &QCheckBox::toggled, ui_->deleteDaysSpin, &QWidget::setEnabled);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (shown_) return;
+    shown_ = true;
+    emit firstShown();
+}

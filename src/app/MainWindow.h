@@ -1,0 +1,41 @@
+#pragma once
+// The main window, loaded from resources/MainWindow.ui: the anchors of the
+// folder rows, the settings bound to their preference keys, the commands
+// and the display-only keys. It connects its outlets and actions to the
+// application delegate, as the main interface resource does.
+
+#include <QMainWindow>
+
+#include <memory>
+
+class AppDelegate;
+class StateButton;
+namespace Ui {
+class MainWindow;
+}
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(std::shared_ptr<AppDelegate> delegate, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    const Ui::MainWindow& ui() const { return *ui_; }
+    StateButton* toggleButton() const;
+
+signals:
+    // The window has been shown for the first time.
+    void firstShown();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void connectOutlets();
+    void connectActions();
+    void bindPreferences();
+
+    std::unique_ptr<Ui::MainWindow> ui_;
+    std::shared_ptr<AppDelegate> delegate_;
+    bool shown_ = false;
+};
