@@ -7,6 +7,7 @@
 
 #include <QObject>
 
+#include <functional>
 #include <string>
 
 class QAbstractButton;
@@ -18,27 +19,44 @@ class QSpinBox;
 namespace platform {
 
 class UserDefaults;
+class Value;
 
 class QtPreferenceBinding : public QObject {
     Q_OBJECT
 public:
-    // The binding is owned by the widget and ends with it.
+    // The binding is owned by the widget and ends with it. All bind calls
+    // are made on the GUI thread, with the standard preference store.
     static QtPreferenceBinding* bindText(QLineEdit* field, const std::string& key);
     static QtPreferenceBinding* bindInteger(QSpinBox* box, const std::string& key);
+    // Writes on `toggled`, which a click emits before `clicked`: an action
+    // connected to `clicked` reads the state the click has just stored.
     static QtPreferenceBinding* bindChecked(QAbstractButton* checkable, const std::string& key);
     static QtPreferenceBinding* bindTime(QDateTimeEdit* edit, const std::string& key);
     // Display only: the label shows the key's string (or number) value.
     static QtPreferenceBinding* bindLabel(QLabel* label, const std::string& key);
 
+    // The binding that a widget carries, or nullptr.
+    static QtPreferenceBinding* of(const QObject* widget);
+
     const std::string& key() const { return key_; }
     ~QtPreferenceBinding() override;
 
-protected:
-    QtPreferenceBinding(QObject* widget, std::string key);
-
 private:
+    using Show = std::function<void(const Value&)>;
+    QtPreferenceBinding(QObject* widget, std::string key, Show show);
+    // Shows the stored value now and follows later writes.
+    void follow();
+    // Shows the value stored now; GUI thread only.
+    void refresh();
+    // Stores a change that the user made in the widget.
+    void write(const Value& value);
+
+    UserDefaults& store_;
     std::string key_;
+    Show show_;
     unsigned long long observer_ = 0;
+    bool writing_ = false; // inside our own write
+    bool showing_ = false; // the widget changes because we show a value
 };
 
 } // namespace platform

@@ -1,0 +1,390 @@
+#include "folders/SelectFolderNSViewController.h"
+
+#include "ui_SelectFolderNSView.h"
+
+#include "app/ModalUI.h"
+#include "folders/MyAliasKit.h"
+#include "folders/viewSetEnabled.h"
+#include "platform/Bundle.h"
+#include "platform/Log.h"
+#include "platform/QtGuiThread.h"
+#include "platform/QtPreferenceBinding.h"
+#include "platform/UserDefaults.h"
+#include "tools/TolvExtras.h"
+#include "watch/WatcherNSObject.h"
+
+#include <QIcon>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+
+using platform::logf;
+using platform::Notification;
+using platform::NotificationCenter;
+using platform::QtPreferenceBinding;
+using platform::UserDefaults;
+using platform::Value;
+
+namespace {
+
+constexpr const char* kClassName = "SelectFolderNSViewController";
+constexpr const char* kAliasIsValidToolTip = "If ON, Path Exists and is Valid. Otherwise, Path is Missing or Invalid.";
+
+UserDefaults& prefs() { return UserDefaults::standard(); }
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+               return std::tolower(x) == std::tolower(y);
+           });
+}
+
+std::string pathToolTip(int index) {
+    return index == 0 ? "Destination Backup Folder Path" : "Source Folder Path " + std::to_string(index);
+}
+
+// A button title shows "&" only when doubled; a single one marks a shortcut.
+QString buttonTitle(const std::string& title) { return QString::fromStdString(title).replace("&", "&&"); }
+
+// Any bound control keeps one binding, even if the row is set up twice.
+void unbind(QWidget* control) { delete QtPreferenceBinding::of(control); }
+
+// "doEnable" is a number holding a boolean; whichever integer type the
+// poster chose, it counts.
+std::optional<bool> doEnableOf(const Notification& n) {
+    if (const auto* b = n.info<bool>(kUserInfoDoEnable)) return *b;
+    if (const auto* i = n.info<std::int32_t>(kUserInfoDoEnable)) return *i != 0;
+    if (const auto* l = n.info<std::int64_t>(kUserInfoDoEnable)) return *l != 0;
+    if (const auto* d = n.info<double>(kUserInfoDoEnable)) return *d != 0.0;
+    return std::nullopt;
+}
+
+} // namespace
+
+SelectFolderNSViewController::SelectFolderNSViewController(QObject* parent) : QObject(parent), self_(this) {}
+
+SelectFolderNSViewController::~SelectFolderNSViewController() {
+    // After this no handler of ours runs, here or on a watcher's thread.
+    NotificationCenter::defaultCenter().removeObserver(this);
+    // Rows live as long as the application; one that goes earlier must not
+    // leave its watcher's stream thread running.
+    if (watcherObj_) watcherObj_->unloadWatcher();
+    if (view_ && !view_->parent()) delete view_;
+}
+
+std::string SelectFolderNSViewController::slotDisplayName(int slot) {
+    static const std::array<const char*, CommonHeader::kSlotCount> names{"Destination/Backup", "Main Images",
+                                                                          "For Web", "Composed Images"};
+    return slot >= 0 && slot < CommonHeader::kSlotCount ? names[slot] : "";
+}
+
+// ---- view --------------------------------------------------------------------
+
+Ui::SelectFolderNSView* SelectFolderNSViewController::ui() const { return view_ ? ui_.get() : nullptr; }
+
+QWidget* SelectFolderNSViewController::view() {
+    if (!ui_) loadView();
+    return view_;
+}
+
+void SelectFolderNSViewController::loadView() {
+    ui_ = std::make_unique<Ui::SelectFolderNSView>();
+    auto* view = new QWidget;
+    ui_->setupUi(view);
+    view_ = view;
+    QProgressBar* indicator = ui_->ibNSProgressIndicator;
+    // The row keeps its shape whether the indicator spins or not.
+    QSizePolicy policy = indicator->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    indicator->setSizePolicy(policy);
+    indicator->hide();
+    loadRevealImages();
+    connectActions();
+    awakeFromNib();
+}
+
+void SelectFolderNSViewController::connectActions() {
+    Ui::SelectFolderNSView* u = ui_.get();
+    connect(u->ibNSButtonChange, &QAbstractButton::clicked, this,
+            [this, sender = u->ibNSButtonChange] { selectCameraFolder(sender); });
+    connect(u->ibNSButtonReveal, &QAbstractButton::clicked, this,
+            [this, sender = u->ibNSButtonReveal] { ibRevealInFinder(sender); });
+    // `clicked` comes after `toggled`, on which the binding stores the state.
+    connect(u->ibNSButtonEnable, &QAbstractButton::clicked, this,
+            [this, sender = u->ibNSButtonEnable] { ibToggleEnableButton(sender); });
+}
+
+void SelectFolderNSViewController::loadRevealImages() {
+    QToolButton* button = ui_->ibNSButtonReveal;
+    QIcon icon;
+    const std::pair<const char*, QIcon::Mode> images[] = {{view_tags::kImageNameProperty, QIcon::Normal},
+                                                          {"alternateImageName", QIcon::Active}};
+    for (const auto& [property, mode] : images) {
+        const std::string name = button->property(property).toString().toStdString();
+        if (name.empty()) continue;
+        // A "@2x" file beside the image is picked up for high-density screens.
+        if (auto file = platform::Bundle::main().pathForResource(name, "png"))
+            icon.addFile(QString::fromStdString(file->string()), QSize(), mode);
+        else logf("Inside %s => loadRevealImages...image [%s] is missing from the bundle", kClassName, name.c_str());
+    }
+    if (icon.isNull()) button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    else button->setIcon(icon);
+}
+
+void SelectFolderNSViewController::awakeFromNib() {
+    auto& center = NotificationCenter::defaultCenter();
+    center.addObserver(this, kWatcherDidStopAll, [this](const Notification& n) { handleWatcherStoppedAllNotification(n); });
+    center.addObserver(this, kWatcherDidStop, [this](const Notification& n) { handleWatcherStoppedNotification(n); });
+    center.addObserver(this, kWatcherDidStart, [this](const Notification& n) { handleWatcherStartedNotification(n); });
+    center.addObserver(this, kEnableView, [this](const Notification& n) { handleEnableViewNotification(n); });
+}
+
+// ---- set-up ------------------------------------------------------------------
+
+std::optional<std::string> SelectFolderNSViewController::preferenceKeyFor(const std::string& name) const {
+    auto it = param_.find(name);
+    if (it == param_.end()) return std::nullopt;
+    return it->second;
+}
+
+void SelectFolderNSViewController::setupViewForIndex(std::int16_t index) {
+    logf("Inside %s => setupViewForIndex...index = %d", kClassName, index);
+    viewIndex_ = index;
+    // The controls must exist to be bound, whoever forgot to load the view.
+    view();
+    bindControls();
+    showEnableTitle();
+    createWatcher();
+}
+
+void SelectFolderNSViewController::bindControls() {
+    Ui::SelectFolderNSView* u = ui();
+    if (!u) return;
+    if (auto key = preferenceKeyFor(sPrefCameraFolderPathKey)) {
+        unbind(u->ibNSTextField);
+        QtPreferenceBinding::bindText(u->ibNSTextField, *key);
+        u->ibNSTextField->setToolTip(QString::fromStdString(pathToolTip(viewIndex_)));
+    }
+    if (auto key = preferenceKeyFor(sPrefCameraFolderPathAliasDataIsValidKey)) {
+        unbind(u->ibNSButtonAliasIsValid);
+        QtPreferenceBinding::bindChecked(u->ibNSButtonAliasIsValid, *key);
+        u->ibNSButtonAliasIsValid->setToolTip(kAliasIsValidToolTip);
+        u->ibNSButtonAliasIsValid->setEnabled(false);
+    }
+    if (auto key = preferenceKeyFor(sPrefStartingNoCameraKey)) {
+        unbind(u->ibNSTextFieldForImageNumber);
+        QtPreferenceBinding::bindInteger(u->ibNSTextFieldForImageNumber, *key);
+    }
+    if (auto key = preferenceKeyFor(sPrefCameraFolderPathEnableKey)) {
+        unbind(u->ibNSButtonEnable);
+        QtPreferenceBinding::bindChecked(u->ibNSButtonEnable, *key);
+    }
+}
+
+void SelectFolderNSViewController::showEnableTitle() {
+    Ui::SelectFolderNSView* u = ui();
+    if (!u) return;
+    if (auto title = getValueForKey(sPrefCameraFolderPathEnableTitleStringKey))
+        u->ibNSButtonEnable->setText(buttonTitle(*title));
+}
+
+void SelectFolderNSViewController::createWatcher() {
+    if (viewIndex_ == CommonHeader::kDestinationSlot) return;
+    auto watcher = WatcherNSObject::create();
+    if (!watcher) return;
+    if (watcherObj_) watcherObj_->unloadWatcher(); // set up twice: the first watcher steps down
+    watcherObj_ = watcher;
+    watcher->set_index(viewIndex_);
+    watcher->set_Param(param_); // the watcher's own copy: later changes here do not reach it
+    watcher->setupObservers();
+    watcher->setupWatcher();
+}
+
+QWidget* SelectFolderNSViewController::getNSObjectForKey(const std::optional<std::string>& key) const {
+    Ui::SelectFolderNSView* u = ui();
+    if (!key || !u) return nullptr;
+    auto is = [&key](const std::string& name) { return equalsIgnoringCase(*key, name); };
+    if (is(sPrefCameraFolderPathKey)) return u->ibNSTextField;
+    if (is(sPrefCameraFolderPathAliasDataIsValidKey)) return u->ibNSButtonAliasIsValid;
+    if (is(sPrefStartingNoCameraKey)) return u->ibNSTextFieldForImageNumber;
+    if (is(sPrefCameraFolderPathEnableKey) || is(sPrefCameraFolderPathEnableTitleStringKey)) return u->ibNSButtonEnable;
+    return nullptr;
+}
+
+std::optional<std::string> SelectFolderNSViewController::getValueForKey(const std::string& name) const {
+    auto key = preferenceKeyFor(name);
+    if (!key) return std::nullopt;
+    const Value value = prefs().objectForKey(*key);
+    if (const std::string* text = value.string()) return *text;
+    return std::nullopt;
+}
+
+// ---- choosing the folder -----------------------------------------------------
+
+void SelectFolderNSViewController::selectCameraFolder(QWidget* sender) {
+    logf("Inside %s => selectCameraFolder...index = %d", kClassName, static_cast<int>(viewIndex_));
+    OpenPanelParameters parameters;
+    parameters.delegate = this;
+    parameters.message = "Please Select The " + slotDisplayName(viewIndex_) + " Folder:";
+    parameters.prompt = "Select";
+    parameters.sender = sender;
+    parameters.canChooseFolders = true;
+    parameters.canChooseFiles = false;
+    const std::pair<const std::string&, const std::string&> roles[] = {
+        {sPrefFolderNameKey, sPrefCameraFolderPathKey},
+        {sPrefFolderAliasDataKey, sPrefCameraFolderPathAliasDataKey},
+        {sPrefFolderNameIsValidKey, sPrefCameraFolderPathAliasDataIsValidKey},
+        {sPrefCameraFolderPathEnableKey, sPrefCameraFolderPathEnableKey},
+    };
+    for (const auto& [panelKey, paramName] : roles)
+        if (auto key = preferenceKeyFor(paramName)) parameters.keys[panelKey] = *key;
+    doNSOpenPanelWithParameters(parameters);
+}
+
+void SelectFolderNSViewController::doNSOpenPanelWithParameters(const OpenPanelParameters& parameters) {
+    ModalUI::OpenPanel panel;
+    panel.canChooseDirectories = parameters.canChooseFolders;
+    panel.canChooseFiles = parameters.canChooseFiles;
+    panel.allowsMultipleSelection = false;
+    panel.canCreateDirectories = parameters.canChooseFolders;
+    panel.message = parameters.message;
+    panel.prompt = parameters.prompt;
+    if (auto it = parameters.keys.find(sPrefFolderNameKey); it != parameters.keys.end()) {
+        const Value start = prefs().objectForKey(it->second);
+        if (start.string()) panel.directory = *start.string();
+    }
+    panel.window = parameters.sender ? parameters.sender->window() : nullptr;
+    ModalUI::current().beginOpenPanel(panel, [parameters](int returnCode, const std::vector<std::string>& paths) {
+        if (!parameters.delegate) {
+            logf("Inside %s => open panel ended after its row was gone: nothing stored", kClassName);
+            return;
+        }
+        parameters.delegate->openPanelDidEndNew(returnCode, paths, &parameters);
+    });
+}
+
+void SelectFolderNSViewController::openPanelDidEndNew(int returnCode, const std::vector<std::string>& chosenPaths,
+                                                      const OpenPanelParameters* contextInfo) {
+    if (returnCode == ModalUI::kPanelCancel) {
+        platform::log("openPanelDidEnd:returnCode:contextInfo returned NSCancelButton");
+        return;
+    }
+    if (returnCode != ModalUI::kPanelOK) {
+        platform::log("openPanelDidEnd:returnCode:contextInfo returned ?????");
+        return;
+    }
+    platform::log("openPanelDidEnd:returnCode:contextInfo returned NSOKButton");
+    const std::string path = chosenPaths.empty() ? std::string() : chosenPaths.back();
+    if (!contextInfo) {
+        platform::log("openPanelDidEnd passed NIL for contextInfo??????");
+        return;
+    }
+    if (path.empty()) {
+        platform::log("openPanelDidEnd returned no folder: nothing stored");
+        return;
+    }
+    storeChosenFolder(path, contextInfo->keys);
+}
+
+void SelectFolderNSViewController::storeChosenFolder(const std::string& path, const ParamDictionary& keys) {
+    const std::string pathKey = CommonHeader::param(keys, sPrefFolderNameKey);
+    const std::string validKey = CommonHeader::param(keys, sPrefFolderNameIsValidKey);
+    const std::string aliasKey = CommonHeader::param(keys, sPrefFolderAliasDataKey);
+    if (pathKey.empty() || validKey.empty() || aliasKey.empty()) {
+        logf("openPanelDidEnd contextInfo lacks a folder key: %s; nothing stored", CommonHeader::describe(keys).c_str());
+        return;
+    }
+    // The order matters to whoever follows these keys: path, validity, alias data, enable.
+    prefs().setObject(pathKey, Value(path));
+    prefs().setBool(validKey, true);
+    MyAliasKit::savePath(path, aliasKey);
+    if (auto enableKey = CommonHeader::param(keys, sPrefCameraFolderPathEnableKey); !enableKey.empty())
+        prefs().setBool(enableKey, true);
+}
+
+// ---- reveal and enable -----------------------------------------------------
+
+void SelectFolderNSViewController::ibRevealInFinder(QWidget*) {
+    std::optional<std::string> path;
+    if (auto key = preferenceKeyFor(sPrefCameraFolderPathKey)) {
+        const Value stored = prefs().objectForKey(*key);
+        if (stored.string()) path = *stored.string();
+    }
+    revealItemInFinder(path);
+}
+
+void SelectFolderNSViewController::ibToggleEnableButton(QWidget*) {
+    auto key = preferenceKeyFor(sPrefCameraFolderPathEnableKey);
+    const bool doEnable = key && prefs().boolForKey(*key);
+    if (doEnable) logf("%s->%s... doEnable is TRUE........", kClassName, "ibToggleEnableButton");
+    else logf("%s->%s... doEnable is FALSE........", kClassName, "ibToggleEnableButton");
+    NotificationCenter::defaultCenter().post(doEnable ? kWatcherDoStart : kWatcherDoStop, nullptr,
+                                             platform::UserInfo{{kUserInfoIndex, std::int32_t{viewIndex_}}});
+}
+
+void SelectFolderNSViewController::ibShowBindings(QWidget*) {
+    Ui::SelectFolderNSView* u = ui();
+    if (!u) return;
+    const std::pair<const char*, QWidget*> controls[] = {{"ibNSButtonEnable", u->ibNSButtonEnable},
+                                                         {"ibNSButtonAliasIsValid", u->ibNSButtonAliasIsValid}};
+    for (const auto& [name, control] : controls) {
+        const QtPreferenceBinding* binding = QtPreferenceBinding::of(control);
+        logf("%s->%s...%s value binding = [%s]", kClassName, "ibShowBindings", name,
+             binding ? ("values." + binding->key()).c_str() : "(none)");
+        logf("%s->%s...%s enabled binding = [(none)], isEnabled = %s", kClassName, "ibShowBindings", name,
+             control->isEnabled() ? "YES" : "NO");
+    }
+}
+
+// ---- watcher feedback ----------------------------------------------------------
+
+bool SelectFolderNSViewController::concernsThisRow(const Notification& n) const {
+    if (!n.userInfo) return false;
+    // The watcher decides; "index" counts only when no watcher came along.
+    if (n.userInfo->count(kUserInfoWatcherObj)) {
+        const auto* watcher = n.info<std::shared_ptr<WatcherNSObject>>(kUserInfoWatcherObj);
+        return watcher && *watcher && (*watcher)->_index() == viewIndex_;
+    }
+    const auto* index = n.info<std::int32_t>(kUserInfoIndex);
+    return index && *index == viewIndex_;
+}
+
+void SelectFolderNSViewController::handleWatcherStartedNotification(const Notification& n) {
+    if (concernsThisRow(n)) setIndicatorAnimating(true);
+}
+
+void SelectFolderNSViewController::handleWatcherStoppedNotification(const Notification& n) {
+    if (concernsThisRow(n)) setIndicatorAnimating(false);
+}
+
+void SelectFolderNSViewController::handleWatcherStoppedAllNotification(const Notification& n) {
+    logf("Inside %s => handleWatcherStoppedAllNotification...object = %p (index %d)", kClassName, n.object.get(),
+         static_cast<int>(viewIndex_));
+    setIndicatorAnimating(false);
+}
+
+void SelectFolderNSViewController::handleEnableViewNotification(const Notification& n) {
+    const auto doEnable = doEnableOf(n);
+    if (!doEnable) return;
+    platform::runOnGuiThread([self = self_, flag = *doEnable] {
+        if (self && self->view_) viewSetEnabled(self->view_, flag);
+    });
+}
+
+void SelectFolderNSViewController::setIndicatorAnimating(bool on) {
+    animating_ = on;
+    // The GUI shows whatever was asked last by the time it gets there, so a
+    // start queued from a watcher's thread cannot undo a later stop.
+    platform::runOnGuiThread([self = self_] {
+        if (self) self->showIndicatorState();
+    });
+}
+
+void SelectFolderNSViewController::showIndicatorState() {
+    if (Ui::SelectFolderNSView* u = ui()) u->ibNSProgressIndicator->setHidden(!animating_);
+}
+
+bool SelectFolderNSViewController::indicatorIsAnimating() const {
+    Ui::SelectFolderNSView* u = ui();
+    return u && !u->ibNSProgressIndicator->isHidden();
+}

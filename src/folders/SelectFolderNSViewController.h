@@ -1,0 +1,115 @@
+#pragma once
+// One folder row of the main window. The row shows its slot's path,
+// validity, starting number and enable switch straight from the preferences,
+// chooses the folder in an open panel, reveals it, and spins an indicator
+// while the slot's watcher works. A source row creates and owns the slot's
+// watcher and talks to it only through notifications.
+
+#include "app/CommonHeader.h"
+#include "platform/NotificationCenter.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QWidget;
+class WatcherNSObject;
+namespace Ui {
+class SelectFolderNSView;
+}
+
+class SelectFolderNSViewController : public QObject {
+    Q_OBJECT
+public:
+    // What an open panel carries and hands back unchanged to its end.
+    struct OpenPanelParameters {
+        QPointer<SelectFolderNSViewController> delegate; // receives the end of the panel
+        std::string message;
+        std::string prompt;
+        QPointer<QWidget> sender; // the panel is a sheet on this control's window
+        bool canChooseFolders = true;
+        bool canChooseFiles = false;
+        // "prefFolderNameKey", "prefFolderAliasDataKey", "prefFolderNameIsValidKey"
+        // and, when the slot has one, "sPrefCameraFolderPathEnableKey", each
+        // mapped to the slot's preference key of that role.
+        ParamDictionary keys;
+    };
+
+    // A row of the interface description "SelectFolderNSView"; the view is
+    // loaded when view() is first asked for.
+    explicit SelectFolderNSViewController(QObject* parent = nullptr);
+    // Stops the row's watcher. The view goes too, unless a window holds it.
+    ~SelectFolderNSViewController() override;
+
+    std::int16_t _viewIndex() const { return viewIndex_; }
+    void set_viewIndex(std::int16_t index) { viewIndex_ = index; }
+    std::shared_ptr<WatcherNSObject> _watcherObj() const { return watcherObj_; }
+    void set_watcherObj(std::shared_ptr<WatcherNSObject> watcher) { watcherObj_ = std::move(watcher); }
+    const ParamDictionary& _Param() const { return param_; }
+    void set_Param(const ParamDictionary& param) { param_ = param; }
+
+    // The row's view, loaded on first use (which runs awakeFromNib); null
+    // once someone else has deleted it.
+    QWidget* view();
+    void awakeFromNib();
+    // Binds the controls, sets tool tips and title, and for a source slot
+    // creates and starts the watcher.
+    void setupViewForIndex(std::int16_t index);
+    // The control bound to a parameter name (compared ignoring case), or null.
+    QWidget* getNSObjectForKey(const std::optional<std::string>& key) const;
+    // The string stored under the preference key that a parameter name maps to.
+    std::optional<std::string> getValueForKey(const std::string& name) const;
+
+    // Actions.
+    void selectCameraFolder(QWidget* sender);
+    void doNSOpenPanelWithParameters(const OpenPanelParameters& parameters);
+    void openPanelDidEndNew(int returnCode, const std::vector<std::string>& chosenPaths,
+                            const OpenPanelParameters* contextInfo);
+    void ibRevealInFinder(QWidget* sender);
+    void ibToggleEnableButton(QWidget* sender);
+    void ibShowBindings(QWidget* sender);
+
+    // Observers. They run on the posting thread, often a watcher's; what they
+    // change on screen is carried to the GUI thread.
+    void handleWatcherStartedNotification(const platform::Notification& n);
+    void handleWatcherStoppedNotification(const platform::Notification& n);
+    void handleWatcherStoppedAllNotification(const platform::Notification& n);
+    void handleEnableViewNotification(const platform::Notification& n);
+
+    // Whether the activity indicator is shown spinning (GUI thread).
+    bool indicatorIsAnimating() const;
+
+    // "Destination/Backup", "Main Images", "For Web", "Composed Images".
+    static std::string slotDisplayName(int slot);
+
+private:
+    Ui::SelectFolderNSView* ui() const;
+    void loadView();
+    void connectActions();
+    void loadRevealImages();
+    void bindControls();
+    void showEnableTitle();
+    void createWatcher();
+    std::optional<std::string> preferenceKeyFor(const std::string& name) const;
+    bool concernsThisRow(const platform::Notification& n) const;
+    void setIndicatorAnimating(bool on);
+    void showIndicatorState();
+    void storeChosenFolder(const std::string& path, const ParamDictionary& keys);
+
+    std::atomic<std::int16_t> viewIndex_{0};
+    std::shared_ptr<WatcherNSObject> watcherObj_;
+    ParamDictionary param_;
+    std::unique_ptr<Ui::SelectFolderNSView> ui_;
+    QPointer<QWidget> view_;
+    // What the watcher notifications last asked of the indicator; written on
+    // any thread, shown on the GUI thread.
+    std::atomic<bool> animating_{false};
+    // Made once on the GUI thread, copied by handlers on other threads.
+    const QPointer<SelectFolderNSViewController> self_;
+};
