@@ -20,7 +20,6 @@ public:
     explicit MainWindow(std::shared_ptr<AppDelegate> delegate, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    const Ui::MainWindow& ui() const { return *ui_; }
     StateButton* toggleButton() const;
 
 signals:

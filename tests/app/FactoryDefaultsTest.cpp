@@ -1,15 +1,18 @@
 #include "app/AppDelegate.h"
 #include "platform/UserDefaults.h"
+#include "support/AppProcess.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 
 namespace fs = std::filesystem;
 using platform::UserDefaults;
+using testing_support::AppProcess;
 using testing_support::TempHome;
 
 namespace {
@@ -27,6 +30,18 @@ std::string runShell(const std::string& command) {
 }
 
 std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+
+// The application keeps running until it is told to quit: run it without a
+// window until the line appears, then end it the way a service manager would.
+std::string runUntilLogged(AppProcess::Options options, const std::string& line) {
+    options.arguments.push_back("--headless");
+    AppProcess app(options);
+    EXPECT_TRUE(app.started()) << options.executable;
+    EXPECT_TRUE(app.waitForOutput(line)) << app.output();
+    app.signal(SIGTERM);
+    EXPECT_EQ(app.waitForExit(), 0) << app.output();
+    return app.output();
+}
 
 } // namespace
 
@@ -59,8 +74,7 @@ TEST(FactoryDefaultsTest, RegisteredValuesAnswerButAreNotStored) {
 TEST(FactoryDefaultsTest, ApplicationLogsRegistrationFromBuildTreeAndInstalledCopy) {
     TempHome home;
     fs::path bundle = TOLV_TEST_BUNDLE_PATH;
-    std::string env = "env -u TOLV_BUNDLE_PATH HOME=" + quoted(home.home()) + " ";
-    std::string out = runShell(env + quoted(bundle / "Contents/MacOS/Tolv-Archiver"));
+    std::string out = runUntilLogged(AppProcess::application(), "About to register factory default dictionary:");
     EXPECT_NE(out.find("userDefaultsValuesPath = [" + (bundle / "Contents/Resources/FactoryDefault.plist").string() + "]"),
               std::string::npos) << out;
     EXPECT_NE(out.find("About to register factory default dictionary:"), std::string::npos) << out;
@@ -70,7 +84,9 @@ TEST(FactoryDefaultsTest, ApplicationLogsRegistrationFromBuildTreeAndInstalledCo
     fs::path installed = prefix / "lib/tolv-archiver/Tolv-Archiver.app";
     ASSERT_TRUE(fs::exists(prefix / "bin/tolv-archiver")) << install;
     EXPECT_TRUE(fs::exists(prefix / "share/applications/tolv-archiver.desktop"));
-    out = runShell(env + quoted(prefix / "bin/tolv-archiver"));
+    AppProcess::Options installedApp = AppProcess::application();
+    installedApp.executable = prefix / "bin/tolv-archiver";
+    out = runUntilLogged(installedApp, "About to register factory default dictionary:");
     EXPECT_NE(out.find("userDefaultsValuesPath = [" + (installed / "Contents/Resources/FactoryDefault.plist").string() + "]"),
               std::string::npos) << out;
 }
@@ -80,13 +96,11 @@ TEST(FactoryDefaultsTest, MissingDefaultsFileRegistersNothing) {
     fs::path copy = home.path() / "Copy.app";
     fs::copy(TOLV_TEST_BUNDLE_PATH, copy, fs::copy_options::recursive);
     fs::remove(copy / "Contents/Resources/FactoryDefault.plist");
-    std::string out = runShell("env -u TOLV_BUNDLE_PATH HOME=" + quoted(home.home()) + " " +
-                               quoted(copy / "Contents/MacOS/Tolv-Archiver"));
+    std::string out = runUntilLogged(AppProcess::applicationInBundle(copy), "userDefaultsValuesDict == NIL!!!!");
     EXPECT_NE(out.find("userDefaultsValuesDict == NIL!!!!"), std::string::npos) << out;
 
     // A file that is not a property list is refused the same way.
     home.writeFile("Copy.app/Contents/Resources/FactoryDefault.plist", "<plist><dict><key>x</key>");
-    out = runShell("env -u TOLV_BUNDLE_PATH HOME=" + quoted(home.home()) + " " +
-                   quoted(copy / "Contents/MacOS/Tolv-Archiver"));
+    out = runUntilLogged(AppProcess::applicationInBundle(copy), "userDefaultsValuesDict == NIL!!!!");
     EXPECT_NE(out.find("userDefaultsValuesDict == NIL!!!!"), std::string::npos) << out;
 }
