@@ -122,10 +122,15 @@ void SelectFolderNSViewController::loadRevealImages() {
     for (const auto& [property, mode] : images) {
         const std::string name = button->property(property).toString().toStdString();
         if (name.empty()) continue;
-        // A "@2x" file beside the image is picked up for high-density screens.
-        if (auto file = platform::Bundle::main().pathForResource(name, "png"))
-            icon.addFile(QString::fromStdString(file->string()), QSize(), mode);
-        else logf("Inside %s => loadRevealImages...image [%s] is missing from the bundle", kClassName, name.c_str());
+        auto file = platform::Bundle::main().pathForResource(name, "png");
+        if (!file) {
+            logf("Inside %s => loadRevealImages...image [%s] is missing from the bundle", kClassName, name.c_str());
+            continue;
+        }
+        icon.addFile(QString::fromStdString(file->string()), QSize(), mode);
+        // Added whatever the screen now: the window may move to a denser one.
+        if (auto sharp = platform::Bundle::main().pathForResource(name + "@2x", "png"))
+            icon.addFile(QString::fromStdString(sharp->string()), QSize(), mode);
     }
     if (icon.isNull()) button->setToolButtonStyle(Qt::ToolButtonTextOnly);
     else button->setIcon(icon);

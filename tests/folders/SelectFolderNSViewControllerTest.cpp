@@ -1,0 +1,496 @@
+#include "folders/SelectFolderNSViewController.h"
+
+#include "folders/MyAliasKit.h"
+#include "folders/viewSetEnabled.h"
+#include "platform/NotificationCenter.h"
+#include "platform/UserDefaults.h"
+#include "support/QtTestApp.h"
+#include "support/ScriptedModalUI.h"
+#include "support/StderrCapture.h"
+#include "support/TempHome.h"
+#include "tools/TolvExtras.h"
+#include "watch/WatcherNSObject.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace fs = std::filesystem;
+using platform::Notification;
+using platform::NotificationCenter;
+using platform::UserDefaults;
+using platform::UserInfo;
+using platform::Value;
+using testing_support::drainEvents;
+using testing_support::processEventsUntil;
+using testing_support::ScriptedModalUI;
+using testing_support::StderrCapture;
+using testing_support::TempHome;
+using Row = SelectFolderNSViewController;
+
+namespace {
+
+// The names and "index" of what was posted, in order.
+class PostRecorder {
+public:
+    explicit PostRecorder(std::initializer_list<std::string> names) {
+        for (const auto& name : names)
+            NotificationCenter::defaultCenter().addObserver(this, name, [this](const Notification& n) {
+                const auto* index = n.info<std::int32_t>(kUserInfoIndex);
+                std::lock_guard lock(mutex_);
+                posted_.push_back({n.name, index ? *index : -1000});
+            });
+    }
+    ~PostRecorder() { NotificationCenter::defaultCenter().removeObserver(this); }
+    std::vector<std::pair<std::string, int>> posted() const {
+        std::lock_guard lock(mutex_);
+        return posted_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::pair<std::string, int>> posted_;
+};
+
+// The keys written among a set of keys, in the order of the writes.
+class KeyWriteOrder {
+public:
+    explicit KeyWriteOrder(const std::vector<std::string>& keys) {
+        for (const auto& key : keys)
+            ids_.push_back(UserDefaults::standard().addObserver(key, [this](const std::string& k, const Value&) {
+                std::lock_guard lock(mutex_);
+                order_.push_back(k);
+            }));
+    }
+    ~KeyWriteOrder() {
+        for (auto id : ids_) UserDefaults::standard().removeObserver(id);
+    }
+    std::vector<std::string> order() const {
+        std::lock_guard lock(mutex_);
+        return order_;
+    }
+
+private:
+    std::vector<UserDefaults::ObserverId> ids_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> order_;
+};
+
+void postFromWorker(const std::string& name, std::optional<UserInfo> info) {
+    std::thread([&] { NotificationCenter::defaultCenter().post(name, nullptr, info); }).join();
+}
+
+std::shared_ptr<WatcherNSObject> watcherOfSlot(int slot) {
+    auto w = WatcherNSObject::createTemporary();
+    w->set_index(static_cast<std::int16_t>(slot));
+    return w;
+}
+
+template <class T>
+T* control(Row& row, const char* name) {
+    return row.view()->findChild<T*>(name);
+}
+
+class SelectFolderNSViewControllerTest : public ::testing::Test {
+protected:
+    SelectFolderNSViewControllerTest() {
+        setenv("TOLV_BUNDLE_PATH", TOLV_TEST_BUNDLE_PATH, 0);
+        testing_support::qtTestApp();
+        ModalUI::setCurrent(dialogs_);
+    }
+    ~SelectFolderNSViewControllerTest() override { ModalUI::setCurrent(nullptr); }
+
+    // A row made the way the application makes one, the destination's
+    // enable box locked by its creator through getNSObjectForKey.
+    static std::unique_ptr<Row> makeRow(int slot, const ParamDictionary& params) {
+        auto row = std::make_unique<Row>();
+        row->set_viewIndex(static_cast<std::int16_t>(slot));
+        row->set_Param(params);
+        row->view();
+        row->setupViewForIndex(static_cast<std::int16_t>(slot));
+        if (slot == CommonHeader::kDestinationSlot)
+            if (auto* box = qobject_cast<QAbstractButton*>(row->getNSObjectForKey(sPrefCameraFolderPathEnableKey)))
+                box->setEnabled(false);
+        return row;
+    }
+    static std::unique_ptr<Row> makeRow(int slot) { return makeRow(slot, CommonHeader::slotParameters(slot)); }
+
+    UserDefaults& prefs() { return UserDefaults::standard(); }
+    std::string key(int slot, const std::string& name) { return CommonHeader::param(CommonHeader::slotParameters(slot), name); }
+    fs::path root() const { return fs::canonical(home_.path()); }
+
+    TempHome home_;
+    std::shared_ptr<ScriptedModalUI> dialogs_ = std::make_shared<ScriptedModalUI>();
+};
+
+// ---- set-up -----------------------------------------------------------------
+
+TEST_F(SelectFolderNSViewControllerTest, DestinationRowHasNoWatcherAndALockedEnableBox) {
+    auto row = makeRow(0);
+    EXPECT_EQ(row->_watcherObj(), nullptr);
+    EXPECT_FALSE(control<QCheckBox>(*row, "ibNSButtonEnable")->isEnabled());
+    EXPECT_EQ(control<QLineEdit>(*row, "ibNSTextField")->toolTip(), "Destination Backup Folder Path");
+}
+
+TEST_F(SelectFolderNSViewControllerTest, SourceRowOwnsAWatcherWithItsOwnCopyOfTheParameters) {
+    auto row = makeRow(3);
+    ASSERT_NE(row->_watcherObj(), nullptr);
+    EXPECT_EQ(row->_watcherObj()->_index(), 3);
+    EXPECT_EQ(row->_watcherObj()->_param(), CommonHeader::slotParameters(3));
+    row->set_Param({});
+    EXPECT_EQ(row->_watcherObj()->_param(), CommonHeader::slotParameters(3));
+
+    EXPECT_TRUE(control<QCheckBox>(*row, "ibNSButtonEnable")->isEnabled());
+    EXPECT_EQ(control<QLineEdit>(*row, "ibNSTextField")->toolTip(), "Source Folder Path 3");
+    auto* valid = control<QCheckBox>(*row, "ibNSButtonAliasIsValid");
+    EXPECT_EQ(valid->toolTip(), "If ON, Path Exists and is Valid. Otherwise, Path is Missing or Invalid.");
+    EXPECT_FALSE(valid->isEnabled());
+}
+
+TEST_F(SelectFolderNSViewControllerTest, ControlsAreFoundByParameterNameIgnoringCase) {
+    auto row = makeRow(1);
+    EXPECT_EQ(row->getNSObjectForKey(std::string("SPREFCAMERAFOLDERPATHKEY")), control<QLineEdit>(*row, "ibNSTextField"));
+    EXPECT_EQ(row->getNSObjectForKey(sPrefCameraFolderPathAliasDataIsValidKey),
+              control<QCheckBox>(*row, "ibNSButtonAliasIsValid"));
+    EXPECT_EQ(row->getNSObjectForKey(sPrefStartingNoCameraKey),
+              control<QSpinBox>(*row, "ibNSTextFieldForImageNumber"));
+    auto* enable = control<QCheckBox>(*row, "ibNSButtonEnable");
+    EXPECT_EQ(row->getNSObjectForKey(sPrefCameraFolderPathEnableKey), enable);
+    EXPECT_EQ(row->getNSObjectForKey(std::string("spreFCameraFolderPathEnableTitleStringKey")), enable);
+    EXPECT_EQ(row->getNSObjectForKey(sPrefCameraFolderPathAliasDataKey), nullptr);
+    EXPECT_EQ(row->getNSObjectForKey(std::string("prefCameraFolderPathFormat1")), nullptr);
+    EXPECT_EQ(row->getNSObjectForKey(std::nullopt), nullptr);
+}
+
+TEST_F(SelectFolderNSViewControllerTest, EnableTitleComesFromThePreferencesOnlyWhenAStringIsStored) {
+    prefs().setObject(key(1, sPrefCameraFolderPathEnableTitleStringKey), Value("Backup Main Images & More"));
+    auto titled = makeRow(1);
+    EXPECT_EQ(control<QCheckBox>(*titled, "ibNSButtonEnable")->text(), "Backup Main Images && More");
+    EXPECT_EQ(titled->getValueForKey(sPrefCameraFolderPathEnableTitleStringKey), "Backup Main Images & More");
+
+    prefs().setInteger(key(2, sPrefCameraFolderPathEnableTitleStringKey), 7);
+    auto numbered = makeRow(2);
+    EXPECT_EQ(numbered->getValueForKey(sPrefCameraFolderPathEnableTitleStringKey), std::nullopt);
+    EXPECT_EQ(control<QCheckBox>(*numbered, "ibNSButtonEnable")->text(), "Enable");
+
+    ParamDictionary untitled = CommonHeader::slotParameters(3);
+    untitled.erase(sPrefCameraFolderPathEnableTitleStringKey);
+    auto plain = makeRow(3, untitled);
+    EXPECT_EQ(control<QCheckBox>(*plain, "ibNSButtonEnable")->text(), "Enable");
+    EXPECT_EQ(plain->getValueForKey(sPrefCameraFolderPathEnableTitleStringKey), std::nullopt);
+}
+
+TEST_F(SelectFolderNSViewControllerTest, RowWithoutParametersIsBuiltUnbound) {
+    auto row = makeRow(2, {});
+    ASSERT_NE(row->view(), nullptr);
+    EXPECT_EQ(control<QLineEdit>(*row, "ibNSTextField")->toolTip(), "");
+    EXPECT_TRUE(control<QCheckBox>(*row, "ibNSButtonAliasIsValid")->isEnabled());
+    // Choosing still asks, but the end finds no keys to store under.
+    const auto folder = home_.makeFolder("a");
+    dialogs_->answerNextPanel({ModalUI::kPanelOK, {folder.string()}});
+    StderrCapture log;
+    row->selectCameraFolder(nullptr);
+    EXPECT_TRUE(log.contains("lacks a folder key"));
+}
+
+// ---- choosing the folder -------------------------------------------------------
+
+TEST_F(SelectFolderNSViewControllerTest, ChoosingAFolderStoresPathValidityAliasAndEnableInThatOrder) {
+    const std::string pathKey = key(2, sPrefCameraFolderPathKey), validKey = key(2, sPrefCameraFolderPathAliasDataIsValidKey),
+                      aliasKey = key(2, sPrefCameraFolderPathAliasDataKey), enableKey = key(2, sPrefCameraFolderPathEnableKey);
+    prefs().setObject(pathKey, Value("/where/it/was"));
+    prefs().setBool(enableKey, false);
+    auto row = makeRow(2);
+    const auto other = home_.makeFolder("other"), chosen = home_.makeFolder("For Web");
+    dialogs_->answerNextPanel({ModalUI::kPanelOK, {other.string(), chosen.string()}});
+
+    KeyWriteOrder writes({pathKey, validKey, aliasKey, enableKey});
+    control<QPushButton>(*row, "ibNSButtonChange")->click();
+
+    EXPECT_EQ(writes.order(), (std::vector<std::string>{pathKey, validKey, aliasKey, enableKey}));
+    EXPECT_EQ(prefs().objectForKey(pathKey), Value(chosen.string())); // the last of the chosen paths
+    EXPECT_TRUE(prefs().boolForKey(validKey));
+    EXPECT_TRUE(prefs().boolForKey(enableKey));
+    const Value alias = prefs().objectForKey(aliasKey);
+    ASSERT_TRUE(alias.data());
+    std::string resolved;
+    EXPECT_TRUE(MyAliasKit::resolveAliasFromData(alias.data(), &resolved));
+    EXPECT_EQ(resolved, fs::canonical(chosen).string());
+    // The row shows the choice through its bindings.
+    EXPECT_EQ(control<QLineEdit>(*row, "ibNSTextField")->text().toStdString(), chosen.string());
+    EXPECT_TRUE(control<QCheckBox>(*row, "ibNSButtonEnable")->isChecked());
+
+    const auto panels = dialogs_->panels();
+    ASSERT_EQ(panels.size(), 1u);
+    const ModalUI::OpenPanel& panel = panels[0];
+    EXPECT_EQ(panel.message, "Please Select The For Web Folder:");
+    EXPECT_EQ(panel.prompt, "Select");
+    EXPECT_TRUE(panel.canChooseDirectories);
+    EXPECT_FALSE(panel.canChooseFiles);
+    EXPECT_FALSE(panel.allowsMultipleSelection);
+    EXPECT_TRUE(panel.canCreateDirectories);
+    EXPECT_EQ(panel.directory, "/where/it/was");
+    EXPECT_EQ(panel.window, row->view()->window());
+}
+
+TEST_F(SelectFolderNSViewControllerTest, CancelOrAnUnknownReturnCodeStoresNothing) {
+    auto row = makeRow(1);
+    const auto folder = home_.makeFolder("photos");
+    KeyWriteOrder writes({key(1, sPrefCameraFolderPathKey), key(1, sPrefCameraFolderPathAliasDataIsValidKey),
+                          key(1, sPrefCameraFolderPathAliasDataKey), key(1, sPrefCameraFolderPathEnableKey)});
+    StderrCapture log;
+    dialogs_->answerNextPanel({ModalUI::kPanelCancel, {folder.string()}});
+    row->selectCameraFolder(nullptr);
+    dialogs_->answerNextPanel({7, {folder.string()}});
+    row->selectCameraFolder(nullptr);
+    EXPECT_TRUE(writes.order().empty());
+    EXPECT_TRUE(log.contains("openPanelDidEnd:returnCode:contextInfo returned NSCancelButton"));
+    EXPECT_TRUE(log.contains("openPanelDidEnd:returnCode:contextInfo returned ?????"));
+    EXPECT_EQ(dialogs_->panels()[0].directory, ""); // nothing stored: the panel picks its own start
+    EXPECT_EQ(dialogs_->panels()[0].message, "Please Select The Main Images Folder:");
+}
+
+TEST_F(SelectFolderNSViewControllerTest, EndWithoutContextOrWithoutAChoiceStoresNothing) {
+    auto row = makeRow(1);
+    const auto folder = home_.makeFolder("photos");
+    KeyWriteOrder writes({key(1, sPrefCameraFolderPathKey), key(1, sPrefCameraFolderPathAliasDataIsValidKey)});
+    StderrCapture log;
+    row->openPanelDidEndNew(ModalUI::kPanelOK, {folder.string()}, nullptr);
+    EXPECT_TRUE(log.contains("openPanelDidEnd passed NIL for contextInfo??????"));
+    dialogs_->answerNextPanel({ModalUI::kPanelOK, {}});
+    row->selectCameraFolder(nullptr);
+    EXPECT_TRUE(writes.order().empty());
+}
+
+TEST_F(SelectFolderNSViewControllerTest, FolderWithoutAliasDataStillStoresPathValidityAndEnable) {
+    const Value earlierAlias(Value::Data{9, 9, 9});
+    prefs().setObject(key(2, sPrefCameraFolderPathAliasDataKey), earlierAlias);
+    prefs().setBool(key(2, sPrefCameraFolderPathEnableKey), false);
+    auto row = makeRow(2);
+    const std::string gone = (root() / "never-made").string();
+    dialogs_->answerNextPanel({ModalUI::kPanelOK, {gone}});
+    row->selectCameraFolder(nullptr);
+    EXPECT_EQ(prefs().objectForKey(key(2, sPrefCameraFolderPathKey)), Value(gone));
+    EXPECT_TRUE(prefs().boolForKey(key(2, sPrefCameraFolderPathAliasDataIsValidKey)));
+    EXPECT_TRUE(prefs().boolForKey(key(2, sPrefCameraFolderPathEnableKey)));
+    EXPECT_EQ(prefs().objectForKey(key(2, sPrefCameraFolderPathAliasDataKey)), earlierAlias);
+}
+
+TEST_F(SelectFolderNSViewControllerTest, PanelEndingAfterItsRowWentStoresNothing) {
+    // A panel that ends later than it began, as a real sheet does.
+    struct LatePanel : ModalUI {
+        PanelEnd end;
+        int runAlert(const Alert&) override { return kDefaultReturn; }
+        void beginOpenPanel(const OpenPanel&, PanelEnd e) override { end = std::move(e); }
+        void beep() override {}
+    };
+    auto late = std::make_shared<LatePanel>();
+    ModalUI::setCurrent(late);
+    auto row = makeRow(1);
+    row->selectCameraFolder(nullptr);
+    row.reset();
+    ASSERT_TRUE(late->end);
+    late->end(ModalUI::kPanelOK, {home_.makeFolder("x").string()});
+    EXPECT_TRUE(prefs().objectForKey(key(1, sPrefCameraFolderPathKey)).isNone());
+}
+
+// ---- enable, reveal ------------------------------------------------------------
+
+TEST_F(SelectFolderNSViewControllerTest, EnableBoxPostsStartAndStopWithItsIndex) {
+    prefs().setBool(key(1, sPrefCameraFolderPathEnableKey), false);
+    auto row = makeRow(1);
+    PostRecorder posts({kWatcherDoStart, kWatcherDoStop});
+    StderrCapture log;
+    auto* box = control<QCheckBox>(*row, "ibNSButtonEnable");
+    box->click();
+    box->click();
+    EXPECT_EQ(posts.posted(), (std::vector<std::pair<std::string, int>>{{kWatcherDoStart, 1}, {kWatcherDoStop, 1}}));
+    EXPECT_TRUE(log.contains("SelectFolderNSViewController->ibToggleEnableButton... doEnable is TRUE........"));
+    EXPECT_TRUE(log.contains("SelectFolderNSViewController->ibToggleEnableButton... doEnable is FALSE........"));
+    EXPECT_FALSE(prefs().boolForKey(key(1, sPrefCameraFolderPathEnableKey)));
+}
+
+TEST_F(SelectFolderNSViewControllerTest, RevealOfAMissingFolderBeeps) {
+    std::atomic<int> beeps{0};
+    setSystemBeepHook([&] { ++beeps; });
+    prefs().setObject(key(1, sPrefCameraFolderPathKey), Value((root() / "gone").string()));
+    auto row = makeRow(1);
+    auto* reveal = control<QToolButton>(*row, "ibNSButtonReveal");
+    reveal->click();
+    prefs().setInteger(key(1, sPrefCameraFolderPathKey), 3); // not even a path
+    reveal->click();
+    setSystemBeepHook(nullptr);
+    EXPECT_EQ(beeps, 2);
+}
+
+TEST_F(SelectFolderNSViewControllerTest, RevealButtonCarriesBothImagesAtOneAndTwoTimesScale) {
+    auto row = makeRow(1);
+    auto* reveal = control<QToolButton>(*row, "ibNSButtonReveal");
+    EXPECT_EQ(reveal->property("imageName").toString(), "RevealNormal");
+    const QIcon icon = reveal->icon();
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.pixmap(QSize(16, 16), 2.0, QIcon::Normal).width(), 32);
+    EXPECT_NE(icon.pixmap(QSize(16, 16), 1.0, QIcon::Active).toImage(),
+              icon.pixmap(QSize(16, 16), 1.0, QIcon::Normal).toImage());
+}
+
+// ---- watcher feedback ----------------------------------------------------------
+
+class RowIndicatorTest : public SelectFolderNSViewControllerTest {
+protected:
+    RowIndicatorTest() {
+        for (int slot = 0; slot < CommonHeader::kSlotCount; ++slot) rows_.push_back(makeRow(slot));
+    }
+    std::vector<bool> spinning() const {
+        std::vector<bool> states;
+        for (const auto& row : rows_) states.push_back(row->indicatorIsAnimating());
+        return states;
+    }
+    std::vector<std::unique_ptr<Row>> rows_;
+};
+
+TEST_F(RowIndicatorTest, StartFromAWatcherThreadReachesOnlyTheWatchersRow) {
+    EXPECT_EQ(spinning(), (std::vector<bool>{false, false, false, false}));
+    // The watcher decides, even when "index" names another row.
+    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoWatcherObj, watcherOfSlot(2)}, {kUserInfoIndex, std::int32_t{1}}});
+    EXPECT_TRUE(processEventsUntil([&] { return rows_[2]->indicatorIsAnimating(); }));
+    drainEvents();
+    EXPECT_EQ(spinning(), (std::vector<bool>{false, false, true, false}));
+
+    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoIndex, std::int32_t{3}}});
+    EXPECT_TRUE(processEventsUntil([&] { return rows_[3]->indicatorIsAnimating(); }));
+
+    postFromWorker(kWatcherDidStop, UserInfo{{kUserInfoWatcherObj, watcherOfSlot(2)}});
+    EXPECT_TRUE(processEventsUntil([&] { return !rows_[2]->indicatorIsAnimating(); }));
+    EXPECT_EQ(spinning(), (std::vector<bool>{false, false, false, true}));
+}
+
+TEST_F(RowIndicatorTest, StartWithNeitherWatcherNorIndexStartsNone) {
+    postFromWorker(kWatcherDidStart, UserInfo{});
+    postFromWorker(kWatcherDidStart, std::nullopt);
+    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoWatcherObj, std::shared_ptr<WatcherNSObject>()}, {kUserInfoIndex, std::int32_t{1}}});
+    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoIndex, std::string("1")}});
+    drainEvents();
+    EXPECT_EQ(spinning(), (std::vector<bool>{false, false, false, false}));
+}
+
+TEST_F(RowIndicatorTest, OneStopAllStopsEveryRow) {
+    for (int slot = 0; slot < CommonHeader::kSlotCount; ++slot)
+        NotificationCenter::defaultCenter().post(kWatcherDidStart, nullptr, UserInfo{{kUserInfoIndex, std::int32_t(slot)}});
+    EXPECT_EQ(spinning(), (std::vector<bool>{true, true, true, true}));
+    postFromWorker(kWatcherDidStopAll, std::nullopt);
+    EXPECT_TRUE(processEventsUntil([&] { return spinning() == std::vector<bool>{false, false, false, false}; }));
+}
+
+TEST_F(RowIndicatorTest, StartQueuedFromAThreadCannotUndoALaterStop) {
+    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoIndex, std::int32_t{1}}});
+    // The stop comes on the GUI thread before the queued start has been shown.
+    NotificationCenter::defaultCenter().post(kWatcherDidStop, nullptr, UserInfo{{kUserInfoIndex, std::int32_t{1}}});
+    drainEvents();
+    EXPECT_FALSE(rows_[1]->indicatorIsAnimating());
+}
+
+TEST_F(RowIndicatorTest, RowGoingAwayWhileAWatcherThreadPostsIsSafe) {
+    std::atomic<bool> stop{false};
+    std::thread poster([&] {
+        while (!stop)
+            NotificationCenter::defaultCenter().post(kWatcherDidStart, nullptr, UserInfo{{kUserInfoIndex, std::int32_t{1}}});
+    });
+    ASSERT_TRUE(processEventsUntil([&] { return rows_[1]->indicatorIsAnimating(); }));
+    rows_[1].reset();
+    drainEvents();
+    stop = true;
+    poster.join();
+    drainEvents();
+    EXPECT_TRUE(rows_[0] && !rows_[0]->indicatorIsAnimating());
+}
+
+// ---- enabling the view -----------------------------------------------------------
+
+TEST_F(SelectFolderNSViewControllerTest, DisablingTheViewSparesTheRevealButtonAndKeptControls) {
+    auto row = makeRow(1);
+    QWidget* view = row->view();
+    auto* kept = new QPushButton("kept", view);
+    kept->setProperty(view_tags::kTagProperty, view_tags::kKeepsEnabledState);
+    auto* otherReveal = new QToolButton(view);
+    otherReveal->setProperty(view_tags::kImageNameProperty, "downloadREVEAL");
+    auto* nested = new QWidget(view);
+    auto* nestedField = new QLineEdit(nested);
+    auto* label = view->findChild<QLabel*>("labelStartingNumber");
+    ASSERT_NE(label, nullptr);
+
+    viewSetEnabled(view, false);
+    drainEvents();
+    for (const char* name : {"ibNSTextField", "ibNSButtonEnable", "ibNSTextFieldForImageNumber", "ibNSButtonChange"})
+        EXPECT_FALSE(view->findChild<QWidget*>(name)->isEnabled()) << name;
+    EXPECT_FALSE(nestedField->isEnabled());
+    EXPECT_TRUE(control<QToolButton>(*row, "ibNSButtonReveal")->isEnabled());
+    EXPECT_TRUE(otherReveal->isEnabled());
+    EXPECT_TRUE(kept->isEnabled());
+    EXPECT_EQ(label->palette().color(QPalette::Active, QPalette::WindowText),
+              QApplication::palette(label).color(QPalette::Disabled, QPalette::WindowText));
+
+    viewSetEnabled(view, true);
+    drainEvents();
+    EXPECT_TRUE(control<QLineEdit>(*row, "ibNSTextField")->isEnabled());
+    EXPECT_FALSE(control<QCheckBox>(*row, "ibNSButtonAliasIsValid")->isEnabled()); // display only, tagged -99
+    EXPECT_EQ(label->palette().color(QPalette::Active, QPalette::WindowText),
+              QApplication::palette(label).color(QPalette::Active, QPalette::WindowText));
+    viewSetEnabled(nullptr, false);
+}
+
+TEST_F(SelectFolderNSViewControllerTest, EnableViewFromAThreadTakesEffectOnTheGuiThread) {
+    auto row = makeRow(2);
+    auto* field = control<QLineEdit>(*row, "ibNSTextField");
+    postFromWorker(kEnableView, UserInfo{{kUserInfoDoEnable, std::string("NO")}});
+    postFromWorker(kEnableView, std::nullopt);
+    drainEvents();
+    EXPECT_TRUE(field->isEnabled());
+    postFromWorker(kEnableView, UserInfo{{kUserInfoDoEnable, false}});
+    EXPECT_TRUE(processEventsUntil([&] { return !field->isEnabled(); }));
+    postFromWorker(kEnableView, UserInfo{{kUserInfoDoEnable, std::int32_t{1}}});
+    EXPECT_TRUE(processEventsUntil([&] { return field->isEnabled(); }));
+}
+
+// ---- look ------------------------------------------------------------------------
+
+TEST_F(SelectFolderNSViewControllerTest, NarrowestRowClipsNoControlAndOverlapsNone) {
+    prefs().setObject(key(3, sPrefCameraFolderPathEnableTitleStringKey), Value("Backup ComposedImagesFolder"));
+    auto row = makeRow(3);
+    QWidget* view = row->view();
+    view->resize(view->minimumSizeHint());
+    view->show();
+    drainEvents();
+    std::vector<QWidget*> controls;
+    for (const char* name : {"ibNSButtonEnable", "ibNSProgressIndicator", "ibNSTextField", "ibNSButtonAliasIsValid",
+                             "labelStartingNumber", "ibNSTextFieldForImageNumber", "ibNSButtonChange", "ibNSButtonReveal"})
+        controls.push_back(view->findChild<QWidget*>(name));
+    for (QWidget* c : controls) {
+        // The busy bar is drawn at a fixed, smaller width than its kind asks for.
+        if (c->objectName() != "ibNSProgressIndicator") {
+            EXPECT_GE(c->width(), c->minimumSizeHint().width()) << c->objectName().toStdString();
+        }
+        EXPECT_TRUE(view->rect().contains(c->geometry())) << c->objectName().toStdString();
+        for (QWidget* d : controls) {
+            if (c == d) continue;
+            EXPECT_FALSE(c->geometry().intersects(d->geometry())) << c->objectName().toStdString();
+        }
+    }
+    EXPECT_EQ(view->sizePolicy().verticalPolicy(), QSizePolicy::Fixed);
+}
+
+} // namespace
