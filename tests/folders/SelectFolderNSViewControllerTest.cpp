@@ -194,19 +194,6 @@ TEST_F(SelectFolderNSViewControllerTest, EnableTitleComesFromThePreferencesOnlyW
     EXPECT_EQ(plain->getValueForKey(sPrefCameraFolderPathEnableTitleStringKey), std::nullopt);
 }
 
-TEST_F(SelectFolderNSViewControllerTest, RowWithoutParametersIsBuiltUnbound) {
-    auto row = makeRow(2, {});
-    ASSERT_NE(row->view(), nullptr);
-    EXPECT_EQ(control<QLineEdit>(*row, "ibNSTextField")->toolTip(), "");
-    EXPECT_TRUE(control<QCheckBox>(*row, "ibNSButtonAliasIsValid")->isEnabled());
-    // Choosing still asks, but the end finds no keys to store under.
-    const auto folder = home_.makeFolder("a");
-    dialogs_->answerNextPanel({ModalUI::kPanelOK, {folder.string()}});
-    StderrCapture log;
-    row->selectCameraFolder(nullptr);
-    EXPECT_TRUE(log.contains("lacks a folder key"));
-}
-
 // ---- choosing the folder -------------------------------------------------------
 
 TEST_F(SelectFolderNSViewControllerTest, ChoosingAFolderStoresPathValidityAliasAndEnableInThatOrder) {
@@ -247,7 +234,7 @@ TEST_F(SelectFolderNSViewControllerTest, ChoosingAFolderStoresPathValidityAliasA
     EXPECT_EQ(panel.window, row->view()->window());
 }
 
-TEST_F(SelectFolderNSViewControllerTest, CancelOrAnUnknownReturnCodeStoresNothing) {
+TEST_F(SelectFolderNSViewControllerTest, CancelOddReturnCodeEmptyChoiceOrMissingContextStoreNothing) {
     auto row = makeRow(1);
     const auto folder = home_.makeFolder("photos");
     KeyWriteOrder writes({key(1, sPrefCameraFolderPathKey), key(1, sPrefCameraFolderPathAliasDataIsValidKey),
@@ -257,23 +244,15 @@ TEST_F(SelectFolderNSViewControllerTest, CancelOrAnUnknownReturnCodeStoresNothin
     row->selectCameraFolder(nullptr);
     dialogs_->answerNextPanel({7, {folder.string()}});
     row->selectCameraFolder(nullptr);
+    dialogs_->answerNextPanel({ModalUI::kPanelOK, {}});
+    row->selectCameraFolder(nullptr);
+    row->openPanelDidEndNew(ModalUI::kPanelOK, {folder.string()}, nullptr);
     EXPECT_TRUE(writes.order().empty());
+    EXPECT_TRUE(log.contains("openPanelDidEnd passed NIL for contextInfo??????"));
     EXPECT_TRUE(log.contains("openPanelDidEnd:returnCode:contextInfo returned NSCancelButton"));
     EXPECT_TRUE(log.contains("openPanelDidEnd:returnCode:contextInfo returned ?????"));
     EXPECT_EQ(dialogs_->panels()[0].directory, ""); // nothing stored: the panel picks its own start
     EXPECT_EQ(dialogs_->panels()[0].message, "Please Select The Main Images Folder:");
-}
-
-TEST_F(SelectFolderNSViewControllerTest, EndWithoutContextOrWithoutAChoiceStoresNothing) {
-    auto row = makeRow(1);
-    const auto folder = home_.makeFolder("photos");
-    KeyWriteOrder writes({key(1, sPrefCameraFolderPathKey), key(1, sPrefCameraFolderPathAliasDataIsValidKey)});
-    StderrCapture log;
-    row->openPanelDidEndNew(ModalUI::kPanelOK, {folder.string()}, nullptr);
-    EXPECT_TRUE(log.contains("openPanelDidEnd passed NIL for contextInfo??????"));
-    dialogs_->answerNextPanel({ModalUI::kPanelOK, {}});
-    row->selectCameraFolder(nullptr);
-    EXPECT_TRUE(writes.order().empty());
 }
 
 TEST_F(SelectFolderNSViewControllerTest, FolderWithoutAliasDataStillStoresPathValidityAndEnable) {
@@ -367,6 +346,7 @@ TEST_F(RowIndicatorTest, StartFromAWatcherThreadReachesOnlyTheWatchersRow) {
     EXPECT_EQ(spinning(), (std::vector<bool>{false, false, false, false}));
     // The watcher decides, even when "index" names another row.
     postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoWatcherObj, watcherOfSlot(2)}, {kUserInfoIndex, std::int32_t{1}}});
+    EXPECT_FALSE(rows_[2]->indicatorIsAnimating()); // the watcher's thread left the widget alone
     EXPECT_TRUE(processEventsUntil([&] { return rows_[2]->indicatorIsAnimating(); }));
     drainEvents();
     EXPECT_EQ(spinning(), (std::vector<bool>{false, false, true, false}));
