@@ -29,6 +29,11 @@ MainWindow::~MainWindow() = default;
 
 StateButton* MainWindow::toggleButton() const { return ui_->toggleButton; }
 
+QSize MainWindow::sizeHint() const {
+    constexpr int kPreferredCharacters = 130;
+    return QMainWindow::sizeHint().expandedTo(QSize(fontMetrics().averageCharWidth() * kPreferredCharacters, 0));
+}
+
 void MainWindow::connectOutlets() {
     delegate_->setWindow(this);
     delegate_->set_topHalfView(ui_->topHalfView);

@@ -21,6 +21,8 @@ public:
     ~MainWindow() override;
 
     StateButton* toggleButton() const;
+    // Wide enough for folder paths to be read, in the font's own measure.
+    QSize sizeHint() const override;
 
 signals:
     // The window has been shown for the first time.
