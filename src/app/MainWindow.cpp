@@ -7,6 +7,7 @@
 #include "ui_MainWindow.h"
 
 #include <QShowEvent>
+#include <QWindow>
 
 using platform::QtPreferenceBinding;
 
@@ -69,7 +70,16 @@ void MainWindow::bindPreferences() {
 
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    if (shown_) return;
-    shown_ = true;
-    emit firstShown();
+    // Shown is not yet on screen: that is the window system's expose.
+    if (!shown_ && windowHandle()) windowHandle()->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (!shown_ && watched == windowHandle() && event->type() == QEvent::Expose && windowHandle()->isExposed()) {
+        shown_ = true;
+        windowHandle()->removeEventFilter(this);
+        // Queued, so it comes after the paint that this expose starts.
+        QMetaObject::invokeMethod(this, &MainWindow::firstShown, Qt::QueuedConnection);
+    }
+    return QMainWindow::eventFilter(watched, event);
 }

@@ -25,11 +25,12 @@ public:
     QSize sizeHint() const override;
 
 signals:
-    // The window has been shown for the first time.
+    // The window has been on screen, painted, for the first time.
     void firstShown();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void connectOutlets();
