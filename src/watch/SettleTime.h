@@ -10,8 +10,8 @@ namespace SettleTime {
 using Clock = std::chrono::system_clock;
 
 // The moment at which the youngest regular file below folder (depth 1 or
-// more) that is not yet older than minutes will be selected by the copy
-// run's modification-time test; nullopt when every file has settled, when
+// more) that the copy run's modification-time test does not select yet
+// will be selected; nullopt when every file has settled, when
 // minutes is 0 (no age test), or when the folder cannot be read.
 std::optional<Clock::time_point> nextSettleMoment(const std::filesystem::path& folder, long minutes, Clock::time_point now);
 

@@ -12,7 +12,7 @@ using Clock = SettleTime::Clock;
 namespace {
 
 void setModified(const fs::path& p, Clock::time_point when) {
-    fs::last_write_time(p, std::chrono::clock_cast<std::chrono::file_clock>(when));
+    fs::last_write_time(p, std::chrono::file_clock::from_sys(when));
 }
 
 } // namespace
@@ -25,11 +25,12 @@ TEST(SettleTimeTest, YoungestUnsettledFileDecidesTheMoment) {
     auto old = tmp.writeFile("src/old.jpg", "o");
     setModified(a, now - std::chrono::seconds(100));
     setModified(b, now - std::chrono::seconds(30));
-    setModified(old, now - std::chrono::minutes(10));
+    setModified(old, now - std::chrono::minutes(6));
 
     auto moment = SettleTime::nextSettleMoment(tmp.path() / "src", 5, now);
     ASSERT_TRUE(moment);
-    auto expected = now - std::chrono::seconds(30) + std::chrono::minutes(5);
+    // The copy run takes a file once it is a sixth whole minute old.
+    auto expected = now - std::chrono::seconds(30) + std::chrono::minutes(6);
     EXPECT_GE(*moment, expected);
     EXPECT_LE(*moment, expected + std::chrono::seconds(2));
 }

@@ -1,0 +1,42 @@
+#pragma once
+// Children started while it lives (bfs and, through it, rsync and cmp) see
+// the clock the given days ahead, so files born now count as that old. The
+// kernel sets birth times, so ageing the files themselves is not possible.
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace testing_support {
+
+inline std::optional<std::string> libfaketime() {
+    for (const char* candidate : {"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
+                                  "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
+                                  "/usr/lib/faketime/libfaketime.so.1"})
+        if (std::filesystem::exists(candidate)) return candidate;
+    return std::nullopt;
+}
+
+class ChildrenInTheFuture {
+public:
+    explicit ChildrenInTheFuture(int days) {
+        auto library = libfaketime();
+        if (!library) return;
+        setenv("LD_PRELOAD", library->c_str(), 1);
+        setenv("FAKETIME", ("+" + std::to_string(days) + "d").c_str(), 1);
+        active_ = true;
+    }
+    ~ChildrenInTheFuture() {
+        unsetenv("LD_PRELOAD");
+        unsetenv("FAKETIME");
+    }
+    ChildrenInTheFuture(const ChildrenInTheFuture&) = delete;
+    ChildrenInTheFuture& operator=(const ChildrenInTheFuture&) = delete;
+    bool active() const { return active_; }
+
+private:
+    bool active_ = false;
+};
+
+} // namespace testing_support

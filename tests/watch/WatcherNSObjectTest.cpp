@@ -1,0 +1,280 @@
+#include "watch/WatcherTestFixture.h"
+
+#include "platform/Value.h"
+#include "support/StderrCapture.h"
+#include "watch/watcher.h"
+
+#include "support/ChildrenInTheFuture.h"
+#include "support/TaskDoneRecorder.h"
+
+#include <fstream>
+#include <map>
+
+using namespace watch_test;
+using testing_support::readFile;
+using testing_support::StderrCapture;
+using testing_support::waitUntilContains;
+
+namespace {
+
+void writeFile(const fs::path& p, const std::string& contents) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << contents;
+}
+
+} // namespace
+
+TEST_F(WatcherTest, StreamEventArchivesNestedFileAndNamesTheWatchedFolder) {
+    makeAllWatchers();
+    std::mutex m;
+    std::vector<std::string> paths;
+    platform::NotificationCenter::defaultCenter().addObserver(&paths, kWatcherItemChanged, [&](const auto& n) {
+        std::lock_guard lock(m);
+        if (auto* p = n.template info<std::string>(kUserInfoWatchPath)) paths.push_back(*p);
+    });
+    post(kWatcherDoStart, index(1));
+    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }));
+    EXPECT_EQ(w[1]->_whichPath(), "prefCameraFolderPathFormat1");
+    EXPECT_EQ(w[2]->_CFRunLoopRef(), nullptr);
+
+    writeFile(src[1] / "a/b/c/photo.jpg", "pixels");
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(archived(1, "a/b/c/photo.jpg")); }, 20s));
+    EXPECT_EQ(readFile(archived(1, "a/b/c/photo.jpg")), "pixels");
+    waitIdle();
+    platform::NotificationCenter::defaultCenter().removeObserver(&paths);
+    std::lock_guard lock(m);
+    ASSERT_FALSE(paths.empty());
+    for (const auto& p : paths) EXPECT_EQ(p, src[1].string());
+}
+
+TEST_F(WatcherTest, RequestsDuringAPassGiveExactlyOneFollowUp) {
+    makeWatcher(1);
+    for (int i = 0; i < 30; ++i) writeFile(src[1] / ("f" + std::to_string(i) + ".jpg"), std::string(1000, 'x'));
+    PassRecorder recorder;
+    StderrCapture log;
+    for (int i = 0; i < 40; ++i) post(kWatcherItemChanged, platform::UserInfo{{kUserInfoWatchPath, src[1].string()}});
+    writeFile(src[1] / "late.jpg", "late");
+    ASSERT_TRUE(waitUntil([&] { return recorder.passes(1) >= 2; }));
+    ASSERT_TRUE(waitIdle());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(recorder.passes(1), 2u);
+    EXPECT_TRUE(fs::exists(archived(1, "late.jpg"))) << log.text();
+    EXPECT_TRUE(fs::exists(archived(1, "f29.jpg")));
+    EXPECT_TRUE(log.contains("self._insideFoundItemLoop is TRUE...SKIPPING index = 1")) << log.text();
+}
+
+TEST_F(WatcherTest, YoungFileIsArchivedOnceSettledWithoutFurtherChange) {
+    prefs().setInteger(kPrefBackupSourceImagesAfterMinutesOld, 1);
+    makeWatcher(1);
+    post(kWatcherDoStart, index(1));
+    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }));
+    PassRecorder recorder;
+    auto file = src[1] / "young.jpg";
+    writeFile(file, "young");
+    // Written 110 s ago: its second whole minute ends about 10 s from now.
+    fs::last_write_time(file, fs::file_time_type::clock::now() - 110s);
+    ASSERT_TRUE(waitUntil([&] { return recorder.passes(1) >= 1; }));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_FALSE(fs::exists(archived(1, "young.jpg")));
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(archived(1, "young.jpg")); }, 40s));
+}
+
+TEST_F(WatcherTest, StoppingTheSlotCancelsTheSettleFollowUp) {
+    prefs().setInteger(kPrefBackupSourceImagesAfterMinutesOld, 1);
+    makeWatcher(1);
+    post(kWatcherDoStart, index(1));
+    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }));
+    PassRecorder recorder;
+    auto file = src[1] / "young.jpg";
+    writeFile(file, "young");
+    fs::last_write_time(file, fs::file_time_type::clock::now() - 115s);
+    ASSERT_TRUE(waitUntil([&] { return recorder.passes(1) >= 1; }));
+    ASSERT_TRUE(waitIdle());
+    std::this_thread::sleep_for(200ms); // the follow-up is set once the pass has ended
+    size_t before = recorder.passes(1);
+    post(kWatcherDoStop, index(1));
+    std::this_thread::sleep_for(8s);
+    EXPECT_EQ(recorder.passes(1), before);
+    EXPECT_FALSE(fs::exists(archived(1, "young.jpg")));
+}
+
+TEST_F(WatcherTest, ScanArchivesEveryEnabledSourceOnly) {
+    makeAllWatchers();
+    prefs().setBool("prefCameraFolderPathEnableFormat3", false);
+    prefs().removeObjectForKey("prefCameraFolderPathEnableFormat2"); // never stored: on for a pass
+    for (int i = 1; i <= 3; ++i) writeFile(src[i] / "sub/img.jpg", "slot" + std::to_string(i));
+    PassRecorder recorder;
+    scan();
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(readFile(archived(1, "sub/img.jpg")), "slot1");
+    EXPECT_EQ(readFile(archived(2, "sub/img.jpg")), "slot2");
+    EXPECT_FALSE(fs::exists(dest / "Composed"));
+    EXPECT_EQ(recorder.passes(3), 0u);
+    for (int i = 0; i <= 3; ++i) EXPECT_TRUE(prefs().objectForKey(CommonHeader::inProgressKey(i)).isNone());
+
+    // The same unset switch keeps the stream off.
+    post(kWatcherDoStart, index(2));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(w[2]->_CFRunLoopRef(), nullptr);
+}
+
+TEST_F(WatcherTest, StartAndStopActOnTheirSlotsAndSetParamsRestarts) {
+    makeAllWatchers();
+    StderrCapture log;
+    post(kWatcherDoStart, index(2));
+    ASSERT_TRUE(waitUntil([&] { return w[2]->_CFRunLoopRef() != nullptr; }));
+    EXPECT_EQ(w[1]->_CFRunLoopRef(), nullptr);
+    EXPECT_EQ(w[3]->_CFRunLoopRef(), nullptr);
+    EXPECT_TRUE(log.contains("index 2 does not match mine (1)"));
+
+    post(kWatcherDoStartAll);
+    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() && w[2]->_CFRunLoopRef() && w[3]->_CFRunLoopRef(); }));
+    post(kWatcherDoStop, index(1));
+    EXPECT_EQ(w[1]->_CFRunLoopRef(), nullptr);
+    EXPECT_NE(w[2]->_CFRunLoopRef(), nullptr);
+
+    prefs().setBool("prefCameraFolderPathEnableFormat3", false);
+    auto oldLoop2 = w[2]->_CFRunLoopRef();
+    platform::NotificationCenter::defaultCenter().post(kWatcherSetParams, std::make_shared<int>(0));
+    EXPECT_EQ(w[3]->_CFRunLoopRef(), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return w[2]->_CFRunLoopRef() && w[2]->_CFRunLoopRef() != oldLoop2; }));
+    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(w[3]->_CFRunLoopRef(), nullptr);
+
+    post(kWatcherDoStopAll);
+    for (int i = 1; i <= 3; ++i) EXPECT_EQ(w[i]->_CFRunLoopRef(), nullptr);
+    EXPECT_TRUE(waitUntil([&] { return threadCount() <= baselineThreads; }, 10s));
+}
+
+TEST_F(WatcherTest, MissingDestinationEndsThePassAndStillCleansUp) {
+    makeWatcher(1);
+    prefs().setBool(kPrefEnableDeleteOldSourceImages, true);
+    prefs().setInteger(kPrefDeleteSourceImagesAfterDaysOld, 30);
+    fs::remove_all(dest);
+    auto hidden = src[1] / "sub/.tmp-old";
+    writeFile(hidden, "x");
+    fs::last_write_time(hidden, fs::file_time_type::clock::now() - 5min);
+    writeFile(src[1] / "keep.jpg", "keep");
+
+    std::vector<std::string> events;
+    std::mutex m;
+    for (const auto& name : {kWatcherDidStart, kWatcherDidStop})
+        platform::NotificationCenter::defaultCenter().addObserver(&events, name, [&](const auto& n) {
+            std::lock_guard lock(m);
+            events.push_back(n.name);
+        });
+    StderrCapture log;
+    scan();
+    platform::NotificationCenter::defaultCenter().removeObserver(&events);
+    EXPECT_EQ(events, (std::vector<std::string>{"WatcherDidStart", "WatcherDidStop"}));
+    EXPECT_FALSE(w[1]->_insideFoundItemLoop());
+    EXPECT_TRUE(prefs().objectForKey("prefWatcherObject01InProgress").isNone());
+    EXPECT_FALSE(prefs().boolForKey("prefDestinationFolderPathAliasDataIsValidFormat1"));
+    EXPECT_TRUE(log.contains("for index[1] FAILED to Start Synching - Destination Missing or Invalid...."));
+    EXPECT_TRUE(waitUntil([&] { return !fs::exists(hidden); }, 20s));
+    EXPECT_TRUE(fs::exists(src[1] / "keep.jpg"));
+}
+
+TEST_F(WatcherTest, RunningFlagIsOnDiskWhileThePassRunsAndAPassOutlivesItsStream) {
+    makeWatcher(1);
+    for (int i = 0; i < 120; ++i) writeFile(src[1] / ("d" + std::to_string(i % 4)) / (std::to_string(i) + ".jpg"), "x");
+    post(kWatcherDoStart, index(1));
+    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }));
+    auto flagOnDisk = [] {
+        auto v = platform::Value::readPlistFile(platform::UserDefaults::standardFilePath());
+        return v && (*v)["prefWatcherObject01InProgress"].toBool();
+    };
+    scan();
+    ASSERT_TRUE(w[1]->_insideFoundItemLoop());
+    EXPECT_TRUE(flagOnDisk());
+    post(kWatcherDoStop, index(1)); // stop the stream mid-pass
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(waitUntil([&] { return !flagOnDisk(); }, 5s));
+    for (int i = 0; i < 120; ++i)
+        EXPECT_TRUE(fs::exists(archived(1, "d" + std::to_string(i % 4) + "/" + std::to_string(i) + ".jpg"))) << i;
+}
+
+TEST_F(WatcherTest, NewFolderWithManyFilesIsArchivedWhole) {
+    makeWatcher(1);
+    post(kWatcherDoStart, index(1));
+    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }));
+    fs::create_directories(src[1] / "burst");
+    for (int i = 0; i < 200; ++i) writeFile(src[1] / "burst" / ("img" + std::to_string(i) + ".jpg"), "data");
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            std::error_code ec;
+            return fs::is_directory(archived(1, "burst"), ec) && countEntries(archived(1, "burst").c_str()) == 200;
+        },
+        90s));
+}
+
+TEST_F(WatcherTest, DroppedEventsAreReportedAndStillCoverTheFolder) {
+    makeWatcher(1);
+    writeFile(src[1] / "x/y.jpg", "y");
+    // What a stream delivers after the kernel's queue overflowed.
+    char buffer[watcher::kPathBufferSize] = {};
+    std::snprintf(buffer, sizeof buffer, "%s", src[1].c_str());
+    testing::internal::CaptureStdout();
+    watcher::fsevents_callback(nullptr, buffer,
+                               {{src[1].string() + "/x", platform::FileEventStream::KernelDropped |
+                                                             platform::FileEventStream::UserDropped}});
+    ASSERT_TRUE(waitIdle());
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_NE(out.find("BAD NEWS! We dropped events.\nForcing a full rescan.\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("REALLY BAD NEWS"), std::string::npos) << out;
+    EXPECT_TRUE(fs::exists(archived(1, "x/y.jpg")));
+}
+
+TEST_F(WatcherTest, LongPathIsRefusedLikeAMissingFolder) {
+    std::string longName(200, 'n');
+    auto deep = src[1] / longName / longName / longName;
+    fs::create_directories(deep);
+    choose(1, deep);
+    makeWatcher(1);
+    StderrCapture log;
+    post(kWatcherDoStart, index(1));
+    ASSERT_TRUE(waitUntilContains(log, "FAILED to install the watcher - folder does NOT exists?"));
+    EXPECT_EQ(w[1]->_CFRunLoopRef(), nullptr);
+}
+
+TEST_F(WatcherTest, RepeatedStartStopLeavesOneStreamAndNoLeaks) {
+    makeWatcher(1);
+    size_t fds = fdCount();
+    for (int i = 0; i < 50; ++i) {
+        post(kWatcherDoStart, index(1));
+        post(kWatcherDoStop, index(1));
+    }
+    ASSERT_TRUE(waitUntil([&] { return threadCount() <= baselineThreads; }, 15s)) << threadCount();
+    post(kWatcherDoStart, index(1));
+    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }));
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(threadCount(), baselineThreads + 1);
+    post(kWatcherDoStop, index(1));
+    ASSERT_TRUE(waitUntil([&] { return threadCount() <= baselineThreads; }, 15s));
+    EXPECT_TRUE(waitUntil([&] { return fdCount() <= fds; }, 5s)) << fdCount() << " > " << fds;
+}
+
+TEST_F(WatcherTest, DeletionNeverLosesAFileWithoutAnIdenticalCopy) {
+    makeWatcher(1);
+    prefs().setBool(kPrefEnableDeleteOldSourceImages, true);
+    prefs().setInteger(kPrefDeleteSourceImagesAfterDaysOld, 2);
+    std::map<std::string, std::string> files;
+    for (int i = 0; i < 20; ++i) files["d" + std::to_string(i % 3) + "/img " + std::to_string(i) + ".jpg"] = "v" + std::to_string(i);
+    files["-dash.jpg"] = "dash";
+    files["Ünïcødé.jpg"] = "u";
+    for (auto& [rel, data] : files) writeFile(src[1] / rel, data);
+
+    testing_support::ChildrenInTheFuture future(3);
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+    scan();
+    ASSERT_TRUE(waitIdle());
+    std::this_thread::sleep_for(500ms); // the clean-up runs end on their own
+    size_t deleted = 0;
+    for (auto& [rel, data] : files) {
+        if (fs::exists(src[1] / rel)) continue;
+        ++deleted;
+        EXPECT_EQ(readFile(archived(1, rel)), data) << rel << " was deleted without an identical copy";
+    }
+    EXPECT_EQ(deleted, files.size());
+}
