@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -36,6 +37,10 @@ protected:
     static platform::UserDefaults& prefs() { return platform::UserDefaults::standard(); }
 
     void SetUp() override {
+        // The bundle's resources (factory defaults, row images) are found
+        // through TOLV_BUNDLE_PATH; a runner that did not pass it gets the
+        // bundle of this build.
+        setenv("TOLV_BUNDLE_PATH", TOLV_TEST_BUNDLE_PATH, 0);
         qtTestApp();
         platform::QtMainLoop::install();
         ModalUI::setCurrent(dialogs);
