@@ -14,6 +14,8 @@
 #include "watch/WatcherNSObject.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
+#include <QThread>
 #include <QSysInfo>
 #include <QUuid>
 
@@ -110,7 +112,17 @@ std::shared_ptr<AppDelegate> AppDelegate::create() { return std::shared_ptr<AppD
 
 AppDelegate::AppDelegate() = default;
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate() {
+    // The rows drive widgets, so they must end on the GUI thread. The last
+    // owner of the delegate can be a scan thread still posting while the
+    // application quits.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (rows_.empty() || (app && QThread::currentThread() == app->thread())) return;
+    auto rows = std::make_shared<std::vector<std::unique_ptr<SelectFolderNSViewController>>>(std::move(rows_));
+    if (app) QMetaObject::invokeMethod(app, [rows] { rows->clear(); }, Qt::QueuedConnection);
+    else
+        for (auto& row : *rows) (void)row.release(); // the process is ending; nothing left to draw on
+}
 
 bool AppDelegate::isLaunchAgentRun(const std::vector<std::string>& arguments) {
     return std::find(arguments.begin(), arguments.end(), kLaunchAgentArgument) != arguments.end();

@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QPointer>
 #include <QSpinBox>
 
 #include <gtest/gtest.h>
@@ -149,6 +150,15 @@ TEST_F(StartupTest, RowsNeitherOverlapNorClipAtTheSmallestWindowAndFollowAWiderO
     window->resize(window->width() + 300, window->height());
     ASSERT_TRUE(processEventsUntil([&] { return rowView(1)->width() == narrow + 300; }));
     EXPECT_EQ(rowView(0)->width(), rowView(3)->width());
+}
+
+TEST_F(StartupTest, RowsEndOnTheGuiThreadWhenTheLastOwnerOfTheDelegateIsAnotherThread) {
+    launch();
+    QPointer<SelectFolderNSViewController> first = &row(1);
+    window.reset();
+    std::thread([d = std::move(delegate)]() mutable { d.reset(); }).join();
+    EXPECT_FALSE(first.isNull()); // not on the thread that let go
+    EXPECT_TRUE(processEventsUntil([&] { return first.isNull(); }));
 }
 
 // ---- the delayed requests --------------------------------------------------------
