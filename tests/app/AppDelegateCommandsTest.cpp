@@ -9,6 +9,9 @@
 #include "support/NotificationRecorder.h"
 #include "support/StderrCapture.h"
 
+#include <QAction>
+#include <QPushButton>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -122,6 +125,24 @@ TEST_F(AppDelegateCommandsTest, ClickingTheWindowsToggleAlternatesStartAndStop) 
     toggle->setState(StateButton::kMixedState);
     toggle->click();
     EXPECT_EQ(posts.names().back(), kWatcherDoStopAll);
+}
+
+TEST_F(AppDelegateCommandsTest, MenuAndButtonsReachTheirCommands) {
+    loadWindow();
+    prefs().setObject(kDestPath, home.makeFolder("Backup").string());
+    prefs().setBool("prefDestinationFolderPathEnableFormat1", false);
+    auto trigger = [&](const char* name) {
+        auto* action = window->findChild<QAction*>(name);
+        ASSERT_NE(action, nullptr) << name;
+        action->trigger();
+    };
+    trigger("actionPollAllFolders");
+    EXPECT_EQ(posts.names(), (std::vector<std::string>{kWatcherSetParams, kWatcherDoPollFolder}));
+    trigger("actionDeleteOldWarning");
+    EXPECT_EQ(dialogs->alerts().size(), 1u);
+    trigger("actionScanNow");
+    window->findChild<QPushButton*>("scanButton")->click();
+    EXPECT_TRUE(processEventsUntil([&] { return posts.count(kWatcherItemChanged) == 2; }));
 }
 
 // ---- poll -------------------------------------------------------------------------
