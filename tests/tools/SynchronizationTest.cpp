@@ -42,6 +42,10 @@ void expectNothingLost(const Snapshot& before, const fs::path& source, const fs:
     }
 }
 
+constexpr int kDaysAhead = 40;
+
+std::chrono::hours days(int n) { return std::chrono::hours(24 * n); }
+
 void makeOld(const fs::path& file, std::chrono::minutes age) {
     fs::last_write_time(file, fs::file_time_type::clock::now() - age);
 }
@@ -67,11 +71,11 @@ std::optional<std::string> libfaketime() {
 // kernel sets birth times, so ageing the files themselves is not possible.
 class ChildrenInTheFuture {
 public:
-    explicit ChildrenInTheFuture(int days) {
+    explicit ChildrenInTheFuture(int daysAhead) {
         auto library = libfaketime();
         if (!library) return;
         setenv("LD_PRELOAD", library->c_str(), 1);
-        setenv("FAKETIME", ("+" + std::to_string(days) + "d").c_str(), 1);
+        setenv("FAKETIME", ("+" + std::to_string(daysAhead) + "d").c_str(), 1);
         active_ = true;
     }
     ~ChildrenInTheFuture() {
@@ -152,7 +156,7 @@ TEST_F(SynchronizationTest, NoMinutesCopiesEvenFreshFiles) {
 }
 
 TEST_F(SynchronizationTest, OldFilesGoOnlyAfterAVerifiedCopy) {
-    ChildrenInTheFuture future(40);
+    ChildrenInTheFuture future(kDaysAhead);
     if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
     home.writeFile("photos/a.jpg", "a");
     home.writeFile("photos/sub/b.jpg", "b");
@@ -163,6 +167,9 @@ TEST_F(SynchronizationTest, OldFilesGoOnlyAfterAVerifiedCopy) {
     // remove: its copy fails whoever runs it.
     home.writeFile("backup/photos/blocked/c.jpg/inside", "in the way");
     UnwritableFolder locked(home.makeFolder("backup/photos/locked"));
+    // Modified a minute before the children's clock: old by birth, yet not settled.
+    fs::path fresh = home.writeFile("photos/fresh.jpg", "f");
+    fs::last_write_time(fresh, fs::file_time_type::clock::now() + days(kDaysAhead) - std::chrono::minutes(1));
     Snapshot before = snapshot(source);
     StderrCapture log;
 
@@ -172,13 +179,17 @@ TEST_F(SynchronizationTest, OldFilesGoOnlyAfterAVerifiedCopy) {
     EXPECT_FALSE(fs::exists(source / "sub/b.jpg"));
     EXPECT_FALSE(fs::exists(source / ".hidden"));
     EXPECT_TRUE(fs::exists(source / "blocked/c.jpg"));
-    if (locked.ok()) EXPECT_TRUE(fs::exists(source / "locked/d.jpg"));
+    if (locked.ok()) {
+        EXPECT_TRUE(fs::exists(source / "locked/d.jpg"));
+    }
+    EXPECT_TRUE(fs::exists(fresh));
+    EXPECT_FALSE(fs::exists(destination / "fresh.jpg"));
     expectNothingLost(before, source, destination);
     EXPECT_TRUE(log.contains("could not make way for new regular file: blocked/c.jpg")) << log.text();
 }
 
 TEST_F(SynchronizationTest, NoDaysDeletesNothingHoweverOld) {
-    ChildrenInTheFuture future(40);
+    ChildrenInTheFuture future(kDaysAhead);
     if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
     home.writeFile("photos/a.jpg", "a");
     Snapshot before = snapshot(source);
@@ -200,7 +211,7 @@ TEST_F(SynchronizationTest, AFileGrowingWhileCopiedStays) {
     while (fs::file_size(growing) == (8u << 20) && !writerEnded) std::this_thread::sleep_for(1ms);
     Snapshot before = snapshot(source);
     {
-        ChildrenInTheFuture future(40);
+        ChildrenInTheFuture future(kDaysAhead);
         synchronize(source, destination, 20, 30);
     }
     EXPECT_FALSE(writerEnded) << "the writer must still be writing when the run ends";
