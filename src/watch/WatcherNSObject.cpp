@@ -19,9 +19,6 @@ using platform::UserDefaults;
 
 namespace {
 
-const std::string kDestinationPathKey = "prefDestinationFolderPathFormat1";
-const std::string kDestinationAliasKey = "prefDestinationFolderPathAliasDataFormat1";
-const std::string kDestinationValidKey = "prefDestinationFolderPathAliasDataIsValidFormat1";
 // Days handed to the copy run when deletion is off: no real file is that old.
 constexpr long kNeverDeleteDays = 36500;
 constexpr long kDefaultMinutes = 20;
@@ -326,11 +323,10 @@ void WatcherNSObject::handleFoundNewFile(const Notification& n) {
                                              platform::UserInfo{{kUserInfoRunLoop, platform::RunLoop::current()},
                                                                 {kUserInfoWatcherObj, shared_from_this()}});
 
-    const std::string destination = prefs().stringForKey(kDestinationPathKey).value_or("");
+    const ParamDictionary destinationRef =
+        CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
+    const std::string destination = prefs().stringForKey(destinationRef.at(sPrefFolderNameKey)).value_or("");
     const std::string archiveDestination = joinPath(destination, lastPathComponent(*changed));
-    const ParamDictionary destinationRef{{sPrefFolderNameKey, kDestinationPathKey},
-                                         {sPrefFolderAliasDataKey, kDestinationAliasKey},
-                                         {sPrefFolderNameIsValidKey, kDestinationValidKey}};
     if (!validateFolderPrefWithParam(destinationRef)) {
         logf("WatcherNSObject->handleFoundNewFile... for index[%i] FAILED to Start Synching - Destination Missing or "
              "Invalid....",
