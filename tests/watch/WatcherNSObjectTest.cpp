@@ -63,34 +63,38 @@ TEST_F(WatcherTest, RequestsDuringAPassGiveExactlyOneFollowUp) {
     EXPECT_TRUE(log.contains("self._insideFoundItemLoop is TRUE...SKIPPING index = 1")) << log.text();
 }
 
-TEST_F(WatcherTest, YoungFileIsArchivedOnceSettledWithoutFurtherChange) {
-    prefs().setInteger(kPrefBackupSourceImagesAfterMinutesOld, 1);
-    makeWatcher(1);
-    post(kWatcherDoStart, index(1));
-    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }));
+namespace {
+
+// A watched slot 1 with a settle time of 1 minute, whose first pass has left
+// a file behind as too young: it was written `age` ago.
+class SettleTest : public WatcherTest {
+protected:
     PassRecorder recorder;
-    auto file = src[1] / "young.jpg";
-    writeFile(file, "young");
-    // Written 110 s ago: its second whole minute ends about 10 s from now.
-    fs::last_write_time(file, fs::file_time_type::clock::now() - 110s);
-    ASSERT_TRUE(waitUntil([&] { return recorder.passes(1) >= 1; }));
-    ASSERT_TRUE(waitIdle());
-    EXPECT_FALSE(fs::exists(archived(1, "young.jpg")));
+    void watchAndLeaveYoungFile(std::chrono::seconds age) {
+        prefs().setInteger(kPrefBackupSourceImagesAfterMinutesOld, 1);
+        makeWatcher(1);
+        post(kWatcherDoStart, index(1));
+        ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }));
+        auto file = src[1] / "young.jpg";
+        writeFile(file, "young");
+        fs::last_write_time(file, fs::file_time_type::clock::now() - age);
+        ASSERT_TRUE(waitUntil([&] { return recorder.passes(1) >= 1; }));
+        ASSERT_TRUE(waitIdle());
+        std::this_thread::sleep_for(200ms); // the follow-up is set once the pass has ended
+        EXPECT_FALSE(fs::exists(archived(1, "young.jpg")));
+    }
+};
+
+} // namespace
+
+TEST_F(SettleTest, YoungFileIsArchivedOnceSettledWithoutFurtherChange) {
+    // Its second whole minute ends about 10 s from now.
+    watchAndLeaveYoungFile(110s);
     ASSERT_TRUE(waitUntil([&] { return fs::exists(archived(1, "young.jpg")); }, 40s));
 }
 
-TEST_F(WatcherTest, StoppingTheSlotCancelsTheSettleFollowUp) {
-    prefs().setInteger(kPrefBackupSourceImagesAfterMinutesOld, 1);
-    makeWatcher(1);
-    post(kWatcherDoStart, index(1));
-    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }));
-    PassRecorder recorder;
-    auto file = src[1] / "young.jpg";
-    writeFile(file, "young");
-    fs::last_write_time(file, fs::file_time_type::clock::now() - 115s);
-    ASSERT_TRUE(waitUntil([&] { return recorder.passes(1) >= 1; }));
-    ASSERT_TRUE(waitIdle());
-    std::this_thread::sleep_for(200ms); // the follow-up is set once the pass has ended
+TEST_F(SettleTest, StoppingTheSlotCancelsTheSettleFollowUp) {
+    watchAndLeaveYoungFile(115s);
     size_t before = recorder.passes(1);
     post(kWatcherDoStop, index(1));
     std::this_thread::sleep_for(8s);
