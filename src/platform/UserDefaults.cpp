@@ -1,5 +1,7 @@
 #include "platform/UserDefaults.h"
 
+#include "platform/DateFormat.h"
+
 #include "platform/AtomicFile.h"
 #include "platform/Log.h"
 
@@ -34,14 +36,7 @@ std::string homeFolder() {
     return "/";
 }
 
-std::string localStamp() {
-    std::time_t now = std::time(nullptr);
-    std::tm tm {};
-    localtime_r(&now, &tm);
-    char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%Y%m%d-%H%M%S", &tm);
-    return buffer;
-}
+std::string localStamp() { return DateFormat::format(std::chrono::system_clock::now(), "yyyyMMdd-HHmmss"); }
 
 } // namespace
 
