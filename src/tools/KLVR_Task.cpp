@@ -2,6 +2,7 @@
 
 #include "app/CommonHeader.h"
 #include "platform/Log.h"
+#include "tools/BatchedSynchronization.h"
 #include "tools/PathString.h"
 
 #include <chrono>
@@ -57,6 +58,19 @@ void KLVR_Task::synchronizeFileItemsAtFolderPath(const std::string& sourcePath, 
     launchFind(synchronizationRequest(source, destination, minutes, days, std::move(context)));
 }
 
+void KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(const std::string& sourcePath,
+                                                        const std::string& destinationPath, unsigned minutes,
+                                                        unsigned days, platform::Object context) {
+    std::string source = PathString::resolvingSymlinks(sourcePath);
+    std::string destination = PathString::resolvingSymlinks(destinationPath);
+    if (auto refusal = synchronizationRefusal(source, destination)) {
+        platform::log(*refusal);
+        platform::NotificationCenter::defaultCenter().postWithContext(kKLVVR_TASK_DONE, context);
+        return;
+    }
+    BatchedSynchronization::start(source, destination, minutes, days, std::move(context));
+}
+
 void KLVR_Task::findAtPath(const std::string& path, const std::optional<std::string>& fileType,
                            const std::vector<std::string>& patterns, std::optional<unsigned> daysOld,
                            std::optional<unsigned> maxDepth, const Command& command, platform::Object context) {
@@ -73,8 +87,18 @@ void KLVR_Task::findAtPath(const std::string& path, const std::optional<std::str
 pid_t KLVR_Task::launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
                                   const std::optional<std::string>& workingDirectoryPath,
                                   platform::Task::TerminationHandler completionHandler) {
+    return launchToolAtPath(toolPath, arguments, workingDirectoryPath, -1, -1, std::move(completionHandler));
+}
+
+pid_t KLVR_Task::launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
+                                  const std::optional<std::string>& workingDirectoryPath, int stdinFd, int stdoutFd,
+                                  platform::Task::TerminationHandler completionHandler) {
     logf("starting task %s %s", toolPath.c_str(), joined(arguments).c_str());
-    platform::Task::Options options{.path = toolPath, .arguments = arguments, .workingDirectory = workingDirectoryPath};
+    platform::Task::Options options{.path = toolPath,
+                                    .arguments = arguments,
+                                    .workingDirectory = workingDirectoryPath,
+                                    .stdinFd = stdinFd,
+                                    .stdoutFd = stdoutFd};
     pid_t pid = platform::Task::launch(options, std::move(completionHandler));
     if (pid > 0) logf("started task %s [%d]", toolPath.c_str(), static_cast<int>(pid));
     return pid;

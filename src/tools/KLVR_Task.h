@@ -1,6 +1,6 @@
 #pragma once
-// Runs the find tool (and through it rsync, cmp, rm and rmdir) as child
-// processes. Nothing waits for a run: its end comes back as the notification
+// Runs the find tool (and through it rsync, cmp, rm and rmdir), or a walk
+// that feeds one rsync run, as child processes. Nothing waits for a run: its end comes back as the notification
 // "KLVVR_TASK_DONE" carrying the caller's context, except for removal runs,
 // which end silently. The class holds no state; every run carries its own.
 
@@ -34,6 +34,12 @@ public:
     // at once, before the call returns.
     static void synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
                                                  unsigned minutes, unsigned days, platform::Object context);
+    // The same copy and deletion with one walk feeding one rsync run, and a
+    // second walk for the deletion once that run has succeeded. The same
+    // checks, refusals and single completion as the operation above.
+    static void synchronizeFileItemsBatchedAtFolderPath(const std::string& sourcePath,
+                                                        const std::string& destinationPath, unsigned minutes,
+                                                        unsigned days, platform::Object context);
     // The find request without a modification-time test.
     static void findAtPath(const std::string& path, const std::optional<std::string>& fileType,
                            const std::vector<std::string>& patterns, std::optional<unsigned> daysOld,
@@ -47,6 +53,11 @@ public:
     // started); the handler runs once, on another thread, when it has ended.
     static pid_t launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
                                   const std::optional<std::string>& workingDirectoryPath,
+                                  platform::Task::TerminationHandler completionHandler);
+    // As above, with the child's standard input and output taken from the
+    // given descriptors (-1: inherited), so one child can feed another.
+    static pid_t launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
+                                  const std::optional<std::string>& workingDirectoryPath, int stdinFd, int stdoutFd,
                                   platform::Task::TerminationHandler completionHandler);
 
     // The requests behind the operations above, built without running anything.

@@ -2,9 +2,11 @@
 #include "tools/KLVR_Task.h"
 
 #include "platform/Task.h"
+#include "support/ChildrenInTheFuture.h"
 #include "support/StderrCapture.h"
 #include "support/TaskDoneRecorder.h"
 #include "support/TempHome.h"
+#include "support/UnwritableFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -17,9 +19,11 @@
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using testing_support::ChildrenInTheFuture;
 using testing_support::StderrCapture;
 using testing_support::TaskDoneRecorder;
 using testing_support::TempHome;
+using testing_support::UnwritableFolder;
 
 namespace {
 
@@ -57,60 +61,6 @@ void synchronize(const fs::path& source, const fs::path& destination, unsigned m
     ASSERT_TRUE(done.waitFor(1));
     ASSERT_EQ(done.posts()[0].context, context);
 }
-
-std::optional<std::string> libfaketime() {
-    for (const char* candidate : {"/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1",
-                                  "/usr/lib/aarch64-linux-gnu/faketime/libfaketime.so.1",
-                                  "/usr/lib/faketime/libfaketime.so.1"})
-        if (fs::exists(candidate)) return candidate;
-    return std::nullopt;
-}
-
-// Children started while it lives (bfs and, through it, rsync and cmp) see
-// the clock the given days ahead, so files born now count as that old. The
-// kernel sets birth times, so ageing the files themselves is not possible.
-class ChildrenInTheFuture {
-public:
-    explicit ChildrenInTheFuture(int daysAhead) {
-        auto library = libfaketime();
-        if (!library) return;
-        setenv("LD_PRELOAD", library->c_str(), 1);
-        setenv("FAKETIME", ("+" + std::to_string(daysAhead) + "d").c_str(), 1);
-        active_ = true;
-    }
-    ~ChildrenInTheFuture() {
-        unsetenv("LD_PRELOAD");
-        unsetenv("FAKETIME");
-    }
-    bool active() const { return active_; }
-
-private:
-    bool active_ = false;
-};
-
-// A folder nobody may write into: without write permission, or for root,
-// immutable. ok() says whether that could be arranged.
-class UnwritableFolder {
-public:
-    explicit UnwritableFolder(fs::path folder) : folder_(std::move(folder)) {
-        if (geteuid() != 0) {
-            fs::permissions(folder_, fs::perms(0555), fs::perm_options::replace);
-            ok_ = true;
-        } else {
-            immutable_ = std::system(("chattr +i '" + folder_.string() + "' 2>/dev/null").c_str()) == 0;
-            ok_ = immutable_;
-        }
-    }
-    ~UnwritableFolder() {
-        if (immutable_) std::system(("chattr -i '" + folder_.string() + "'").c_str());
-    }
-    bool ok() const { return ok_; }
-
-private:
-    fs::path folder_;
-    bool ok_ = false;
-    bool immutable_ = false;
-};
 
 class SynchronizationTest : public ::testing::Test {
 protected:
@@ -199,7 +149,7 @@ TEST_F(SynchronizationTest, NoDaysDeletesNothingHoweverOld) {
 }
 
 TEST_F(SynchronizationTest, AFileGrowingWhileCopiedStays) {
-    if (!libfaketime()) GTEST_SKIP() << "libfaketime is not installed";
+    if (!testing_support::libfaketime()) GTEST_SKIP() << "libfaketime is not installed";
     home.writeFile("photos/done.jpg", "finished long ago");
     fs::path growing = home.writeFile("photos/growing.jpg", std::string(8 << 20, 'x'));
     platform::Task::Options writer{.path = testing_support::testProgram("slowwriter"),

@@ -1,0 +1,62 @@
+#pragma once
+// The archive pass with one copy run: a bfs walk lists the settled files of
+// the source, NUL-separated, through a pipe into a single rsync run; when
+// deletion is asked for and that run succeeded, a second walk deletes the
+// old files whose copies compare equal byte for byte. Exactly one
+// "KLVVR_TASK_DONE" with the caller's context follows once every child it
+// started has ended.
+
+#include "platform/NotificationCenter.h"
+#include "platform/Task.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class BatchedSynchronization : public std::enable_shared_from_this<BatchedSynchronization> {
+public:
+    struct Tools {
+        std::string find;  // absolute path of bfs
+        std::string rsync; // absolute path; empty when none was found
+    };
+    // bfs, and the rsync of the search path.
+    static Tools defaultTools();
+
+    // For paths already resolved and accepted. Returns at once; a run that
+    // cannot begin at all (no rsync, no pipe) is logged and reported before
+    // the call returns.
+    static void start(const std::string& source, const std::string& destination, unsigned minutes, unsigned days,
+                      platform::Object context, const Tools& tools = defaultTools());
+
+    // The argument vectors of the three children, each run in the source.
+    static std::vector<std::string> walkArguments(unsigned minutes);
+    static std::vector<std::string> copyArguments(const std::string& destination);
+    static std::vector<std::string> deletionArguments(const std::string& destination, unsigned minutes, unsigned days);
+
+    BatchedSynchronization(const BatchedSynchronization&) = delete;
+    BatchedSynchronization& operator=(const BatchedSynchronization&) = delete;
+
+private:
+    BatchedSynchronization(std::string source, std::string destination, unsigned minutes, unsigned days,
+                           platform::Object context, Tools tools);
+    void launchCopy();
+    void copyChildEnded(const std::string& toolPath, const platform::Task::Termination& end, bool isRsync);
+    void copyRunEnded();
+    void launchDeletion();
+    void finish();
+
+    const std::string source_;
+    const std::string destination_;
+    const unsigned minutes_;
+    const unsigned days_;
+    const platform::Object context_;
+    const Tools tools_;
+
+    // The walk and rsync end on reaper threads of their own, in either order.
+    std::mutex mutex_;
+    int copyChildrenRunning_ = 2;
+    platform::Task::Termination rsyncEnd_;
+    std::atomic<bool> finished_{false};
+};

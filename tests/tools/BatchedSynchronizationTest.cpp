@@ -1,0 +1,394 @@
+// The one-rsync-run synchronization against real trees with the real bfs,
+// rsync and cmp, side by side with the per-file one it must match.
+#include "tools/BatchedSynchronization.h"
+
+#include "platform/SearchPath.h"
+#include "platform/Task.h"
+#include "support/ChildProcesses.h"
+#include "support/ChildrenInTheFuture.h"
+#include "support/ScopedMount.h"
+#include "support/StderrCapture.h"
+#include "support/TaskDoneRecorder.h"
+#include "support/TempHome.h"
+#include "support/UnwritableFolder.h"
+#include "tools/KLVR_Task.h"
+#include "tools/PathString.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::ChildrenInTheFuture;
+using testing_support::StderrCapture;
+using testing_support::TaskDoneRecorder;
+using testing_support::TempHome;
+using testing_support::UnwritableFolder;
+
+namespace {
+
+constexpr int kDaysAhead = 40;
+
+// Relative path -> what a copy must keep of it: kind, mode, owner, group,
+// modification time to the nanosecond, and contents (or link target).
+using Tree = std::map<std::string, std::string>;
+
+std::string describe(const fs::path& item) {
+    struct stat st {};
+    if (::lstat(item.c_str(), &st) != 0) return "unreadable";
+    std::string text = S_ISDIR(st.st_mode) ? "folder" : S_ISLNK(st.st_mode) ? "link" : "file";
+    text += " mode " + std::to_string(st.st_mode & 07777) + " owner " + std::to_string(st.st_uid) + ":" +
+            std::to_string(st.st_gid) + " mtime " + std::to_string(st.st_mtim.tv_sec) + "." +
+            std::to_string(st.st_mtim.tv_nsec);
+    if (S_ISREG(st.st_mode)) text += " contents " + testing_support::readFile(item);
+    if (S_ISLNK(st.st_mode)) text += " target " + fs::read_symlink(item).string();
+    return text;
+}
+
+// Every item below root, root itself left out.
+Tree tree(const fs::path& root) {
+    Tree items;
+    if (!fs::exists(root)) return items;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        items[entry.path().lexically_relative(root).string()] = describe(entry.path());
+    return items;
+}
+
+Tree without(Tree items, const std::set<std::string>& names) {
+    for (const auto& name : names) items.erase(name);
+    return items;
+}
+
+// Regular files only, by contents: what is left of a source, or arrived.
+std::map<std::string, std::string> contents(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(root)) return files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file())
+            files[entry.path().lexically_relative(root).string()] = testing_support::readFile(entry.path());
+    return files;
+}
+
+// What must hold after every run: a file gone from the source has an
+// identical copy in the destination.
+void expectNothingLost(const std::map<std::string, std::string>& before, const fs::path& source,
+                       const fs::path& destination) {
+    for (const auto& [relative, data] : before) {
+        if (fs::exists(source / relative)) continue;
+        ASSERT_TRUE(fs::exists(destination / relative)) << relative << " was deleted without a copy";
+        EXPECT_TRUE(testing_support::readFile(destination / relative) == data) << relative << " copy differs";
+    }
+}
+
+void setAge(const fs::path& item, std::chrono::minutes age) {
+    fs::last_write_time(item, fs::file_time_type::clock::now() - age);
+}
+
+// The children's clock runs ahead while the file times they read stay
+// real, as on a machine whose files are simply that old. (With faked file
+// times, rsync's quick check sees a copy's time and its source's through
+// different calls, and so decides differently depending on how it was started.)
+class FutureClock {
+public:
+    explicit FutureClock(int days) : future_(days) {
+        if (future_.active()) setenv("NO_FAKE_STAT", "1", 1);
+    }
+    ~FutureClock() { unsetenv("NO_FAKE_STAT"); }
+    bool active() const { return future_.active(); }
+
+private:
+    ChildrenInTheFuture future_;
+};
+
+enum class Engine { perFile, oneRun };
+
+// Runs one synchronization and waits for its notification, after which
+// nothing it started may still be running or unreaped.
+void synchronize(Engine engine, const fs::path& source, const fs::path& destination, unsigned minutes,
+                 unsigned days) {
+    TaskDoneRecorder done;
+    platform::Object context = std::make_shared<int>(1);
+    if (engine == Engine::perFile)
+        KLVR_Task::synchronizeFileItemsAtFolderPath(source.string(), destination.string(), minutes, days, context);
+    else
+        KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(source.string(), destination.string(), minutes, days,
+                                                           context);
+    ASSERT_TRUE(done.waitFor(1));
+    EXPECT_EQ(done.posts()[0].context, context);
+    EXPECT_EQ(testing_support::childProcesses(), std::vector<pid_t>{});
+    EXPECT_EQ(done.count(), 1u);
+}
+
+// Whether a line reports the end of a child of `tool` with this status.
+bool loggedEnd(const StderrCapture& log, const std::string& tool, int status) {
+    const std::string end = "] did complete with exit status " + std::to_string(status);
+    for (const auto& line : log.lines()) {
+        auto at = line.find(" " + tool + " [");
+        if (at != std::string::npos && line.ends_with(end)) return true;
+    }
+    return false;
+}
+
+// The relative paths of the regular files below root.
+std::set<std::string> fileNames(const fs::path& root) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file()) names.insert(entry.path().lexically_relative(root).string());
+    return names;
+}
+
+std::string rsyncPath() { return platform::SearchPath::find("rsync").value_or("rsync"); }
+
+// Points TMPDIR, which the children inherit, at a folder of the test's own.
+class PrivateTemporaryFolder {
+public:
+    explicit PrivateTemporaryFolder(fs::path folder) : folder_(std::move(folder)) {
+        if (const char* old = std::getenv("TMPDIR")) saved_ = old;
+        fs::create_directories(folder_);
+        setenv("TMPDIR", folder_.c_str(), 1);
+    }
+    ~PrivateTemporaryFolder() {
+        if (saved_) setenv("TMPDIR", saved_->c_str(), 1);
+        else unsetenv("TMPDIR");
+    }
+    const fs::path& path() const { return folder_; }
+
+private:
+    fs::path folder_;
+    std::optional<std::string> saved_;
+};
+
+class BatchedSynchronizationTest : public ::testing::Test {
+protected:
+    TempHome home;
+    fs::path source = home.makeFolder("photos");
+    fs::path destination = home.makeFolder("backup") / "photos";
+
+    // Settled files with awkward names, permissions and folders, two files
+    // too young to copy and a link; returns the items no copy may hold.
+    std::set<std::string> buildAwkwardTree() {
+        const std::vector<std::string> names{
+            "plain.jpg", "with space.jpg", "new\nline.jpg", "-leading-dash.jpg", "colon:name.jpg",
+            "Ærø Ünïcødé.jpg", ".DS_Store", "a/b/c/deep.jpg", "folder with space/inner.jpg", "-dash folder/x.jpg",
+            "line\nfolder/y.jpg", "private/z.jpg"};
+        for (const auto& name : names) setAge(home.writeFile("photos/" + name, "contents of " + name), 60min);
+        fs::permissions(source / "plain.jpg", fs::perms(0640), fs::perm_options::replace);
+        fs::permissions(source / "a/b/c/deep.jpg", fs::perms(0755), fs::perm_options::replace);
+        fs::permissions(source / "private", fs::perms(0700), fs::perm_options::replace);
+        home.writeFile("photos/fresh.jpg", "still being edited");
+        home.writeFile("photos/a/fresh too.jpg", "still being edited");
+        fs::create_symlink("plain.jpg", source / "link.jpg");
+        // Folder times an rsync run can only match by setting them.
+        for (const auto& entry : fs::recursive_directory_iterator(source))
+            if (entry.is_directory() && !entry.is_symlink()) setAge(entry.path(), 120min);
+        return {"fresh.jpg", "a/fresh too.jpg", "link.jpg"};
+    }
+};
+
+} // namespace
+
+TEST_F(BatchedSynchronizationTest, CopiesTheSameTreeAsThePerFileRunsAndLeavesNothingBehind) {
+    const std::set<std::string> leftOut = buildAwkwardTree();
+    // Neither destination exists yet, so top-level files test how rsync makes it.
+    const fs::path perFile = home.makeFolder("per-file") / "photos";
+    const fs::path oneRun = home.makeFolder("one-run") / "photos";
+    StderrCapture log;
+    PrivateTemporaryFolder tmp(home.path() / "tmp");
+
+    synchronize(Engine::perFile, source, perFile, 20, 0);
+    synchronize(Engine::oneRun, source, oneRun, 20, 0);
+
+    const Tree expected = without(tree(source), leftOut);
+    EXPECT_EQ(tree(oneRun), expected);
+    EXPECT_EQ(tree(perFile), expected);
+    EXPECT_TRUE(fs::is_empty(tmp.path()));
+
+    // Every child is logged as the launcher logs it, and with no days to
+    // keep there is no deletion walk.
+    const std::string folder = PathString::resolvingSymlinks(oneRun.string()) + "/";
+    EXPECT_TRUE(log.contains("starting task /usr/bin/bfs . -type f -mmin +20 -mindepth 1 -print0\n")) << log.text();
+    EXPECT_TRUE(log.contains("starting task " + rsyncPath() + " -lptogRq --from0 --files-from=- . " + folder + "\n"));
+    EXPECT_TRUE(log.contains("started task " + rsyncPath() + " ["));
+    EXPECT_TRUE(loggedEnd(log, rsyncPath(), 0)) << log.text();
+    EXPECT_TRUE(loggedEnd(log, "/usr/bin/bfs", 0)) << log.text();
+    EXPECT_FALSE(log.contains("-exec cmp -s {} " + folder));
+}
+
+TEST_F(BatchedSynchronizationTest, DeletesTheSameFilesAsThePerFileRuns) {
+    FutureClock future(kDaysAhead);
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+    const fs::file_time_type copiedAt = fs::file_time_type::clock::now() - 60min;
+    for (const std::string side : {"one", "two"}) {
+        for (const std::string name : {"a.jpg", "sub/b.jpg", ".hidden", "deep/er/c.jpg", "-dash\nname.jpg"})
+            home.writeFile(side + "/photos/" + name, name);
+        // Modified a minute before the children's clock: old by birth, not settled.
+        fs::path fresh = home.writeFile(side + "/photos/fresh.jpg", "f");
+        fs::last_write_time(fresh, fs::file_time_type::clock::now() + std::chrono::days(kDaysAhead) - 1min);
+        // A copy with the source's size and time but other bytes: rsync's
+        // quick check passes it by, and only the comparison keeps the source.
+        fs::last_write_time(home.writeFile(side + "/photos/stale.jpg", "new!"), copiedAt);
+        fs::last_write_time(home.writeFile(side + "/backup/photos/stale.jpg", "old!"), copiedAt);
+    }
+
+    synchronize(Engine::perFile, home.path() / "one/photos", home.path() / "one/backup/photos", 20, 30);
+    synchronize(Engine::oneRun, home.path() / "two/photos", home.path() / "two/backup/photos", 20, 30);
+
+    const auto left = contents(home.path() / "two/photos");
+    EXPECT_EQ(left, contents(home.path() / "one/photos"));
+    EXPECT_EQ(contents(home.path() / "two/backup/photos"), contents(home.path() / "one/backup/photos"));
+    EXPECT_EQ(left, (std::map<std::string, std::string>{{"fresh.jpg", "f"}, {"stale.jpg", "new!"}}));
+}
+
+TEST_F(BatchedSynchronizationTest, FailedCopiesDeleteNothing) {
+    FutureClock future(kDaysAhead);
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+    home.writeFile("photos/a.jpg", "a");
+    home.writeFile("photos/blocked/c.jpg", "c");
+    home.writeFile("photos/locked/d.jpg", "d");
+    // A full folder where the copy of c.jpg belongs, which rsync will not remove.
+    home.writeFile("backup/photos/blocked/c.jpg/inside", "in the way");
+    UnwritableFolder locked(home.makeFolder("backup/photos/locked"));
+    const auto before = contents(source);
+    StderrCapture log;
+
+    synchronize(Engine::oneRun, source, destination, 20, 30);
+
+    EXPECT_EQ(contents(source), before);
+    EXPECT_EQ(testing_support::readFile(destination / "a.jpg"), "a");
+    EXPECT_TRUE(log.contains("could not make way for new regular file: blocked/c.jpg")) << log.text();
+    EXPECT_TRUE(log.contains("no source file is deleted in this pass")) << log.text();
+}
+
+TEST_F(BatchedSynchronizationTest, AFileGrowingWhileCopiedStays) {
+    if (!testing_support::libfaketime()) GTEST_SKIP() << "libfaketime is not installed";
+    home.writeFile("photos/done.jpg", "finished long ago");
+    fs::path growing = home.writeFile("photos/growing.jpg", std::string(8 << 20, 'x'));
+    platform::Task::Options writer{.path = testing_support::testProgram("slowwriter"),
+                                   .arguments = {growing.string(), "4096", "1000", "120"},
+                                   .workingDirectory = std::nullopt};
+    std::atomic<bool> writerEnded{false};
+    pid_t pid = platform::Task::launch(writer, [&](const platform::Task::Termination&) { writerEnded = true; });
+    ASSERT_GT(pid, 0);
+    while (fs::file_size(growing) == (8u << 20) && !writerEnded) std::this_thread::sleep_for(1ms);
+    const auto before = contents(source);
+    {
+        FutureClock future(kDaysAhead);
+        TaskDoneRecorder done;
+        KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(source.string(), destination.string(), 20, 30, nullptr);
+        ASSERT_TRUE(done.waitFor(1));
+    }
+    EXPECT_FALSE(writerEnded) << "the writer must still be writing when the run ends";
+    kill(pid, SIGTERM);
+    while (!writerEnded) std::this_thread::sleep_for(1ms);
+
+    EXPECT_FALSE(fs::exists(source / "done.jpg"));
+    EXPECT_TRUE(fs::exists(growing)) << "a file that grew while copied was deleted";
+    expectNothingLost(before, source, destination);
+}
+
+TEST_F(BatchedSynchronizationTest, AFullDestinationDeletesNothing) {
+    FutureClock future(kDaysAhead);
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+    std::string why;
+    auto disk = testing_support::ScopedMount::tmpfs(home.path() / "backup", &why); // 16 MiB
+    if (!disk) GTEST_SKIP() << why;
+    home.writeFile("photos/small.jpg", "fits");
+    for (int i = 0; i < 4; ++i) home.writeFile("photos/big" + std::to_string(i) + ".jpg", std::string(6 << 20, 'b'));
+    const auto before = contents(source);
+    StderrCapture log;
+
+    synchronize(Engine::oneRun, source, destination, 20, 30);
+
+    EXPECT_EQ(contents(source), before);
+    EXPECT_TRUE(log.contains("No space left on device")) << log.text();
+    EXPECT_TRUE(log.contains("no source file is deleted in this pass")) << log.text();
+}
+
+TEST_F(BatchedSynchronizationTest, ADestinationRemovedHalfWayDeletesNothing) {
+    FutureClock future(kDaysAhead);
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+    for (int i = 0; i < 20; ++i) home.writeFile("photos/small" + std::to_string(i) + ".jpg", "small");
+    // Sparse, so it costs nothing here, yet rsync takes about a second to write it out.
+    fs::path big = home.writeFile("photos/big.jpg", "");
+    fs::resize_file(big, 256u << 20);
+    const auto before = fileNames(source);
+    StderrCapture log;
+    TaskDoneRecorder done;
+
+    KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(source.string(), destination.string(), 20, 30, nullptr);
+    // rsync writes into a hidden temporary file beside the copy's place.
+    auto writingBig = [&] {
+        std::error_code ec;
+        for (auto it = fs::directory_iterator(destination, ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+            if (it->path().filename().string().starts_with(".big.jpg.")) return true;
+        return false;
+    };
+    while (!writingBig() && done.count() == 0) std::this_thread::sleep_for(1ms);
+    ASSERT_EQ(done.count(), 0u) << "rsync finished before the destination could be removed";
+    // rsync may add an entry while the folder is being emptied.
+    std::error_code ec;
+    while (fs::exists(destination)) fs::remove_all(destination, ec);
+    ASSERT_TRUE(done.waitFor(1));
+
+    EXPECT_EQ(testing_support::childProcesses(), std::vector<pid_t>{});
+    EXPECT_EQ(done.count(), 1u);
+    EXPECT_EQ(fileNames(source), before);
+    EXPECT_TRUE(log.contains("no source file is deleted in this pass")) << log.text();
+}
+
+TEST_F(BatchedSynchronizationTest, RefusalsAreReportedOnceBeforeTheCallReturns) {
+    struct Case {
+        std::string source, destination, message;
+    };
+    const std::string s = source.string();
+    for (const Case& c : {Case{s, s + "/inside", "ERROR: destination Path must NOT be a child of SourcePath"},
+                          Case{s, s + "-extended", "ERROR: destination Path must NOT be a child of SourcePath"},
+                          Case{s, "backup/photos", "ERROR: destination Path must be passed as an absolute path"},
+                          Case{"photos", destination.string(), "ERROR: source Path must be passed as an absolute path"},
+                          Case{"", destination.string(), "ERROR: source Path must be passed as an absolute path"}}) {
+        SCOPED_TRACE(c.destination);
+        StderrCapture log;
+        TaskDoneRecorder done;
+        platform::Object context = std::make_shared<int>(2);
+        KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(c.source, c.destination, 0, 30, context);
+        ASSERT_EQ(done.count(), 1u);
+        EXPECT_EQ(done.posts()[0].context, context);
+        EXPECT_TRUE(log.contains(c.message)) << log.text();
+        EXPECT_FALSE(log.contains("starting task"));
+    }
+}
+
+TEST_F(BatchedSynchronizationTest, ToolsThatCannotStartStillEndTheRunOnce) {
+    FutureClock future(kDaysAhead);
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+    for (int i = 0; i < 200; ++i) home.writeFile("photos/f" + std::to_string(i) + ".jpg", "x");
+    const auto before = contents(source);
+    const std::string missing = (home.path() / "no such tool").string();
+    struct Case {
+        const char* what;
+        BatchedSynchronization::Tools tools;
+        const char* logged;
+    };
+    for (const Case& c : {Case{"no walk", {missing, rsyncPath()}, "could not start"},
+                          Case{"no rsync to start", {KLVR_Task::kFindToolPath, missing}, "could not start"},
+                          Case{"no rsync found", {KLVR_Task::kFindToolPath, ""}, "rsync was not found"}}) {
+        SCOPED_TRACE(c.what);
+        StderrCapture log;
+        TaskDoneRecorder done;
+        BatchedSynchronization::start(source.string(), destination.string(), 0, 30, nullptr, c.tools);
+        ASSERT_TRUE(done.waitFor(1));
+        EXPECT_EQ(testing_support::childProcesses(), std::vector<pid_t>{});
+        EXPECT_EQ(done.count(), 1u);
+        EXPECT_EQ(contents(source), before);
+        EXPECT_EQ(contents(destination), (std::map<std::string, std::string>{}));
+        EXPECT_TRUE(log.contains(c.logged)) << log.text();
+    }
+}
