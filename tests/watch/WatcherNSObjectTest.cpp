@@ -1,5 +1,6 @@
 #include "watch/WatcherTestFixture.h"
 
+#include "platform/Task.h"
 #include "platform/Value.h"
 #include "support/StderrCapture.h"
 #include "watch/watcher.h"
@@ -7,6 +8,8 @@
 #include "support/ChildrenInTheFuture.h"
 #include "support/TaskDoneRecorder.h"
 
+#include <atomic>
+#include <csignal>
 #include <fstream>
 #include <map>
 
@@ -281,4 +284,32 @@ TEST_F(WatcherTest, DeletionNeverLosesAFileWithoutAnIdenticalCopy) {
         EXPECT_EQ(readFile(archived(1, rel)), data) << rel << " was deleted without an identical copy";
     }
     EXPECT_EQ(deleted, files.size());
+}
+
+TEST_F(WatcherTest, CleanUpSparesAHiddenFileStillBeingWritten) {
+    makeWatcher(1);
+    prefs().setBool(kPrefEnableDeleteOldSourceImages, true);
+    prefs().setInteger(kPrefDeleteSourceImagesAfterDaysOld, 30);
+    auto old = src[1] / "sub/.left-behind";
+    writeFile(old, "x");
+    fs::last_write_time(old, fs::file_time_type::clock::now() - 5min);
+    // A tethering program writes the photo under a hidden name, renaming it when done.
+    auto partial = src[1] / ".IMG_0001.jpg.part";
+    platform::Task::Options writer{.path = testing_support::testProgram("slowwriter"),
+                                   .arguments = {partial.string(), "1000", "20000", "20"}};
+    std::atomic<bool> writerEnded{false};
+    pid_t pid = platform::Task::launch(writer, [&](const platform::Task::Termination&) { writerEnded = true; });
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(partial); }));
+
+    scan();
+    ASSERT_TRUE(waitIdle());
+    ASSERT_TRUE(waitUntil([&] { return !fs::exists(old); }, 20s)); // the clean-up has run
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(fs::exists(partial));
+    kill(pid, SIGTERM);
+    ASSERT_TRUE(waitUntil([&] { return writerEnded.load(); }));
+    std::error_code ec;
+    fs::rename(partial, src[1] / "IMG_0001.jpg", ec);
+    EXPECT_FALSE(ec) << ec.message();
 }
