@@ -343,8 +343,14 @@ void WatcherNSObject::startSynchronization(const std::string& source, const std:
     const bool deleting = prefs().boolForKey(kPrefEnableDeleteOldSourceImages);
     const long days = deleting ? static_cast<long>(prefs().integerForKey(kPrefDeleteSourceImagesAfterDaysOld))
                                : kNeverDeleteDays;
-    KLVR_Task::synchronizeFileItemsAtFolderPath(source, archiveDestination, static_cast<unsigned>(std::max(0L, minutes)),
-                                                static_cast<unsigned>(std::max(0L, days)), shared_from_this());
+    const auto settled = static_cast<unsigned>(std::max(0L, minutes));
+    const auto deleteAfter = static_cast<unsigned>(std::max(0L, days));
+    if (prefs().boolForKey(kPrefUseBatchedSynchronization))
+        KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(source, archiveDestination, settled, deleteAfter,
+                                                           shared_from_this());
+    else
+        KLVR_Task::synchronizeFileItemsAtFolderPath(source, archiveDestination, settled, deleteAfter,
+                                                    shared_from_this());
 }
 
 void WatcherNSObject::handleFileSynchingDone(const Notification& n) {
