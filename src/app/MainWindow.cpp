@@ -58,6 +58,7 @@ void MainWindow::bindPreferences() {
     QtPreferenceBinding::bindInteger(ui_->minutesOldSpin, kPrefBackupSourceImagesAfterMinutesOld);
     QtPreferenceBinding::bindChecked(ui_->deleteOldCheck, kPrefEnableDeleteOldSourceImages);
     QtPreferenceBinding::bindInteger(ui_->deleteDaysSpin, kPrefDeleteSourceImagesAfterDaysOld);
+    QtPreferenceBinding::bindChecked(ui_->fastArchivingCheck, kPrefUseBatchedSynchronization);
     QtPreferenceBinding::bindChecked(ui_->saveLogsCheck, kPrefDoSaveLogs);
     QtPreferenceBinding::bindInteger(ui_->logDaysSpin, kPrefDaysToSaveLogs);
     QtPreferenceBinding::bindLabel(ui_->versionLabel, kPrefVersionDisplayString);
