@@ -296,7 +296,8 @@ TEST_F(WatcherTest, CleanUpSparesAHiddenFileStillBeingWritten) {
     // A tethering program writes the photo under a hidden name, renaming it when done.
     auto partial = src[1] / ".IMG_0001.jpg.part";
     platform::Task::Options writer{.path = testing_support::testProgram("slowwriter"),
-                                   .arguments = {partial.string(), "1000", "20000", "20"}};
+                                   .arguments = {partial.string(), "1000", "20000", "20"},
+                                   .workingDirectory = std::nullopt};
     std::atomic<bool> writerEnded{false};
     pid_t pid = platform::Task::launch(writer, [&](const platform::Task::Termination&) { writerEnded = true; });
     ASSERT_GT(pid, 0);
