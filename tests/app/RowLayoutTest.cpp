@@ -9,7 +9,7 @@ TEST(RowLayoutTest, SourceRowsStackDownFromTheTopEdgeOfTheirAnchor) {
     const Rect row{0, 0, 580, 48};
     for (int i = 1; i <= 3; ++i) {
         Rect frame = RowLayout::frameForRow(i, anchor, row);
-        EXPECT_EQ(frame, (Rect{20, 40 + 150 - i * 48, 580, 48})) << "slot " << i;
+        EXPECT_EQ(frame, (Rect{20, 40.0 + 150 - i * 48, 580, 48})) << "slot " << i;
     }
     // No gaps: each row's top edge is the bottom edge of the one above.
     for (int i = 1; i <= 2; ++i)
