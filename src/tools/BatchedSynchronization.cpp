@@ -86,36 +86,46 @@ void BatchedSynchronization::launchCopy() {
     // without a reader dies of the broken pipe, an rsync without a writer
     // reads an empty list, so each ends and is reported.
     KLVR_Task::launchToolAtPath(tools_.rsync, copyArguments(destination_), source_, list.readEnd(), -1,
-                                [self](const Task::Termination& end) {
-                                    self->copyChildEnded(self->tools_.rsync, end, true);
-                                });
+                                [self](const Task::Termination& end) { self->rsyncEnded(end); });
     KLVR_Task::launchToolAtPath(tools_.find, walkArguments(minutes_), source_, -1, list.writeEnd(),
-                                [self](const Task::Termination& end) {
-                                    self->copyChildEnded(self->tools_.find, end, false);
-                                });
+                                [self](const Task::Termination& end) { self->walkEnded(end); });
     // rsync sees the end of its list only when no write end is left open
     // here, and the walk sees a broken pipe only when no read end is.
     list.closeReadEnd();
     list.closeWriteEnd();
 }
 
-void BatchedSynchronization::copyChildEnded(const std::string& toolPath, const Task::Termination& end, bool isRsync) {
-    logEnd(toolPath, end);
+void BatchedSynchronization::rsyncEnded(const Task::Termination& end) {
+    logEnd(tools_.rsync, end);
     {
         std::lock_guard lock(mutex_);
-        if (isRsync) rsyncEnd_ = end;
-        if (--copyChildrenRunning_ > 0) return;
+        rsyncEnd_ = end;
     }
-    copyRunEnded();
+    copyChildEnded();
 }
 
-void BatchedSynchronization::copyRunEnded() {
+void BatchedSynchronization::walkEnded(const Task::Termination& end) {
+    logEnd(tools_.find, end);
+    copyChildEnded();
+}
+
+void BatchedSynchronization::copyChildEnded() {
+    Task::Termination rsyncEnd;
+    {
+        std::lock_guard lock(mutex_);
+        if (--copyChildrenRunning_ > 0) return;
+        rsyncEnd = rsyncEnd_;
+    }
+    copyRunEnded(rsyncEnd);
+}
+
+void BatchedSynchronization::copyRunEnded(const Task::Termination& rsyncEnd) {
     if (days_ == 0) return finish();
-    if (!succeeded(rsyncEnd_)) {
+    if (!succeeded(rsyncEnd)) {
         // A failed run may have left copies half written or the destination
         // gone; nothing of this pass is trusted for deletion.
         logf("rsync for %s ended with status %d: no source file is deleted in this pass", source_.c_str(),
-             rsyncEnd_.status);
+             rsyncEnd.status);
         return finish();
     }
     launchDeletion();

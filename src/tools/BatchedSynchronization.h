@@ -42,8 +42,10 @@ private:
     BatchedSynchronization(std::string source, std::string destination, unsigned minutes, unsigned days,
                            platform::Object context, Tools tools);
     void launchCopy();
-    void copyChildEnded(const std::string& toolPath, const platform::Task::Termination& end, bool isRsync);
-    void copyRunEnded();
+    void rsyncEnded(const platform::Task::Termination& end);
+    void walkEnded(const platform::Task::Termination& end);
+    void copyChildEnded();
+    void copyRunEnded(const platform::Task::Termination& rsyncEnd);
     void launchDeletion();
     void finish();
 
