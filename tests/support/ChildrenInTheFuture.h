@@ -25,11 +25,15 @@ public:
         if (!library) return;
         setenv("LD_PRELOAD", library->c_str(), 1);
         setenv("FAKETIME", ("+" + std::to_string(days) + "d").c_str(), 1);
+        // Only the clock moves: file times stay as the kernel reports them,
+        // so rsync's size-and-time check and the copies' times are real.
+        setenv("NO_FAKE_STAT", "1", 1);
         active_ = true;
     }
     ~ChildrenInTheFuture() {
         unsetenv("LD_PRELOAD");
         unsetenv("FAKETIME");
+        unsetenv("NO_FAKE_STAT");
     }
     ChildrenInTheFuture(const ChildrenInTheFuture&) = delete;
     ChildrenInTheFuture& operator=(const ChildrenInTheFuture&) = delete;

@@ -92,22 +92,6 @@ void setAge(const fs::path& item, std::chrono::minutes age) {
     fs::last_write_time(item, fs::file_time_type::clock::now() - age);
 }
 
-// The children's clock runs ahead while the file times they read stay
-// real, as on a machine whose files are simply that old. (With faked file
-// times, rsync's quick check sees a copy's time and its source's through
-// different calls, and so decides differently depending on how it was started.)
-class FutureClock {
-public:
-    explicit FutureClock(int days) : future_(days) {
-        if (future_.active()) setenv("NO_FAKE_STAT", "1", 1);
-    }
-    ~FutureClock() { unsetenv("NO_FAKE_STAT"); }
-    bool active() const { return future_.active(); }
-
-private:
-    ChildrenInTheFuture future_;
-};
-
 enum class Engine { perFile, oneRun };
 
 // Runs one synchronization and waits for its notification, after which
@@ -223,7 +207,7 @@ TEST_F(BatchedSynchronizationTest, CopiesTheSameTreeAsThePerFileRunsAndLeavesNot
 }
 
 TEST_F(BatchedSynchronizationTest, DeletesTheSameFilesAsThePerFileRuns) {
-    FutureClock future(kDaysAhead);
+    ChildrenInTheFuture future(kDaysAhead);
     if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
     const fs::file_time_type copiedAt = fs::file_time_type::clock::now() - 60min;
     for (const std::string side : {"one", "two"}) {
@@ -248,7 +232,7 @@ TEST_F(BatchedSynchronizationTest, DeletesTheSameFilesAsThePerFileRuns) {
 }
 
 TEST_F(BatchedSynchronizationTest, FailedCopiesDeleteNothing) {
-    FutureClock future(kDaysAhead);
+    ChildrenInTheFuture future(kDaysAhead);
     if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
     home.writeFile("photos/a.jpg", "a");
     home.writeFile("photos/blocked/c.jpg", "c");
@@ -280,7 +264,7 @@ TEST_F(BatchedSynchronizationTest, AFileGrowingWhileCopiedStays) {
     while (fs::file_size(growing) == (8u << 20) && !writerEnded) std::this_thread::sleep_for(1ms);
     const auto before = contents(source);
     {
-        FutureClock future(kDaysAhead);
+        ChildrenInTheFuture future(kDaysAhead);
         TaskDoneRecorder done;
         KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(source.string(), destination.string(), 20, 30, nullptr);
         ASSERT_TRUE(done.waitFor(1));
@@ -295,7 +279,7 @@ TEST_F(BatchedSynchronizationTest, AFileGrowingWhileCopiedStays) {
 }
 
 TEST_F(BatchedSynchronizationTest, AFullDestinationDeletesNothing) {
-    FutureClock future(kDaysAhead);
+    ChildrenInTheFuture future(kDaysAhead);
     if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
     std::string why;
     auto disk = testing_support::ScopedMount::tmpfs(home.path() / "backup", &why); // 16 MiB
@@ -313,7 +297,7 @@ TEST_F(BatchedSynchronizationTest, AFullDestinationDeletesNothing) {
 }
 
 TEST_F(BatchedSynchronizationTest, ADestinationRemovedHalfWayDeletesNothing) {
-    FutureClock future(kDaysAhead);
+    ChildrenInTheFuture future(kDaysAhead);
     if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
     for (int i = 0; i < 20; ++i) home.writeFile("photos/small" + std::to_string(i) + ".jpg", "small");
     // Sparse, so it costs nothing here, yet rsync takes about a second to write it out.
@@ -367,7 +351,7 @@ TEST_F(BatchedSynchronizationTest, RefusalsAreReportedOnceBeforeTheCallReturns) 
 }
 
 TEST_F(BatchedSynchronizationTest, ToolsThatCannotStartStillEndTheRunOnce) {
-    FutureClock future(kDaysAhead);
+    ChildrenInTheFuture future(kDaysAhead);
     if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
     for (int i = 0; i < 200; ++i) home.writeFile("photos/f" + std::to_string(i) + ".jpg", "x");
     const auto before = contents(source);
