@@ -45,30 +45,42 @@ void KLVR_Task::removeSubdirectoriesAtPath(const std::string& path, const std::v
     launchFind(removeSubdirectoriesRequest(path, patterns, daysOld, maxDepth, std::move(context)));
 }
 
+namespace {
+
+struct ResolvedPaths {
+    std::string source;
+    std::string destination;
+};
+
+// Both engines take the same paths: resolved, then checked. A refusal is
+// logged and reported at once, since the caller waits for that
+// notification to end its pass.
+std::optional<ResolvedPaths> acceptedPaths(const std::string& sourcePath, const std::string& destinationPath,
+                                           const platform::Object& context) {
+    ResolvedPaths paths{PathString::resolvingSymlinks(sourcePath), PathString::resolvingSymlinks(destinationPath)};
+    if (auto refusal = KLVR_Task::synchronizationRefusal(paths.source, paths.destination)) {
+        platform::log(*refusal);
+        platform::NotificationCenter::defaultCenter().postWithContext(kKLVVR_TASK_DONE, context);
+        return std::nullopt;
+    }
+    return paths;
+}
+
+} // namespace
+
 void KLVR_Task::synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
                                                  unsigned minutes, unsigned days, platform::Object context) {
-    std::string source = PathString::resolvingSymlinks(sourcePath);
-    std::string destination = PathString::resolvingSymlinks(destinationPath);
-    if (auto refusal = synchronizationRefusal(source, destination)) {
-        platform::log(*refusal);
-        // The caller waits for this notification to end its pass.
-        platform::NotificationCenter::defaultCenter().postWithContext(kKLVVR_TASK_DONE, context);
-        return;
-    }
-    launchFind(synchronizationRequest(source, destination, minutes, days, std::move(context)));
+    auto paths = acceptedPaths(sourcePath, destinationPath, context);
+    if (!paths) return;
+    launchFind(synchronizationRequest(paths->source, paths->destination, minutes, days, std::move(context)));
 }
 
 void KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(const std::string& sourcePath,
                                                         const std::string& destinationPath, unsigned minutes,
                                                         unsigned days, platform::Object context) {
-    std::string source = PathString::resolvingSymlinks(sourcePath);
-    std::string destination = PathString::resolvingSymlinks(destinationPath);
-    if (auto refusal = synchronizationRefusal(source, destination)) {
-        platform::log(*refusal);
-        platform::NotificationCenter::defaultCenter().postWithContext(kKLVVR_TASK_DONE, context);
-        return;
-    }
-    BatchedSynchronization::start(source, destination, minutes, days, std::move(context));
+    auto paths = acceptedPaths(sourcePath, destinationPath, context);
+    if (!paths) return;
+    BatchedSynchronization::start(paths->source, paths->destination, minutes, days, std::move(context));
 }
 
 void KLVR_Task::findAtPath(const std::string& path, const std::optional<std::string>& fileType,

@@ -9,6 +9,7 @@
 #include "support/ScopedMount.h"
 #include "support/StderrCapture.h"
 #include "support/TaskDoneRecorder.h"
+#include "support/SlowWriter.h"
 #include "support/TempHome.h"
 #include "support/UnwritableFolder.h"
 #include "tools/KLVR_Task.h"
@@ -255,13 +256,8 @@ TEST_F(BatchedSynchronizationTest, AFileGrowingWhileCopiedStays) {
     if (!testing_support::libfaketime()) GTEST_SKIP() << "libfaketime is not installed";
     home.writeFile("photos/done.jpg", "finished long ago");
     fs::path growing = home.writeFile("photos/growing.jpg", std::string(8 << 20, 'x'));
-    platform::Task::Options writer{.path = testing_support::testProgram("slowwriter"),
-                                   .arguments = {growing.string(), "4096", "1000", "120"},
-                                   .workingDirectory = std::nullopt};
-    std::atomic<bool> writerEnded{false};
-    pid_t pid = platform::Task::launch(writer, [&](const platform::Task::Termination&) { writerEnded = true; });
-    ASSERT_GT(pid, 0);
-    while (fs::file_size(growing) == (8u << 20) && !writerEnded) std::this_thread::sleep_for(1ms);
+    testing_support::SlowWriter writer(growing, 4096, 1ms, 120);
+    ASSERT_TRUE(writer.started());
     const auto before = contents(source);
     {
         ChildrenInTheFuture future(kDaysAhead);
@@ -269,9 +265,8 @@ TEST_F(BatchedSynchronizationTest, AFileGrowingWhileCopiedStays) {
         KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(source.string(), destination.string(), 20, 30, nullptr);
         ASSERT_TRUE(done.waitFor(1));
     }
-    EXPECT_FALSE(writerEnded) << "the writer must still be writing when the run ends";
-    kill(pid, SIGTERM);
-    while (!writerEnded) std::this_thread::sleep_for(1ms);
+    EXPECT_FALSE(writer.ended()) << "the writer must still be writing when the run ends";
+    writer.stop();
 
     EXPECT_FALSE(fs::exists(source / "done.jpg"));
     EXPECT_TRUE(fs::exists(growing)) << "a file that grew while copied was deleted";

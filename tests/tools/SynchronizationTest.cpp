@@ -5,6 +5,7 @@
 #include "support/ChildrenInTheFuture.h"
 #include "support/StderrCapture.h"
 #include "support/TaskDoneRecorder.h"
+#include "support/SlowWriter.h"
 #include "support/TempHome.h"
 #include "support/UnwritableFolder.h"
 
@@ -152,21 +153,15 @@ TEST_F(SynchronizationTest, AFileGrowingWhileCopiedStays) {
     if (!testing_support::libfaketime()) GTEST_SKIP() << "libfaketime is not installed";
     home.writeFile("photos/done.jpg", "finished long ago");
     fs::path growing = home.writeFile("photos/growing.jpg", std::string(8 << 20, 'x'));
-    platform::Task::Options writer{.path = testing_support::testProgram("slowwriter"),
-                                   .arguments = {growing.string(), "4096", "1000", "120"},
-                                   .workingDirectory = std::nullopt};
-    std::atomic<bool> writerEnded{false};
-    pid_t pid = platform::Task::launch(writer, [&](const platform::Task::Termination&) { writerEnded = true; });
-    ASSERT_GT(pid, 0);
-    while (fs::file_size(growing) == (8u << 20) && !writerEnded) std::this_thread::sleep_for(1ms);
+    testing_support::SlowWriter writer(growing, 4096, 1ms, 120);
+    ASSERT_TRUE(writer.started());
     Snapshot before = snapshot(source);
     {
         ChildrenInTheFuture future(kDaysAhead);
         synchronize(source, destination, 20, 30);
     }
-    EXPECT_FALSE(writerEnded) << "the writer must still be writing when the run ends";
-    kill(pid, SIGTERM);
-    while (!writerEnded) std::this_thread::sleep_for(1ms);
+    EXPECT_FALSE(writer.ended()) << "the writer must still be writing when the run ends";
+    writer.stop();
 
     EXPECT_FALSE(fs::exists(source / "done.jpg"));
     EXPECT_TRUE(fs::exists(growing)) << "a file that grew while copied was deleted";

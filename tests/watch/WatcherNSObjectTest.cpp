@@ -6,6 +6,7 @@
 #include "watch/watcher.h"
 
 #include "support/ChildrenInTheFuture.h"
+#include "support/SlowWriter.h"
 #include "support/TaskDoneRecorder.h"
 
 #include <atomic>
@@ -295,21 +296,15 @@ TEST_F(WatcherTest, CleanUpSparesAHiddenFileStillBeingWritten) {
     fs::last_write_time(old, fs::file_time_type::clock::now() - 5min);
     // A tethering program writes the photo under a hidden name, renaming it when done.
     auto partial = src[1] / ".IMG_0001.jpg.part";
-    platform::Task::Options writer{.path = testing_support::testProgram("slowwriter"),
-                                   .arguments = {partial.string(), "1000", "20000", "20"},
-                                   .workingDirectory = std::nullopt};
-    std::atomic<bool> writerEnded{false};
-    pid_t pid = platform::Task::launch(writer, [&](const platform::Task::Termination&) { writerEnded = true; });
-    ASSERT_GT(pid, 0);
-    ASSERT_TRUE(waitUntil([&] { return fs::exists(partial); }));
+    testing_support::SlowWriter writer(partial, 1000, 20ms, 20);
+    ASSERT_TRUE(writer.started());
 
     scan();
     ASSERT_TRUE(waitIdle());
     ASSERT_TRUE(waitUntil([&] { return !fs::exists(old); }, 20s)); // the clean-up has run
     std::this_thread::sleep_for(300ms);
     EXPECT_TRUE(fs::exists(partial));
-    kill(pid, SIGTERM);
-    ASSERT_TRUE(waitUntil([&] { return writerEnded.load(); }));
+    writer.stop();
     std::error_code ec;
     fs::rename(partial, src[1] / "IMG_0001.jpg", ec);
     EXPECT_FALSE(ec) << ec.message();
