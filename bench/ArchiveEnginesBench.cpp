@@ -12,8 +12,7 @@
 // in the first PER_FILE_ROUNDS rounds; ask for as many as ROUNDS for its
 // median of all of them (2,000 small files: about 70 s a pass).
 
-#include "app/CommonHeader.h"
-#include "platform/NotificationCenter.h"
+#include "BenchSupport.h"
 #include "platform/SearchPath.h"
 #include "platform/Task.h"
 #include "tools/KLVR_Task.h"
@@ -59,62 +58,13 @@ struct FileSet {
     fs::path source;
 };
 
-void buildSource(const FileSet& set) {
-    std::string contents(set.bytes, 'p');
-    for (int i = 0; i < set.files; ++i) {
-        fs::path file = set.source / ("folder " + std::to_string(i % 10)) / ("IMG_" + std::to_string(i) + ".jpg");
-        fs::create_directories(file.parent_path());
-        contents[0] = static_cast<char>('a' + i % 26);
-        std::ofstream(file, std::ios::binary) << contents;
-        fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
-    }
-}
+void buildSource(const FileSet& set) { bench::buildSource(set.source, set.files, set.bytes); }
 
 size_t countFiles(const fs::path& root) {
     size_t n = 0;
     for (const auto& entry : fs::recursive_directory_iterator(root)) n += entry.is_regular_file() ? 1 : 0;
     return n;
 }
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-// Starts a synchronization through KLVR_Task and waits for its notification.
-class ThroughKLVR_Task {
-public:
-    ThroughKLVR_Task() {
-        platform::NotificationCenter::defaultCenter().addObserver(this, kKLVVR_TASK_DONE, [this](const platform::Notification& n) {
-            std::lock_guard lock(mutex_);
-            if (n.context == context_) done_ = true;
-            ended_.notify_all();
-        });
-    }
-    ~ThroughKLVR_Task() { platform::NotificationCenter::defaultCenter().removeObserver(this); }
-
-    void run(bool oneRun, const fs::path& source, const fs::path& destination) {
-        {
-            std::lock_guard lock(mutex_);
-            context_ = std::make_shared<int>(0);
-            done_ = false;
-        }
-        if (oneRun)
-            KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(source, destination, kMinutes, kDaysWhenDeletionIsOff,
-                                                               context_);
-        else
-            KLVR_Task::synchronizeFileItemsAtFolderPath(source, destination, kMinutes, kDaysWhenDeletionIsOff, context_);
-        std::unique_lock lock(mutex_);
-        ended_.wait(lock, [&] { return done_; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable ended_;
-    platform::Object context_;
-    bool done_ = false;
-};
 
 class Bench {
 public:
@@ -130,7 +80,7 @@ public:
                  .workingDirectory = std::nullopt});
             if (out.termination.status != 0) std::fprintf(stdout, "rsync -a ended with %d\n", out.termination.status);
         } else {
-            throughKLVR_Task_.run(engine == Engine::oneRun, set.source, destination);
+            throughKLVR_Task_.run(engine == Engine::oneRun, set.source, destination, kMinutes, kDaysWhenDeletionIsOff);
         }
         return std::chrono::duration<double>(Clock::now() - start).count();
     }
@@ -172,7 +122,7 @@ private:
         for (Engine e : kEngines) {
             auto it = runs.find({set.name, e});
             if (it == runs.end()) continue;
-            m[e] = median(it->second);
+            m[e] = bench::median(it->second);
             std::printf("  %s %.3f s (%zu)", nameOf(e), m[e], it->second.size());
         }
         std::printf("\n  %-15s  fast / rsync -a = %.2f", "", m[Engine::oneRun] / m[Engine::rsyncA]);
@@ -182,7 +132,7 @@ private:
 
     std::string rsync_;
     fs::path scratch_;
-    ThroughKLVR_Task throughKLVR_Task_;
+    bench::ThroughKLVR_Task throughKLVR_Task_;
     Runs firstPasses_, noChangePasses_;
 };
 

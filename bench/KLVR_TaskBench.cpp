@@ -6,8 +6,7 @@
 //
 //   KLVR_TaskBench [FILES [REPEATS [scratch-folder]]]   (default 500 5 $TMPDIR or /tmp)
 
-#include "app/CommonHeader.h"
-#include "platform/NotificationCenter.h"
+#include "BenchSupport.h"
 #include "tools/KLVR_Task.h"
 
 #include <spawn.h>
@@ -35,58 +34,16 @@ namespace {
 constexpr unsigned kMinutes = 20;
 constexpr unsigned kDaysWhenDeletionIsOff = 36500;
 
-void buildSource(const fs::path& source, int files) {
-    std::string contents(20 * 1024, 'p');
-    for (int i = 0; i < files; ++i) {
-        fs::path file = source / ("folder " + std::to_string(i % 10)) / ("IMG_" + std::to_string(i) + ".jpg");
-        fs::create_directories(file.parent_path());
-        contents[0] = static_cast<char>('a' + i % 26);
-        std::ofstream(file, std::ios::binary) << contents;
-        fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
-    }
-}
-
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    size_t n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+// Milliseconds for one synchronization through KLVR_Task.
+double timed(bench::ThroughKLVR_Task& launcher, const fs::path& source, const fs::path& destination) {
+    auto start = Clock::now();
+    launcher.run(false, source, destination, kMinutes, kDaysWhenDeletionIsOff);
+    return millisecondsSince(start);
 }
-
-// Starts a synchronization through KLVR_Task and waits for its notification.
-class ThroughLauncher {
-public:
-    ThroughLauncher() {
-        platform::NotificationCenter::defaultCenter().addObserver(this, kKLVVR_TASK_DONE, [this](const platform::Notification& n) {
-            std::lock_guard lock(mutex_);
-            if (n.context == context_) done_ = true;
-            ended_.notify_all();
-        });
-    }
-    ~ThroughLauncher() { platform::NotificationCenter::defaultCenter().removeObserver(this); }
-
-    double run(const fs::path& source, const fs::path& destination) {
-        {
-            std::lock_guard lock(mutex_);
-            context_ = std::make_shared<int>(0);
-            done_ = false;
-        }
-        auto start = Clock::now();
-        KLVR_Task::synchronizeFileItemsAtFolderPath(source, destination, kMinutes, kDaysWhenDeletionIsOff, context_);
-        std::unique_lock lock(mutex_);
-        ended_.wait(lock, [&] { return done_; });
-        return millisecondsSince(start);
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable ended_;
-    platform::Object context_;
-    bool done_ = false;
-};
 
 // The same vector, spawned and waited for directly.
 double byHand(const fs::path& source, const fs::path& destination) {
@@ -119,7 +76,7 @@ void printRuns(const char* way, const std::vector<double>& runs) {
 }
 
 void report(const char* what, int files, const std::vector<double>& launcher, const std::vector<double>& hand) {
-    double l = median(launcher), h = median(hand);
+    double l = bench::median(launcher), h = bench::median(hand);
     std::printf("%-22s KLVR_Task %8.1f ms   by hand %8.1f ms   ratio %.3f   per file %.2f ms\n", what, l, h, l / h,
                 l / files);
     printRuns("KLVR_Task", launcher);
@@ -137,27 +94,27 @@ int main(int argc, char** argv) {
              handCopy = scratch / "backup-b" / "photos";
     fs::create_directories(launcherCopy.parent_path());
     fs::create_directories(handCopy.parent_path());
-    buildSource(source, files);
+    bench::buildSource(source, files, 20 * 1024);
     std::printf("%d files of 20 KB, %d runs each, median\n", files, repeats);
 
-    ThroughLauncher launcher;
+    bench::ThroughKLVR_Task launcher;
     std::vector<double> firstLauncher, firstHand, againLauncher, againHand;
     for (int i = 0; i < repeats; ++i) {
         fs::remove_all(launcherCopy);
         fs::remove_all(handCopy);
         // Alternate which goes first, so neither always finds the cache warmer.
         if (i % 2 == 0) {
-            firstLauncher.push_back(launcher.run(source, launcherCopy));
+            firstLauncher.push_back(timed(launcher, source, launcherCopy));
             firstHand.push_back(byHand(source, handCopy));
         } else {
             firstHand.push_back(byHand(source, handCopy));
-            firstLauncher.push_back(launcher.run(source, launcherCopy));
+            firstLauncher.push_back(timed(launcher, source, launcherCopy));
         }
         if (i % 2 == 0) {
             againHand.push_back(byHand(source, handCopy));
-            againLauncher.push_back(launcher.run(source, launcherCopy));
+            againLauncher.push_back(timed(launcher, source, launcherCopy));
         } else {
-            againLauncher.push_back(launcher.run(source, launcherCopy));
+            againLauncher.push_back(timed(launcher, source, launcherCopy));
             againHand.push_back(byHand(source, handCopy));
         }
     }
@@ -169,11 +126,11 @@ int main(int argc, char** argv) {
     fs::create_directories(emptyCopy);
     std::vector<double> launchLauncher, launchHand;
     for (int i = 0; i < 50; ++i) {
-        launchLauncher.push_back(launcher.run(empty, emptyCopy));
+        launchLauncher.push_back(timed(launcher, empty, emptyCopy));
         launchHand.push_back(byHand(empty, emptyCopy));
     }
     std::printf("%-22s KLVR_Task %8.2f ms   by hand %8.2f ms   difference %+.2f ms\n", "empty folder (launch)",
-                median(launchLauncher), median(launchHand), median(launchLauncher) - median(launchHand));
+                bench::median(launchLauncher), bench::median(launchHand), bench::median(launchLauncher) - bench::median(launchHand));
     fs::remove_all(scratch);
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "platform/Task.h"
 #include "support/ChildProcesses.h"
 #include "support/ChildrenInTheFuture.h"
+#include "support/FileContents.h"
 #include "support/ScopedMount.h"
 #include "support/StderrCapture.h"
 #include "support/TaskDoneRecorder.h"
@@ -29,6 +30,9 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing_support::ChildrenInTheFuture;
+using testing_support::expectNothingLost;
+using testing_support::FileContents;
+using testing_support::fileContents;
 using testing_support::StderrCapture;
 using testing_support::TaskDoneRecorder;
 using testing_support::TempHome;
@@ -66,27 +70,6 @@ Tree tree(const fs::path& root) {
 Tree without(Tree items, const std::set<std::string>& names) {
     for (const auto& name : names) items.erase(name);
     return items;
-}
-
-// Regular files only, by contents: what is left of a source, or arrived.
-std::map<std::string, std::string> contents(const fs::path& root) {
-    std::map<std::string, std::string> files;
-    if (!fs::exists(root)) return files;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file())
-            files[entry.path().lexically_relative(root).string()] = testing_support::readFile(entry.path());
-    return files;
-}
-
-// What must hold after every run: a file gone from the source has an
-// identical copy in the destination.
-void expectNothingLost(const std::map<std::string, std::string>& before, const fs::path& source,
-                       const fs::path& destination) {
-    for (const auto& [relative, data] : before) {
-        if (fs::exists(source / relative)) continue;
-        ASSERT_TRUE(fs::exists(destination / relative)) << relative << " was deleted without a copy";
-        EXPECT_TRUE(testing_support::readFile(destination / relative) == data) << relative << " copy differs";
-    }
 }
 
 void setAge(const fs::path& item, std::chrono::minutes age) {
@@ -226,9 +209,9 @@ TEST_F(BatchedSynchronizationTest, DeletesTheSameFilesAsThePerFileRuns) {
     synchronize(Engine::perFile, home.path() / "one/photos", home.path() / "one/backup/photos", 20, 30);
     synchronize(Engine::oneRun, home.path() / "two/photos", home.path() / "two/backup/photos", 20, 30);
 
-    const auto left = contents(home.path() / "two/photos");
-    EXPECT_EQ(left, contents(home.path() / "one/photos"));
-    EXPECT_EQ(contents(home.path() / "two/backup/photos"), contents(home.path() / "one/backup/photos"));
+    const auto left = fileContents(home.path() / "two/photos");
+    EXPECT_EQ(left, fileContents(home.path() / "one/photos"));
+    EXPECT_EQ(fileContents(home.path() / "two/backup/photos"), fileContents(home.path() / "one/backup/photos"));
     EXPECT_EQ(left, (std::map<std::string, std::string>{{"fresh.jpg", "f"}, {"stale.jpg", "new!"}}));
 }
 
@@ -241,12 +224,12 @@ TEST_F(BatchedSynchronizationTest, FailedCopiesDeleteNothing) {
     // A full folder where the copy of c.jpg belongs, which rsync will not remove.
     home.writeFile("backup/photos/blocked/c.jpg/inside", "in the way");
     UnwritableFolder locked(home.makeFolder("backup/photos/locked"));
-    const auto before = contents(source);
+    const auto before = fileContents(source);
     StderrCapture log;
 
     synchronize(Engine::oneRun, source, destination, 20, 30);
 
-    EXPECT_EQ(contents(source), before);
+    EXPECT_EQ(fileContents(source), before);
     EXPECT_EQ(testing_support::readFile(destination / "a.jpg"), "a");
     EXPECT_TRUE(log.contains("could not make way for new regular file: blocked/c.jpg")) << log.text();
     EXPECT_TRUE(log.contains("no source file is deleted in this pass")) << log.text();
@@ -258,7 +241,7 @@ TEST_F(BatchedSynchronizationTest, AFileGrowingWhileCopiedStays) {
     fs::path growing = home.writeFile("photos/growing.jpg", std::string(8 << 20, 'x'));
     testing_support::SlowWriter writer(growing, 4096, 1ms, 120);
     ASSERT_TRUE(writer.started());
-    const auto before = contents(source);
+    const auto before = fileContents(source);
     {
         ChildrenInTheFuture future(kDaysAhead);
         TaskDoneRecorder done;
@@ -281,12 +264,12 @@ TEST_F(BatchedSynchronizationTest, AFullDestinationDeletesNothing) {
     if (!disk) GTEST_SKIP() << why;
     home.writeFile("photos/small.jpg", "fits");
     for (int i = 0; i < 4; ++i) home.writeFile("photos/big" + std::to_string(i) + ".jpg", std::string(6 << 20, 'b'));
-    const auto before = contents(source);
+    const auto before = fileContents(source);
     StderrCapture log;
 
     synchronize(Engine::oneRun, source, destination, 20, 30);
 
-    EXPECT_EQ(contents(source), before);
+    EXPECT_EQ(fileContents(source), before);
     EXPECT_TRUE(log.contains("No space left on device")) << log.text();
     EXPECT_TRUE(log.contains("no source file is deleted in this pass")) << log.text();
 }
@@ -349,7 +332,7 @@ TEST_F(BatchedSynchronizationTest, ToolsThatCannotStartStillEndTheRunOnce) {
     ChildrenInTheFuture future(kDaysAhead);
     if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
     for (int i = 0; i < 200; ++i) home.writeFile("photos/f" + std::to_string(i) + ".jpg", "x");
-    const auto before = contents(source);
+    const auto before = fileContents(source);
     const std::string missing = (home.path() / "no such tool").string();
     struct Case {
         const char* what;
@@ -366,8 +349,8 @@ TEST_F(BatchedSynchronizationTest, ToolsThatCannotStartStillEndTheRunOnce) {
         ASSERT_TRUE(done.waitFor(1));
         EXPECT_EQ(testing_support::childProcesses(), std::vector<pid_t>{});
         EXPECT_EQ(done.count(), 1u);
-        EXPECT_EQ(contents(source), before);
-        EXPECT_EQ(contents(destination), (std::map<std::string, std::string>{}));
+        EXPECT_EQ(fileContents(source), before);
+        EXPECT_EQ(fileContents(destination), FileContents{});
         EXPECT_TRUE(log.contains(c.logged)) << log.text();
     }
 }

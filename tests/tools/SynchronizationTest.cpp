@@ -3,6 +3,7 @@
 
 #include "platform/Task.h"
 #include "support/ChildrenInTheFuture.h"
+#include "support/FileContents.h"
 #include "support/StderrCapture.h"
 #include "support/TaskDoneRecorder.h"
 #include "support/SlowWriter.h"
@@ -21,31 +22,15 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing_support::ChildrenInTheFuture;
+using testing_support::expectNothingLost;
+using testing_support::FileContents;
+using testing_support::fileContents;
 using testing_support::StderrCapture;
 using testing_support::TaskDoneRecorder;
 using testing_support::TempHome;
 using testing_support::UnwritableFolder;
 
 namespace {
-
-using Snapshot = std::map<fs::path, std::string>; // relative path -> contents
-
-Snapshot snapshot(const fs::path& root) {
-    Snapshot files;
-    for (const auto& entry : fs::recursive_directory_iterator(root))
-        if (entry.is_regular_file()) files[fs::relative(entry.path(), root)] = testing_support::readFile(entry.path());
-    return files;
-}
-
-// What must hold after every run: a file gone from the source has an
-// identical copy in the destination.
-void expectNothingLost(const Snapshot& before, const fs::path& source, const fs::path& destination) {
-    for (const auto& [relative, contents] : before) {
-        if (fs::exists(source / relative)) continue;
-        ASSERT_TRUE(fs::exists(destination / relative)) << relative << " was deleted without a copy";
-        EXPECT_TRUE(testing_support::readFile(destination / relative) == contents) << relative << " copy differs";
-    }
-}
 
 constexpr int kDaysAhead = 40;
 
@@ -82,7 +67,7 @@ TEST_F(SynchronizationTest, SettledFilesArriveWithPathTimeAndPermissions) {
     fs::permissions(source / "a/b/c/deep.jpg", fs::perms(0755), fs::perm_options::replace);
     home.writeFile("photos/fresh.jpg", "still being edited");
     home.writeFile("photos/a/fresh too.jpg", "still being edited");
-    Snapshot before = snapshot(source);
+    FileContents before = fileContents(source);
 
     synchronize(source, destination, 20, 30);
 
@@ -97,7 +82,7 @@ TEST_F(SynchronizationTest, SettledFilesArriveWithPathTimeAndPermissions) {
     EXPECT_FALSE(fs::exists(destination / "fresh.jpg"));
     EXPECT_FALSE(fs::exists(destination / "a/fresh too.jpg"));
     // Born today: not old enough to be deleted, however long ago modified.
-    EXPECT_EQ(snapshot(source), before);
+    EXPECT_EQ(fileContents(source), before);
 }
 
 TEST_F(SynchronizationTest, NoMinutesCopiesEvenFreshFiles) {
@@ -121,7 +106,7 @@ TEST_F(SynchronizationTest, OldFilesGoOnlyAfterAVerifiedCopy) {
     // Modified a minute before the children's clock: old by birth, yet not settled.
     fs::path fresh = home.writeFile("photos/fresh.jpg", "f");
     fs::last_write_time(fresh, fs::file_time_type::clock::now() + days(kDaysAhead) - std::chrono::minutes(1));
-    Snapshot before = snapshot(source);
+    FileContents before = fileContents(source);
     StderrCapture log;
 
     synchronize(source, destination, 20, 30);
@@ -143,10 +128,10 @@ TEST_F(SynchronizationTest, NoDaysDeletesNothingHoweverOld) {
     ChildrenInTheFuture future(kDaysAhead);
     if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
     home.writeFile("photos/a.jpg", "a");
-    Snapshot before = snapshot(source);
+    FileContents before = fileContents(source);
     synchronize(source, destination, 20, 0);
-    EXPECT_EQ(snapshot(source), before);
-    EXPECT_EQ(snapshot(destination), before);
+    EXPECT_EQ(fileContents(source), before);
+    EXPECT_EQ(fileContents(destination), before);
 }
 
 TEST_F(SynchronizationTest, AFileGrowingWhileCopiedStays) {
@@ -155,7 +140,7 @@ TEST_F(SynchronizationTest, AFileGrowingWhileCopiedStays) {
     fs::path growing = home.writeFile("photos/growing.jpg", std::string(8 << 20, 'x'));
     testing_support::SlowWriter writer(growing, 4096, 1ms, 120);
     ASSERT_TRUE(writer.started());
-    Snapshot before = snapshot(source);
+    FileContents before = fileContents(source);
     {
         ChildrenInTheFuture future(kDaysAhead);
         synchronize(source, destination, 20, 30);

@@ -6,6 +6,7 @@
 #include "watch/watcher.h"
 
 #include "support/ChildrenInTheFuture.h"
+#include "support/FileContents.h"
 #include "support/SlowWriter.h"
 #include "support/TaskDoneRecorder.h"
 
@@ -267,7 +268,7 @@ TEST_F(WatcherTest, DeletionNeverLosesAFileWithoutAnIdenticalCopy) {
     makeWatcher(1);
     prefs().setBool(kPrefEnableDeleteOldSourceImages, true);
     prefs().setInteger(kPrefDeleteSourceImagesAfterDaysOld, 2);
-    std::map<std::string, std::string> files;
+    testing_support::FileContents files;
     for (int i = 0; i < 20; ++i) files["d" + std::to_string(i % 3) + "/img " + std::to_string(i) + ".jpg"] = "v" + std::to_string(i);
     files["-dash.jpg"] = "dash";
     files["Ünïcødé.jpg"] = "u";
@@ -278,13 +279,8 @@ TEST_F(WatcherTest, DeletionNeverLosesAFileWithoutAnIdenticalCopy) {
     scan();
     ASSERT_TRUE(waitIdle());
     std::this_thread::sleep_for(500ms); // the clean-up runs end on their own
-    size_t deleted = 0;
-    for (auto& [rel, data] : files) {
-        if (fs::exists(src[1] / rel)) continue;
-        ++deleted;
-        EXPECT_EQ(readFile(archived(1, rel)), data) << rel << " was deleted without an identical copy";
-    }
-    EXPECT_EQ(deleted, files.size());
+    testing_support::expectNothingLost(files, src[1], archived(1, ""));
+    EXPECT_TRUE(testing_support::fileContents(src[1]).empty()) << "every file had a verified copy";
 }
 
 TEST_F(WatcherTest, CleanUpSparesAHiddenFileStillBeingWritten) {

@@ -1,0 +1,75 @@
+#pragma once
+// What the synchronization benchmarks share: a settled source tree, medians,
+// and a synchronization started through KLVR_Task and waited for.
+
+#include "app/CommonHeader.h"
+#include "platform/NotificationCenter.h"
+#include "tools/KLVR_Task.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// `files` files of `bytes` each in ten folders, all modified an hour ago.
+inline void buildSource(const std::filesystem::path& source, int files, size_t bytes) {
+    std::string contents(bytes, 'p');
+    for (int i = 0; i < files; ++i) {
+        auto file = source / ("folder " + std::to_string(i % 10)) / ("IMG_" + std::to_string(i) + ".jpg");
+        std::filesystem::create_directories(file.parent_path());
+        contents[0] = static_cast<char>('a' + i % 26);
+        std::ofstream(file, std::ios::binary) << contents;
+        std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+}
+
+inline double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Starts a synchronization through KLVR_Task and waits for its notification.
+class ThroughKLVR_Task {
+public:
+    ThroughKLVR_Task() {
+        platform::NotificationCenter::defaultCenter().addObserver(this, kKLVVR_TASK_DONE,
+                                                                  [this](const platform::Notification& n) {
+                                                                      std::lock_guard lock(mutex_);
+                                                                      if (n.context == context_) done_ = true;
+                                                                      ended_.notify_all();
+                                                                  });
+    }
+    ~ThroughKLVR_Task() { platform::NotificationCenter::defaultCenter().removeObserver(this); }
+    ThroughKLVR_Task(const ThroughKLVR_Task&) = delete;
+    ThroughKLVR_Task& operator=(const ThroughKLVR_Task&) = delete;
+
+    void run(bool oneRun, const std::filesystem::path& source, const std::filesystem::path& destination,
+             unsigned minutes, unsigned days) {
+        {
+            std::lock_guard lock(mutex_);
+            context_ = std::make_shared<int>(0);
+            done_ = false;
+        }
+        if (oneRun)
+            KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(source, destination, minutes, days, context_);
+        else
+            KLVR_Task::synchronizeFileItemsAtFolderPath(source, destination, minutes, days, context_);
+        std::unique_lock lock(mutex_);
+        ended_.wait(lock, [&] { return done_; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    platform::Object context_;
+    bool done_ = false;
+};
+
+} // namespace bench
