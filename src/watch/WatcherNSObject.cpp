@@ -43,6 +43,12 @@ std::string joinPath(const std::string& folder, const std::string& name) {
 
 UserDefaults& prefs() { return UserDefaults::standard(); }
 
+// Minutes a file must rest before it is copied; a setting never stored means 20.
+long settleMinutes() {
+    platform::Value stored = prefs().objectForKey(kPrefBackupSourceImagesAfterMinutesOld);
+    return stored.isNone() ? kDefaultMinutes : static_cast<long>(stored.toInteger());
+}
+
 } // namespace
 
 // ---- life cycle -------------------------------------------------------------
@@ -338,8 +344,7 @@ void WatcherNSObject::handleFoundNewFile(const Notification& n) {
 }
 
 void WatcherNSObject::startSynchronization(const std::string& source, const std::string& archiveDestination) {
-    platform::Value storedMinutes = prefs().objectForKey(kPrefBackupSourceImagesAfterMinutesOld);
-    const long minutes = storedMinutes.isNone() ? kDefaultMinutes : static_cast<long>(storedMinutes.toInteger());
+    const long minutes = settleMinutes();
     const bool deleting = prefs().boolForKey(kPrefEnableDeleteOldSourceImages);
     const long days = deleting ? static_cast<long>(prefs().integerForKey(kPrefDeleteSourceImagesAfterDaysOld))
                                : kNeverDeleteDays;
@@ -379,8 +384,7 @@ void WatcherNSObject::removeOldEmptyFolders(const std::string& path) {
     if (days == 0) return;
     // Hidden files are often photos still being written under a temporary
     // name: only those left alone for the settle time are removed.
-    platform::Value storedMinutes = prefs().objectForKey(kPrefBackupSourceImagesAfterMinutesOld);
-    const long minutes = storedMinutes.isNone() ? kDefaultMinutes : static_cast<long>(storedMinutes.toInteger());
+    const long minutes = settleMinutes();
     const unsigned settled = static_cast<unsigned>(std::max(1L, minutes));
     KLVR_Task::findAtPath(path, std::string("f"), {".*"}, 0u, settled, std::nullopt, std::string("rm"), nullptr);
     KLVR_Task::removeSubdirectoriesAtPath(path, {}, static_cast<unsigned>(days), std::nullopt, nullptr);
@@ -409,8 +413,7 @@ void WatcherNSObject::runFollowUps() {
 void WatcherNSObject::scheduleSettleFollowUp() {
     auto loop = _CFRunLoopRef();
     if (!loop) return; // only a watched slot waits for its young files
-    platform::Value storedMinutes = prefs().objectForKey(kPrefBackupSourceImagesAfterMinutesOld);
-    const long minutes = storedMinutes.isNone() ? kDefaultMinutes : static_cast<long>(storedMinutes.toInteger());
+    const long minutes = settleMinutes();
     const std::string folder = prefString(sPrefCameraFolderPathKey);
     const auto now = SettleTime::Clock::now();
     auto moment = SettleTime::nextSettleMoment(folder, minutes, now);
