@@ -4,11 +4,11 @@
 //
 //   AliasBench [scratch-folder]      (default: $TMPDIR or /tmp)
 
-#include "app/CommonHeader.h"
-#include "folders/MyAliasKit.h"
-#include "folders/validateFolderPrefWithParam.h"
-#include "platform/Alias.h"
-#include "platform/UserDefaults.h"
+#include "core/CommonHeader.h"
+#include "core/MyAliasKit.h"
+#include "core/validateFolderPrefWithParam.h"
+#include "platform/alias/Alias.h"
+#include "platform/preferences/UserDefaults.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -13,8 +13,8 @@
 // median of all of them (2,000 small files: about 70 s a pass).
 
 #include "BenchSupport.h"
-#include "platform/SearchPath.h"
-#include "platform/Task.h"
+#include "platform/runtime/SearchPath.h"
+#include "platform/runtime/Task.h"
 #include "tools/KLVR_Task.h"
 
 #include <unistd.h>

@@ -2,8 +2,8 @@
 // What the synchronization benchmarks share: a settled source tree, medians,
 // and a synchronization started through KLVR_Task and waited for.
 
-#include "app/CommonHeader.h"
-#include "platform/NotificationCenter.h"
+#include "core/CommonHeader.h"
+#include "platform/runtime/NotificationCenter.h"
 #include "tools/KLVR_Task.h"
 
 #include <algorithm>

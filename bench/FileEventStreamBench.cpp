@@ -2,8 +2,8 @@
 // it, the memory the process gains, how fast a change or a moved-in tree
 // is delivered, and the processor time used while nothing changes.
 //   FileEventStreamBench [IDLE_SECONDS [FOLDERS]]    defaults: 60, 10000
-#include "platform/FileEventStream.h"
-#include "platform/RunLoop.h"
+#include "platform/fileevents/FileEventStream.h"
+#include "platform/runtime/RunLoop.h"
 
 #include <chrono>
 #include <cstdio>

@@ -4,9 +4,9 @@
 //
 //   WatcherLatencyBench [EVENTS=50] [FILES_ALREADY_ARCHIVED=0] [batched=0|1]
 
-#include "app/CommonHeader.h"
-#include "platform/NotificationCenter.h"
-#include "platform/UserDefaults.h"
+#include "core/CommonHeader.h"
+#include "platform/runtime/NotificationCenter.h"
+#include "platform/preferences/UserDefaults.h"
 #include "watch/WatcherNSObject.h"
 
 #include <algorithm>

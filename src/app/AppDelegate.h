@@ -4,10 +4,10 @@
 // and stop all, poll). Commands never call a watcher: they post
 // notifications that the watchers answer.
 
-#include "app/CommonHeader.h"
+#include "core/CommonHeader.h"
 #include "app/RowPlacer.h"
 #include "app/StateButton.h"
-#include "platform/Value.h"
+#include "platform/preferences/Value.h"
 
 #include <QPointer>
 #include <QWidget>

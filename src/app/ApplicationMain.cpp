@@ -1,12 +1,12 @@
 #include "app/ApplicationMain.h"
 
 #include "app/AppDelegate.h"
-#include "app/HeadlessModalUI.h"
+#include "dialogs/HeadlessModalUI.h"
 #include "app/MainWindow.h"
 #include "app/QtModalUI.h"
-#include "platform/Log.h"
-#include "platform/QtMainLoop.h"
-#include "platform/QtTerminationSignals.h"
+#include "platform/runtime/Log.h"
+#include "platform/qt/QtMainLoop.h"
+#include "platform/qt/QtTerminationSignals.h"
 #include "tools/TolvExtras.h"
 
 #include <QApplication>

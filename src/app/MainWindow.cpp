@@ -1,8 +1,8 @@
 #include "app/MainWindow.h"
 
 #include "app/AppDelegate.h"
-#include "app/CommonHeader.h"
-#include "platform/QtPreferenceBinding.h"
+#include "core/CommonHeader.h"
+#include "platform/qt/QtPreferenceBinding.h"
 
 #include "ui_MainWindow.h"
 

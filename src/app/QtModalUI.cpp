@@ -1,6 +1,6 @@
 #include "app/QtModalUI.h"
 
-#include "platform/Log.h"
+#include "platform/runtime/Log.h"
 
 #include <QApplication>
 #include <QFileDialog>

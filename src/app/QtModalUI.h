@@ -4,7 +4,7 @@
 // and the desktop's beep. Callable from any thread; the dialogs themselves
 // always run on the GUI thread.
 
-#include "app/ModalUI.h"
+#include "dialogs/ModalUI.h"
 
 class QtModalUI : public ModalUI {
 public:

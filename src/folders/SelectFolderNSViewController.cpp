@@ -2,14 +2,14 @@
 
 #include "ui_SelectFolderNSView.h"
 
-#include "app/ModalUI.h"
-#include "folders/MyAliasKit.h"
+#include "dialogs/ModalUI.h"
+#include "core/MyAliasKit.h"
 #include "folders/viewSetEnabled.h"
-#include "platform/Bundle.h"
-#include "platform/Log.h"
-#include "platform/QtGuiThread.h"
-#include "platform/QtPreferenceBinding.h"
-#include "platform/UserDefaults.h"
+#include "platform/desktop/Bundle.h"
+#include "platform/runtime/Log.h"
+#include "platform/qt/QtGuiThread.h"
+#include "platform/qt/QtPreferenceBinding.h"
+#include "platform/preferences/UserDefaults.h"
 #include "tools/TolvExtras.h"
 #include "watch/WatcherNSObject.h"
 

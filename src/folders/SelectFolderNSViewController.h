@@ -5,8 +5,8 @@
 // while the slot's watcher works. A source row creates and owns the slot's
 // watcher and talks to it only through notifications.
 
-#include "app/CommonHeader.h"
-#include "platform/NotificationCenter.h"
+#include "core/CommonHeader.h"
+#include "platform/runtime/NotificationCenter.h"
 
 #include <QObject>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #include "folders/viewSetEnabled.h"
 
-#include "platform/Log.h"
+#include "platform/runtime/Log.h"
 
 #include <QAbstractButton>
 #include <QAbstractSlider>

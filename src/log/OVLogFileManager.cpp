@@ -1,8 +1,8 @@
 #include "log/OVLogFileManager.h"
 
-#include "platform/HostInfo.h"
-#include "platform/Log.h"
-#include "platform/StandardError.h"
+#include "platform/runtime/HostInfo.h"
+#include "platform/runtime/Log.h"
+#include "platform/runtime/StandardError.h"
 #include "tools/PathString.h"
 #include "tools/TolvExtras.h"
 #include "tools/TolvFileExtras.h"

@@ -4,9 +4,9 @@
 // Also the application name and version text that the rest of the program
 // shows.
 
-#include "platform/Bundle.h"
-#include "platform/DateFormat.h"
-#include "platform/Value.h"
+#include "platform/desktop/Bundle.h"
+#include "platform/runtime/DateFormat.h"
+#include "platform/preferences/Value.h"
 
 #include <filesystem>
 #include <optional>

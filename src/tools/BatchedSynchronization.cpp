@@ -1,9 +1,9 @@
 #include "tools/BatchedSynchronization.h"
 
-#include "app/CommonHeader.h"
-#include "platform/Log.h"
-#include "platform/Pipe.h"
-#include "platform/SearchPath.h"
+#include "core/CommonHeader.h"
+#include "platform/runtime/Log.h"
+#include "platform/runtime/Pipe.h"
+#include "platform/runtime/SearchPath.h"
 #include "tools/KLVR_Task.h"
 
 using platform::logf;

@@ -6,8 +6,8 @@
 // "KLVVR_TASK_DONE" with the caller's context follows once every child it
 // started has ended.
 
-#include "platform/NotificationCenter.h"
-#include "platform/Task.h"
+#include "platform/runtime/NotificationCenter.h"
+#include "platform/runtime/Task.h"
 
 #include <atomic>
 #include <memory>

@@ -2,8 +2,8 @@
 // One selection of files or folders by type, name, age and depth, and the
 // argument vector of the find tool that carries it out.
 
-#include "platform/DateFormat.h"
-#include "platform/NotificationCenter.h"
+#include "platform/runtime/DateFormat.h"
+#include "platform/runtime/NotificationCenter.h"
 
 #include <optional>
 #include <string>

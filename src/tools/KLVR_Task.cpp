@@ -1,7 +1,7 @@
 #include "tools/KLVR_Task.h"
 
-#include "app/CommonHeader.h"
-#include "platform/Log.h"
+#include "core/CommonHeader.h"
+#include "platform/runtime/Log.h"
 #include "tools/BatchedSynchronization.h"
 #include "tools/PathString.h"
 

@@ -4,8 +4,8 @@
 // "KLVVR_TASK_DONE" carrying the caller's context, except for removal runs,
 // which end silently. The class holds no state; every run carries its own.
 
-#include "platform/NotificationCenter.h"
-#include "platform/Task.h"
+#include "platform/runtime/NotificationCenter.h"
+#include "platform/runtime/Task.h"
 #include "tools/FindRequest.h"
 
 #include <optional>

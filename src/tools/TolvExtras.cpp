@@ -1,7 +1,7 @@
 #include "tools/TolvExtras.h"
 
-#include "platform/Log.h"
-#include "platform/Task.h"
+#include "platform/runtime/Log.h"
+#include "platform/runtime/Task.h"
 #include "tools/PathString.h"
 
 #include <filesystem>

@@ -3,8 +3,8 @@
 // commands, showing a folder in the file manager, the system beep, and the
 // name of the current log day.
 
-#include "platform/Bundle.h"
-#include "platform/DateFormat.h"
+#include "platform/desktop/Bundle.h"
+#include "platform/runtime/DateFormat.h"
 
 #include <functional>
 #include <optional>

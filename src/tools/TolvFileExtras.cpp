@@ -1,8 +1,8 @@
 #include "tools/TolvFileExtras.h"
 
-#include "platform/FileAttributes.h"
-#include "platform/Log.h"
-#include "platform/Trash.h"
+#include "platform/desktop/FileAttributes.h"
+#include "platform/runtime/Log.h"
+#include "platform/desktop/Trash.h"
 #include "tools/PathString.h"
 
 #include <algorithm>

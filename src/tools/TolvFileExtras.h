@@ -1,7 +1,7 @@
 #pragma once
 // File helpers: moving an item to the user's trash and testing its age.
 
-#include "platform/DateFormat.h"
+#include "platform/runtime/DateFormat.h"
 
 #include <optional>
 #include <string>

@@ -1,8 +1,8 @@
 #include "watch/WatcherNSObject.h"
 
-#include "folders/validateFolderPrefWithParam.h"
-#include "platform/Log.h"
-#include "platform/UserDefaults.h"
+#include "core/validateFolderPrefWithParam.h"
+#include "platform/runtime/Log.h"
+#include "platform/preferences/UserDefaults.h"
 #include "tools/KLVR_Task.h"
 #include "watch/SettleTime.h"
 #include "watch/watcher.h"

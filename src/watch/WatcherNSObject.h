@@ -3,9 +3,9 @@
 // thread of its folder and runs the archive pass when the folder changes.
 // It talks to the rest of the program only through notifications.
 
-#include "app/CommonHeader.h"
-#include "platform/NotificationCenter.h"
-#include "platform/RunLoop.h"
+#include "core/CommonHeader.h"
+#include "platform/runtime/NotificationCenter.h"
+#include "platform/runtime/RunLoop.h"
 
 #include <atomic>
 #include <cstdint>

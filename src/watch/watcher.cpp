@@ -1,8 +1,8 @@
 #include "watch/watcher.h"
 
-#include "app/CommonHeader.h"
-#include "platform/Log.h"
-#include "platform/RunLoop.h"
+#include "core/CommonHeader.h"
+#include "platform/runtime/Log.h"
+#include "platform/runtime/RunLoop.h"
 #include "watch/WatcherNSObject.h"
 
 #include <cstdio>

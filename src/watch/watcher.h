@@ -3,8 +3,8 @@
 // stream on the watched folder and a flush timer, both on its own run loop,
 // and posts "WatcherItemChanged" for every event until its loop is stopped.
 
-#include "platform/FileEventStream.h"
-#include "platform/NotificationCenter.h"
+#include "platform/fileevents/FileEventStream.h"
+#include "platform/runtime/NotificationCenter.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -4,7 +4,7 @@
 #include "app/AppDelegate.h"
 #include "app/ApplicationMain.h"
 #include "app/StateButton.h"
-#include "folders/MyAliasKit.h"
+#include "core/MyAliasKit.h"
 #include "support/MainWindowFixture.h"
 #include "support/NotificationRecorder.h"
 #include "support/StderrCapture.h"

@@ -1,5 +1,5 @@
 #include "app/AppDelegate.h"
-#include "platform/UserDefaults.h"
+#include "platform/preferences/UserDefaults.h"
 #include "support/AppProcess.h"
 #include "support/TempHome.h"
 

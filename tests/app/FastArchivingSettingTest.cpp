@@ -1,6 +1,6 @@
 // The window's fast-archiving switch: off by the factory default, and
 // stored under the key the archive pass reads.
-#include "app/CommonHeader.h"
+#include "core/CommonHeader.h"
 #include "support/MainWindowFixture.h"
 
 #include <QCheckBox>

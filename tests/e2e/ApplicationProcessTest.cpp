@@ -1,7 +1,7 @@
 // The built application as its own process: where its log goes at start-up,
 // a run without a display, and ending it with a signal.
 
-#include "platform/UserDefaults.h"
+#include "platform/preferences/UserDefaults.h"
 #include "support/AppProcess.h"
 #include "support/TempHome.h"
 

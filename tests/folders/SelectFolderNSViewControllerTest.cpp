@@ -1,9 +1,9 @@
 #include "folders/SelectFolderNSViewController.h"
 
-#include "folders/MyAliasKit.h"
+#include "core/MyAliasKit.h"
 #include "folders/viewSetEnabled.h"
-#include "platform/NotificationCenter.h"
-#include "platform/UserDefaults.h"
+#include "platform/runtime/NotificationCenter.h"
+#include "platform/preferences/UserDefaults.h"
 #include "support/QtTestApp.h"
 #include "support/ScriptedModalUI.h"
 #include "support/StderrCapture.h"

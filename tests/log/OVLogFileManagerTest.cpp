@@ -1,6 +1,6 @@
 #include "log/OVLogFileManager.h"
 
-#include "platform/Task.h"
+#include "platform/runtime/Task.h"
 #include "support/StderrCapture.h"
 #include "support/TempHome.h"
 

@@ -6,10 +6,10 @@
 
 #include "app/AppDelegate.h"
 #include "app/MainWindow.h"
-#include "app/ModalUI.h"
+#include "dialogs/ModalUI.h"
 #include "folders/SelectFolderNSViewController.h"
-#include "platform/QtMainLoop.h"
-#include "platform/UserDefaults.h"
+#include "platform/qt/QtMainLoop.h"
+#include "platform/preferences/UserDefaults.h"
 #include "support/QtTestApp.h"
 #include "support/ScriptedModalUI.h"
 #include "support/TempHome.h"

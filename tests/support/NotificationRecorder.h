@@ -2,8 +2,8 @@
 // Records the notifications of some names as they are posted: in which
 // order, from which thread, with which object and slot index.
 
-#include "app/CommonHeader.h"
-#include "platform/NotificationCenter.h"
+#include "core/CommonHeader.h"
+#include "platform/runtime/NotificationCenter.h"
 
 #include <algorithm>
 #include <cstdint>

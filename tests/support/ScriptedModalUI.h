@@ -2,7 +2,7 @@
 // Answers the application's dialogs from a script instead of a person, and
 // records what was shown. Install it with ModalUI::setCurrent.
 
-#include "app/ModalUI.h"
+#include "dialogs/ModalUI.h"
 
 #include <deque>
 #include <mutex>

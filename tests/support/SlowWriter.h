@@ -2,7 +2,7 @@
 // A child that keeps appending to a file, as a camera program does while a
 // photo is still coming in. It is stopped when the object goes.
 
-#include "platform/Task.h"
+#include "platform/runtime/Task.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,6 +1,6 @@
 #include "support/TaskDoneRecorder.h"
 
-#include "app/CommonHeader.h"
+#include "core/CommonHeader.h"
 
 namespace testing_support {
 

@@ -2,7 +2,7 @@
 // Records every "KLVVR_TASK_DONE" posted while it lives: the context it
 // carried and the thread it was posted on. Tests wait on it for runs to end.
 
-#include "platform/NotificationCenter.h"
+#include "platform/runtime/NotificationCenter.h"
 
 #include <chrono>
 #include <condition_variable>

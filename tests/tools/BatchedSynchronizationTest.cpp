@@ -2,8 +2,8 @@
 // rsync and cmp, side by side with the per-file one it must match.
 #include "tools/BatchedSynchronization.h"
 
-#include "platform/SearchPath.h"
-#include "platform/Task.h"
+#include "platform/runtime/SearchPath.h"
+#include "platform/runtime/Task.h"
 #include "support/ChildProcesses.h"
 #include "support/ChildrenInTheFuture.h"
 #include "support/FileContents.h"

@@ -1,7 +1,7 @@
 // The synchronization against real trees with the real bfs, rsync and cmp.
 #include "tools/KLVR_Task.h"
 
-#include "platform/Task.h"
+#include "platform/runtime/Task.h"
 #include "support/ChildrenInTheFuture.h"
 #include "support/FileContents.h"
 #include "support/StderrCapture.h"

@@ -1,7 +1,7 @@
 #include "watch/WatcherTestFixture.h"
 
-#include "platform/Task.h"
-#include "platform/Value.h"
+#include "platform/runtime/Task.h"
+#include "platform/preferences/Value.h"
 #include "support/StderrCapture.h"
 #include "watch/watcher.h"
 

@@ -3,9 +3,9 @@
 // with the watchers created the way the rows create them. Watchers are driven
 // through notifications only.
 
-#include "app/CommonHeader.h"
-#include "platform/NotificationCenter.h"
-#include "platform/UserDefaults.h"
+#include "core/CommonHeader.h"
+#include "platform/runtime/NotificationCenter.h"
+#include "platform/preferences/UserDefaults.h"
 #include "support/TempHome.h"
 #include "watch/WatcherNSObject.h"
 

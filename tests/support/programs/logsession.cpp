@@ -6,8 +6,8 @@
 // file last modified before an hour from now: the file being written then
 // qualifies however late its last line was written.
 #include "log/OVLogFileManager.h"
-#include "platform/Log.h"
-#include "platform/Task.h"
+#include "platform/runtime/Log.h"
+#include "platform/runtime/Task.h"
 
 #include <chrono>
 #include <string>

@@ -2,7 +2,7 @@
 // the store's own delayed write would run: what reaches the disk was written
 // on the way out of the process.
 
-#include "platform/UserDefaults.h"
+#include "platform/preferences/UserDefaults.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) return 2;

@@ -9,7 +9,7 @@
 //   cat             copies stdin to stdout
 //   signal N        raises signal N
 //   signals         writes the ignored and the blocked signals to stdout
-#include "platform/Log.h"
+#include "platform/runtime/Log.h"
 
 #include <chrono>
 #include <csignal>

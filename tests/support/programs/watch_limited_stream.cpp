@@ -4,8 +4,8 @@
 // "FLAGS PATH" (flags in hex). Its log lines go to stdout too.
 //   watch_limited_stream LIMIT FOLDER NEW
 // Exits 77 when it cannot have a namespace with a lower limit.
-#include "platform/FileEventStream.h"
-#include "platform/RunLoop.h"
+#include "platform/fileevents/FileEventStream.h"
+#include "platform/runtime/RunLoop.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,0 +1,60 @@
+#include "core/validateFolderPrefWithParam.h"
+
+#include "core/MyAliasKit.h"
+#include "platform/alias/Alias.h"
+#include "platform/runtime/Log.h"
+#include "platform/preferences/UserDefaults.h"
+
+#include <filesystem>
+
+using platform::logf;
+using platform::UserDefaults;
+using platform::Value;
+
+namespace {
+
+bool isDirectory(const std::string& path) {
+    std::error_code ignored;
+    return std::filesystem::is_directory(path, ignored);
+}
+
+// A volume's mount point stays behind as an empty folder when the volume is
+// unmounted; a folder on another volume than the alias data names is such
+// a leftover, not the user's folder, and archiving into it (or deleting
+// sources whose only copy went there) would be wrong.
+bool isTheUsersFolder(const std::string& path, const MyAliasKit::Data* alias) {
+    if (!isDirectory(path)) return false;
+    if (!alias || platform::Alias::compareVolume(*alias, path) != platform::Alias::VolumeCheck::Different) return true;
+    logf("Inside validateFolderPrefWithParam => %s lies on another volume than its alias data names", path.c_str());
+    return false;
+}
+
+void store(const std::string& key, const Value& value) {
+    if (!key.empty()) UserDefaults::standard().setObject(key, value);
+}
+
+} // namespace
+
+bool validateFolderPrefWithParam(const ParamDictionary& params) {
+    logf("Inside validateFolderPrefWithParam withParameter = %s", CommonHeader::describe(params).c_str());
+    const std::string pathKey = CommonHeader::param(params, sPrefFolderNameKey);
+    const std::string validKey = CommonHeader::param(params, sPrefFolderNameIsValidKey);
+    const std::string aliasKey = CommonHeader::param(params, sPrefFolderAliasDataKey);
+    auto& defaults = UserDefaults::standard();
+    const auto path = pathKey.empty() ? std::nullopt : defaults.stringForKey(pathKey);
+    const Value aliasValue = aliasKey.empty() ? Value() : defaults.objectForKey(aliasKey);
+    if (!aliasValue.isNone() && !aliasValue.isData())
+        logf("Inside validateFolderPrefWithParam => the value under %s is not alias data", aliasKey.c_str());
+
+    if (!path) return false;
+    if (isTheUsersFolder(*path, aliasValue.data())) return true;
+
+    std::string resolved;
+    if (MyAliasKit::resolveAliasFromData(aliasValue.data(), &resolved)) {
+        store(validKey, Value(true));
+        store(pathKey, Value(resolved));
+        return true;
+    }
+    store(validKey, Value(false));
+    return false;
+}

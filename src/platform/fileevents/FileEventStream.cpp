@@ -1,0 +1,12 @@
+#include "platform/fileevents/FileEventStream.h"
+
+#include "platform/fileevents/InotifyFileEventStream.h"
+
+namespace platform {
+
+std::unique_ptr<FileEventStream> FileEventStream::create(const std::string& folder, double latencySeconds,
+                                                         Callback callback) {
+    return InotifyFileEventStream::open(folder, latencySeconds, std::move(callback));
+}
+
+} // namespace platform
