@@ -16,6 +16,7 @@
 #include "platform/runtime/SearchPath.h"
 #include "platform/runtime/Task.h"
 #include "tools/KLVR_Task.h"
+#include "tools/SynchronizationPolicy.h"
 
 #include <unistd.h>
 
@@ -37,7 +38,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 constexpr unsigned kMinutes = 20;
-constexpr unsigned kDaysWhenDeletionIsOff = 36500;
+constexpr unsigned kDaysWhenDeletionIsOff = SynchronizationPolicy::kDeletionOffDays;
 
 enum class Engine { perFile, oneRun, rsyncA };
 constexpr Engine kEngines[] = {Engine::perFile, Engine::oneRun, Engine::rsyncA};

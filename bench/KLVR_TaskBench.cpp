@@ -8,6 +8,7 @@
 
 #include "BenchSupport.h"
 #include "tools/KLVR_Task.h"
+#include "tools/SynchronizationPolicy.h"
 
 #include <spawn.h>
 #include <sys/wait.h>
@@ -32,7 +33,7 @@ extern char** environ;
 namespace {
 
 constexpr unsigned kMinutes = 20;
-constexpr unsigned kDaysWhenDeletionIsOff = 36500;
+constexpr unsigned kDaysWhenDeletionIsOff = SynchronizationPolicy::kDeletionOffDays;
 
 double millisecondsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();

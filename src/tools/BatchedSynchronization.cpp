@@ -4,27 +4,13 @@
 #include "platform/runtime/Log.h"
 #include "platform/runtime/Pipe.h"
 #include "platform/runtime/SearchPath.h"
-#include "tools/KLVR_Task.h"
+#include "tools/SynchronizationPolicy.h"
+#include "tools/ToolLauncher.h"
 
 using platform::logf;
 using platform::Task;
 
 namespace {
-
-// The trailing separator makes rsync treat the destination as a folder and
-// create it when missing, so files at the top of the source land inside it.
-std::string asFolder(const std::string& destination) {
-    return destination.ends_with('/') ? destination : destination + "/";
-}
-
-// The selection both walks share: regular files below the source, settled
-// for `minutes` when that is not 0.
-std::vector<std::string> selection(unsigned minutes) {
-    std::vector<std::string> args{".", "-type", "f"};
-    if (minutes > 0) args.insert(args.end(), {"-mmin", "+" + std::to_string(minutes)});
-    args.insert(args.end(), {"-mindepth", "1"});
-    return args;
-}
 
 void logEnd(const std::string& toolPath, const Task::Termination& end) {
     logf("%s [%d] did complete with exit status %d", toolPath.c_str(), static_cast<int>(end.pid), end.status);
@@ -35,28 +21,7 @@ bool succeeded(const Task::Termination& end) { return end.started && !end.signal
 } // namespace
 
 BatchedSynchronization::Tools BatchedSynchronization::defaultTools() {
-    return Tools{KLVR_Task::kFindToolPath, platform::SearchPath::find("rsync").value_or("")};
-}
-
-std::vector<std::string> BatchedSynchronization::walkArguments(unsigned minutes) {
-    std::vector<std::string> args = selection(minutes);
-    // Names may hold newlines; only NUL cannot be part of one.
-    args.push_back("-print0");
-    return args;
-}
-
-std::vector<std::string> BatchedSynchronization::copyArguments(const std::string& destination) {
-    return {"-lptogRq", "--from0", "--files-from=-", ".", asFolder(destination)};
-}
-
-std::vector<std::string> BatchedSynchronization::deletionArguments(const std::string& destination, unsigned minutes,
-                                                                   unsigned days) {
-    std::vector<std::string> args = selection(minutes);
-    // rsync's success says nothing about a file that changed after it was
-    // listed or while it was copied: only an identical copy lets the source go.
-    args.insert(args.end(), {"-Btime", "+" + std::to_string(days) + "d", "-exec", "cmp", "-s", "{}",
-                             asFolder(destination) + "{}", ";", "-delete"});
-    return args;
+    return Tools{ToolLauncher::kFindToolPath, platform::SearchPath::find("rsync").value_or("")};
 }
 
 BatchedSynchronization::BatchedSynchronization(std::string source, std::string destination, unsigned minutes,
@@ -81,14 +46,18 @@ void BatchedSynchronization::launchCopy() {
         logf("no pipe for the file list of %s: nothing copied", source_.c_str());
         return finish();
     }
+    launchCopyChildren(list);
+}
+
+void BatchedSynchronization::launchCopyChildren(platform::Pipe& list) {
     auto self = shared_from_this();
     // Both children are launched whatever becomes of the other: a walk
     // without a reader dies of the broken pipe, an rsync without a writer
     // reads an empty list, so each ends and is reported.
-    KLVR_Task::launchToolAtPath(tools_.rsync, copyArguments(destination_), source_, list.readEnd(), -1,
-                                [self](const Task::Termination& end) { self->rsyncEnded(end); });
-    KLVR_Task::launchToolAtPath(tools_.find, walkArguments(minutes_), source_, -1, list.writeEnd(),
-                                [self](const Task::Termination& end) { self->walkEnded(end); });
+    ToolLauncher::launchToolAtPath(tools_.rsync, SynchronizationPolicy::copyArguments(destination_), source_,
+                                   list.readEnd(), -1, [self](const Task::Termination& end) { self->rsyncEnded(end); });
+    ToolLauncher::launchToolAtPath(tools_.find, SynchronizationPolicy::walkArguments(minutes_), source_, -1,
+                                   list.writeEnd(), [self](const Task::Termination& end) { self->walkEnded(end); });
     // rsync sees the end of its list only when no write end is left open
     // here, and the walk sees a broken pipe only when no read end is.
     list.closeReadEnd();
@@ -120,7 +89,9 @@ void BatchedSynchronization::copyChildEnded() {
 }
 
 void BatchedSynchronization::copyRunEnded(const Task::Termination& rsyncEnd) {
-    if (days_ == 0) return finish();
+    // With deletion off no file is old enough, and a walk that can match
+    // nothing would cost as much as the copying walk did.
+    if (!SynchronizationPolicy::deletes(days_)) return finish();
     if (!succeeded(rsyncEnd)) {
         // A failed run may have left copies half written or the destination
         // gone; nothing of this pass is trusted for deletion.
@@ -133,11 +104,11 @@ void BatchedSynchronization::copyRunEnded(const Task::Termination& rsyncEnd) {
 
 void BatchedSynchronization::launchDeletion() {
     auto self = shared_from_this();
-    KLVR_Task::launchToolAtPath(tools_.find, deletionArguments(destination_, minutes_, days_), source_, -1, -1,
-                                [self](const Task::Termination& end) {
-                                    logEnd(self->tools_.find, end);
-                                    self->finish();
-                                });
+    ToolLauncher::launchToolAtPath(tools_.find, SynchronizationPolicy::deletionArguments(destination_, minutes_, days_),
+                                   source_, [self](const Task::Termination& end) {
+                                       logEnd(self->tools_.find, end);
+                                       self->finish();
+                                   });
 }
 
 void BatchedSynchronization::finish() {

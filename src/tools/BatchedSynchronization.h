@@ -1,8 +1,9 @@
 #pragma once
 // The archive pass with one copy run: a bfs walk lists the settled files of
 // the source, NUL-separated, through a pipe into a single rsync run; when
-// deletion is asked for and that run succeeded, a second walk deletes the
-// old files whose copies compare equal byte for byte. Exactly one
+// the days can delete anything and that run succeeded, a second walk
+// deletes the old files whose copies compare equal byte for byte. The
+// arguments of all three children come from SynchronizationPolicy. Exactly one
 // "KLVVR_TASK_DONE" with the caller's context follows once every child it
 // started has ended.
 
@@ -13,7 +14,10 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
+
+namespace platform {
+class Pipe;
+}
 
 class BatchedSynchronization : public std::enable_shared_from_this<BatchedSynchronization> {
 public:
@@ -30,11 +34,6 @@ public:
     static void start(const std::string& source, const std::string& destination, unsigned minutes, unsigned days,
                       platform::Object context, const Tools& tools = defaultTools());
 
-    // The argument vectors of the three children, each run in the source.
-    static std::vector<std::string> walkArguments(unsigned minutes);
-    static std::vector<std::string> copyArguments(const std::string& destination);
-    static std::vector<std::string> deletionArguments(const std::string& destination, unsigned minutes, unsigned days);
-
     BatchedSynchronization(const BatchedSynchronization&) = delete;
     BatchedSynchronization& operator=(const BatchedSynchronization&) = delete;
 
@@ -42,6 +41,7 @@ private:
     BatchedSynchronization(std::string source, std::string destination, unsigned minutes, unsigned days,
                            platform::Object context, Tools tools);
     void launchCopy();
+    void launchCopyChildren(platform::Pipe& list);
     void rsyncEnded(const platform::Task::Termination& end);
     void walkEnded(const platform::Task::Termination& end);
     void copyChildEnded();

@@ -4,6 +4,7 @@
 #include "platform/runtime/Log.h"
 #include "tools/BatchedSynchronization.h"
 #include "tools/PathString.h"
+#include "tools/SynchronizationPolicy.h"
 
 #include <chrono>
 
@@ -23,12 +24,6 @@ void completeFindRun(const CompletionRecord& record, const platform::Task::Termi
     logf("toolName = %s", record.request.describeCommand().c_str());
     if (record.request.isRemoval()) return;
     platform::NotificationCenter::defaultCenter().postWithContext(kKLVVR_TASK_DONE, record.request.context);
-}
-
-std::string joined(const std::vector<std::string>& words) {
-    std::string text;
-    for (size_t i = 0; i < words.size(); ++i) text += (i ? " " : "") + words[i];
-    return text;
 }
 
 } // namespace
@@ -99,21 +94,14 @@ void KLVR_Task::findAtPath(const std::string& path, const std::optional<std::str
 pid_t KLVR_Task::launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
                                   const std::optional<std::string>& workingDirectoryPath,
                                   platform::Task::TerminationHandler completionHandler) {
-    return launchToolAtPath(toolPath, arguments, workingDirectoryPath, -1, -1, std::move(completionHandler));
+    return ToolLauncher::launchToolAtPath(toolPath, arguments, workingDirectoryPath, std::move(completionHandler));
 }
 
 pid_t KLVR_Task::launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
                                   const std::optional<std::string>& workingDirectoryPath, int stdinFd, int stdoutFd,
                                   platform::Task::TerminationHandler completionHandler) {
-    logf("starting task %s %s", toolPath.c_str(), joined(arguments).c_str());
-    platform::Task::Options options{.path = toolPath,
-                                    .arguments = arguments,
-                                    .workingDirectory = workingDirectoryPath,
-                                    .stdinFd = stdinFd,
-                                    .stdoutFd = stdoutFd};
-    pid_t pid = platform::Task::launch(options, std::move(completionHandler));
-    if (pid > 0) logf("started task %s [%d]", toolPath.c_str(), static_cast<int>(pid));
-    return pid;
+    return ToolLauncher::launchToolAtPath(toolPath, arguments, workingDirectoryPath, stdinFd, stdoutFd,
+                                          std::move(completionHandler));
 }
 
 FindRequest KLVR_Task::removeFilesRequest(const std::string& path, const std::vector<std::string>& patterns,
@@ -130,19 +118,7 @@ FindRequest KLVR_Task::removeSubdirectoriesRequest(const std::string& path, cons
 
 FindRequest KLVR_Task::synchronizationRequest(const std::string& source, const std::string& destination,
                                               unsigned minutes, unsigned days, platform::Object context) {
-    // The trailing separator makes rsync treat the destination as a folder
-    // and create it when missing; without it, a file at the top of a source
-    // whose destination does not exist yet is copied under the folder's name.
-    std::string folder = destination.ends_with('/') ? destination : destination + "/";
-    std::vector<std::string> action{"-exec", "rsync", "-lptogRq", "{}", folder, ";"};
-    if (days > 0) {
-        // rsync reports success for a file that grew or was rewritten while it
-        // copied; only a byte-identical copy lets the source go.
-        action.insert(action.end(), {"-Btime", "+" + std::to_string(days) + "d",
-                                     "-exec", "cmp", "-s", "{}", folder + "{}", ";", "-delete"});
-    }
-    std::optional<unsigned> age = minutes > 0 ? std::optional<unsigned>(minutes) : std::nullopt;
-    return FindRequest{source, "f", {}, std::nullopt, age, std::nullopt, action, std::move(context)};
+    return SynchronizationPolicy::perFileRequest(source, destination, minutes, days, std::move(context));
 }
 
 std::optional<std::string> KLVR_Task::synchronizationRefusal(const std::string& source, const std::string& destination) {

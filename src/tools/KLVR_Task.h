@@ -7,6 +7,7 @@
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Task.h"
 #include "tools/FindRequest.h"
+#include "tools/ToolLauncher.h"
 
 #include <optional>
 #include <string>
@@ -15,7 +16,7 @@
 class KLVR_Task {
 public:
     using Command = FindRequest::Command;
-    static constexpr const char* kFindToolPath = "/usr/bin/bfs";
+    static constexpr const char* kFindToolPath = ToolLauncher::kFindToolPath;
 
     KLVR_Task() = delete;
 
@@ -35,8 +36,9 @@ public:
     static void synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
                                                  unsigned minutes, unsigned days, platform::Object context);
     // The same copy and deletion with one walk feeding one rsync run, and a
-    // second walk for the deletion once that run has succeeded. The same
-    // checks, refusals and single completion as the operation above.
+    // second walk for the deletion once that run has succeeded, when the
+    // days can delete anything (not 0, below the deletion-off value). The
+    // same checks, refusals and single completion as the operation above.
     static void synchronizeFileItemsBatchedAtFolderPath(const std::string& sourcePath,
                                                         const std::string& destinationPath, unsigned minutes,
                                                         unsigned days, platform::Object context);
@@ -49,13 +51,10 @@ public:
                            const std::vector<std::string>& patterns, std::optional<unsigned> daysOld,
                            std::optional<unsigned> minModTime, std::optional<unsigned> maxDepth,
                            const Command& command, platform::Object context);
-    // Starts the tool and returns its pid at once (-1 when it could not be
-    // started); the handler runs once, on another thread, when it has ended.
+    // ToolLauncher's launches, under the names the callers know.
     static pid_t launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
                                   const std::optional<std::string>& workingDirectoryPath,
                                   platform::Task::TerminationHandler completionHandler);
-    // As above, with the child's standard input and output taken from the
-    // given descriptors (-1: inherited), so one child can feed another.
     static pid_t launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
                                   const std::optional<std::string>& workingDirectoryPath, int stdinFd, int stdoutFd,
                                   platform::Task::TerminationHandler completionHandler);
@@ -67,7 +66,7 @@ public:
     static FindRequest removeSubdirectoriesRequest(const std::string& path, const std::vector<std::string>& patterns,
                                                    std::optional<unsigned> daysOld, std::optional<unsigned> maxDepth,
                                                    platform::Object context);
-    // For paths already resolved and accepted.
+    // For paths already resolved and accepted; made by SynchronizationPolicy.
     static FindRequest synchronizationRequest(const std::string& source, const std::string& destination,
                                               unsigned minutes, unsigned days, platform::Object context);
     // The message that refuses a pair of resolved paths, or nullopt.

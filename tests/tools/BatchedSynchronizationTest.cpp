@@ -18,12 +18,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 #include <sys/stat.h>
 #include <thread>
 
@@ -114,6 +116,22 @@ std::set<std::string> fileNames(const fs::path& root) {
 }
 
 std::string rsyncPath() { return platform::SearchPath::find("rsync").value_or("rsync"); }
+
+// A tool that appends its name and arguments to `record` each time it runs,
+// then becomes the real one.
+fs::path recordingTool(const TempHome& home, const std::string& name, const std::string& real, const fs::path& record) {
+    fs::path script = home.writeFile("tools/" + name, "#!/bin/sh\necho \"" + name + " $*\" >> '" + record.string() +
+                                                          "'\nexec '" + real + "' \"$@\"\n");
+    fs::permissions(script, fs::perms(0755), fs::perm_options::replace);
+    return script;
+}
+
+std::vector<std::string> recordedLines(const fs::path& record) {
+    std::vector<std::string> lines;
+    std::istringstream in(testing_support::readFile(record));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
 
 // Points TMPDIR, which the children inherit, at a folder of the test's own.
 class PrivateTemporaryFolder {
@@ -352,5 +370,38 @@ TEST_F(BatchedSynchronizationTest, ToolsThatCannotStartStillEndTheRunOnce) {
         EXPECT_EQ(fileContents(source), before);
         EXPECT_EQ(fileContents(destination), FileContents{});
         EXPECT_TRUE(log.contains(c.logged)) << log.text();
+    }
+}
+
+TEST_F(BatchedSynchronizationTest, OnlyDaysThatCanDeleteRunADeletionWalk) {
+    setAge(home.writeFile("photos/a.jpg", "a"), 60min);
+    setAge(home.writeFile("photos/sub/b.jpg", "b"), 60min);
+    const auto before = fileContents(source);
+    const fs::path record = home.path() / "children";
+    const BatchedSynchronization::Tools tools{recordingTool(home, "bfs", KLVR_Task::kFindToolPath, record),
+                                              recordingTool(home, "rsync", rsyncPath(), record)};
+    struct Case {
+        unsigned days;
+        size_t walks;
+    };
+    // 36500 is what the caller passes with deletion switched off. Nothing is
+    // old enough to go in any case, so every pass leaves the source whole.
+    for (const Case& c : {Case{0, 1}, Case{30, 2}, Case{36499, 2}, Case{36500, 1}, Case{36501, 1}}) {
+        SCOPED_TRACE("days " + std::to_string(c.days));
+        fs::remove(record);
+        TaskDoneRecorder done;
+        BatchedSynchronization::start(source.string(), destination.string(), 20, c.days, nullptr, tools);
+        ASSERT_TRUE(done.waitFor(1));
+
+        const auto children = recordedLines(record);
+        auto started = [&](const std::string& tool) {
+            return std::count_if(children.begin(), children.end(),
+                                 [&](const std::string& line) { return line.starts_with(tool + " "); });
+        };
+        EXPECT_EQ(children.size(), c.walks + 1) << testing_support::readFile(record);
+        EXPECT_EQ(started("rsync"), 1);
+        EXPECT_EQ(started("bfs"), static_cast<long>(c.walks));
+        EXPECT_EQ(fileContents(destination), before);
+        EXPECT_EQ(fileContents(source), before);
     }
 }

@@ -1,0 +1,49 @@
+#pragma once
+// What a synchronization copies and deletes, for both engines: the per-file
+// one, where each file the walk selects runs its own rsync and cmp, and the
+// fast one, where one walk feeds one rsync run and a second walk deletes.
+// Both must select, copy and delete the same files, so every piece of their
+// argument vectors is made here and nowhere else.
+
+#include "platform/runtime/NotificationCenter.h"
+#include "tools/FindRequest.h"
+
+#include <string>
+#include <vector>
+
+class SynchronizationPolicy {
+public:
+    // The days value passed when the user has deletion switched off: no real
+    // file was born that long ago.
+    static constexpr unsigned kDeletionOffDays = 36500;
+    // Links as links, permissions, times, owner and group, relative paths
+    // kept below the destination, and no chatter on success.
+    static constexpr const char* kCopyFlags = "-lptogRq";
+
+    SynchronizationPolicy() = delete;
+
+    // Whether a days value can delete any file: 0 means never, and the
+    // deletion-off value and beyond are no real age.
+    static bool deletes(unsigned days);
+    // The destination as rsync must be given it.
+    static std::string asFolder(const std::string& destination);
+    // Regular files below the working folder, settled for `minutes` when
+    // that is not 0.
+    static std::vector<std::string> selection(unsigned minutes);
+    // The primaries that delete a file born more than `days` ago once its
+    // copy below the destination proves identical.
+    static std::vector<std::string> verifiedDeletion(const std::string& destination, unsigned days);
+
+    // The per-file engine: the primaries that follow the selection, and the
+    // whole find request, run in the source.
+    static std::vector<std::string> perFileAction(const std::string& destination, unsigned days);
+    static FindRequest perFileRequest(const std::string& source, const std::string& destination, unsigned minutes,
+                                      unsigned days, platform::Object context);
+
+    // The fast engine's three children, each run in the source: the walk
+    // that lists the files, the rsync run that reads the list, and the
+    // deletion walk, which runs only when `deletes(days)`.
+    static std::vector<std::string> walkArguments(unsigned minutes);
+    static std::vector<std::string> copyArguments(const std::string& destination);
+    static std::vector<std::string> deletionArguments(const std::string& destination, unsigned minutes, unsigned days);
+};

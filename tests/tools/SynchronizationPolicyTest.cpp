@@ -1,0 +1,62 @@
+// Both engines must select, copy and delete the same files: the per-file
+// find vector is compared piece by piece with the fast engine's children.
+#include "tools/SynchronizationPolicy.h"
+
+#include "tools/KLVR_Task.h"
+
+#include <gtest/gtest.h>
+
+using Args = std::vector<std::string>;
+
+namespace {
+
+Args joined(Args head, const Args& tail) {
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+Args from(const Args& args, size_t first) { return Args(args.begin() + long(first), args.end()); }
+
+} // namespace
+
+TEST(SynchronizationPolicyTest, BothEnginesSelectCopyAndDeleteAlike) {
+    struct Case {
+        unsigned minutes;
+        unsigned days;
+        std::string destination;
+        bool deletes;
+    };
+    // 36500 is what the caller passes with deletion switched off; the
+    // per-file vector keeps its primaries then, since its age test matches
+    // no file and costs no walk of its own (the exact vector is pinned in
+    // FindRequestTest).
+    for (const Case& c : {Case{20, 0, "/dst/photos", false}, Case{0, 30, "/dst/photos/", true},
+                          Case{20, 1, "/dst/photos", true}, Case{20, 36499, "/dst/photos", true},
+                          Case{20, 36500, "/dst/photos", false}, Case{5, 36501, "/dst/photos/", false}}) {
+        SCOPED_TRACE("minutes " + std::to_string(c.minutes) + ", days " + std::to_string(c.days) + ", " +
+                     c.destination);
+        const Args walk = SynchronizationPolicy::walkArguments(c.minutes);
+        const Args copy = SynchronizationPolicy::copyArguments(c.destination);
+        const Args deletion = SynchronizationPolicy::deletionArguments(c.destination, c.minutes, c.days);
+        ASSERT_FALSE(walk.empty());
+        EXPECT_EQ(walk.back(), "-print0");
+        const Args selection(walk.begin(), walk.end() - 1);
+        ASSERT_GE(deletion.size(), selection.size());
+        EXPECT_EQ(Args(deletion.begin(), deletion.begin() + long(selection.size())), selection);
+        // One separator at the end, whether the caller gave one or not.
+        EXPECT_EQ(copy.back(), "/dst/photos/");
+
+        // The per-file walk: the same selection, one rsync per file with the
+        // fast run's flags and folder, then the fast deletion walk's primaries.
+        const Args copyEach{"-exec", "rsync", copy.front(), "{}", copy.back(), ";"};
+        const Args perFile = KLVR_Task::synchronizationRequest("/src", c.destination, c.minutes, c.days, nullptr)
+                                 .arguments(platform::Date{});
+        const Args verifyThenDelete = c.days > 0 ? from(deletion, selection.size()) : Args{};
+        if (c.days > 0) {
+            EXPECT_EQ(verifyThenDelete.back(), "-delete");
+        }
+        EXPECT_EQ(perFile, joined(joined(selection, copyEach), verifyThenDelete));
+
+        EXPECT_EQ(SynchronizationPolicy::deletes(c.days), c.deletes);
+    }
+}
