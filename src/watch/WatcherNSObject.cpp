@@ -1,8 +1,8 @@
 #include "watch/WatcherNSObject.h"
 
 #include "core/validateFolderPrefWithParam.h"
-#include "platform/runtime/Log.h"
 #include "platform/preferences/UserDefaults.h"
+#include "platform/runtime/Log.h"
 #include "tools/KLVR_Task.h"
 #include "watch/SettleTime.h"
 #include "watch/watcher.h"
@@ -11,6 +11,7 @@
 #include <cctype>
 #include <filesystem>
 #include <thread>
+#include <utility>
 
 using platform::logf;
 using platform::Notification;
@@ -18,10 +19,6 @@ using platform::NotificationCenter;
 using platform::UserDefaults;
 
 namespace {
-
-// Days handed to the copy run when deletion is off: no real file is that old.
-constexpr long kNeverDeleteDays = 36500;
-constexpr long kDefaultMinutes = 20;
 
 bool equalsIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
@@ -43,10 +40,9 @@ std::string joinPath(const std::string& folder, const std::string& name) {
 
 UserDefaults& prefs() { return UserDefaults::standard(); }
 
-// Minutes a file must rest before it is copied; a setting never stored means 20.
-long settleMinutes() {
-    platform::Value stored = prefs().objectForKey(kPrefBackupSourceImagesAfterMinutesOld);
-    return stored.isNone() ? kDefaultMinutes : static_cast<long>(stored.toInteger());
+// A request to archive one folder, as the stream, a poll or a follow-up makes it.
+Notification changeOf(const std::string& folder) {
+    return Notification{kWatcherItemChanged, nullptr, platform::UserInfo{{kUserInfoWatchPath, folder}}, {}};
 }
 
 } // namespace
@@ -60,16 +56,7 @@ std::shared_ptr<WatcherNSObject> WatcherNSObject::create() {
     return w;
 }
 
-std::shared_ptr<WatcherNSObject> WatcherNSObject::createTemporary() {
-    auto w = create();
-    w->temporary_ = true;
-    return w;
-}
-
-WatcherNSObject::~WatcherNSObject() {
-    NotificationCenter::defaultCenter().removeObserver(this);
-    cancelSettleFollowUp();
-}
+WatcherNSObject::~WatcherNSObject() { NotificationCenter::defaultCenter().removeObserver(this); }
 
 void WatcherNSObject::subscribe(const std::string& name, void (WatcherNSObject::*handler)(const Notification&)) {
     // The centre must not keep the watcher alive: it holds only a weak reference.
@@ -87,6 +74,12 @@ void WatcherNSObject::setupObservers() {
     subscribe(kWatcherDidStart, &WatcherNSObject::handleWatcherStartedNotification);
     subscribe(kWatcherItemChanged, &WatcherNSObject::handleFoundNewFile);
     subscribe(kWatcherDoPollFolder, &WatcherNSObject::handleWatcherDoPollFolderNotification);
+}
+
+void WatcherNSObject::announce(const std::string& name, const platform::UserInfo& extra) {
+    platform::UserInfo info = extra;
+    info[kUserInfoWatcherObj] = shared_from_this();
+    NotificationCenter::defaultCenter().post(name, nullptr, info);
 }
 
 // ---- properties --------------------------------------------------------------
@@ -176,12 +169,7 @@ void WatcherNSObject::doSetupWatchFolderInThreadNew(const std::optional<platform
              "NOT exists?");
         return;
     }
-    watcher::doInstallTheWatcherNew(*setup, shared_from_this());
-}
-
-void WatcherNSObject::setStreamHandles(const StreamHandles& handles) {
-    std::lock_guard lock(mutex_);
-    stream_ = handles;
+    watcher::doInstallTheWatcherNew(*setup, *this);
 }
 
 bool WatcherNSObject::isCurrentStream(std::uint64_t generation) const {
@@ -189,27 +177,33 @@ bool WatcherNSObject::isCurrentStream(std::uint64_t generation) const {
     return generation == generation_;
 }
 
-void WatcherNSObject::handleWatcherStartedNotification(const Notification& n) {
-    const auto* obj = n.info<std::shared_ptr<WatcherNSObject>>(kUserInfoWatcherObj);
-    if (!obj || !*obj || obj->get() == this) return; // a pass of our own
-    const WatcherNSObject& started = **obj;
-    if (started._index() != index_) {
-        logf("WatcherNSObject => handleWatcherStartedNotification...index %d is not mine (%d): not assigning values",
-             started._index(), index_);
-        return;
-    }
-    StreamHandles handles;
+bool WatcherNSObject::streamDidStart(const watcher::StreamHandles& handles) {
     {
-        std::lock_guard lock(started.mutex_);
-        handles = started.stream_;
+        std::lock_guard lock(mutex_);
+        if (handles.generation != generation_) return false;
+        stream_ = handles;
     }
-    std::lock_guard lock(mutex_);
-    if (handles.generation != generation_) {
-        // Started by a request that a later start or stop has overtaken.
-        if (handles.runLoop) handles.runLoop->stop();
-        return;
-    }
-    stream_ = handles;
+    announce(kWatcherDidStart, {{kUserInfoRunLoop, handles.runLoop},
+                                {kUserInfoIndex, static_cast<std::int32_t>(index_)},
+                                {kUserInfoTimer, handles.timer}});
+    // A stop between adopting the stream and announcing it has already said
+    // "stopped"; say it again so the row does not keep showing a stream.
+    if (!isCurrentStream(handles.generation)) announce(kWatcherDidStop);
+    return true;
+}
+
+void WatcherNSObject::streamDidReport(const std::string& watchedPath, const std::vector<std::string>& eventPaths) {
+    logf("WatcherNSObject => index %d: %zu event(s) below %s", index_, eventPaths.size(), watchedPath.c_str());
+    // Whatever the events name, the pass covers the whole watched folder.
+    handleFoundNewFile(changeOf(watchedPath));
+}
+
+void WatcherNSObject::handleWatcherStartedNotification(const Notification& n) {
+    // A watcher hears of its own stream directly; these announcements are
+    // for the rows.
+    const auto* obj = n.info<std::shared_ptr<WatcherNSObject>>(kUserInfoWatcherObj);
+    if (!obj || !*obj || obj->get() == this) return;
+    logf("WatcherNSObject => handleWatcherStartedNotification...index %d is not mine (%d)", (*obj)->_index(), index_);
 }
 
 void WatcherNSObject::unloadWatcher() {
@@ -219,18 +213,17 @@ void WatcherNSObject::unloadWatcher() {
         loop = std::move(stream_.runLoop);
         stream_.runLoop.reset();
         stream_.timer = 0;
-        // A thread still starting belongs to the old generation and stops when it reports.
+        // A thread still starting belongs to the old generation and ends when it reports.
         ++generation_;
     }
-    cancelSettleFollowUp();
+    settleFollowUp_.cancel();
     if (loop) {
         logf("Trying to Stop myLoop[%i]........", index_);
         loop->stop();
     } else {
         logf("Inside WatcherNSObject => unloadWatcher...myRunLoop[%i] is NIL....", index_);
     }
-    NotificationCenter::defaultCenter().post(kWatcherDidStop, nullptr,
-                                             platform::UserInfo{{kUserInfoWatcherObj, shared_from_this()}});
+    announce(kWatcherDidStop);
 }
 
 // ---- command handlers --------------------------------------------------------
@@ -247,32 +240,23 @@ bool WatcherNSObject::matchesIndex(const Notification& n, const char* what) cons
 
 void WatcherNSObject::handleWatcherDoStartAllNotification(const Notification& n) {
     logf("WatcherNSObject => handleWatcherDoStartAllNotification...%s (index %d)", n.name.c_str(), index_);
-    if (temporary_) return;
     setupWatcher();
 }
 
 void WatcherNSObject::handleWatcherDoStopAllNotification(const Notification& n) {
     logf("WatcherNSObject => handleWatcherDoStopAllNotification...%s (index %d)", n.name.c_str(), index_);
-    if (temporary_) return;
     unloadWatcher();
 }
 
 void WatcherNSObject::handleWatcherDoStartNotification(const Notification& n) {
-    if (temporary_ || !matchesIndex(n, "handleWatcherDoStartNotification")) return;
-    setupWatcher();
+    if (matchesIndex(n, "handleWatcherDoStartNotification")) setupWatcher();
 }
 
 void WatcherNSObject::handleWatcherDoStopNotification(const Notification& n) {
-    if (temporary_ || !matchesIndex(n, "handleWatcherDoStopNotification")) return;
-    unloadWatcher();
+    if (matchesIndex(n, "handleWatcherDoStopNotification")) unloadWatcher();
 }
 
-void WatcherNSObject::handleWatcherSetParamsNotification2(const Notification& n) {
-    (void)n;
-    // A temporary watcher holds a stream thread's own loop: restarting it would end that stream.
-    if (temporary_) return;
-    setupWatcher();
-}
+void WatcherNSObject::handleWatcherSetParamsNotification2(const Notification&) { setupWatcher(); }
 
 // ---- the archive pass -------------------------------------------------------
 
@@ -286,8 +270,13 @@ void WatcherNSObject::markBusy(bool busy) {
 bool WatcherNSObject::claimPass(const std::optional<std::string>& changedPath) {
     if (!insideFoundItemLoop_.exchange(true)) return true;
     logf("WatcherNSObject->handleFoundNewFile...self._insideFoundItemLoop is TRUE...SKIPPING index = %i", index_);
-    // A change of our own folder during a pass gets one follow-up pass.
-    const std::string own = prefString(sPrefCameraFolderPathKey);
+    // A change of the folder being archived gets one follow-up pass.
+    std::string own;
+    {
+        std::lock_guard lock(mutex_);
+        if (pass_) own = pass_->source;
+    }
+    if (own.empty()) own = prefString(sPrefCameraFolderPathKey); // still checking: no pass captured yet
     if (!own.empty() && (!changedPath || equalsIgnoringCase(*changedPath, own))) followUpRequested_ = true;
     return false;
 }
@@ -298,155 +287,156 @@ void WatcherNSObject::endWithoutPass() {
 }
 
 void WatcherNSObject::handleFoundNewFile(const Notification& n) {
-    if (temporary_) return;
     logf("WatcherNSObject->handleFoundNewFile...index = %d", index_);
     const std::string* watchPath = n.info<std::string>(kUserInfoWatchPath);
     const std::optional<std::string> requested = watchPath ? std::optional(*watchPath) : std::nullopt;
     if (!claimPass(requested)) return;
     markBusy(true);
-
-    const ParamDictionary param = _param();
-    const std::string pathKey = CommonHeader::param(param, sPrefCameraFolderPathKey);
-    std::optional<std::string> changed = requested;
-    if (!changed && !pathKey.empty()) changed = prefs().stringForKey(pathKey);
-
-    if (!validateFolderPrefWithParam(CommonHeader::folderReferenceParameters(param))) return endWithoutPass();
-    const auto stored = pathKey.empty() ? std::nullopt : prefs().stringForKey(pathKey);
-    if (!changed || !stored || !equalsIgnoringCase(*changed, *stored)) return endWithoutPass();
-
-    const std::string enableKey = CommonHeader::param(param, sPrefCameraFolderPathEnableKey);
-    // An enable switch that was never stored counts as on for a pass.
-    if (!enableKey.empty()) {
-        platform::Value enabled = prefs().objectForKey(enableKey);
-        if (!enabled.isNone() && !enabled.toBool()) return endWithoutPass();
-    }
+    const auto source = acceptedSource(requested);
+    if (!source) return endWithoutPass();
 
     const std::string rule(49, '=');
     logf("%s", rule.c_str());
     logf("======    HANDLE the FILE or FOLDER       =======");
     logf("%s", rule.c_str());
-    NotificationCenter::defaultCenter().post(kWatcherDidStart, nullptr,
-                                             platform::UserInfo{{kUserInfoRunLoop, platform::RunLoop::current()},
-                                                                {kUserInfoWatcherObj, shared_from_this()}});
+    announce(kWatcherDidStart, {{kUserInfoRunLoop, platform::RunLoop::current()}});
 
     const ParamDictionary destinationRef =
         CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
     const std::string destination = prefs().stringForKey(destinationRef.at(sPrefFolderNameKey)).value_or("");
-    const std::string archiveDestination = joinPath(destination, lastPathComponent(*changed));
+    auto pass = beginPass(*source, joinPath(destination, lastPathComponent(*source)));
     if (!validateFolderPrefWithParam(destinationRef)) {
         logf("WatcherNSObject->handleFoundNewFile... for index[%i] FAILED to Start Synching - Destination Missing or "
              "Invalid....",
              index_);
-        NotificationCenter::defaultCenter().postWithContext(kKLVVR_TASK_DONE, shared_from_this());
+        NotificationCenter::defaultCenter().postWithContext(kKLVVR_TASK_DONE, pass);
         return;
     }
-    startSynchronization(*changed, archiveDestination);
+    startSynchronization(pass);
 }
 
-void WatcherNSObject::startSynchronization(const std::string& source, const std::string& archiveDestination) {
-    const long minutes = settleMinutes();
-    const bool deleting = prefs().boolForKey(kPrefEnableDeleteOldSourceImages);
-    const long days = deleting ? static_cast<long>(prefs().integerForKey(kPrefDeleteSourceImagesAfterDaysOld))
-                               : kNeverDeleteDays;
-    const auto settled = static_cast<unsigned>(std::max(0L, minutes));
-    const auto deleteAfter = static_cast<unsigned>(std::max(0L, days));
-    if (prefs().boolForKey(kPrefUseBatchedSynchronization))
-        KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(source, archiveDestination, settled, deleteAfter,
-                                                           shared_from_this());
+// The folder a request may archive: its own (or, without one, the stored
+// path), when the slot's folder validates, is that same folder and the slot
+// is not switched off.
+std::optional<std::string> WatcherNSObject::acceptedSource(const std::optional<std::string>& requested) {
+    const ParamDictionary param = _param();
+    const std::string pathKey = CommonHeader::param(param, sPrefCameraFolderPathKey);
+    std::optional<std::string> changed = requested;
+    if (!changed && !pathKey.empty()) changed = prefs().stringForKey(pathKey);
+
+    if (!validateFolderPrefWithParam(CommonHeader::folderReferenceParameters(param))) return std::nullopt;
+    // Validation may just have rewritten the stored path: a moved folder runs from the next request on.
+    const auto stored = pathKey.empty() ? std::nullopt : prefs().stringForKey(pathKey);
+    if (!changed || !stored || !equalsIgnoringCase(*changed, *stored)) return std::nullopt;
+
+    const std::string enableKey = CommonHeader::param(param, sPrefCameraFolderPathEnableKey);
+    // An enable switch that was never stored counts as on for a pass.
+    if (!enableKey.empty()) {
+        platform::Value enabled = prefs().objectForKey(enableKey);
+        if (!enabled.isNone() && !enabled.toBool()) return std::nullopt;
+    }
+    return changed;
+}
+
+std::shared_ptr<ArchivePass> WatcherNSObject::beginPass(const std::string& source,
+                                                               const std::string& archiveFolder) {
+    auto pass = std::make_shared<ArchivePass>(ArchivePass::capture(index_, source, archiveFolder));
+    std::lock_guard lock(mutex_);
+    pass_ = pass;
+    return pass;
+}
+
+std::shared_ptr<ArchivePass> WatcherNSObject::takePass(const platform::Object& context) {
+    std::lock_guard lock(mutex_);
+    if (!pass_ || context.get() != pass_.get()) return nullptr;
+    return std::exchange(pass_, nullptr);
+}
+
+void WatcherNSObject::startSynchronization(const std::shared_ptr<ArchivePass>& pass) {
+    if (pass->fast)
+        KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(pass->source, pass->archiveFolder, pass->copyMinutes(),
+                                                           pass->copyDays(), pass);
     else
-        KLVR_Task::synchronizeFileItemsAtFolderPath(source, archiveDestination, settled, deleteAfter,
-                                                    shared_from_this());
+        KLVR_Task::synchronizeFileItemsAtFolderPath(pass->source, pass->archiveFolder, pass->copyMinutes(),
+                                                    pass->copyDays(), pass);
 }
 
 void WatcherNSObject::handleFileSynchingDone(const Notification& n) {
     logf("WatcherNSObject->handleFileSynchingDone...userInfo = %p (index %d)", n.context.get(), index_);
-    if (temporary_ || n.context.get() != this) return;
+    // Only the run of this watcher's current pass ends it.
+    auto pass = takePass(n.context);
+    if (!pass) return;
 
-    if (prefs().boolForKey(kPrefEnableDeleteOldSourceImages)) {
-        const std::string path = prefString(sPrefCameraFolderPathKey);
-        logf("Will try to delete empty folders inside this path = %s", path.c_str());
-        removeOldEmptyFolders(path);
+    if (pass->deleting) {
+        logf("Will try to delete empty folders inside this path = %s", pass->source.c_str());
+        removeOldEmptyFolders(*pass);
     }
-    NotificationCenter::defaultCenter().post(kWatcherDidStop, nullptr,
-                                             platform::UserInfo{{kUserInfoWatcherObj, shared_from_this()}});
+    announce(kWatcherDidStop);
     insideFoundItemLoop_ = false;
     markBusy(false);
-    runFollowUps();
+    runFollowUps(*pass);
 }
 
 void WatcherNSObject::removeOldEmptyFolders(const std::string& path) {
+    removeOldEmptyFolders(ArchivePass::capture(index_, path, {}));
+}
+
+void WatcherNSObject::removeOldEmptyFolders(const ArchivePass& pass) {
     std::error_code ec;
-    if (path.empty() || !std::filesystem::is_directory(path, ec)) {
+    if (pass.source.empty() || !std::filesystem::is_directory(pass.source, ec)) {
         logf("Inside WatcherNSObject => removeOldEmptyFolders...Directory does not exist or is not a directory...km");
         return;
     }
-    const long days = static_cast<long>(prefs().integerForKey(kPrefDeleteSourceImagesAfterDaysOld));
-    if (days == 0) return;
+    if (pass.deleteAfterDays == 0) return;
     // Hidden files are often photos still being written under a temporary
     // name: only those left alone for the settle time are removed.
-    const long minutes = settleMinutes();
-    const unsigned settled = static_cast<unsigned>(std::max(1L, minutes));
-    KLVR_Task::findAtPath(path, std::string("f"), {".*"}, 0u, settled, std::nullopt, std::string("rm"), nullptr);
-    KLVR_Task::removeSubdirectoriesAtPath(path, {}, static_cast<unsigned>(days), std::nullopt, nullptr);
+    KLVR_Task::findAtPath(pass.source, std::string("f"), {".*"}, 0u, pass.cleanUpMinutes(), std::nullopt,
+                          std::string("rm"), nullptr);
+    KLVR_Task::removeSubdirectoriesAtPath(pass.source, {}, static_cast<unsigned>(std::max(0L, pass.deleteAfterDays)),
+                                          std::nullopt, nullptr);
 }
 
-void WatcherNSObject::handleWatcherDoPollFolderNotification(const Notification& n) {
-    (void)n;
-    if (temporary_) return;
+void WatcherNSObject::handleWatcherDoPollFolderNotification(const Notification&) {
     logf("WatcherNSObject => handleWatcherDoPollFolderNotification...index = %d", index_);
     auto path = prefs().stringForKey(CommonHeader::cameraFolderPathKey(index_));
     if (!path) return;
-    handleFoundNewFile(Notification{kWatcherItemChanged, nullptr, platform::UserInfo{{kUserInfoWatchPath, *path}}, {}});
+    handleFoundNewFile(changeOf(*path));
 }
 
 // ---- follow-up passes --------------------------------------------------------
 
-void WatcherNSObject::runFollowUps() {
-    if (followUpRequested_.exchange(false)) {
-        logf("WatcherNSObject->handleFileSynchingDone...index %d changed during the pass: one more pass", index_);
-        handleFoundNewFile(Notification{kWatcherItemChanged, nullptr, std::nullopt, {}});
+void WatcherNSObject::requestPass(const std::string& source) {
+    // A watched slot's follow-ups run on its own loop; an unwatched one has
+    // only the thread that ended the pass.
+    if (auto loop = _CFRunLoopRef()) {
+        std::weak_ptr<WatcherNSObject> weak = weak_from_this();
+        loop->perform([weak, source] {
+            if (auto self = weak.lock()) self->handleFoundNewFile(changeOf(source));
+        });
         return;
     }
-    scheduleSettleFollowUp();
+    handleFoundNewFile(changeOf(source));
 }
 
-void WatcherNSObject::scheduleSettleFollowUp() {
+void WatcherNSObject::runFollowUps(const ArchivePass& pass) {
+    if (followUpRequested_.exchange(false)) {
+        logf("WatcherNSObject->handleFileSynchingDone...index %d changed during the pass: one more pass", index_);
+        requestPass(pass.source);
+        return;
+    }
+    scheduleSettleFollowUp(pass);
+}
+
+void WatcherNSObject::scheduleSettleFollowUp(const ArchivePass& pass) {
     auto loop = _CFRunLoopRef();
     if (!loop) return; // only a watched slot waits for its young files
-    const long minutes = settleMinutes();
-    const std::string folder = prefString(sPrefCameraFolderPathKey);
     const auto now = SettleTime::Clock::now();
-    auto moment = SettleTime::nextSettleMoment(folder, minutes, now);
+    auto moment = SettleTime::nextSettleMoment(pass.source, pass.settleMinutes, now);
     if (!moment) return;
-    const double delay = std::chrono::duration<double>(*moment - now).count();
-    logf("WatcherNSObject => index %d: files too young to copy; next pass in %.0f s", index_, delay);
-
-    cancelSettleFollowUp();
+    const platform::RunLoop::Seconds delay = *moment - now;
+    logf("WatcherNSObject => index %d: files too young to copy; next pass in %.0f s", index_, delay.count());
     std::weak_ptr<WatcherNSObject> weak = weak_from_this();
-    auto timer = loop->addTimer(platform::RunLoop::Seconds(delay), platform::RunLoop::Seconds(0), [weak] {
-        if (auto self = weak.lock()) {
-            {
-                std::lock_guard lock(self->mutex_);
-                self->settleTimer_ = 0;
-                self->settleLoop_.reset();
-            }
-            self->handleFoundNewFile(Notification{kWatcherItemChanged, nullptr, std::nullopt, {}});
-        }
+    settleFollowUp_.schedule(loop, delay, [weak, source = pass.source] {
+        if (auto self = weak.lock()) self->handleFoundNewFile(changeOf(source));
     });
-    std::lock_guard lock(mutex_);
-    settleTimer_ = timer;
-    settleLoop_ = loop;
-}
-
-void WatcherNSObject::cancelSettleFollowUp() {
-    std::shared_ptr<platform::RunLoop> loop;
-    platform::RunLoop::Id timer;
-    {
-        std::lock_guard lock(mutex_);
-        loop = std::move(settleLoop_);
-        settleLoop_.reset();
-        timer = settleTimer_;
-        settleTimer_ = 0;
-    }
-    if (loop && timer) loop->removeTimer(timer);
 }

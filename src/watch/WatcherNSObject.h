@@ -1,11 +1,30 @@
 #pragma once
 // The watcher of one source folder slot: starts and stops the event stream
 // thread of its folder and runs the archive pass when the folder changes.
-// It talks to the rest of the program only through notifications.
+//
+// Threads:
+// - Commands (start, stop, set params, poll, scan) arrive as notifications
+//   on the posting thread, and a pass they ask for starts on that thread.
+// - The slot's stream thread runs its own run loop. It hands its handles
+//   to this watcher directly (streamDidStart) and reports each batch of
+//   events directly (streamDidReport); no other watcher hears of them.
+// - A pass ends on the thread that reports its copy run's end, with the
+//   "KLVVR_TASK_DONE" that carries the pass itself as context.
+// - Passes of one slot run one at a time: the claim is one atomic step. A
+//   request that finds the slot busy sets the one pending flag; however many
+//   came, one follow-up pass runs after the current one, on the slot's run
+//   loop while it is watched, else on the thread that ended the pass. Files
+//   left as too young get a follow-up on the slot's run loop once settled.
+// - Each pass captures its folders and settings once (ArchivePass); its
+//   clean-up and follow-ups use that value, not the preferences of the moment.
+// - Stream fields and the current pass are guarded by mutex_.
 
 #include "core/CommonHeader.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/RunLoop.h"
+#include "watch/ArchivePass.h"
+#include "watch/SettleFollowUp.h"
+#include "watch/StreamOwner.h"
 
 #include <atomic>
 #include <cstdint>
@@ -13,19 +32,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
-namespace platform {
-class FileEventStream;
-}
-
-class WatcherNSObject : public std::enable_shared_from_this<WatcherNSObject> {
+class WatcherNSObject : public std::enable_shared_from_this<WatcherNSObject>, public watcher::StreamOwner {
 public:
-    // Creates a watcher subscribed to "WatcherSetParams" and
-    // "KLVVR_TASK_DONE". A temporary watcher only carries a stream thread's
-    // start notification and never acts on anything.
+    // Creates a watcher subscribed to "WatcherSetParams" and "KLVVR_TASK_DONE".
     static std::shared_ptr<WatcherNSObject> create();
-    static std::shared_ptr<WatcherNSObject> createTemporary();
-    ~WatcherNSObject();
+    ~WatcherNSObject() override;
     WatcherNSObject(const WatcherNSObject&) = delete;
     WatcherNSObject& operator=(const WatcherNSObject&) = delete;
 
@@ -47,6 +60,10 @@ public:
     // Stream thread body (runs on the thread setupWatcher detaches).
     void doSetupWatchFolderInThreadNew(const std::optional<platform::UserInfo>& setup);
 
+    // What the stream thread reports (watcher::StreamOwner).
+    bool streamDidStart(const watcher::StreamHandles& handles) override;
+    void streamDidReport(const std::string& watchedPath, const std::vector<std::string>& eventPaths) override;
+
     // Notification handlers.
     void handleWatcherDoStartAllNotification(const platform::Notification& n);
     void handleWatcherDoStopAllNotification(const platform::Notification& n);
@@ -57,48 +74,38 @@ public:
     void handleFoundNewFile(const platform::Notification& n);
     void handleWatcherDoPollFolderNotification(const platform::Notification& n);
     void handleFileSynchingDone(const platform::Notification& n);
+    // The clean-up of a folder with the settings of the moment.
     void removeOldEmptyFolders(const std::string& path);
-
-    // What a stream thread's temporary watcher carries to the slot's watcher.
-    struct StreamHandles {
-        std::string whichPath;
-        platform::FileEventStream* stream = nullptr;
-        std::shared_ptr<platform::RunLoop> runLoop;
-        platform::RunLoop::Id timer = 0;
-        std::uint64_t generation = 0; // which setupWatcher started the thread
-    };
-    void setStreamHandles(const StreamHandles& handles);
-    // Whether the stream thread started with this generation is still wanted.
-    bool isCurrentStream(std::uint64_t generation) const;
 
 private:
     WatcherNSObject() = default;
     void subscribe(const std::string& name, void (WatcherNSObject::*handler)(const platform::Notification&));
     bool matchesIndex(const platform::Notification& n, const char* what) const;
     std::string prefString(const std::string& paramName) const;
+    bool isCurrentStream(std::uint64_t generation) const;
+    void announce(const std::string& name, const platform::UserInfo& extra = {});
 
     // Archive pass steps.
     bool claimPass(const std::optional<std::string>& changedPath);
     void endWithoutPass();
     void markBusy(bool busy);
-    void startSynchronization(const std::string& source, const std::string& archiveDestination);
-    void runFollowUps();
-    void scheduleSettleFollowUp();
-    void cancelSettleFollowUp();
+    std::shared_ptr<ArchivePass> beginPass(const std::string& source, const std::string& archiveFolder);
+    std::shared_ptr<ArchivePass> takePass(const platform::Object& context);
+    void startSynchronization(const std::shared_ptr<ArchivePass>& pass);
+    void removeOldEmptyFolders(const ArchivePass& pass);
+    void requestPass(const std::string& source);
+    void runFollowUps(const ArchivePass& pass);
+    void scheduleSettleFollowUp(const ArchivePass& pass);
+    std::optional<std::string> acceptedSource(const std::optional<std::string>& requested);
 
-    bool temporary_ = false;
     std::int16_t index_ = 0;
     std::atomic<bool> insideFoundItemLoop_{false};
     std::atomic<bool> followUpRequested_{false};
-    bool didSetupObservers_ = false;
 
-    // Stream fields are written by the stream thread and read and cleared by
-    // whichever thread stops the watcher.
     mutable std::mutex mutex_;
     ParamDictionary param_;
-    std::string pathToWatch_; // stays empty; only logged
-    StreamHandles stream_;
-    std::uint64_t generation_ = 0;       // bumped by every start and stop
-    platform::RunLoop::Id settleTimer_ = 0;
-    std::shared_ptr<platform::RunLoop> settleLoop_;
+    watcher::StreamHandles stream_;
+    std::uint64_t generation_ = 0; // bumped by every start and stop
+    std::shared_ptr<ArchivePass> pass_; // the pass whose copy run is under way; never changed once made
+    SettleFollowUp settleFollowUp_;
 };

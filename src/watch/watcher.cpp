@@ -3,7 +3,6 @@
 #include "core/CommonHeader.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/RunLoop.h"
-#include "watch/WatcherNSObject.h"
 
 #include <cstdio>
 #include <cstring>
@@ -32,6 +31,25 @@ T setupValue(const platform::UserInfo& setup, const std::string& key, T fallback
     return v ? *v : fallback;
 }
 
+// The stream on the thread's loop, started; null (and logged) when it
+// could not be created or started.
+std::unique_ptr<FileEventStream> startStream(const char* pathBuffer, const StreamSettings& settings,
+                                             const StreamContext& context,
+                                             const std::shared_ptr<platform::RunLoop>& loop) {
+    auto stream = my_FSEventStreamCreate(pathBuffer, settings, context);
+    if (stream && stream->scheduleWithRunLoop(loop) && stream->start()) return stream;
+    logf("Inside doInstallTheWatcherNew => FAILED to create or start the stream for %s", pathBuffer);
+    if (stream) stream->invalidate();
+    return nullptr;
+}
+
+// Delivers pending events without waiting for the latency; 0 for no timer.
+platform::RunLoop::Id addFlushTimer(platform::RunLoop& loop, FileEventStream* stream, const StreamSettings& settings) {
+    if (settings.flushInterval < 0) return 0;
+    const platform::RunLoop::Seconds interval(settings.flushInterval);
+    return loop.addTimer(interval, interval, [stream] { timer_callback(stream); });
+}
+
 } // namespace
 
 StreamSettings streamSettings() { return StreamSettings{}; }
@@ -39,15 +57,15 @@ StreamSettings streamSettings() { return StreamSettings{}; }
 bool pathFitsBuffer(const std::string& path) { return path.size() < kPathBufferSize; }
 
 std::unique_ptr<FileEventStream> my_FSEventStreamCreate(const char* path, const StreamSettings& settings,
-                                                        const char* pathBuffer) {
+                                                        const StreamContext& context) {
     if (!path || !*path) return nullptr;
     if (settings.verbose) logf("my_FSEventStreamCreate paths = (\"%s\")", path);
     // The callback hands the stream on; it learns the stream's address once
     // create() has returned, before any event can be delivered.
     auto self = std::make_shared<FileEventStream*>(nullptr);
     auto stream = FileEventStream::create(path, settings.latency,
-                                          [self, pathBuffer](const std::vector<FileEventStream::Event>& events) {
-                                              fsevents_callback(*self, pathBuffer, events);
+                                          [self, context](const std::vector<FileEventStream::Event>& events) {
+                                              fsevents_callback(*self, context, events);
                                           });
     *self = stream.get();
     if (settings.verbose && stream) logf("my_FSEventStreamCreate stream on %s", stream->path().c_str());
@@ -58,11 +76,14 @@ void timer_callback(FileEventStream* stream) {
     if (stream) stream->flushAsync();
 }
 
-void fsevents_callback(FileEventStream* stream, const char* pathBuffer,
+void fsevents_callback(FileEventStream* stream, const StreamContext& context,
                        const std::vector<FileEventStream::Event>& events) {
     (void)stream;
-    logf("fsevents_callback...watched path = %s", pathBuffer ? pathBuffer : "(null)");
+    const char* watched = context.pathBuffer ? context.pathBuffer : "(null)";
+    logf("fsevents_callback...watched path = %s", watched);
     if (events.empty()) return;
+    std::vector<std::string> paths;
+    paths.reserve(events.size());
     for (const auto& event : events) {
         if (event.flags & kUserDropped) {
             printLine("BAD NEWS! We dropped events.");
@@ -72,13 +93,13 @@ void fsevents_callback(FileEventStream* stream, const char* pathBuffer,
             printLine("Forcing a full rescan.");
         }
         logf("fsevents_callback...Found an event in %s", event.path.c_str());
-        // Every event names the watched folder, so the pass covers all of it.
-        platform::NotificationCenter::defaultCenter().post(
-            kWatcherItemChanged, nullptr, platform::UserInfo{{kUserInfoWatchPath, std::string(pathBuffer)}});
+        paths.push_back(event.path);
     }
+    // The owner archives the whole watched folder, so a dropped event loses nothing.
+    if (context.owner && context.pathBuffer) context.owner->streamDidReport(std::string(context.pathBuffer), paths);
 }
 
-void doInstallTheWatcherNew(const platform::UserInfo& setup, const std::shared_ptr<WatcherNSObject>& owner) {
+void doInstallTheWatcherNew(const platform::UserInfo& setup, StreamOwner& owner) {
     const std::string pathToWatch = setupValue<std::string>(setup, "pathToWatch", "");
     const std::string watchPath = setupValue<std::string>(setup, kUserInfoWatchPath, "");
     const std::int32_t index = setupValue<std::int32_t>(setup, kUserInfoIndex, 0);
@@ -93,42 +114,20 @@ void doInstallTheWatcherNew(const platform::UserInfo& setup, const std::shared_p
     std::memcpy(pathBuffer, pathToWatch.data(), pathToWatch.size());
 
     // The stream's callback only runs inside loop->run() below, on this
-    // thread, while the stream and the buffer are alive.
-    auto stream = my_FSEventStreamCreate(pathBuffer, settings, pathBuffer);
+    // thread, while the stream, the buffer and the owner are alive.
     auto loop = platform::RunLoop::current();
-    bool started = stream && stream->scheduleWithRunLoop(loop) && stream->start();
-    if (!started) {
-        logf("Inside doInstallTheWatcherNew => FAILED to create or start the stream for %s", pathBuffer);
-        if (stream) stream->invalidate();
-        return;
-    }
+    auto stream = startStream(pathBuffer, settings, StreamContext{pathBuffer, &owner}, loop);
+    if (!stream) return;
+    const platform::RunLoop::Id timer = addFlushTimer(*loop, stream.get(), settings);
 
-    platform::RunLoop::Id timer = 0;
-    if (settings.flushInterval >= 0) {
-        timer = loop->addTimer(platform::RunLoop::Seconds(settings.flushInterval),
-                               platform::RunLoop::Seconds(settings.flushInterval),
-                               [s = stream.get()] { timer_callback(s); });
-    }
-
-    {
-        auto temporary = WatcherNSObject::createTemporary();
-        temporary->set_index(static_cast<std::int16_t>(index));
-        temporary->setStreamHandles({watchPath, stream.get(), loop, timer, generation});
-        platform::NotificationCenter::defaultCenter().post(
-            kWatcherDidStart, nullptr,
-            platform::UserInfo{{kUserInfoRunLoop, loop},
-                               {kUserInfoWatcherObj, temporary},
-                               {kUserInfoIndex, index},
-                               {kUserInfoTimer, timer}});
+    if (owner.streamDidStart({watchPath, stream.get(), loop, timer, generation})) {
         logf("Inside doInstallTheWatcherNew => WatcherDidStart sent for index %d", index);
+        loop->run();
+        logf("Inside doInstallTheWatcherNew => run loop done for index %d", index);
+    } else {
+        // Overtaken by a later stop or start while this thread was starting.
+        logf("Inside doInstallTheWatcherNew => index %d no longer wants this stream", index);
     }
-    // A stop that came while this thread was starting could not reach its
-    // loop; honour it now so that one slot never runs two streams.
-    if (owner && !owner->isCurrentStream(generation)) loop->stop();
-
-    loop->run();
-
-    logf("Inside doInstallTheWatcherNew => run loop done for index %d", index);
     if (timer) loop->removeTimer(timer);
     stream->stop();
     stream->invalidate();

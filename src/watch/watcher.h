@@ -1,17 +1,16 @@
 #pragma once
 // The functions of a watcher's stream thread: the thread owns one event
 // stream on the watched folder and a flush timer, both on its own run loop,
-// and posts "WatcherItemChanged" for every event until its loop is stopped.
+// and reports every batch of events to its owner until its loop is stopped.
 
 #include "platform/fileevents/FileEventStream.h"
 #include "platform/runtime/NotificationCenter.h"
+#include "watch/StreamOwner.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
-
-class WatcherNSObject;
 
 namespace watcher {
 
@@ -30,15 +29,22 @@ constexpr std::size_t kPathBufferSize = 500;
 // Whether a path's UTF-8 form fits the buffer with its terminating NUL.
 bool pathFitsBuffer(const std::string& path);
 
-// Sets up the stream, announces the thread with "WatcherDidStart", runs
-// the loop and returns once the loop has been stopped. owner is the watcher
-// that started the thread; a thread it no longer wants stops at once.
-void doInstallTheWatcherNew(const platform::UserInfo& setup, const std::shared_ptr<WatcherNSObject>& owner);
+// What the stream's callback is given: the watched path, read back from the
+// thread's buffer, and the owner it reports to.
+struct StreamContext {
+    const char* pathBuffer = nullptr;
+    StreamOwner* owner = nullptr;
+};
+
+// Sets up the stream, hands it to its owner (which announces it), runs the
+// loop and returns once the loop has been stopped. A thread its owner no
+// longer wants ends at once. The owner outlives the call.
+void doInstallTheWatcherNew(const platform::UserInfo& setup, StreamOwner& owner);
 
 std::unique_ptr<platform::FileEventStream> my_FSEventStreamCreate(const char* path, const StreamSettings& settings,
-                                                                  const char* pathBuffer);
+                                                                  const StreamContext& context);
 void timer_callback(platform::FileEventStream* stream);
-void fsevents_callback(platform::FileEventStream* stream, const char* pathBuffer,
+void fsevents_callback(platform::FileEventStream* stream, const StreamContext& context,
                        const std::vector<platform::FileEventStream::Event>& events);
 
 } // namespace watcher

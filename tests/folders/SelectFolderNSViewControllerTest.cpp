@@ -95,7 +95,7 @@ void postFromWorker(const std::string& name, std::optional<UserInfo> info) {
 }
 
 std::shared_ptr<WatcherNSObject> watcherOfSlot(int slot) {
-    auto w = WatcherNSObject::createTemporary();
+    auto w = WatcherNSObject::create();
     w->set_index(static_cast<std::int16_t>(slot));
     return w;
 }

@@ -29,27 +29,49 @@ void writeFile(const fs::path& p, const std::string& contents) {
 
 } // namespace
 
-TEST_F(WatcherTest, StreamEventArchivesNestedFileAndNamesTheWatchedFolder) {
+// Counts the writes of each slot's running flag: the only preference a
+// watcher writes, and each write goes through to the file.
+class RunningFlagWrites {
+public:
+    RunningFlagWrites() {
+        for (int i = 1; i <= 3; ++i)
+            ids_.push_back(prefs().addObserver(CommonHeader::inProgressKey(i),
+                                               [this, i](const std::string&, const platform::Value&) { ++writes_[i]; }));
+    }
+    ~RunningFlagWrites() {
+        for (auto id : ids_) prefs().removeObserver(id);
+    }
+    size_t of(int slot) const { return writes_[slot]; }
+
+private:
+    static platform::UserDefaults& prefs() { return platform::UserDefaults::standard(); }
+    std::vector<platform::UserDefaults::ObserverId> ids_;
+    std::atomic<size_t> writes_[4] = {};
+};
+
+TEST_F(WatcherTest, AStreamEventReachesOnlyItsOwnWatcher) {
     makeAllWatchers();
-    std::mutex m;
-    std::vector<std::string> paths;
-    platform::NotificationCenter::defaultCenter().addObserver(&paths, kWatcherItemChanged, [&](const auto& n) {
-        std::lock_guard lock(m);
-        if (auto* p = n.template info<std::string>(kUserInfoWatchPath)) paths.push_back(*p);
-    });
-    post(kWatcherDoStart, index(1));
-    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }));
+    std::atomic<int> posted{0};
+    platform::NotificationCenter::defaultCenter().addObserver(&posted, kWatcherItemChanged,
+                                                              [&](const auto&) { ++posted; });
+    PassRecorder recorder;
+    RunningFlagWrites writes;
+    post(kWatcherDoStartAll);
+    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() && w[2]->_CFRunLoopRef() && w[3]->_CFRunLoopRef(); }));
     EXPECT_EQ(w[1]->_whichPath(), "prefCameraFolderPathFormat1");
-    EXPECT_EQ(w[2]->_CFRunLoopRef(), nullptr);
 
     writeFile(src[1] / "a/b/c/photo.jpg", "pixels");
     ASSERT_TRUE(waitUntil([&] { return fs::exists(archived(1, "a/b/c/photo.jpg")); }, 20s));
     EXPECT_EQ(readFile(archived(1, "a/b/c/photo.jpg")), "pixels");
-    waitIdle();
-    platform::NotificationCenter::defaultCenter().removeObserver(&paths);
-    std::lock_guard lock(m);
-    ASSERT_FALSE(paths.empty());
-    for (const auto& p : paths) EXPECT_EQ(p, src[1].string());
+    ASSERT_TRUE(waitIdle());
+    std::this_thread::sleep_for(1500ms); // one more stream latency for late events
+    ASSERT_TRUE(waitIdle());
+    platform::NotificationCenter::defaultCenter().removeObserver(&posted);
+    EXPECT_EQ(posted, 0) << "events go to their own watcher, not round the centre";
+    EXPECT_EQ(recorder.passes(2) + recorder.passes(3), 0u);
+    // Each pass of slot 1 writes its running flag twice; slots 2 and 3 write nothing.
+    EXPECT_EQ(writes.of(1), 2 * recorder.passes(1));
+    EXPECT_EQ(writes.of(2) + writes.of(3), 0u);
 }
 
 TEST_F(WatcherTest, RequestsDuringAPassGiveExactlyOneFollowUp) {
@@ -105,6 +127,22 @@ TEST_F(SettleTest, StoppingTheSlotCancelsTheSettleFollowUp) {
     std::this_thread::sleep_for(8s);
     EXPECT_EQ(recorder.passes(1), before);
     EXPECT_FALSE(fs::exists(archived(1, "young.jpg")));
+}
+
+TEST_F(SettleTest, TheSettleFollowUpKeepsToTheFolderThatWasArchived) {
+    watchAndLeaveYoungFile(110s);
+    writeFile(src[2] / "web.jpg", "web");
+    std::atomic<int> claims{0};
+    auto id = prefs().addObserver(CommonHeader::inProgressKey(1), [&](const std::string&, const platform::Value& v) {
+        if (v.toBool()) ++claims;
+    });
+    choose(1, src[2]); // slot 1 now names another folder
+    const size_t passes = recorder.passes(1);
+    ASSERT_TRUE(waitUntil([&] { return claims > 0; }, 40s)) << "the follow-up never ran";
+    ASSERT_TRUE(waitIdle());
+    prefs().removeObserver(id);
+    EXPECT_EQ(recorder.passes(1), passes);
+    EXPECT_FALSE(fs::exists(dest / "Web"));
 }
 
 TEST_F(WatcherTest, ScanArchivesEveryEnabledSourceOnly) {
@@ -185,6 +223,27 @@ TEST_F(WatcherTest, MissingDestinationEndsThePassAndStillCleansUp) {
     EXPECT_TRUE(fs::exists(src[1] / "keep.jpg"));
 }
 
+TEST_F(WatcherTest, APassCleansUpTheFolderItArchivedWhenThePathChangesMeanwhile) {
+    makeWatcher(1);
+    prefs().setBool(kPrefEnableDeleteOldSourceImages, true);
+    prefs().setInteger(kPrefDeleteSourceImagesAfterDaysOld, 30);
+    auto other = tmp.makeFolder("Shoot/Other");
+    for (const auto& folder : {src[1], other}) {
+        writeFile(folder / ".old-hidden", "x");
+        fs::last_write_time(folder / ".old-hidden", fs::file_time_type::clock::now() - 5min);
+    }
+    for (int i = 0; i < 60; ++i) writeFile(src[1] / ("img" + std::to_string(i) + ".jpg"), "x");
+
+    scan();
+    ASSERT_TRUE(w[1]->_insideFoundItemLoop());
+    choose(1, other); // the user picks another folder while the pass copies
+    ASSERT_TRUE(waitIdle());
+    EXPECT_TRUE(waitUntil([&] { return !fs::exists(src[1] / ".old-hidden"); }, 20s));
+    EXPECT_TRUE(fs::exists(other / ".old-hidden"));
+    EXPECT_TRUE(fs::exists(archived(1, "img59.jpg")));
+    EXPECT_FALSE(fs::exists(dest / "Other"));
+}
+
 TEST_F(WatcherTest, RunningFlagIsOnDiskWhileThePassRunsAndAPassOutlivesItsStream) {
     makeWatcher(1);
     for (int i = 0; i < 120; ++i) writeFile(src[1] / ("d" + std::to_string(i % 4)) / (std::to_string(i) + ".jpg"), "x");
@@ -225,7 +284,7 @@ TEST_F(WatcherTest, DroppedEventsAreReportedAndStillCoverTheFolder) {
     char buffer[watcher::kPathBufferSize] = {};
     std::snprintf(buffer, sizeof buffer, "%s", src[1].c_str());
     testing::internal::CaptureStdout();
-    watcher::fsevents_callback(nullptr, buffer,
+    watcher::fsevents_callback(nullptr, {buffer, w[1].get()},
                                {{src[1].string() + "/x", platform::FileEventStream::KernelDropped |
                                                              platform::FileEventStream::UserDropped}});
     ASSERT_TRUE(waitIdle());

@@ -1,0 +1,29 @@
+#pragma once
+// One archive pass as a value: the folders and settings it was started with.
+// A pass reads them once, when it starts; its completion, its clean-up and
+// its follow-ups use these, so a folder or setting changed meanwhile affects
+// the next pass only.
+
+#include <cstdint>
+#include <string>
+
+struct ArchivePass {
+    std::int16_t index = 0;
+    std::string source;        // the folder being archived
+    std::string archiveFolder; // destination folder + the source's own name
+    long settleMinutes = 0;    // a file is copied once unmodified this long
+    bool deleting = false;     // deletion of old source files is on
+    long deleteAfterDays = 0;  // the stored days (0: never)
+    bool fast = false;         // one rsync run instead of one per file
+
+    // Reads the settings from the preferences.
+    static ArchivePass capture(std::int16_t index, std::string source, std::string archiveFolder);
+
+    // What the copy run is given: the minutes, never negative, and the
+    // stored days when deletion is on, else days no real file reaches.
+    unsigned copyMinutes() const;
+    unsigned copyDays() const;
+    // The clean-up's hidden files must have rested at least a minute: a
+    // photo is often written under a hidden name and renamed when done.
+    unsigned cleanUpMinutes() const;
+};

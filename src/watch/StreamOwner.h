@@ -1,0 +1,35 @@
+#pragma once
+// What a stream thread reports to the watcher that started it. The thread
+// calls its owner directly: its events concern that one watcher only.
+
+#include "platform/fileevents/FileEventStream.h"
+#include "platform/runtime/RunLoop.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace watcher {
+
+// The handles of a running stream thread.
+struct StreamHandles {
+    std::string whichPath; // name of the preference that holds the watched path
+    platform::FileEventStream* stream = nullptr;
+    std::shared_ptr<platform::RunLoop> runLoop;
+    platform::RunLoop::Id timer = 0;
+    std::uint64_t generation = 0; // which start of the watcher made the thread
+};
+
+class StreamOwner {
+public:
+    virtual ~StreamOwner() = default;
+    // On the stream thread, once its stream runs. False when the owner no
+    // longer wants this thread (stopped or restarted since): it then ends.
+    virtual bool streamDidStart(const StreamHandles& handles) = 0;
+    // On the stream thread, once per delivered batch: the watched folder as
+    // the owner handed it over, and the folders the events named.
+    virtual void streamDidReport(const std::string& watchedPath, const std::vector<std::string>& eventPaths) = 0;
+};
+
+} // namespace watcher
