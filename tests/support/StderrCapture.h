@@ -18,6 +18,13 @@ public:
     std::string text() const;               // everything written so far
     std::vector<std::string> lines() const; // split at newlines, without them
     bool contains(std::string_view part) const { return text().find(part) != std::string::npos; }
+    // How often part occurs (without overlaps).
+    size_t count(std::string_view part) const {
+        const std::string all = text();
+        size_t n = 0;
+        for (auto at = all.find(part); !part.empty() && at != std::string::npos; at = all.find(part, at + part.size())) ++n;
+        return n;
+    }
 
 private:
     std::string path_;

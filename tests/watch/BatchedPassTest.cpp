@@ -33,10 +33,11 @@ TEST_F(BatchedPassTest, ThePreferenceChoosesTheEngineOfEachPass) {
         std::optional<bool> fast;
         const char* used;
         const char* unused;
+        size_t children; // with deletion off: the walk, and for the fast engine its rsync
     };
     int n = 0;
-    for (const Case& c : {Case{std::nullopt, kPerFileCopy, kOneRunCopy}, Case{true, kOneRunCopy, kPerFileCopy},
-                          Case{false, kPerFileCopy, kOneRunCopy}}) {
+    for (const Case& c : {Case{std::nullopt, kPerFileCopy, kOneRunCopy, 1}, Case{true, kOneRunCopy, kPerFileCopy, 2},
+                          Case{false, kPerFileCopy, kOneRunCopy, 1}}) {
         SCOPED_TRACE(n);
         if (c.fast) prefs().setBool(kPrefUseBatchedSynchronization, *c.fast);
         const std::string name = "sub/photo " + std::to_string(++n) + ".jpg";
@@ -48,6 +49,7 @@ TEST_F(BatchedPassTest, ThePreferenceChoosesTheEngineOfEachPass) {
         EXPECT_EQ(testing_support::readFile(archived(1, name)), name);
         EXPECT_TRUE(log.contains(c.used)) << log.text();
         EXPECT_FALSE(log.contains(c.unused));
+        EXPECT_EQ(log.count("started task "), c.children) << log.text();
         EXPECT_TRUE(prefs().objectForKey(WatcherNSObject::getPrefNameForInProgress(1)).isNone());
         EXPECT_EQ(recorder.passes(1), static_cast<size_t>(n));
     }
