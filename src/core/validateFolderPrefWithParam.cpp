@@ -35,7 +35,9 @@ void store(const std::string& key, const Value& value) {
 
 } // namespace
 
-bool validateFolderPrefWithParam(const ParamDictionary& params) {
+bool validateFolderPrefWithParam(const ParamDictionary& params) { return validatedFolderPath(params).has_value(); }
+
+std::optional<std::string> validatedFolderPath(const ParamDictionary& params) {
     logf("Inside validateFolderPrefWithParam withParameter = %s", CommonHeader::describe(params).c_str());
     const std::string pathKey = CommonHeader::param(params, sPrefFolderNameKey);
     const std::string validKey = CommonHeader::param(params, sPrefFolderNameIsValidKey);
@@ -46,15 +48,15 @@ bool validateFolderPrefWithParam(const ParamDictionary& params) {
     if (!aliasValue.isNone() && !aliasValue.isData())
         logf("Inside validateFolderPrefWithParam => the value under %s is not alias data", aliasKey.c_str());
 
-    if (!path) return false;
-    if (isTheUsersFolder(*path, aliasValue.data())) return true;
+    if (!path) return std::nullopt;
+    if (isTheUsersFolder(*path, aliasValue.data())) return path;
 
     std::string resolved;
     if (MyAliasKit::resolveAliasFromData(aliasValue.data(), &resolved)) {
         store(validKey, Value(true));
         store(pathKey, Value(resolved));
-        return true;
+        return resolved;
     }
     store(validKey, Value(false));
-    return false;
+    return std::nullopt;
 }

@@ -4,5 +4,12 @@
 
 #include "core/CommonHeader.h"
 
+#include <optional>
+#include <string>
+
 // YES when, after the call, the stored path can be used. Safe on any thread.
 bool validateFolderPrefWithParam(const ParamDictionary& params);
+
+// The same check, giving the usable path (the stored one, or the one the
+// alias data resolved to and that is now stored), or nullopt.
+std::optional<std::string> validatedFolderPath(const ParamDictionary& params);

@@ -324,10 +324,10 @@ std::optional<std::string> WatcherNSObject::acceptedSource(const std::optional<s
     std::optional<std::string> changed = requested;
     if (!changed && !pathKey.empty()) changed = prefs().stringForKey(pathKey);
 
-    if (!validateFolderPrefWithParam(CommonHeader::folderReferenceParameters(param))) return std::nullopt;
-    // Validation may just have rewritten the stored path: a moved folder runs from the next request on.
-    const auto stored = pathKey.empty() ? std::nullopt : prefs().stringForKey(pathKey);
-    if (!changed || !stored || !equalsIgnoringCase(*changed, *stored)) return std::nullopt;
+    // Validation may rewrite the stored path: a moved folder runs from the next request on.
+    const auto stored = validatedFolderPath(CommonHeader::folderReferenceParameters(param));
+    if (!stored) return std::nullopt;
+    if (!changed || !equalsIgnoringCase(*changed, *stored)) return std::nullopt;
 
     const std::string enableKey = CommonHeader::param(param, sPrefCameraFolderPathEnableKey);
     // An enable switch that was never stored counts as on for a pass.

@@ -92,6 +92,15 @@ TEST_F(ValidateFolderPrefTest, ARenamedFolderIsFollowedAndTheAliasDataKept) {
     EXPECT_EQ(storedAlias(), alias);
 }
 
+TEST_F(ValidateFolderPrefTest, TheUsablePathIsTheOneNowStored) {
+    choose(home_.makeFolder("photos"));
+    fs::rename(root() / "photos", root() / "moved");
+    EXPECT_EQ(validatedFolderPath(params_), (root() / "moved").string());
+    EXPECT_EQ(storedPath(), (root() / "moved").string());
+    fs::remove(root() / "moved");
+    EXPECT_EQ(validatedFolderPath(params_), std::nullopt);
+}
+
 TEST_F(ValidateFolderPrefTest, ADeletedFolderGivesNoAndKeepsItsPath) {
     const auto folder = home_.makeFolder("photos");
     choose(folder);
