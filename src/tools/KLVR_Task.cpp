@@ -91,19 +91,6 @@ void KLVR_Task::findAtPath(const std::string& path, const std::optional<std::str
     launchFind(FindRequest{path, fileType, patterns, daysOld, minModTime, maxDepth, command, std::move(context)});
 }
 
-pid_t KLVR_Task::launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
-                                  const std::optional<std::string>& workingDirectoryPath,
-                                  platform::Task::TerminationHandler completionHandler) {
-    return ToolLauncher::launchToolAtPath(toolPath, arguments, workingDirectoryPath, std::move(completionHandler));
-}
-
-pid_t KLVR_Task::launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
-                                  const std::optional<std::string>& workingDirectoryPath, int stdinFd, int stdoutFd,
-                                  platform::Task::TerminationHandler completionHandler) {
-    return ToolLauncher::launchToolAtPath(toolPath, arguments, workingDirectoryPath, stdinFd, stdoutFd,
-                                          std::move(completionHandler));
-}
-
 FindRequest KLVR_Task::removeFilesRequest(const std::string& path, const std::vector<std::string>& patterns,
                                           std::optional<unsigned> daysOld, std::optional<unsigned> maxDepth,
                                           platform::Object context) {

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-class KLVR_Task {
+// launchToolAtPath and kFindToolPath come with the launcher it extends.
+class KLVR_Task : public ToolLauncher {
 public:
     using Command = FindRequest::Command;
-    static constexpr const char* kFindToolPath = ToolLauncher::kFindToolPath;
 
     KLVR_Task() = delete;
 
@@ -51,14 +51,6 @@ public:
                            const std::vector<std::string>& patterns, std::optional<unsigned> daysOld,
                            std::optional<unsigned> minModTime, std::optional<unsigned> maxDepth,
                            const Command& command, platform::Object context);
-    // ToolLauncher's launches, under the names the callers know.
-    static pid_t launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
-                                  const std::optional<std::string>& workingDirectoryPath,
-                                  platform::Task::TerminationHandler completionHandler);
-    static pid_t launchToolAtPath(const std::string& toolPath, const std::vector<std::string>& arguments,
-                                  const std::optional<std::string>& workingDirectoryPath, int stdinFd, int stdoutFd,
-                                  platform::Task::TerminationHandler completionHandler);
-
     // The requests behind the operations above, built without running anything.
     static FindRequest removeFilesRequest(const std::string& path, const std::vector<std::string>& patterns,
                                           std::optional<unsigned> daysOld, std::optional<unsigned> maxDepth,
