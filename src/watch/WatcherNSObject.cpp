@@ -405,23 +405,12 @@ void WatcherNSObject::handleWatcherDoPollFolderNotification(const Notification&)
 
 // ---- follow-up passes --------------------------------------------------------
 
-void WatcherNSObject::requestPass(const std::string& source) {
-    // A watched slot's follow-ups run on its own loop; an unwatched one has
-    // only the thread that ended the pass.
-    if (auto loop = _CFRunLoopRef()) {
-        std::weak_ptr<WatcherNSObject> weak = weak_from_this();
-        loop->perform([weak, source] {
-            if (auto self = weak.lock()) self->handleFoundNewFile(changeOf(source));
-        });
-        return;
-    }
-    handleFoundNewFile(changeOf(source));
-}
-
 void WatcherNSObject::runFollowUps(const ArchivePass& pass) {
     if (followUpRequested_.exchange(false)) {
         logf("WatcherNSObject->handleFileSynchingDone...index %d changed during the pass: one more pass", index_);
-        requestPass(pass.source);
+        // On this thread: a stopped run loop drops queued work, and a follow-up a
+        // scan asked for must not be lost because watching was switched off.
+        handleFoundNewFile(changeOf(pass.source));
         return;
     }
     scheduleSettleFollowUp(pass);

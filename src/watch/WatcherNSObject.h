@@ -12,9 +12,9 @@
 //   "KLVVR_TASK_DONE" that carries the pass itself as context.
 // - Passes of one slot run one at a time: the claim is one atomic step. A
 //   request that finds the slot busy sets the one pending flag; however many
-//   came, one follow-up pass runs after the current one, on the slot's run
-//   loop while it is watched, else on the thread that ended the pass. Files
-//   left as too young get a follow-up on the slot's run loop once settled.
+//   came, one follow-up pass runs after the current one, on the thread that
+//   ended it. Files left as too young get a follow-up on the slot's run loop
+//   (the stream thread's) once they have settled; stopping the slot cancels it.
 // - Each pass captures its folders and settings once (ArchivePass); its
 //   clean-up and follow-ups use that value, not the preferences of the moment.
 // - Stream fields and the current pass are guarded by mutex_.
@@ -93,7 +93,6 @@ private:
     std::shared_ptr<ArchivePass> takePass(const platform::Object& context);
     void startSynchronization(const std::shared_ptr<ArchivePass>& pass);
     void removeOldEmptyFolders(const ArchivePass& pass);
-    void requestPass(const std::string& source);
     void runFollowUps(const ArchivePass& pass);
     void scheduleSettleFollowUp(const ArchivePass& pass);
     std::optional<std::string> acceptedSource(const std::optional<std::string>& requested);
