@@ -281,9 +281,11 @@ bool WatcherNSObject::claimPass(const std::optional<std::string>& changedPath) {
     return false;
 }
 
-void WatcherNSObject::endWithoutPass() {
-    insideFoundItemLoop_ = false;
+void WatcherNSObject::freeSlot() {
+    // The flag goes first: once the slot is free, a new pass may set it
+    // again, and that pass's flag must not be removed by this one.
     markBusy(false);
+    insideFoundItemLoop_ = false;
 }
 
 void WatcherNSObject::handleFoundNewFile(const Notification& n) {
@@ -293,7 +295,7 @@ void WatcherNSObject::handleFoundNewFile(const Notification& n) {
     if (!claimPass(requested)) return;
     markBusy(true);
     const auto source = acceptedSource(requested);
-    if (!source) return endWithoutPass();
+    if (!source) return freeSlot();
 
     const std::string rule(49, '=');
     logf("%s", rule.c_str());
@@ -372,8 +374,7 @@ void WatcherNSObject::handleFileSynchingDone(const Notification& n) {
         removeOldEmptyFolders(*pass);
     }
     announce(kWatcherDidStop);
-    insideFoundItemLoop_ = false;
-    markBusy(false);
+    freeSlot();
     runFollowUps(*pass);
 }
 

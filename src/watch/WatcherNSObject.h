@@ -87,7 +87,7 @@ private:
 
     // Archive pass steps.
     bool claimPass(const std::optional<std::string>& changedPath);
-    void endWithoutPass();
+    void freeSlot(); // ends a request, with or without a pass
     void markBusy(bool busy);
     std::shared_ptr<ArchivePass> beginPass(const std::string& source, const std::string& archiveFolder);
     std::shared_ptr<ArchivePass> takePass(const platform::Object& context);
