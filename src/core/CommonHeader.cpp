@@ -7,6 +7,7 @@ namespace CommonHeader {
 namespace {
 
 struct SlotRow {
+    const char* displayName;
     const char* title;
     const char* path;
     const char* aliasData;
@@ -19,18 +20,20 @@ struct SlotRow {
 // The folder slot table. The "Format1".."Format3" endings are part of the
 // key names, not format strings.
 constexpr std::array<SlotRow, kSlotCount> kSlots{{
-    {"Destination Backup Folder", "prefDestinationFolderPathFormat1", "prefDestinationFolderPathAliasDataFormat1",
-     "prefDestinationFolderPathAliasDataIsValidFormat1", "prefStartingNoDestinationFormat1",
-     "prefDestinationFolderPathEnableFormat1", "prefDestinationFolderPathEnableTitleStringFormat1"},
-    {"Backup Main Images Folder", "prefCameraFolderPathFormat1", "prefCameraFolderPathAliasDataFormat1",
-     "prefCameraFolderPathAliasDataIsValidFormat1", "prefStartingNoCameraFormat1",
-     "prefCameraFolderPathEnableFormat1", "prefCameraFolderPathEnableTitleStringFormat1"},
-    {"Backup ForWebFolder", "prefCameraFolderPathFormat2", "prefCameraFolderPathAliasDataFormat2",
-     "prefCameraFolderPathAliasDataIsValidFormat2", "prefStartingNoCameraFormat2",
-     "prefCameraFolderPathEnableFormat2", "prefCameraFolderPathEnableTitleStringFormat2"},
-    {"Backup ComposedImagesFolder", "prefCameraFolderPathFormat3", "prefCameraFolderPathAliasDataFormat3",
-     "prefCameraFolderPathAliasDataIsValidFormat3", "prefStartingNoCameraFormat3",
-     "prefCameraFolderPathEnableFormat3", "prefCameraFolderPathEnableTitleStringFormat3"},
+    {"Destination/Backup", "Destination Backup Folder", "prefDestinationFolderPathFormat1",
+     "prefDestinationFolderPathAliasDataFormat1", "prefDestinationFolderPathAliasDataIsValidFormat1",
+     "prefStartingNoDestinationFormat1", "prefDestinationFolderPathEnableFormat1",
+     "prefDestinationFolderPathEnableTitleStringFormat1"},
+    {"Main Images", "Backup Main Images Folder", "prefCameraFolderPathFormat1", "prefCameraFolderPathAliasDataFormat1",
+     "prefCameraFolderPathAliasDataIsValidFormat1", "prefStartingNoCameraFormat1", "prefCameraFolderPathEnableFormat1",
+     "prefCameraFolderPathEnableTitleStringFormat1"},
+    {"For Web", "Backup ForWebFolder", "prefCameraFolderPathFormat2", "prefCameraFolderPathAliasDataFormat2",
+     "prefCameraFolderPathAliasDataIsValidFormat2", "prefStartingNoCameraFormat2", "prefCameraFolderPathEnableFormat2",
+     "prefCameraFolderPathEnableTitleStringFormat2"},
+    {"Composed Images", "Backup ComposedImagesFolder", "prefCameraFolderPathFormat3",
+     "prefCameraFolderPathAliasDataFormat3", "prefCameraFolderPathAliasDataIsValidFormat3",
+     "prefStartingNoCameraFormat3", "prefCameraFolderPathEnableFormat3",
+     "prefCameraFolderPathEnableTitleStringFormat3"},
 }};
 
 bool validSlot(int slot) { return slot >= 0 && slot < kSlotCount; }
@@ -38,6 +41,8 @@ bool validSlot(int slot) { return slot >= 0 && slot < kSlotCount; }
 } // namespace
 
 std::string slotTitle(int slot) { return validSlot(slot) ? kSlots[slot].title : ""; }
+
+std::string slotDisplayName(int slot) { return validSlot(slot) ? kSlots[slot].displayName : ""; }
 
 ParamDictionary slotParameters(int slot) {
     if (!validSlot(slot)) return {};

@@ -55,6 +55,8 @@ inline const std::string kWatcherItemChanged = "WatcherItemChanged";
 inline const std::string kWatcherDidStart = "WatcherDidStart";
 inline const std::string kWatcherDidStop = "WatcherDidStop";
 inline const std::string kWatcherDidStopAll = "WatcherDidStopAll";
+// A watcher refused to run a pass of its folder: {"watcherObj", "reason"}.
+inline const std::string kWatcherPassRefused = "WatcherPassRefused";
 inline const std::string kEnableView = "EnableView";
 inline const std::string kKLVVR_TASK_DONE = "KLVVR_TASK_DONE";
 
@@ -68,6 +70,17 @@ inline const std::string kUserInfoWatcherObj = "watcherObj";
 inline const std::string kUserInfoRunLoop = "CFRunLoopRef";
 inline const std::string kUserInfoTimer = "timer";
 inline const std::string kUserInfoDoEnable = "doEnable";
+inline const std::string kUserInfoReason = "reason";
+// "KLVVR_TASK_DONE" of a synchronization also carries a dictionary beside its
+// context: "taskStarted" a bool (false: refused, or its tools could not
+// start), "taskStatus" an int32_t (the copying tool's exit status).
+inline const std::string kUserInfoTaskStarted = "taskStarted";
+inline const std::string kUserInfoTaskStatus = "taskStatus";
+
+// The hidden folder of the destination where a pass keeps the earlier
+// versions of the copies it replaces, one subfolder per pass. It is never
+// an archive folder.
+inline const std::string kKeptFolderName = ".tolv-archiver-kept";
 
 // A slot parameter dictionary (parameter name -> preference key) or a
 // folder reference parameter dictionary (reference key -> preference key).
@@ -80,6 +93,9 @@ constexpr int kDestinationSlot = 0;
 
 // Title that launch writes into a slot's enable-title key.
 std::string slotTitle(int slot);
+// The slot's name in messages: "Destination/Backup", "Main Images",
+// "For Web", "Composed Images"; "" outside 0..3.
+std::string slotDisplayName(int slot);
 // The slot's parameter dictionary from the folder slot table; empty for an
 // index outside 0..3.
 ParamDictionary slotParameters(int slot);

@@ -3,10 +3,13 @@
 // the source, NUL-separated, through a pipe into a single rsync run; when
 // the days can delete anything and that run succeeded, a second walk
 // deletes the old files whose copies compare equal byte for byte. The
-// arguments of all three children come from SynchronizationPolicy. Exactly one
+// arguments of all three children come from SynchronizationPolicy, and rsync
+// keeps every copy it replaces in the run's kept folder. Exactly one
 // "KLVVR_TASK_DONE" with the caller's context follows once every child it
-// started has ended.
+// started has ended; its userInfo tells whether the walk and rsync ran, and
+// rsync's exit status (see TaskDone).
 
+#include "platform/runtime/DateFormat.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Task.h"
 
@@ -45,9 +48,9 @@ private:
     void rsyncEnded(const platform::Task::Termination& end);
     void walkEnded(const platform::Task::Termination& end);
     void copyChildEnded();
-    void copyRunEnded(const platform::Task::Termination& rsyncEnd);
-    void launchDeletion();
-    void finish();
+    void copyRunEnded(const platform::Task::Termination& rsyncEnd, bool walkStarted);
+    void launchDeletion(const platform::Task::Termination& copyOutcome);
+    void finish(const platform::Task::Termination& copyOutcome);
 
     const std::string source_;
     const std::string destination_;
@@ -55,10 +58,12 @@ private:
     const unsigned days_;
     const platform::Object context_;
     const Tools tools_;
+    const platform::Date start_; // names the run's kept folder
 
     // The walk and rsync end on reaper threads of their own, in either order.
     std::mutex mutex_;
     int copyChildrenRunning_ = 2;
     platform::Task::Termination rsyncEnd_;
+    bool walkStarted_ = false;
     std::atomic<bool> finished_{false};
 };

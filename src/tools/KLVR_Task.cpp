@@ -1,12 +1,13 @@
 #include "tools/KLVR_Task.h"
 
-#include "core/CommonHeader.h"
 #include "platform/runtime/Log.h"
 #include "tools/BatchedSynchronization.h"
 #include "tools/PathString.h"
 #include "tools/SynchronizationPolicy.h"
+#include "tools/TaskDone.h"
 
 #include <chrono>
+#include <filesystem>
 
 using platform::logf;
 
@@ -23,7 +24,7 @@ void completeFindRun(const CompletionRecord& record, const platform::Task::Termi
     logf("%s [%d] did complete with exit status %d", record.toolPath.c_str(), static_cast<int>(end.pid), end.status);
     logf("toolName = %s", record.request.describeCommand().c_str());
     if (record.request.isRemoval()) return;
-    platform::NotificationCenter::defaultCenter().postWithContext(kKLVVR_TASK_DONE, record.request.context);
+    TaskDone::post(record.request.context, end);
 }
 
 } // namespace
@@ -55,7 +56,7 @@ std::optional<ResolvedPaths> acceptedPaths(const std::string& sourcePath, const 
     ResolvedPaths paths{PathString::resolvingSymlinks(sourcePath), PathString::resolvingSymlinks(destinationPath)};
     if (auto refusal = KLVR_Task::synchronizationRefusal(paths.source, paths.destination)) {
         platform::log(*refusal);
-        platform::NotificationCenter::defaultCenter().postWithContext(kKLVVR_TASK_DONE, context);
+        TaskDone::postNotStarted(context);
         return std::nullopt;
     }
     return paths;
@@ -67,7 +68,10 @@ void KLVR_Task::synchronizeFileItemsAtFolderPath(const std::string& sourcePath, 
                                                  unsigned minutes, unsigned days, platform::Object context) {
     auto paths = acceptedPaths(sourcePath, destinationPath, context);
     if (!paths) return;
-    launchFind(synchronizationRequest(paths->source, paths->destination, minutes, days, std::move(context)));
+    const platform::Date start = std::chrono::system_clock::now();
+    logf("copies replaced by this pass are kept in %s",
+         SynchronizationPolicy::keptFolder(paths->destination, start).c_str());
+    launchFind(synchronizationRequest(paths->source, paths->destination, minutes, days, std::move(context), start));
 }
 
 void KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(const std::string& sourcePath,
@@ -105,14 +109,42 @@ FindRequest KLVR_Task::removeSubdirectoriesRequest(const std::string& path, cons
 
 FindRequest KLVR_Task::synchronizationRequest(const std::string& source, const std::string& destination,
                                               unsigned minutes, unsigned days, platform::Object context) {
-    return SynchronizationPolicy::perFileRequest(source, destination, minutes, days, std::move(context));
+    return synchronizationRequest(source, destination, minutes, days, std::move(context),
+                                  std::chrono::system_clock::now());
 }
 
-std::optional<std::string> KLVR_Task::synchronizationRefusal(const std::string& source, const std::string& destination) {
-    if (!source.empty() && destination.starts_with(source))
-        return "ERROR: destination Path must NOT be a child of SourcePath";
+FindRequest KLVR_Task::synchronizationRequest(const std::string& source, const std::string& destination,
+                                              unsigned minutes, unsigned days, platform::Object context,
+                                              platform::Date start) {
+    return SynchronizationPolicy::perFileRequest(source, destination, minutes, days, std::move(context), start);
+}
+
+namespace {
+
+std::string parentFolder(const std::string& path) {
+    return std::filesystem::path(path).parent_path().string();
+}
+
+} // namespace
+
+std::optional<std::string> KLVR_Task::synchronizationRefusal(const std::string& sourcePath,
+                                                             const std::string& destinationPath) {
+    const std::string source = PathString::standardizing(sourcePath);
+    const std::string destination = PathString::standardizing(destinationPath);
+    // bfs puts each file's path in place of "{}" inside every -exec
+    // argument, so such a folder would send copies, and comparisons, elsewhere.
+    if (source.find("{}") != std::string::npos || destination.find("{}") != std::string::npos)
+        return "ERROR: source and destination Paths must NOT contain \"{}\", which the find tool replaces by each "
+               "file's path";
+    if (PathString::isWithin(destination, source)) return "ERROR: destination Path must NOT be a child of SourcePath";
     if (!destination.starts_with('/')) return "ERROR: destination Path must be passed as an absolute path";
     if (!source.starts_with('/')) return "ERROR: source Path must be passed as an absolute path";
+    if (PathString::isWithin(source, destination))
+        return "ERROR: source Path must NOT be the destination Path or inside it";
+    // The destination's folder holds the other sources' archive folders and
+    // the kept versions: a walk there would archive archives, and delete them.
+    if (PathString::isWithin(source, parentFolder(destination)))
+        return "ERROR: source Path must NOT lie inside the folder that holds the destination Path";
     return std::nullopt;
 }
 
@@ -126,7 +158,8 @@ void KLVR_Task::launchFind(const FindRequest& request, platform::Date now) {
         // Without a folder the walk, and whatever it performs, would run in
         // the application's own current directory.
         logf("find request without a path: nothing started");
-        completeFindRun(record, platform::Task::Termination{.pid = -1, .status = 127, .signaled = false, .started = false});
+        completeFindRun(record,
+                        platform::Task::Termination{.pid = -1, .status = 127, .signaled = false, .started = false});
         return;
     }
     launchToolAtPath(kFindToolPath, request.arguments(now), request.path,

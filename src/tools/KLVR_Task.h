@@ -1,8 +1,10 @@
 #pragma once
 // Runs the find tool (and through it rsync, cmp, rm and rmdir), or a walk
 // that feeds one rsync run, as child processes. Nothing waits for a run: its end comes back as the notification
-// "KLVVR_TASK_DONE" carrying the caller's context, except for removal runs,
-// which end silently. The class holds no state; every run carries its own.
+// "KLVVR_TASK_DONE" carrying the caller's context and whether the run's
+// tool started and with what status it ended (see TaskDone), except for
+// removal runs, which end silently. The class holds no state; every run
+// carries its own.
 
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Task.h"
@@ -31,8 +33,10 @@ public:
     // Copies every regular file below source that was modified more than
     // `minutes` ago to the same relative path below destination, and deletes
     // a source file whose copy succeeded and proved identical once it was born
-    // more than `days` ago (0: never). Refused paths are logged and reported
-    // at once, before the call returns.
+    // more than `days` ago (0: never). A copy that the run replaces, or
+    // removes to make way for a folder, is first moved to the run's kept
+    // folder (SynchronizationPolicy::keptFolder). Refused paths are logged
+    // and reported at once, before the call returns.
     static void synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
                                                  unsigned minutes, unsigned days, platform::Object context);
     // The same copy and deletion with one walk feeding one rsync run, and a
@@ -58,10 +62,17 @@ public:
     static FindRequest removeSubdirectoriesRequest(const std::string& path, const std::vector<std::string>& patterns,
                                                    std::optional<unsigned> daysOld, std::optional<unsigned> maxDepth,
                                                    platform::Object context);
-    // For paths already resolved and accepted; made by SynchronizationPolicy.
+    // For paths already resolved and accepted; made by SynchronizationPolicy,
+    // for a run that begins now or at `start`.
     static FindRequest synchronizationRequest(const std::string& source, const std::string& destination,
                                               unsigned minutes, unsigned days, platform::Object context);
-    // The message that refuses a pair of resolved paths, or nullopt.
+    static FindRequest synchronizationRequest(const std::string& source, const std::string& destination,
+                                              unsigned minutes, unsigned days, platform::Object context,
+                                              platform::Date start);
+    // The message that refuses a pair of resolved paths, or nullopt. Refused:
+    // relative paths, a destination that is the source or inside it, a
+    // source that is the destination or inside the destination's parent
+    // folder, and any path holding "{}".
     static std::optional<std::string> synchronizationRefusal(const std::string& source, const std::string& destination);
 
     // Starts the find run of a request, its birth-time limit placed relative to now.

@@ -40,4 +40,10 @@ std::string resolvingSymlinks(const std::string& path) {
     return withoutTrailingSeparator(resolved.string());
 }
 
+bool isWithin(const std::string& path, const std::string& folder) {
+    if (folder.empty() || path.empty()) return false;
+    if (folder == "/") return path.starts_with('/');
+    return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
 } // namespace PathString

@@ -20,4 +20,8 @@ std::string standardizing(const std::string& path);
 // its existing part resolved. A relative path stays relative; "" stays "".
 std::string resolvingSymlinks(const std::string& path);
 
+// Whether path is folder itself or lies below it, compared whole component
+// by component: /a/bc is not inside /a/b. Neither path is resolved here.
+bool isWithin(const std::string& path, const std::string& folder);
+
 } // namespace PathString

@@ -1,5 +1,9 @@
 #include "tools/SynchronizationPolicy.h"
 
+#include "core/CommonHeader.h"
+
+#include <filesystem>
+
 namespace {
 
 // The files both engines take, as a find request of the per-file engine.
@@ -11,6 +15,11 @@ FindRequest settledFiles(const std::string& source, unsigned minutes) {
 std::vector<std::string> concatenated(std::vector<std::string> head, const std::vector<std::string>& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
+}
+
+std::string withoutTrailingSeparators(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
 }
 
 } // namespace
@@ -30,16 +39,41 @@ std::vector<std::string> SynchronizationPolicy::selection(unsigned minutes) {
     return settledFiles(".", minutes).arguments(platform::Date{});
 }
 
-std::vector<std::string> SynchronizationPolicy::verifiedDeletion(const std::string& destination, unsigned days) {
+std::string SynchronizationPolicy::keptFolder(const std::string& destination, platform::Date start) {
+    // Beside the archive folders rather than in one, so a kept version is
+    // never taken for an archived copy; one folder per run, so a version
+    // kept by one run is never replaced by the next. The archive folder's
+    // name below it tells the sources apart.
+    const std::filesystem::path archive(withoutTrailingSeparators(destination));
+    const std::string stamp = platform::DateFormat::format(start, "yyyy-MM-dd HH-mm-ss.SSS");
+    return (archive.parent_path() / kKeptFolderName / stamp / archive.filename()).string();
+}
+
+std::vector<std::string> SynchronizationPolicy::keepingArguments(const std::string& destination,
+                                                                 platform::Date start) {
+    // A source file may take the name of a copy whose original is gone: a
+    // camera that starts its numbering again, a folder named like an
+    // earlier file. Without these flags rsync would overwrite or remove the
+    // only copy left. rsync makes the folder only when it keeps something.
+    return {"--backup", "--backup-dir=" + keptFolder(destination, start)};
+}
+
+std::vector<std::string> SynchronizationPolicy::verifiedRemoval(const std::string& archiveFolder) {
     // rsync reports success for a file that grew or was rewritten while it
     // copied, or that changed after it was listed; only a byte-identical
     // copy lets the source go.
-    return {"-Btime", "+" + std::to_string(days) + "d", "-exec", "cmp", "-s", "{}", asFolder(destination) + "{}", ";",
-            "-delete"};
+    return {"-exec", "cmp", "-s", "{}", asFolder(archiveFolder) + "{}", ";", "-delete"};
 }
 
-std::vector<std::string> SynchronizationPolicy::perFileAction(const std::string& destination, unsigned days) {
-    std::vector<std::string> action{"-exec", "rsync", kCopyFlags, "{}", asFolder(destination), ";"};
+std::vector<std::string> SynchronizationPolicy::verifiedDeletion(const std::string& destination, unsigned days) {
+    return concatenated({"-Btime", "+" + std::to_string(days) + "d"}, verifiedRemoval(destination));
+}
+
+std::vector<std::string> SynchronizationPolicy::perFileAction(const std::string& destination, unsigned days,
+                                                              platform::Date start) {
+    std::vector<std::string> action =
+        concatenated(concatenated({"-exec", "rsync", kCopyFlags}, keepingArguments(destination, start)),
+                     {"{}", asFolder(destination), ";"});
     // The age test rides on the copying walk itself, so here the deletion-off
     // value costs nothing: it is kept as it stands and matches no file.
     if (days > 0) action = concatenated(std::move(action), verifiedDeletion(destination, days));
@@ -47,9 +81,10 @@ std::vector<std::string> SynchronizationPolicy::perFileAction(const std::string&
 }
 
 FindRequest SynchronizationPolicy::perFileRequest(const std::string& source, const std::string& destination,
-                                                  unsigned minutes, unsigned days, platform::Object context) {
+                                                  unsigned minutes, unsigned days, platform::Object context,
+                                                  platform::Date start) {
     FindRequest request = settledFiles(source, minutes);
-    request.command = perFileAction(destination, days);
+    request.command = perFileAction(destination, days, start);
     request.context = std::move(context);
     return request;
 }
@@ -59,8 +94,9 @@ std::vector<std::string> SynchronizationPolicy::walkArguments(unsigned minutes) 
     return concatenated(selection(minutes), {"-print0"});
 }
 
-std::vector<std::string> SynchronizationPolicy::copyArguments(const std::string& destination) {
-    return {kCopyFlags, "--from0", "--files-from=-", ".", asFolder(destination)};
+std::vector<std::string> SynchronizationPolicy::copyArguments(const std::string& destination, platform::Date start) {
+    return concatenated(concatenated({kCopyFlags}, keepingArguments(destination, start)),
+                        {"--from0", "--files-from=-", ".", asFolder(destination)});
 }
 
 std::vector<std::string> SynchronizationPolicy::deletionArguments(const std::string& destination, unsigned minutes,

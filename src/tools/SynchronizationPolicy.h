@@ -5,6 +5,7 @@
 // Both must select, copy and delete the same files, so every piece of their
 // argument vectors is made here and nowhere else.
 
+#include "platform/runtime/DateFormat.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "tools/FindRequest.h"
 
@@ -30,20 +31,32 @@ public:
     // Regular files below the working folder, settled for `minutes` when
     // that is not 0.
     static std::vector<std::string> selection(unsigned minutes);
-    // The primaries that delete a file born more than `days` ago once its
-    // copy below the destination proves identical.
+
+    // Where a run that began at `start` keeps the copies it replaces:
+    // <destination's parent>/.tolv-archiver-kept/<start, local time to the
+    // millisecond>/<destination's name>.
+    static std::string keptFolder(const std::string& destination, platform::Date start);
+    // The rsync flags that move every copy a run replaces, or removes to
+    // make way for a folder, into that run's kept folder at its relative path.
+    static std::vector<std::string> keepingArguments(const std::string& destination, platform::Date start);
+
+    // The primaries that delete a file once its copy at the same relative
+    // path below the archive folder proves identical.
+    static std::vector<std::string> verifiedRemoval(const std::string& archiveFolder);
+    // The same, for files born more than `days` ago only.
     static std::vector<std::string> verifiedDeletion(const std::string& destination, unsigned days);
 
     // The per-file engine: the primaries that follow the selection, and the
-    // whole find request, run in the source.
-    static std::vector<std::string> perFileAction(const std::string& destination, unsigned days);
+    // whole find request, run in the source, for a run that began at `start`.
+    static std::vector<std::string> perFileAction(const std::string& destination, unsigned days,
+                                                  platform::Date start);
     static FindRequest perFileRequest(const std::string& source, const std::string& destination, unsigned minutes,
-                                      unsigned days, platform::Object context);
+                                      unsigned days, platform::Object context, platform::Date start);
 
     // The fast engine's three children, each run in the source: the walk
     // that lists the files, the rsync run that reads the list, and the
     // deletion walk, which runs only when `deletes(days)`.
     static std::vector<std::string> walkArguments(unsigned minutes);
-    static std::vector<std::string> copyArguments(const std::string& destination);
+    static std::vector<std::string> copyArguments(const std::string& destination, platform::Date start);
     static std::vector<std::string> deletionArguments(const std::string& destination, unsigned minutes, unsigned days);
 };

@@ -6,8 +6,11 @@ namespace testing_support {
 
 TaskDoneRecorder::TaskDoneRecorder() {
     platform::NotificationCenter::defaultCenter().addObserver(this, kKLVVR_TASK_DONE, [this](const platform::Notification& n) {
+        Post post{n.context, std::this_thread::get_id(), std::nullopt, std::nullopt};
+        if (const bool* started = n.info<bool>(kUserInfoTaskStarted)) post.started = *started;
+        if (const std::int32_t* status = n.info<std::int32_t>(kUserInfoTaskStatus)) post.status = *status;
         std::lock_guard lock(mutex_);
-        posts_.push_back({n.context, std::this_thread::get_id()});
+        posts_.push_back(post);
         arrived_.notify_all();
     });
 }

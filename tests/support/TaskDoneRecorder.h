@@ -1,12 +1,15 @@
 #pragma once
 // Records every "KLVVR_TASK_DONE" posted while it lives: the context it
-// carried and the thread it was posted on. Tests wait on it for runs to end.
+// carried, the thread it was posted on, and whether its run started and its
+// status when the userInfo says so. Tests wait on it for runs to end.
 
 #include "platform/runtime/NotificationCenter.h"
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -17,6 +20,8 @@ public:
     struct Post {
         platform::Object context;
         std::thread::id thread;
+        std::optional<bool> started;        // "taskStarted", when present
+        std::optional<std::int32_t> status; // "taskStatus", when present
     };
 
     TaskDoneRecorder();

@@ -2,6 +2,7 @@
 // rsync and cmp, side by side with the per-file one it must match.
 #include "tools/BatchedSynchronization.h"
 
+#include "core/CommonHeader.h"
 #include "platform/runtime/SearchPath.h"
 #include "platform/runtime/Task.h"
 #include "support/ChildProcesses.h"
@@ -23,6 +24,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -117,6 +119,30 @@ std::set<std::string> fileNames(const fs::path& root) {
 
 std::string rsyncPath() { return platform::SearchPath::find("rsync").value_or("rsync"); }
 
+// The kept folder a run below this destination root logged, or "".
+std::string loggedKeptFolder(const StderrCapture& log, const fs::path& destinationRoot) {
+    const std::string announced = "copies replaced by this pass are kept in ";
+    const std::string root = PathString::resolvingSymlinks(destinationRoot.string()) + "/";
+    for (const auto& line : log.lines()) {
+        auto at = line.find(announced);
+        if (at != std::string::npos && line.compare(at + announced.size(), root.size(), root) == 0)
+            return line.substr(at + announced.size());
+    }
+    return "";
+}
+
+// The folders below a destination root that runs kept replaced copies in.
+std::vector<fs::path> keptRuns(const fs::path& destinationRoot) {
+    std::vector<fs::path> runs;
+    std::error_code ec;
+    for (auto it = fs::directory_iterator(destinationRoot / kKeptFolderName, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec))
+        runs.push_back(it->path());
+    return runs;
+}
+
+const char* nameOf(Engine engine) { return engine == Engine::perFile ? "per-file" : "one-run"; }
+
 // A tool that appends its name and arguments to `record` each time it runs,
 // then becomes the real one.
 fs::path recordingTool(const TempHome& home, const std::string& name, const std::string& real, const fs::path& record) {
@@ -200,8 +226,11 @@ TEST_F(BatchedSynchronizationTest, CopiesTheSameTreeAsThePerFileRunsAndLeavesNot
     // Every child is logged as the launcher logs it, and with no days to
     // keep there is no deletion walk.
     const std::string folder = PathString::resolvingSymlinks(oneRun.string()) + "/";
+    const std::string kept = loggedKeptFolder(log, oneRun.parent_path());
+    EXPECT_TRUE(kept.ends_with("/photos")) << log.text();
     EXPECT_TRUE(log.contains("starting task /usr/bin/bfs . -type f -mmin +20 -mindepth 1 -print0\n")) << log.text();
-    EXPECT_TRUE(log.contains("starting task " + rsyncPath() + " -lptogRq --from0 --files-from=- . " + folder + "\n"));
+    EXPECT_TRUE(log.contains("starting task " + rsyncPath() + " -lptogRq --backup --backup-dir=" + kept +
+                             " --from0 --files-from=- . " + folder + "\n"));
     EXPECT_TRUE(log.contains("started task " + rsyncPath() + " ["));
     EXPECT_TRUE(loggedEnd(log, rsyncPath(), 0)) << log.text();
     EXPECT_TRUE(loggedEnd(log, "/usr/bin/bfs", 0)) << log.text();
@@ -330,7 +359,8 @@ TEST_F(BatchedSynchronizationTest, RefusalsAreReportedOnceBeforeTheCallReturns) 
     };
     const std::string s = source.string();
     for (const Case& c : {Case{s, s + "/inside", "ERROR: destination Path must NOT be a child of SourcePath"},
-                          Case{s, s + "-extended", "ERROR: destination Path must NOT be a child of SourcePath"},
+                          Case{s, s + "-extended",
+                               "ERROR: source Path must NOT lie inside the folder that holds the destination Path"},
                           Case{s, "backup/photos", "ERROR: destination Path must be passed as an absolute path"},
                           Case{"photos", destination.string(), "ERROR: source Path must be passed as an absolute path"},
                           Case{"", destination.string(), "ERROR: source Path must be passed as an absolute path"}}) {
@@ -403,5 +433,101 @@ TEST_F(BatchedSynchronizationTest, OnlyDaysThatCanDeleteRunADeletionWalk) {
         EXPECT_EQ(started("bfs"), static_cast<long>(c.walks));
         EXPECT_EQ(fileContents(destination), before);
         EXPECT_EQ(fileContents(source), before);
+    }
+}
+
+TEST_F(BatchedSynchronizationTest, ACopyAboutToBeReplacedIsKeptFirst) {
+    for (Engine engine : {Engine::perFile, Engine::oneRun}) {
+        SCOPED_TRACE(nameOf(engine));
+        const std::string side = nameOf(engine);
+        const fs::path photos = home.makeFolder(side + "/photos");
+        const fs::path root = home.makeFolder(side + "/backup");
+        const fs::path archive = root / "photos";
+        setAge(home.writeFile(side + "/photos/IMG_0001.JPG", "A"), 60min);
+        setAge(home.writeFile(side + "/photos/sub/X", "the file named X"), 60min);
+        synchronize(engine, photos, archive, 20, 0);
+        synchronize(engine, photos, archive, 20, 0);
+        EXPECT_FALSE(fs::exists(root / kKeptFolderName)) << "a run that replaced nothing made a kept folder";
+
+        // The archived photo has gone from the source as old, and the camera
+        // numbers from 1 again; a folder takes the name of an archived file.
+        fs::remove(photos / "IMG_0001.JPG");
+        setAge(home.writeFile(side + "/photos/IMG_0001.JPG", "B, another photo"), 60min);
+        fs::remove(photos / "sub/X");
+        setAge(home.writeFile(side + "/photos/sub/X/a.jpg", "a"), 60min);
+        StderrCapture log;
+        synchronize(engine, photos, archive, 20, 0);
+        synchronize(engine, photos, archive, 20, 0);
+
+        EXPECT_EQ(fileContents(archive), (FileContents{{"IMG_0001.JPG", "B, another photo"}, {"sub/X/a.jpg", "a"}}));
+        const auto runs = keptRuns(root);
+        ASSERT_EQ(runs.size(), 1u) << "one kept folder for the run that replaced copies, none for the next";
+        EXPECT_EQ(fileContents(runs[0]),
+                  (FileContents{{"photos/IMG_0001.JPG", "A"}, {"photos/sub/X", "the file named X"}}));
+        EXPECT_EQ(loggedKeptFolder(log, root), PathString::resolvingSymlinks((runs[0] / "photos").string()));
+    }
+}
+
+TEST_F(BatchedSynchronizationTest, ADestinationHoldingBracesCopiesNothingAnywhere) {
+    setAge(home.writeFile("photos/a.jpg", "a"), 60min);
+    setAge(home.writeFile("photos/sub/b.jpg", "b"), 60min);
+    const Tree before = tree(home.path());
+    for (Engine engine : {Engine::perFile, Engine::oneRun}) {
+        for (const fs::path& braced : {home.path() / "backup{}" / "photos", home.path() / "backup" / "{}"}) {
+            SCOPED_TRACE(std::string(nameOf(engine)) + " into " + braced.string());
+            StderrCapture log;
+            synchronize(engine, source, braced, 20, 0);
+            EXPECT_EQ(tree(home.path()), before);
+            EXPECT_TRUE(log.contains("ERROR: source and destination Paths must NOT contain \"{}\"")) << log.text();
+        }
+    }
+}
+
+TEST_F(BatchedSynchronizationTest, EveryEndSaysWhetherTheCopyRanAndHowItEnded) {
+    setAge(home.writeFile("photos/a.jpg", "a"), 60min);
+    setAge(home.writeFile("photos/blocked/c.jpg", "c"), 60min);
+    // A full folder where the copy of c.jpg belongs, which rsync will not remove.
+    home.writeFile("backup/blocked/blocked/c.jpg/inside", "in the way");
+    const std::string s = source.string(), d = destination.string(),
+                      blocked = (home.path() / "backup/blocked").string();
+    const std::string missing = (home.path() / "no such tool").string();
+    using Start = std::function<void(platform::Object)>;
+    auto perFile = [](std::string from, std::string to) -> Start {
+        return [=](platform::Object c) { KLVR_Task::synchronizeFileItemsAtFolderPath(from, to, 20, 0, c); };
+    };
+    auto oneRun = [](std::string from, std::string to) -> Start {
+        return [=](platform::Object c) { KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(from, to, 20, 0, c); };
+    };
+    auto oneRunWith = [&](BatchedSynchronization::Tools tools) -> Start {
+        return [=](platform::Object c) { BatchedSynchronization::start(s, d, 20, 0, c, tools); };
+    };
+    struct Case {
+        const char* what;
+        Start start;
+        bool started;
+        std::int32_t status;
+    };
+    const Case cases[] = {
+        {"per-file run", perFile(s, d), true, 0},
+        {"one run", oneRun(s, d), true, 0},
+        {"one run whose rsync fails", oneRun(s, blocked), true, 23},
+        {"per-file run, refused", perFile(s, s + "/inside"), false, 127},
+        {"one run, refused", oneRun(s, s + "/inside"), false, 127},
+        {"per-file run whose walk cannot start", perFile((home.path() / "missing").string(), d), false, 127},
+        {"one run whose walk cannot start", oneRunWith({missing, rsyncPath()}), false, 127},
+        {"one run whose rsync cannot start", oneRunWith({KLVR_Task::kFindToolPath, missing}), false, 127},
+        {"one run without rsync", oneRunWith({KLVR_Task::kFindToolPath, ""}), false, 127},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        StderrCapture log;
+        TaskDoneRecorder done;
+        platform::Object context = std::make_shared<int>(3);
+        c.start(context);
+        ASSERT_TRUE(done.waitFor(1));
+        const auto post = done.posts()[0];
+        EXPECT_EQ(post.context, context);
+        EXPECT_EQ(post.started, c.started);
+        EXPECT_EQ(post.status, c.status);
     }
 }

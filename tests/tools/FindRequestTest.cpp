@@ -65,16 +65,19 @@ TEST(FindRequestTest, OnlyTheSevenTypeLettersMakeATypeTest) {
 
 TEST(FindRequestTest, SynchronizationCopiesThenAgesThenVerifiesThenDeletes) {
     platform::Date now = fixedNow();
-    FindRequest off = KLVR_Task::synchronizationRequest("/src", "/dst/src", 20, 36500, nullptr);
+    FindRequest off = KLVR_Task::synchronizationRequest("/src", "/dst/src", 20, 36500, nullptr, now);
     EXPECT_EQ(off.arguments(now), (Args{".", "-type", "f", "-mmin", "+20", "-mindepth", "1",
-                                        "-exec", "rsync", "-lptogRq", "{}", "/dst/src/", ";",
+                                        "-exec", "rsync", "-lptogRq", "--backup",
+                                        "--backup-dir=/dst/.tolv-archiver-kept/2012-03-07 10-15-00.250/src",
+                                        "{}", "/dst/src/", ";",
                                         "-Btime", "+36500d",
                                         "-exec", "cmp", "-s", "{}", "/dst/src/{}", ";",
                                         "-delete"}));
     EXPECT_EQ(off.path, "/src");
 
-    Args never = KLVR_Task::synchronizationRequest("/src", "/dst", 0, 0, nullptr).arguments(now);
-    EXPECT_EQ(never, (Args{".", "-type", "f", "-mindepth", "1", "-exec", "rsync", "-lptogRq", "{}", "/dst/", ";"}));
+    Args never = KLVR_Task::synchronizationRequest("/src", "/dst", 0, 0, nullptr, now).arguments(now);
+    EXPECT_EQ(never, (Args{".", "-type", "f", "-mindepth", "1", "-exec", "rsync", "-lptogRq", "--backup",
+                           "--backup-dir=/.tolv-archiver-kept/2012-03-07 10-15-00.250/dst", "{}", "/dst/", ";"}));
 }
 
 TEST(FindRequestTest, RemovalCommandsAreRecognisedInAnyCase) {

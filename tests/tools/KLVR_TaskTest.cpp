@@ -1,8 +1,10 @@
 #include "tools/KLVR_Task.h"
 
+#include "core/CommonHeader.h"
 #include "support/StderrCapture.h"
 #include "support/TaskDoneRecorder.h"
 #include "support/TempHome.h"
+#include "tools/SynchronizationPolicy.h"
 
 #include <gtest/gtest.h>
 
@@ -239,10 +241,12 @@ TEST(KLVR_TaskTest, RefusedPathsAreLoggedAndReleasedBeforeTheCallReturns) {
     const std::string child = "ERROR: destination Path must NOT be a child of SourcePath";
     const std::string relativeDestination = "ERROR: destination Path must be passed as an absolute path";
     const std::string relativeSource = "ERROR: source Path must be passed as an absolute path";
+    const std::string besideDestination =
+        "ERROR: source Path must NOT lie inside the folder that holds the destination Path";
     std::vector<Case> cases{
         {source.string(), source.string(), child},
         {source.string(), (source / "backup").string(), child},
-        {source.string(), sibling.string(), child},
+        {source.string(), sibling.string(), besideDestination},
         {source.string(), (home.path() / "link-into-source").string(), child},
         {source.string(), source.string() + "/", child},
         {source.string(), "relative/dest", relativeDestination},
@@ -261,5 +265,88 @@ TEST(KLVR_TaskTest, RefusedPathsAreLoggedAndReleasedBeforeTheCallReturns) {
         EXPECT_EQ(done.posts()[0].thread, std::this_thread::get_id());
         EXPECT_TRUE(log.contains(c.message)) << log.text();
         EXPECT_FALSE(log.contains("starting task"));
+    }
+}
+
+TEST(KLVR_TaskTest, SourcesOverlappingTheDestinationOrPathsWithBracesAreRefused) {
+    TempHome home;
+    auto at = [&](const char* relative) { return (home.path() / relative).string(); };
+    for (const char* folder : {"a/b", "a/bc/photos", "backup/photos/inner", "backup/other", "backup2/photos"})
+        home.makeFolder(folder);
+    fs::create_directory_symlink(home.path() / "backup", home.path() / "link-to-backup");
+    const std::string accepted;
+    const std::string child = "ERROR: destination Path must NOT be a child of SourcePath";
+    const std::string insideDestination = "ERROR: source Path must NOT be the destination Path or inside it";
+    const std::string besideDestination =
+        "ERROR: source Path must NOT lie inside the folder that holds the destination Path";
+    const std::string braces = "ERROR: source and destination Paths must NOT contain \"{}\"";
+    struct Case {
+        std::string source, destination, message;
+    };
+    const std::vector<Case> cases{
+        // Names that only begin alike are no parent and child.
+        {at("a/b"), at("a/bc/photos"), accepted},
+        {at("backup2/photos"), at("backup/photos"), accepted},
+        {at("backup/photos/inner"), at("backup/photos"), insideDestination},
+        {at("backup/photos/inner"), at("link-to-backup/photos"), insideDestination},
+        {at("backup/other"), at("backup/photos"), besideDestination},
+        {at("link-to-backup/other"), at("backup/photos"), besideDestination},
+        {at("backup/") + kKeptFolderName, at("backup/photos"), besideDestination},
+        {at("backup"), at("link-to-backup/photos"), child},
+        {at("cam{}/photos"), at("backup/photos"), braces},
+        {at("a/b"), at("backup{}/photos"), braces},
+        {at("a/b"), at("backup/{}"), braces},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source + " -> " + c.destination);
+        TaskDoneRecorder done;
+        StderrCapture log;
+        KLVR_Task::synchronizeFileItemsAtFolderPath(c.source, c.destination, 20, 0, makeContext());
+        if (c.message.empty()) {
+            ASSERT_TRUE(done.waitFor(1));
+            EXPECT_EQ(done.posts()[0].started, true);
+            EXPECT_FALSE(log.contains("ERROR:")) << log.text();
+            continue;
+        }
+        EXPECT_EQ(done.count(), 1u) << "a refusal is reported before the call returns";
+        ASSERT_TRUE(done.waitFor(1));
+        EXPECT_EQ(done.posts()[0].started, false);
+        EXPECT_TRUE(log.contains(c.message)) << log.text();
+        EXPECT_FALSE(log.contains("starting task"));
+    }
+}
+
+TEST(KLVR_TaskTest, HiddenFilesGoOnlyWhenSettledAndTheirCopyIsIdentical) {
+    TempHome home;
+    const fs::path source = home.makeFolder("photos");
+    const fs::path archive = home.makeFolder("backup/photos");
+    struct Item {
+        std::string name, contents;
+        std::optional<std::string> copy;
+        bool settled, goes;
+    };
+    const std::vector<Item> items{
+        {".DS_Store", "x", "x", true, true},
+        {"sub/.hidden file", "hidden", "hidden", true, true},
+        {".no copy", "n", std::nullopt, true, false},
+        {".other copy", "version 1", "version 2", true, false},
+        {".fresh", "f", "f", false, false},
+        {"visible.jpg", "v", "v", true, false},
+        {".folder/visible", "v", "v", true, false},
+    };
+    for (const Item& item : items) {
+        fs::path file = home.writeFile("photos/" + item.name, item.contents);
+        if (item.copy) home.writeFile("backup/photos/" + item.name, *item.copy);
+        if (item.settled) fs::last_write_time(file, fs::file_time_type::clock::now() - 60min);
+    }
+    TaskDoneRecorder done;
+    // The clean-up's own call: hidden files settled for 20 minutes.
+    KLVR_Task::findAtPath(source.string(), "f", {".*"}, 0u, 20u, std::nullopt,
+                          SynchronizationPolicy::verifiedRemoval(archive.string()), nullptr);
+    ASSERT_TRUE(done.waitFor(1));
+    for (const Item& item : items) {
+        SCOPED_TRACE(item.name);
+        EXPECT_EQ(fs::exists(source / item.name), !item.goes);
+        EXPECT_EQ(fs::exists(archive / item.name), item.copy.has_value());
     }
 }

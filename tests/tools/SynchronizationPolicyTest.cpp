@@ -6,6 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+
 using Args = std::vector<std::string>;
 
 namespace {
@@ -16,6 +21,27 @@ Args joined(Args head, const Args& tail) {
 }
 
 Args from(const Args& args, size_t first) { return Args(args.begin() + long(first), args.end()); }
+
+// 2012-03-07 10:15:00.250 UTC.
+const platform::Date kStart(std::chrono::seconds(1331115300) + std::chrono::milliseconds(250));
+
+// Sets the local time zone for the life of the object.
+class LocalZone {
+public:
+    explicit LocalZone(const char* zone) {
+        if (const char* old = std::getenv("TZ")) saved_ = old;
+        setenv("TZ", zone, 1);
+        tzset();
+    }
+    ~LocalZone() {
+        if (saved_) setenv("TZ", saved_->c_str(), 1);
+        else unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    std::optional<std::string> saved_;
+};
 
 } // namespace
 
@@ -36,7 +62,7 @@ TEST(SynchronizationPolicyTest, BothEnginesSelectCopyAndDeleteAlike) {
         SCOPED_TRACE("minutes " + std::to_string(c.minutes) + ", days " + std::to_string(c.days) + ", " +
                      c.destination);
         const Args walk = SynchronizationPolicy::walkArguments(c.minutes);
-        const Args copy = SynchronizationPolicy::copyArguments(c.destination);
+        const Args copy = SynchronizationPolicy::copyArguments(c.destination, kStart);
         const Args deletion = SynchronizationPolicy::deletionArguments(c.destination, c.minutes, c.days);
         ASSERT_FALSE(walk.empty());
         EXPECT_EQ(walk.back(), "-print0");
@@ -47,10 +73,14 @@ TEST(SynchronizationPolicyTest, BothEnginesSelectCopyAndDeleteAlike) {
         EXPECT_EQ(copy.back(), "/dst/photos/");
 
         // The per-file walk: the same selection, one rsync per file with the
-        // fast run's flags and folder, then the fast deletion walk's primaries.
-        const Args copyEach{"-exec", "rsync", copy.front(), "{}", copy.back(), ";"};
-        const Args perFile = KLVR_Task::synchronizationRequest("/src", c.destination, c.minutes, c.days, nullptr)
-                                 .arguments(platform::Date{});
+        // fast run's flags (all before its list options) and folder, then the
+        // fast deletion walk's primaries.
+        const auto listOptions = std::find(copy.begin(), copy.end(), "--from0");
+        const Args copyEach = joined(joined({"-exec", "rsync"}, Args(copy.begin(), listOptions)),
+                                     {"{}", copy.back(), ";"});
+        const Args perFile =
+            KLVR_Task::synchronizationRequest("/src", c.destination, c.minutes, c.days, nullptr, kStart)
+                .arguments(platform::Date{});
         const Args verifyThenDelete = c.days > 0 ? from(deletion, selection.size()) : Args{};
         if (c.days > 0) {
             EXPECT_EQ(verifyThenDelete.back(), "-delete");
@@ -59,4 +89,19 @@ TEST(SynchronizationPolicyTest, BothEnginesSelectCopyAndDeleteAlike) {
 
         EXPECT_EQ(SynchronizationPolicy::deletes(c.days), c.deletes);
     }
+}
+
+TEST(SynchronizationPolicyTest, ReplacedCopiesGoToOneFolderPerRunBesideTheArchiveFolders) {
+    LocalZone zone("CET-1"); // one hour east of UTC all year: the stamp is local time
+    const std::string kept = "/dst/.tolv-archiver-kept/2012-03-07 11-15-00.250/photos";
+    struct Case {
+        std::string destination, kept;
+    };
+    for (const Case& c : {Case{"/dst/photos", kept}, Case{"/dst/photos/", kept}, Case{"/dst/photos//", kept},
+                          Case{"/photos", "/.tolv-archiver-kept/2012-03-07 11-15-00.250/photos"}}) {
+        SCOPED_TRACE(c.destination);
+        EXPECT_EQ(SynchronizationPolicy::keptFolder(c.destination, kStart), c.kept);
+    }
+    EXPECT_EQ(SynchronizationPolicy::copyArguments("/dst/photos", kStart),
+              (Args{"-lptogRq", "--backup", "--backup-dir=" + kept, "--from0", "--files-from=-", ".", "/dst/photos/"}));
 }

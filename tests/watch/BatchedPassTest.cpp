@@ -21,8 +21,8 @@ protected:
     }
 };
 
-const char* const kOneRunCopy = "-lptogRq --from0 --files-from=- . ";
-const char* const kPerFileCopy = "-exec rsync -lptogRq {} ";
+const char* const kOneRunCopy = " --from0 --files-from=- . ";
+const char* const kPerFileCopy = "-exec rsync -lptogRq --backup ";
 
 } // namespace
 
