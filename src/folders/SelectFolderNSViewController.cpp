@@ -11,6 +11,8 @@
 #include "platform/qt/QtPreferenceBinding.h"
 #include "platform/preferences/UserDefaults.h"
 #include "tools/TolvExtras.h"
+#include "tools/PathString.h"
+#include "watch/FolderSlotRules.h"
 #include "watch/WatcherNSObject.h"
 
 #include <QIcon>
@@ -18,6 +20,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <filesystem>
 
 using platform::logf;
 using platform::Notification;
@@ -72,11 +75,7 @@ SelectFolderNSViewController::~SelectFolderNSViewController() {
     if (view_ && !view_->parent()) delete view_;
 }
 
-std::string SelectFolderNSViewController::slotDisplayName(int slot) {
-    static const std::array<const char*, CommonHeader::kSlotCount> names{"Destination/Backup", "Main Images",
-                                                                          "For Web", "Composed Images"};
-    return slot >= 0 && slot < CommonHeader::kSlotCount ? names[slot] : "";
-}
+std::string SelectFolderNSViewController::slotDisplayName(int slot) { return CommonHeader::slotDisplayName(slot); }
 
 // ---- view --------------------------------------------------------------------
 
@@ -142,6 +141,7 @@ void SelectFolderNSViewController::awakeFromNib() {
     center.addObserver(this, kWatcherDidStop, [this](const Notification& n) { handleWatcherStoppedNotification(n); });
     center.addObserver(this, kWatcherDidStart, [this](const Notification& n) { handleWatcherStartedNotification(n); });
     center.addObserver(this, kEnableView, [this](const Notification& n) { handleEnableViewNotification(n); });
+    center.addObserver(this, kWatcherPassRefused, [this](const Notification& n) { handlePassRefusedNotification(n); });
 }
 
 // ---- set-up ------------------------------------------------------------------
@@ -167,7 +167,9 @@ void SelectFolderNSViewController::bindControls() {
     if (!u) return;
     if (auto key = preferenceKeyFor(sPrefCameraFolderPathKey)) {
         unbind(u->ibNSTextField);
-        QtPreferenceBinding::bindText(u->ibNSTextField, *key);
+        // A half-typed path ("/", "/home/us") must never reach a pass.
+        QtPreferenceBinding::bindCommittedText(u->ibNSTextField, *key,
+                                               [this](const std::string& typed) { commitTypedFolder(typed); });
         u->ibNSTextField->setToolTip(QString::fromStdString(pathToolTip(viewIndex_)));
     }
     if (auto key = preferenceKeyFor(sPrefCameraFolderPathAliasDataIsValidKey)) {
@@ -288,7 +290,50 @@ void SelectFolderNSViewController::openPanelDidEndNew(int returnCode, const std:
         platform::log("openPanelDidEnd returned no folder: nothing stored");
         return;
     }
+    if (refuseFolder(path)) return;
     storeChosenFolder(path, contextInfo->keys);
+}
+
+ParamDictionary SelectFolderNSViewController::folderKeys() const {
+    ParamDictionary keys;
+    const std::pair<const std::string&, const std::string&> roles[] = {
+        {sPrefFolderNameKey, sPrefCameraFolderPathKey},
+        {sPrefFolderAliasDataKey, sPrefCameraFolderPathAliasDataKey},
+        {sPrefFolderNameIsValidKey, sPrefCameraFolderPathAliasDataIsValidKey},
+    };
+    for (const auto& [role, paramName] : roles)
+        if (auto key = preferenceKeyFor(paramName)) keys[role] = *key;
+    return keys;
+}
+
+void SelectFolderNSViewController::commitTypedFolder(const std::string& typed) {
+    const std::string path = PathString::expandingTilde(typed);
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::is_directory(path, ec)) {
+        showRefusal(typed, "There is no folder at this path.");
+        return;
+    }
+    if (refuseFolder(path)) return;
+    // Stored as a chosen folder is, alias data included, so a later move of
+    // the folder is followed; the enable switch stays as the user set it.
+    storeChosenFolder(path, folderKeys());
+}
+
+bool SelectFolderNSViewController::refuseFolder(const std::string& path) {
+    auto why = FolderSlotRules::refusal(viewIndex_, path, FolderSlotRules::Others::All);
+    if (!why) return false;
+    showRefusal(path, *why);
+    return true;
+}
+
+void SelectFolderNSViewController::showRefusal(const std::string& path, const std::string& why) {
+    logf("Inside %s => folder \"%s\" refused for slot %d: %s", kClassName, path.c_str(), static_cast<int>(viewIndex_),
+         why.c_str());
+    ModalUI::Alert alert;
+    alert.message = "This folder cannot be the " + slotDisplayName(viewIndex_) + " folder";
+    alert.informativeText = "\"" + path + "\"\n\n" + why + "\n\nThe folder chosen before stays in use.";
+    alert.window = view_ ? view_->window() : nullptr;
+    ModalUI::current().runAlert(alert);
 }
 
 void SelectFolderNSViewController::storeChosenFolder(const std::string& path, const ParamDictionary& keys) {
@@ -355,7 +400,31 @@ bool SelectFolderNSViewController::concernsThisRow(const Notification& n) const 
 }
 
 void SelectFolderNSViewController::handleWatcherStartedNotification(const Notification& n) {
-    if (concernsThisRow(n)) setIndicatorAnimating(true);
+    if (!concernsThisRow(n)) return;
+    setIndicatorAnimating(true);
+    if (!n.info<std::int32_t>(kUserInfoIndex)) showPassRefusal(std::nullopt); // a pass began
+}
+
+void SelectFolderNSViewController::handlePassRefusedNotification(const Notification& n) {
+    const auto* reason = n.info<std::string>(kUserInfoReason);
+    if (concernsThisRow(n) && reason) showPassRefusal(*reason);
+}
+
+void SelectFolderNSViewController::showPassRefusal(const std::optional<std::string>& reason) {
+    platform::runOnGuiThread([self = self_, reason] {
+        Ui::SelectFolderNSView* u = self ? self->ui() : nullptr;
+        if (!u) return;
+        QLineEdit* field = u->ibNSTextField;
+        const std::string tip = pathToolTip(self->viewIndex_);
+        field->setToolTip(QString::fromStdString(reason ? tip + "\nNot archived: " + *reason : tip));
+        field->setStyleSheet(reason ? "QLineEdit { color: #b00020; }" : "");
+    });
+}
+
+std::string SelectFolderNSViewController::passRefusalShown() const {
+    Ui::SelectFolderNSView* u = ui();
+    if (!u || u->ibNSTextField->styleSheet().isEmpty()) return {};
+    return u->ibNSTextField->toolTip().toStdString();
 }
 
 void SelectFolderNSViewController::handleWatcherStoppedNotification(const Notification& n) {

@@ -81,6 +81,11 @@ public:
     void handleWatcherStoppedNotification(const platform::Notification& n);
     void handleWatcherStoppedAllNotification(const platform::Notification& n);
     void handleEnableViewNotification(const platform::Notification& n);
+    // A pass of this row's slot was refused: the path field says why until
+    // the next pass begins.
+    void handlePassRefusedNotification(const platform::Notification& n);
+    // The path field's tool tip while it shows a refusal, else "" (GUI thread).
+    std::string passRefusalShown() const;
 
     // Whether the activity indicator is shown spinning (GUI thread).
     bool indicatorIsAnimating() const;
@@ -101,6 +106,12 @@ private:
     void setIndicatorAnimating(bool on);
     void showIndicatorState();
     void storeChosenFolder(const std::string& path, const ParamDictionary& keys);
+    ParamDictionary folderKeys() const;
+    void commitTypedFolder(const std::string& typed);
+    // True, after telling the user why, when the slot may not hold the folder.
+    bool refuseFolder(const std::string& path);
+    void showRefusal(const std::string& path, const std::string& why);
+    void showPassRefusal(const std::optional<std::string>& reason);
 
     std::atomic<std::int16_t> viewIndex_{0};
     std::shared_ptr<WatcherNSObject> watcherObj_;

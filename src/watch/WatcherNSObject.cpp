@@ -4,11 +4,12 @@
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
 #include "tools/KLVR_Task.h"
+#include "tools/SynchronizationPolicy.h"
+#include "watch/FolderSlotRules.h"
 #include "watch/SettleTime.h"
 #include "watch/watcher.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <thread>
 #include <utility>
@@ -19,19 +20,6 @@ using platform::NotificationCenter;
 using platform::UserDefaults;
 
 namespace {
-
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::tolower(x) == std::tolower(y);
-           });
-}
-
-// The last component of a path, as a folder name: trailing slashes ignored.
-std::string lastPathComponent(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 std::string joinPath(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
@@ -277,7 +265,7 @@ bool WatcherNSObject::claimPass(const std::optional<std::string>& changedPath) {
         if (pass_) own = pass_->source;
     }
     if (own.empty()) own = prefString(sPrefCameraFolderPathKey); // still checking: no pass captured yet
-    if (!own.empty() && (!changedPath || equalsIgnoringCase(*changedPath, own))) followUpRequested_ = true;
+    if (!own.empty() && (!changedPath || *changedPath == own)) followUpRequested_ = true;
     return false;
 }
 
@@ -296,6 +284,10 @@ void WatcherNSObject::handleFoundNewFile(const Notification& n) {
     markBusy(true);
     const auto source = acceptedSource(requested);
     if (!source) return freeSlot();
+    if (auto why = FolderSlotRules::refusal(index_, *source, FolderSlotRules::Others::Enabled)) {
+        refusePass(*source, *why);
+        return freeSlot();
+    }
 
     const std::string rule(49, '=');
     logf("%s", rule.c_str());
@@ -306,15 +298,22 @@ void WatcherNSObject::handleFoundNewFile(const Notification& n) {
     const ParamDictionary destinationRef =
         CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
     const std::string destination = prefs().stringForKey(destinationRef.at(sPrefFolderNameKey)).value_or("");
-    auto pass = beginPass(*source, joinPath(destination, lastPathComponent(*source)));
+    auto pass = beginPass(*source, joinPath(destination, FolderSlotRules::archiveName(*source)));
     if (!validateFolderPrefWithParam(destinationRef)) {
         logf("WatcherNSObject->handleFoundNewFile... for index[%i] FAILED to Start Synching - Destination Missing or "
              "Invalid....",
              index_);
-        NotificationCenter::defaultCenter().postWithContext(kKLVVR_TASK_DONE, pass);
+        // Nothing was copied, so the clean-up has nothing it may remove.
+        NotificationCenter::defaultCenter().post(
+            Notification{kKLVVR_TASK_DONE, nullptr, platform::UserInfo{{kUserInfoTaskStarted, false}}, pass});
         return;
     }
     startSynchronization(pass);
+}
+
+void WatcherNSObject::refusePass(const std::string& source, const std::string& why) {
+    logf("ERROR: no pass of %s (index %d): %s", source.c_str(), index_, why.c_str());
+    announce(kWatcherPassRefused, {{kUserInfoReason, why}});
 }
 
 // The folder a request may archive: its own (or, without one, the stored
@@ -329,7 +328,7 @@ std::optional<std::string> WatcherNSObject::acceptedSource(const std::optional<s
     // Validation may rewrite the stored path: a moved folder runs from the next request on.
     const auto stored = validatedFolderPath(CommonHeader::folderReferenceParameters(param));
     if (!stored) return std::nullopt;
-    if (!changed || !equalsIgnoringCase(*changed, *stored)) return std::nullopt;
+    if (!changed || *changed != *stored) return std::nullopt;
 
     const std::string enableKey = CommonHeader::param(param, sPrefCameraFolderPathEnableKey);
     // An enable switch that was never stored counts as on for a pass.
@@ -369,9 +368,15 @@ void WatcherNSObject::handleFileSynchingDone(const Notification& n) {
     auto pass = takePass(n.context);
     if (!pass) return;
 
-    if (pass->deleting) {
+    // A refused run, or one whose tools never started, copied nothing: what
+    // the clean-up would remove may have no copy anywhere.
+    const bool* started = n.info<bool>(kUserInfoTaskStarted);
+    if (pass->deleting && started && *started) {
         logf("Will try to delete empty folders inside this path = %s", pass->source.c_str());
         removeOldEmptyFolders(*pass);
+    } else if (pass->deleting) {
+        logf("WatcherNSObject => index %d: nothing was copied from %s, so nothing is cleaned up", index_,
+             pass->source.c_str());
     }
     announce(kWatcherDidStop);
     freeSlot();
@@ -379,7 +384,11 @@ void WatcherNSObject::handleFileSynchingDone(const Notification& n) {
 }
 
 void WatcherNSObject::removeOldEmptyFolders(const std::string& path) {
-    removeOldEmptyFolders(ArchivePass::capture(index_, path, {}));
+    const auto destinationKey =
+        CommonHeader::slotParameters(CommonHeader::kDestinationSlot).at(sPrefCameraFolderPathKey);
+    const std::string destination = prefs().stringForKey(destinationKey).value_or("");
+    removeOldEmptyFolders(
+        ArchivePass::capture(index_, path, joinPath(destination, FolderSlotRules::archiveName(path))));
 }
 
 void WatcherNSObject::removeOldEmptyFolders(const ArchivePass& pass) {
@@ -389,10 +398,14 @@ void WatcherNSObject::removeOldEmptyFolders(const ArchivePass& pass) {
         return;
     }
     if (pass.deleteAfterDays == 0) return;
+    if (auto why = FolderSlotRules::cleanUpRefusal(pass.source, pass.archiveFolder)) {
+        logf("WatcherNSObject => no clean-up of %s: %s", pass.source.c_str(), why->c_str());
+        return;
+    }
     // Hidden files are often photos still being written under a temporary
-    // name: only those left alone for the settle time are removed.
+    // name: only those left alone for the settle time, and copied, go.
     KLVR_Task::findAtPath(pass.source, std::string("f"), {".*"}, 0u, pass.cleanUpMinutes(), std::nullopt,
-                          std::string("rm"), nullptr);
+                          SynchronizationPolicy::verifiedRemoval(pass.archiveFolder), nullptr);
     KLVR_Task::removeSubdirectoriesAtPath(pass.source, {}, static_cast<unsigned>(std::max(0L, pass.deleteAfterDays)),
                                           std::nullopt, nullptr);
 }

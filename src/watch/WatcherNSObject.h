@@ -93,6 +93,7 @@ private:
     std::shared_ptr<ArchivePass> takePass(const platform::Object& context);
     void startSynchronization(const std::shared_ptr<ArchivePass>& pass);
     void removeOldEmptyFolders(const ArchivePass& pass);
+    void refusePass(const std::string& source, const std::string& why);
     void runFollowUps(const ArchivePass& pass);
     void scheduleSettleFollowUp(const ArchivePass& pass);
     std::optional<std::string> acceptedSource(const std::optional<std::string>& requested);

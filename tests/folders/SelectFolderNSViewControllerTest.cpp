@@ -12,6 +12,8 @@
 #include "watch/WatcherNSObject.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -232,6 +234,87 @@ TEST_F(SelectFolderNSViewControllerTest, ChoosingAFolderStoresPathValidityAliasA
     EXPECT_TRUE(panel.canCreateDirectories);
     EXPECT_EQ(panel.directory, "/where/it/was");
     EXPECT_EQ(panel.window, row->view()->window());
+}
+
+TEST_F(SelectFolderNSViewControllerTest, AFolderAnotherSlotRulesOutIsRefusedWithAnAlertAndNothingStored) {
+    prefs().setObject(key(0, sPrefCameraFolderPathKey), Value(home_.makeFolder("Backup").string()));
+    prefs().setObject(key(2, sPrefCameraFolderPathKey), Value(home_.makeFolder("cardA/DCIM").string()));
+    auto row = makeRow(1);
+    const std::string pathKey = key(1, sPrefCameraFolderPathKey);
+    const std::string before = home_.makeFolder("shoot/Main").string();
+    prefs().setObject(pathKey, Value(before));
+    auto* field = control<QLineEdit>(*row, "ibNSTextField");
+    struct Case {
+        const char* what;
+        std::string path;
+        bool typed;    // else chosen in the open panel
+        const char* says; // a part of the alert's text
+    } cases[] = {
+        {"same name, chosen", home_.makeFolder("cardB/DCIM").string(), false, "For Web"},
+        {"same name, typed", home_.makeFolder("cardC/DCIM").string(), true, "For Web"},
+        {"inside the destination, typed", home_.makeFolder("Backup/x").string(), true, "Destination/Backup"},
+        {"no such folder, typed", (root() / "nowhere").string(), true, "no folder"},
+    };
+    size_t alerts = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.typed) {
+            field->setText(QString::fromStdString(c.path));
+            emit field->editingFinished();
+        } else {
+            dialogs_->answerNextPanel({ModalUI::kPanelOK, {c.path}});
+            row->selectCameraFolder(nullptr);
+        }
+        ASSERT_EQ(dialogs_->alerts().size(), ++alerts);
+        const ModalUI::Alert alert = dialogs_->alerts().back();
+        EXPECT_EQ(alert.message, "This folder cannot be the Main Images folder");
+        EXPECT_NE(alert.informativeText.find(c.says), std::string::npos) << alert.informativeText;
+        EXPECT_EQ(prefs().objectForKey(pathKey), Value(before));
+        EXPECT_EQ(field->text().toStdString(), before);
+    }
+}
+
+TEST_F(SelectFolderNSViewControllerTest, ATypedPathIsStoredOnlyWhenEditingEnds) {
+    auto row = makeRow(1);
+    const std::string pathKey = key(1, sPrefCameraFolderPathKey);
+    const auto before = home_.makeFolder("shoot/Main"), typed = home_.makeFolder("shoot/Other");
+    prefs().setObject(pathKey, Value(before.string()));
+    prefs().setBool(key(1, sPrefCameraFolderPathEnableKey), false);
+    auto* field = control<QLineEdit>(*row, "ibNSTextField");
+    // Keystroke by keystroke: "/" and every prefix stay unstored.
+    field->clear();
+    for (QChar ch : QString::fromStdString(typed.string())) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(ch));
+        QCoreApplication::sendEvent(field, &press);
+    }
+    ASSERT_EQ(field->text().toStdString(), typed.string());
+    EXPECT_EQ(prefs().objectForKey(pathKey), Value(before.string()));
+    emit field->editingFinished();
+    EXPECT_EQ(prefs().objectForKey(pathKey), Value(typed.string()));
+    EXPECT_TRUE(prefs().boolForKey(key(1, sPrefCameraFolderPathAliasDataIsValidKey)));
+    std::string resolved;
+    EXPECT_TRUE(MyAliasKit::resolveAliasFromData(prefs().objectForKey(key(1, sPrefCameraFolderPathAliasDataKey)).data(),
+                                                 &resolved));
+    EXPECT_EQ(resolved, fs::canonical(typed).string());
+    EXPECT_FALSE(prefs().boolForKey(key(1, sPrefCameraFolderPathEnableKey))); // typing is not switching on
+    EXPECT_TRUE(dialogs_->alerts().empty());
+}
+
+TEST_F(SelectFolderNSViewControllerTest, ARefusedPassShowsOnItsRowUntilTheNextPass) {
+    auto row = makeRow(1);
+    auto other = makeRow(2);
+    auto watcher = row->_watcherObj();
+    ASSERT_TRUE(watcher);
+    auto post = [&](const std::string& name, UserInfo info) {
+        info[kUserInfoWatcherObj] = watcher;
+        postFromWorker(name, info);
+        QCoreApplication::processEvents();
+    };
+    post(kWatcherPassRefused, {{kUserInfoReason, std::string("It has the same name.")}});
+    EXPECT_NE(row->passRefusalShown().find("It has the same name."), std::string::npos);
+    EXPECT_EQ(other->passRefusalShown(), "");
+    post(kWatcherDidStart, {});
+    EXPECT_EQ(row->passRefusalShown(), "");
 }
 
 TEST_F(SelectFolderNSViewControllerTest, CancelOddReturnCodeEmptyChoiceOrMissingContextStoreNothing) {

@@ -107,6 +107,27 @@ QtPreferenceBinding* QtPreferenceBinding::bindText(QLineEdit* field, const std::
     return binding;
 }
 
+QtPreferenceBinding* QtPreferenceBinding::bindCommittedText(QLineEdit* field, const std::string& key, Commit commit) {
+    if (!field) return nullptr;
+    auto* binding = new QtPreferenceBinding(field, key, [field, key](const Value& value) {
+        auto text = textOf(value);
+        if (!text) logUnshowable(key, value, "text field");
+        if (field->text() != text.value_or(QString())) field->setText(text.value_or(QString()));
+    });
+    connect(field, &QLineEdit::editingFinished, binding, [binding, field, commit = std::move(commit)] {
+        if (binding->committing_) return;
+        const std::string typed = field->text().toStdString();
+        const auto stored = textOf(binding->store_.objectForKey(binding->key_));
+        if (stored && stored->toStdString() == typed) return;
+        binding->committing_ = true;
+        commit(typed);
+        binding->refresh();
+        binding->committing_ = false;
+    });
+    binding->follow();
+    return binding;
+}
+
 QtPreferenceBinding* QtPreferenceBinding::bindInteger(QSpinBox* box, const std::string& key) {
     if (!box) return nullptr;
     auto* binding = new QtPreferenceBinding(box, key, [box, key](const Value& value) {

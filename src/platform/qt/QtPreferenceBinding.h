@@ -27,6 +27,12 @@ public:
     // The binding is owned by the widget and ends with it. All bind calls
     // are made on the GUI thread, with the standard preference store.
     static QtPreferenceBinding* bindText(QLineEdit* field, const std::string& key);
+    // A field whose text is only a candidate until editing ends (Enter, or
+    // leaving the field): then, if it differs from the stored value, commit
+    // gets it and stores it or not; either way the field then shows what
+    // is stored. Nothing is written while the user types.
+    using Commit = std::function<void(const std::string& text)>;
+    static QtPreferenceBinding* bindCommittedText(QLineEdit* field, const std::string& key, Commit commit);
     static QtPreferenceBinding* bindInteger(QSpinBox* box, const std::string& key);
     // Writes on `toggled`, which a click emits before `clicked`: an action
     // connected to `clicked` reads the state the click has just stored.
@@ -57,6 +63,7 @@ private:
     unsigned long long observer_ = 0;
     bool writing_ = false; // inside our own write
     bool showing_ = false; // the widget changes because we show a value
+    bool committing_ = false; // a commit's dialog may end the editing again
 };
 
 } // namespace platform

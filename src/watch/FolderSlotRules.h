@@ -1,0 +1,33 @@
+#pragma once
+// Which folders the slots may hold together. Every source is archived into
+// the destination folder plus the source's own name, so two sources of one
+// name would overwrite each other's copies, and a source that overlaps the
+// destination would archive (and, with deletion on, delete) its own copies.
+// The rows ask when a folder is chosen or typed; a watcher asks again when a
+// pass starts, since the preferences may have been edited by hand.
+
+#include <optional>
+#include <string>
+
+class FolderSlotRules {
+public:
+    // Which other slots count: every slot that holds a folder (choosing),
+    // or only the enabled ones (a pass: a switched-off slot archives nothing).
+    enum class Others { All, Enabled };
+
+    FolderSlotRules() = delete;
+
+    // Why `path` cannot be the folder of `slot` beside the folders the other
+    // slots hold now; nullopt when it can. Symbolic links are resolved
+    // before folders are compared; names compare exactly, as the file
+    // system does.
+    static std::optional<std::string> refusal(int slot, const std::string& path, Others others);
+
+    // Why the clean-up (hidden files, old empty folders) may not walk the
+    // source of a pass into `archiveFolder`, or nullopt: never the root, the
+    // home folder, or a folder that holds the destination.
+    static std::optional<std::string> cleanUpRefusal(const std::string& source, const std::string& archiveFolder);
+
+    // The archive folder's name for a source: its last path component.
+    static std::string archiveName(const std::string& sourcePath);
+};
