@@ -465,3 +465,29 @@ TEST_F(WatcherTest, ARunningPassAlwaysHasItsFlagSet) {
     EXPECT_GT(begun, 1);
     EXPECT_EQ(flagless, 0);
 }
+
+TEST_F(WatcherTest, ANewPhotoOfAnArchivedNameKeepsTheEarlierCopyWithEitherEngine) {
+    // A camera whose numbering starts again: the first IMG_0001.JPG was
+    // archived and deleted as old; a different one must not destroy its copy.
+    makeWatcher(1);
+    prefs().setBool(kPrefEnableDeleteOldSourceImages, true);
+    prefs().setInteger(kPrefDeleteSourceImagesAfterDaysOld, 2);
+    testing_support::ChildrenInTheFuture future(3);
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+    for (bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "fast" : "per file");
+        prefs().setBool(kPrefUseBatchedSynchronization, fast);
+        const std::string name = fast ? "fast/IMG_0001.JPG" : "slow/IMG_0001.JPG";
+        for (const char* contents : {"first card", "the second card's photo"}) {
+            writeFile(src[1] / name, contents);
+            scan();
+            ASSERT_TRUE(waitIdle());
+            ASSERT_FALSE(fs::exists(src[1] / name)) << "deleted once its copy was verified";
+        }
+        EXPECT_EQ(readFile(archived(1, name)), "the second card's photo");
+        size_t kept = 0;
+        for (const auto& [path, contents] : testing_support::fileContents(dest / kKeptFolderName))
+            if (path.ends_with("/Main/" + name)) kept += contents == "first card";
+        EXPECT_EQ(kept, 1u);
+    }
+}
