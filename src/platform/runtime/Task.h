@@ -1,5 +1,16 @@
 #pragma once
-// Child processes with an exact argument vector (posix_spawn, no shell).
+// Child processes with an exact argument vector (no shell), none of which
+// outlives the application.
+//
+// Every child is forked by one long-lived spawner thread (ChildSpawner) and
+// asks for SIGKILL when the application goes, crash included. All children
+// share a process group (ChildGroups), which their own children inherit, so
+// terminateAll() reaches the rsync and cmp runs of bfs too. Children in
+// that group do not get the terminal's Ctrl-C: the application decides.
+//
+// Thread rules: every member may be called from any thread, including from
+// a termination handler. launch() and runCapturingOutput() block only until
+// the child runs its program; handlers run on a reaper thread per child.
 
 #include <functional>
 #include <memory>
@@ -41,6 +52,15 @@ public:
     // Runs the child, reads its whole standard output while it runs, and
     // returns when it has ended.
     static Output runCapturingOutput(const Options& options);
+
+    // For the application's quit: sends SIGTERM to every running child and
+    // the processes they started, gives them up to two seconds to end, then
+    // sends SIGKILL to what is left, and returns once the children have been
+    // reaped. From then on no child is started: launches are reported like
+    // a program that cannot start (status 127). Returns at once when no
+    // child runs; calling it again does no harm. Also runs at exit.
+    // Handlers of the ended children may still be running when it returns.
+    static void terminateAll();
 };
 
 } // namespace platform

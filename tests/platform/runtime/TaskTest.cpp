@@ -1,5 +1,7 @@
 #include "platform/runtime/Task.h"
 
+#include "platform/runtime/Pipe.h"
+
 #include "support/StderrCapture.h"
 #include "support/TempHome.h"
 
@@ -12,8 +14,12 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <spawn.h>
 #include <stdexcept>
 #include <sys/wait.h>
@@ -85,6 +91,43 @@ private:
     std::condition_variable changed_;
     std::vector<Record> records_;
 };
+
+// A child that runs until the test lets it go, by closing its input.
+class HeldChild {
+public:
+    HeldChild(Terminations& done, Task::Options options) : input_(std::make_unique<platform::Pipe>()) {
+        options.stdinFd = input_->readEnd();
+        pid_ = Task::launch(options, done.handler());
+        input_->closeReadEnd();
+    }
+    explicit HeldChild(Terminations& done) : HeldChild(done, spawneeWith({"cat"})) {}
+    pid_t pid() const { return pid_; }
+    void send(const std::string& text) {
+        ASSERT_EQ(write(input_->writeEnd(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    void release() { input_->closeWriteEnd(); }
+
+private:
+    std::unique_ptr<platform::Pipe> input_;
+    pid_t pid_;
+};
+
+bool waitUntil(const std::function<bool()>& condition) {
+    for (int i = 0; i < 5000; ++i) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(1ms);
+    }
+    return condition();
+}
+
+// Field 5 of /proc/<pid>/stat in a child's output, after the command name.
+pid_t groupInStat(const std::string& stat) {
+    std::istringstream rest(stat.substr(stat.rfind(')') + 1));
+    std::string state;
+    pid_t parent = 0, group = 0;
+    rest >> state >> parent >> group;
+    return group;
+}
 
 } // namespace
 
@@ -290,4 +333,134 @@ TEST(TaskTest, HandlerThatThrowsIsLoggedAndTheProgramLivesOn) {
     ASSERT_TRUE(done.waitFor(1));
     for (int i = 0; i < 1000 && !err.contains("handler broke"); ++i) std::this_thread::sleep_for(10ms);
     EXPECT_TRUE(err.contains("handler broke")) << err.text();
+}
+
+TEST(TaskTest, ChildrenShareOneGroupWhileOneOfThemRuns) {
+    Terminations done;
+    HeldChild first(done), second(done);
+    ASSERT_GT(first.pid(), 0);
+    EXPECT_EQ(getpgid(first.pid()), first.pid()) << "the first child starts the group";
+    EXPECT_NE(getpgid(first.pid()), getpgrp()) << "outside the application's own group";
+    EXPECT_EQ(getpgid(second.pid()), first.pid());
+
+    first.release();
+    ASSERT_TRUE(done.waitFor(1));
+    HeldChild third(done);
+    EXPECT_EQ(getpgid(third.pid()), first.pid()) << "the second child still holds the group";
+
+    second.release();
+    third.release();
+    ASSERT_TRUE(done.waitFor(3));
+    HeldChild fourth(done);
+    EXPECT_EQ(getpgid(fourth.pid()), fourth.pid()) << "no child of the old group is left: a new one";
+    fourth.release();
+    ASSERT_TRUE(done.waitFor(4));
+}
+
+TEST(TaskTest, GrandchildrenAreInTheGroupOfTheChildren) {
+    // The shell forks for the first command, as bfs does for -exec.
+    Task::Output out = Task::runCapturingOutput(Task::Options{"/bin/sh", {"-c", "cat /proc/self/stat; true"}, {}});
+    ASSERT_EQ(out.termination.status, 0);
+    EXPECT_EQ(groupInStat(out.standardOutput), out.termination.pid);
+}
+
+TEST(TaskTest, GroupWithNoProcessLeftIsNotJoined) {
+    Terminations done;
+    HeldChild first(done);
+    // Put into the first child's group, it leaves it for one of its own when told.
+    const std::string leaverPath = testing_support::testProgram("ownprocessgroup").string();
+    HeldChild leaver(done, Task::Options{leaverPath, {spawnee(), "cat"}, {}});
+    ASSERT_EQ(getpgid(leaver.pid()), first.pid());
+    leaver.send("leave\n");
+    ASSERT_TRUE(waitUntil([&] { return getpgid(leaver.pid()) == leaver.pid(); }));
+    first.release();
+    ASSERT_TRUE(done.waitFor(1));
+
+    // The leaver still counts as a member of the emptied group.
+    HeldChild next(done);
+    ASSERT_GT(next.pid(), 0);
+    EXPECT_EQ(getpgid(next.pid()), next.pid());
+    HeldChild after(done);
+    EXPECT_EQ(getpgid(after.pid()), next.pid()) << "the group the child really went to is the one joined";
+
+    for (HeldChild* c : {&leaver, &next, &after}) c->release();
+    ASSERT_TRUE(done.waitFor(4));
+}
+
+TEST(TaskTest, ChildOutlivesTheThreadThatLaunchedIt) {
+    // Children are asked to get SIGKILL when their parent goes; had the
+    // launching thread counted as that parent, SIGKILL, not the test's
+    // SIGTERM, would have ended them.
+    using Launcher = std::function<void(Terminations&, pid_t& child, pid_t& thread)>;
+    const std::vector<std::pair<std::string, Launcher>> launchers = {
+        {"a thread that ends",
+         [](Terminations& done, pid_t& child, pid_t& thread) {
+             std::thread([&] {
+                 thread = gettid();
+                 child = Task::launch(spawneeWith({"sleep", "60"}), done.handler());
+             }).join();
+         }},
+        {"a termination handler, on its reaper thread",
+         [](Terminations& done, pid_t& child, pid_t& thread) {
+             Terminations first;
+             auto record = first.handler();
+             Task::launch(spawneeWith({"exit", "0"}), [&, record](const Task::Termination& t) {
+                 thread = gettid();
+                 child = Task::launch(spawneeWith({"sleep", "60"}), done.handler());
+                 record(t);
+             });
+             ASSERT_TRUE(first.waitFor(1));
+         }},
+    };
+    for (const auto& [name, launch] : launchers) {
+        SCOPED_TRACE(name);
+        Terminations done;
+        pid_t child = -1, thread = -1;
+        launch(done, child, thread);
+        ASSERT_GT(child, 0);
+        fs::path task = "/proc/self/task/" + std::to_string(thread);
+        ASSERT_TRUE(waitUntil([&] { return !fs::exists(task); })) << "the launching thread did not end";
+        ASSERT_TRUE(fs::exists("/proc/" + std::to_string(child))) << "the child ended with the thread";
+        kill(child, SIGTERM);
+        ASSERT_TRUE(done.waitFor(1));
+        EXPECT_TRUE(done.records()[0].termination.signaled);
+        EXPECT_EQ(done.records()[0].termination.status, SIGTERM);
+    }
+}
+
+TEST(TaskTest, StartsWithTheStandardStreamsClosed) {
+    // A program started with closed standard streams hands out 0 and 1 for
+    // new descriptors; the given ones must still land there, and a failed
+    // start must still be told.
+    TempHome temp;
+    struct Case {
+        std::string path;
+        pid_t expectedPid; // 0: any started child
+        std::string output;
+    };
+    std::vector<Case> cases = {{spawnee(), 0, spawnee() + '\0' + "args" + '\0'},
+                               {(temp.path() / "missing tool").string(), -1, ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        StderrCapture err;
+        platform::Pipe collected;
+        Terminations done;
+        int savedIn = dup(STDIN_FILENO), savedOut = dup(STDOUT_FILENO);
+        close(STDIN_FILENO);
+        close(STDOUT_FILENO);
+        pid_t pid = Task::launch(Task::Options{c.path, {"args"}, {}, -1, collected.writeEnd()}, done.handler());
+        dup2(savedIn, STDIN_FILENO);
+        dup2(savedOut, STDOUT_FILENO);
+        close(savedIn);
+        close(savedOut);
+        collected.closeWriteEnd();
+        ASSERT_TRUE(done.waitFor(1));
+        if (c.expectedPid < 0) EXPECT_EQ(pid, -1);
+        else EXPECT_GT(pid, 0);
+        EXPECT_EQ(done.records()[0].termination.started, c.expectedPid == 0);
+        std::string got;
+        char buf[256];
+        for (ssize_t n; (n = read(collected.readEnd(), buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+        EXPECT_EQ(got, c.output);
+    }
 }
