@@ -24,7 +24,7 @@ const std::map<std::string, int>& layers() {
         {"platform/fileevents", 1},  {"platform/desktop", 2},     {"platform/qt", 3},
         {"core", 10},                {"tools", 11},               {"dialogs", 11},
         {"log", 12},                 {"watch", 12},               {"folders", 13},
-        {"app", 14},
+        {"app", 14},                 {"relaunch", 15},
     };
     return table;
 }
