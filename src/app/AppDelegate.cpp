@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include "app/Relaunch.h"
+
 #include "dialogs/ModalUI.h"
 #include "folders/SelectFolderNSViewController.h"
 #include "core/validateFolderPrefWithParam.h"
@@ -32,6 +34,8 @@ using platform::UserDefaults;
 namespace {
 
 const std::string kLaunchAgentArgument = "-fromlaunchagent";
+const std::string kAgentFile = "Contents/Resources/com.orvane.tolv-archiver.agent.plist";
+const std::string kInstalledAgentFile = "/Applications/Tolv-Archiver.app/Contents/Resources/com.orvane.tolv-archiver.agent.plist";
 const std::string kDestinationEnableKey = "prefDestinationFolderPathEnableFormat1";
 const std::string kSeparator(59, '-');
 constexpr std::int64_t kSecondsPerDay = 86400;
@@ -348,4 +352,87 @@ void AppDelegate::convertToNextLaunchCtlDate() {
 
 void AppDelegate::unloadLaunchAgentPlist() {
     log("Inside AppDelegate => unloadLaunchAgentPlist...not available yet: nothing unloaded");
+}
+
+// ---- ending, and the desktop's requests -------------------------------------------
+
+AppDelegate::TerminateReply AppDelegate::applicationShouldTerminate(std::optional<int> presetAnswer) {
+    if (!hasRunningTasks()) return TerminateReply::Now;
+    ModalUI::Alert alert;
+    alert.message = "WARNING: APP is Busy Archiving !!!!";
+    alert.defaultButton = "NO";
+    alert.alternateButton = "Force Terminate";
+    alert.informativeText = "There are one or more folders still being Archived.\nYou May Not have Fully Completed the "
+                            "Backup.\n\nAre You Sure You Want to Abort All Process Now??\n\n";
+    alert.window = window_;
+    int response = ModalUI::kDefaultReturn;
+    if (presetAnswer) {
+        response = *presetAnswer;
+        logf("Inside AppDelegate => applicationShouldTerminate...busy alert answered %d by the request", response);
+    } else {
+        response = ModalUI::current().runAlert(alert);
+    }
+    if (response == ModalUI::kAlternateReturn) return TerminateReply::Now;
+    logf("NSAlertDefaultReturn resp = %li", static_cast<long>(response));
+    return TerminateReply::Cancel;
+}
+
+bool AppDelegate::terminate(QObject* sender, std::optional<int> presetAnswer) {
+    logf("Inside AppDelegate => terminate...sender = %p", static_cast<void*>(sender));
+    if (applicationShouldTerminate(presetAnswer) == TerminateReply::Cancel) return false;
+    applicationWillTerminate();
+    if (terminator_) terminator_();
+    return true;
+}
+
+bool AppDelegate::windowShouldClose(QWidget*) {
+    if (!hasRunningTasks()) return true;
+    // A busy application keeps its window unless the user forces the quit.
+    if (applicationShouldTerminateAfterLastWindowClosed(QCoreApplication::instance())) terminate(nullptr);
+    return false;
+}
+
+bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed(const QObject* application) const {
+    return application && application == QCoreApplication::instance();
+}
+
+void AppDelegate::applicationWillTerminate() {}
+
+bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
+    logf("Inside AppDelegate => applicationShouldHandleReopen...hasVisibleWindows = %s", hasVisibleWindows ? "YES" : "NO");
+    logLaunchDiagnostics();
+    return true;
+}
+
+void AppDelegate::applicationWillBecomeActive() { log("Inside AppDelegate => applicationWillBecomeActive..."); }
+
+void AppDelegate::openFiles(const std::vector<std::string>& filenames) {
+    logf("Inside AppDelegate => application:openFiles:...filenames = %s", describe(filenames).c_str());
+    for (const std::string& agentFile : {kAgentFile, kInstalledAgentFile}) {
+        if (std::find(filenames.begin(), filenames.end(), agentFile) == filenames.end()) continue;
+        logf("Inside AppDelegate => application:openFiles:...found %s", agentFile.c_str());
+        kickStartScanning();
+        return;
+    }
+}
+
+void AppDelegate::handleURLEvent(const std::string& url) {
+    logf("got apple event \"%s\" of type with %ld items and with data %s", url.c_str(), 1L, url.c_str());
+    log("Inside AppDelegate => handleAppleEvent...nothing more is done with it");
+}
+
+bool AppDelegate::shouldPresentUserNotification(const std::string&) { return true; }
+
+void AppDelegate::didActivateUserNotification(const std::string& notification, const std::string& response) {
+    logf("got here...didActivateNotification = %s", notification.c_str());
+    logf("got here...didActivateNotification with reply= %s", response.c_str());
+}
+
+void AppDelegate::didDeliverUserNotification(const std::string&) { log("got here...didDeliverNotification"); }
+
+void AppDelegate::ibRelaunchApp(QObject* sender) {
+    logf("Inside AppDelegate => ibRelaunchApp...param = [%s]", sender ? "button" : "(null)");
+    Relaunch::Parameter parameter;
+    if (auto* button = qobject_cast<QAbstractButton*>(sender)) parameter = button;
+    Relaunch::relaunch(parameter, [this](QObject* quitSender) { terminate(quitSender); });
 }

@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -72,6 +73,28 @@ public:
     void clearRunningTasksFlags();
     bool hasRunningTasks();
 
+    // Ending, and answering the desktop's requests. The alert's return codes
+    // are ModalUI's: "NO" is the default (1), "Force Terminate" the alternate (0).
+    enum class TerminateReply { Cancel = 0, Now = 1 };
+    // presetAnswer answers the busy alert without showing it (--quit --force).
+    TerminateReply applicationShouldTerminate(std::optional<int> presetAnswer = std::nullopt);
+    bool windowShouldClose(QWidget* window);
+    bool applicationShouldTerminateAfterLastWindowClosed(const QObject* application) const;
+    void applicationWillTerminate();
+    bool applicationShouldHandleReopen(bool hasVisibleWindows);
+    void applicationWillBecomeActive();
+    void openFiles(const std::vector<std::string>& filenames);
+    void handleURLEvent(const std::string& url);
+    bool shouldPresentUserNotification(const std::string& notification);
+    void didActivateUserNotification(const std::string& notification, const std::string& response);
+    void didDeliverUserNotification(const std::string& notification);
+    void ibRelaunchApp(QObject* sender);
+    // The application's quit request: the guard decides; true when it ends.
+    bool terminate(QObject* sender, std::optional<int> presetAnswer = std::nullopt);
+    // What ending the application does (the application sets it: stop the
+    // children, leave the event loop); tests record it instead.
+    void setTerminator(std::function<void()> terminator) { terminator_ = std::move(terminator); }
+
     // The daily schedule's share of the launch.
     void convertToNextLaunchCtlDate();
     void unloadLaunchAgentPlist();
@@ -102,4 +125,5 @@ private:
     std::vector<std::string> arguments_;
     QPointer<RowPlacer> rowPlacer_; // owned by the rows' superview
     std::vector<std::unique_ptr<SelectFolderNSViewController>> rows_;
+    std::function<void()> terminator_;
 };

@@ -1,10 +1,19 @@
 #include "app/ApplicationMain.h"
 
 #include "app/AppDelegate.h"
-#include "dialogs/HeadlessModalUI.h"
+#include "app/CommandLine.h"
+#include "app/InstanceBridge.h"
+#include "app/InstanceRequests.h"
 #include "app/MainWindow.h"
 #include "app/QtModalUI.h"
+#include "app/StatusReport.h"
+#include "dialogs/HeadlessModalUI.h"
+#include "log/OVLogFileManager.h"
+#include "platform/desktop/Bundle.h"
+#include "platform/desktop/SingleInstance.h"
+#include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
+#include "platform/runtime/Task.h"
 #include "platform/qt/QtMainLoop.h"
 #include "platform/qt/QtTerminationSignals.h"
 #include "tools/TolvExtras.h"
@@ -14,7 +23,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 using platform::log;
 using platform::logf;
@@ -25,6 +36,10 @@ const std::string kHeadlessArgument = "--headless";
 const std::string kGrabWindowArgument = "--grab-window";
 // Lets the rows settle into their places before the picture is taken.
 constexpr int kGrabDelayMs = 500;
+// A command of a start that launched the application waits for the stop
+// requests that launch queues (0.1 s and 0.2 s after it).
+constexpr int kCommandDelayMs = 1000;
+const std::string kInstanceName = "tolv-archiver";
 
 bool isSet(const char* value) { return value && *value; }
 
@@ -48,6 +63,65 @@ void grabWhenShown(MainWindow& window, const std::string& file) {
     });
 }
 
+std::string programName(const std::vector<std::string>& arguments) {
+    return arguments.empty() ? TOLV_APP_NAME : std::filesystem::path(arguments[0]).filename().string();
+}
+
+std::string versionLine() {
+    const auto& bundle = platform::Bundle::main();
+    std::string version = bundle.infoString("CFBundleShortVersionString");
+    const std::string build = bundle.infoString("CFBundleVersion");
+    if (version.empty()) version = "(unknown version)";
+    return std::string(TOLV_APP_NAME) + " " + version + (build.empty() ? "" : " (" + build + ")") + "\n";
+}
+
+int print(const std::string& text, int status) {
+    std::fputs(text.c_str(), status == 0 ? stdout : stderr);
+    return status;
+}
+
+// Help, version and a refused line need no application at all.
+std::optional<int> answerWithoutApplication(const CommandLine& line, const std::vector<std::string>& arguments) {
+    const std::string name = programName(arguments);
+    if (line.error) return print(name + ": " + *line.error + "\nTry '" + name + " --help'.\n", 2);
+    if (line.action == CommandLine::Action::Help)
+        return print(CommandLine::helpText(name, platform::UserDefaults::standardFilePath().string(),
+                                           OVLogFileManager::logFolder().string()),
+                     0);
+    if (line.action == CommandLine::Action::Version) return print(versionLine(), 0);
+    return std::nullopt;
+}
+
+std::chrono::milliseconds patienceFor(const CommandLine& line) {
+    // --quit may wait for a person to answer the busy alert.
+    return line.action == CommandLine::Action::Quit ? std::chrono::minutes(5) : std::chrono::seconds(10);
+}
+
+int printReply(const platform::SingleInstance::Reply& reply) {
+    std::fputs(reply.text.c_str(), reply.status == 0 ? stdout : stderr);
+    return reply.status;
+}
+
+// --status and --quit never start the application.
+std::optional<int> answerWhenNoneRuns(const CommandLine& line, const std::vector<std::string>& request) {
+    if (line.action != CommandLine::Action::Status && line.action != CommandLine::Action::Quit) return std::nullopt;
+    if (auto reply = platform::SingleInstance::send(kInstanceName, request, patienceFor(line))) return printReply(*reply);
+    if (line.action == CommandLine::Action::Quit) return print(std::string(TOLV_APP_NAME) + " is not running\n", 0);
+    const StatusReport report = StatusReport::fromPreferences(false);
+    return print(line.json ? report.json() : report.text(), 0);
+}
+
+// What a start that launched the application asked for besides the launch.
+void actOnOwnRequest(const CommandLine& line, InstanceRequests& requests, AppDelegate& delegate) {
+    if (line.isCommand()) {
+        QTimer::singleShot(kCommandDelayMs, [&requests, line] {
+            logf("Command line: %s", requests.answer(line).text.c_str());
+        });
+    }
+    for (const std::string& url : line.urls) delegate.handleURLEvent(url);
+    if (!line.files.empty()) delegate.openFiles(line.files);
+}
+
 } // namespace
 
 bool ApplicationMain::wantsHeadless(const std::vector<std::string>& arguments, const char* display,
@@ -65,7 +139,29 @@ std::optional<std::string> ApplicationMain::grabWindowFile(const std::vector<std
 int ApplicationMain::run(int argc, char** argv) {
     // Copied before Qt takes the options it knows out of argv.
     const std::vector<std::string> arguments(argv, argv + argc);
-    const bool headless = wantsHeadless(arguments, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
+    const CommandLine line = CommandLine::parse(arguments);
+    if (auto status = answerWithoutApplication(line, arguments)) return *status;
+    const std::vector<std::string> request(arguments.begin() + 1, arguments.end());
+    if (auto status = answerWhenNoneRuns(line, request)) return *status;
+
+    // Outlives the application object: requests queued to it refer to it.
+    InstanceBridge bridge;
+    auto claim = platform::SingleInstance::claim(kInstanceName, request, bridge.handler(), patienceFor(line));
+    if (claim.otherInstance) {
+        if (claim.reply) return printReply(*claim.reply);
+        return print(std::string(TOLV_APP_NAME) + " is running but did not answer\n", 1);
+    }
+    const int result = runApplication(argc, argv, arguments, line, bridge);
+    bridge.detach();
+    claim.primary.reset();
+    // Nothing this application started may go on copying or deleting.
+    platform::Task::terminateAll();
+    return result;
+}
+
+int ApplicationMain::runApplication(int& argc, char** argv, const std::vector<std::string>& arguments,
+                                    const CommandLine& line, InstanceBridge& bridge) {
+    const bool headless = line.headless || wantsHeadless(arguments, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
     if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);
@@ -76,18 +172,27 @@ int ApplicationMain::run(int argc, char** argv) {
     AppDelegate::initialize();
     auto delegate = AppDelegate::create();
     delegate->setArguments(arguments);
+    delegate->setTerminator([] { QCoreApplication::quit(); });
+    std::weak_ptr<AppDelegate> weak = delegate;
+    QObject::connect(&app, &QGuiApplication::applicationStateChanged, &app, [weak](Qt::ApplicationState state) {
+        if (auto d = weak.lock(); d && state == Qt::ApplicationActive) d->applicationWillBecomeActive();
+    });
     int result = 0;
     {
         MainWindow window(delegate);
         QObject::connect(&window, &MainWindow::firstShown, &window, [] { log("Main window shown"); });
-        if (auto file = grabWindowFile(arguments)) grabWhenShown(window, *file);
+        if (line.grabWindowFile) grabWhenShown(window, *line.grabWindowFile);
 
         delegate->awakeFromNib();
         delegate->applicationWillFinishLaunching();
         delegate->applicationDidFinishLaunching();
         if (headless) log("No display: running without a window");
         else window.show();
+        InstanceRequests requests(delegate, &window, window.toggleButton(), headless);
+        bridge.attach(&requests);
+        actOnOwnRequest(line, requests, *delegate);
         result = QApplication::exec();
+        bridge.detach();
         log("Event loop ended: quitting");
     }
     delegate.reset();

@@ -1,5 +1,8 @@
 #pragma once
-// What the process entry hands control to: creates the Qt application (on
+// What the process entry hands control to. A start first reads its command
+// line (help, version and refusals need no application), then hands its
+// request to the instance already running, if one does; otherwise it
+// creates the Qt application (on
 // the offscreen platform when there is no display or --headless is given),
 // connects the platform's main loop, dialogs, beep and termination signals
 // to it, runs the delegate's class set-up and launch phases around the main
@@ -8,6 +11,9 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+class InstanceBridge;
+struct CommandLine;
 
 class ApplicationMain {
 public:
@@ -19,4 +25,8 @@ public:
     // The file named by --grab-window FILE, where a picture of the window
     // is saved once it is shown (for the documentation).
     static std::optional<std::string> grabWindowFile(const std::vector<std::string>& arguments);
+
+private:
+    static int runApplication(int& argc, char** argv, const std::vector<std::string>& arguments,
+                              const CommandLine& line, InstanceBridge& bridge);
 };

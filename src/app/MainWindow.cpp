@@ -6,6 +6,7 @@
 
 #include "ui_MainWindow.h"
 
+#include <QCloseEvent>
 #include <QShowEvent>
 #include <QWindow>
 
@@ -20,7 +21,6 @@ MainWindow::MainWindow(std::shared_ptr<AppDelegate> delegate, QWidget* parent)
     const QString later = tr("Comes with the daily schedule in a later version.");
     ui_->setTimeButton->setToolTip(later);
     ui_->removeScheduleButton->setToolTip(later);
-    ui_->relaunchButton->setToolTip(tr("Comes in a later version."));
     connectOutlets();
     connectActions();
     bindPreferences();
@@ -51,7 +51,11 @@ void MainWindow::connectActions() {
     connect(toggle, &QPushButton::clicked, this, [d, toggle] { d->ibStopAllWatcher(toggle); });
     connect(ui_->actionPollAllFolders, &QAction::triggered, this, [d] { d->pollAllPaths(); });
     connect(ui_->actionDeleteOldWarning, &QAction::triggered, this, [d] { d->deleteAllOldPhotos(); });
-    connect(ui_->actionQuit, &QAction::triggered, this, &QWidget::close);
+    // Quitting goes through the delegate's guard, which asks while a pass runs.
+    connect(ui_->actionQuit, &QAction::triggered, this, [d] { d->terminate(nullptr); });
+    QPushButton* relaunch = ui_->relaunchButton;
+    relaunch->setEnabled(true);
+    connect(relaunch, &QPushButton::clicked, this, [d, relaunch] { d->ibRelaunchApp(relaunch); });
 }
 
 void MainWindow::bindPreferences() {
@@ -67,6 +71,11 @@ void MainWindow::bindPreferences() {
     // The age only matters while deletion is on.
     ui_->deleteDaysSpin->setEnabled(ui_->deleteOldCheck->isChecked());
     connect(ui_->deleteOldCheck, &QCheckBox::toggled, ui_->deleteDaysSpin, &QWidget::setEnabled);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (delegate_->windowShouldClose(this)) event->accept();
+    else event->ignore();
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

@@ -29,6 +29,8 @@ signals:
     void firstShown();
 
 protected:
+    // The delegate decides: a busy application keeps its window unless forced.
+    void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

@@ -34,6 +34,7 @@ public:
     AppProcess& operator=(const AppProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
     std::string output() const;
     // Waits until the output holds text; false after the timeout or when
     // the child ended without writing it.

@@ -1,0 +1,32 @@
+#pragma once
+// The application's command line: what a start asks for. A start either
+// launches the application or, when one already runs, hands its request to
+// it (see ApplicationMain). Qt's own options are left for Qt.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CommandLine {
+    enum class Action { Launch, Help, Version, Scan, StartAll, StopAll, Poll, Quit, Status };
+
+    Action action = Action::Launch;
+    bool force = false;    // --quit --force: answer the busy alert with "Force Terminate"
+    bool json = false;     // --status --json
+    bool headless = false; // --headless
+    bool fromLaunchAgent = false;
+    std::optional<std::string> grabWindowFile;
+    std::vector<std::string> files; // named on the command line: open requests
+    std::vector<std::string> urls;  // "tolv-archiver:" URLs: get-URL events
+    std::optional<std::string> error; // why the line was refused (exit status 2)
+
+    // argv[0] included. Never fails: a bad line sets `error`.
+    static CommandLine parse(const std::vector<std::string>& arguments);
+    static std::string helpText(const std::string& programName, const std::string& preferencesFile,
+                                const std::string& logFolder);
+
+    // A start with nothing to ask: a reopen of the running application.
+    bool isBare() const;
+    // Commands that act on the running application and may start one.
+    bool isCommand() const;
+};

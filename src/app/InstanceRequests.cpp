@@ -1,0 +1,88 @@
+#include "app/InstanceRequests.h"
+
+#include "app/AppDelegate.h"
+#include "app/StateButton.h"
+#include "app/StatusReport.h"
+#include "dialogs/ModalUI.h"
+#include "folders/SelectFolderNSViewController.h"
+#include "platform/runtime/Log.h"
+#include "watch/WatcherNSObject.h"
+
+#include <QTimer>
+
+using platform::logf;
+
+namespace {
+
+// What a later start sends for "-fromlaunchagent": the open request for
+// the bundle's agent file, which the running application takes as a scan.
+const std::string kAgentFile = "Contents/Resources/com.orvane.tolv-archiver.agent.plist";
+
+} // namespace
+
+InstanceRequests::InstanceRequests(std::shared_ptr<AppDelegate> delegate, QWidget* window, StateButton* toggle,
+                                   bool headless)
+    : delegate_(std::move(delegate)), window_(window), toggle_(toggle), headless_(headless) {}
+
+InstanceRequests::Reply InstanceRequests::answer(const CommandLine& line) {
+    using Action = CommandLine::Action;
+    switch (line.action) {
+    case Action::Launch: return launchRequest(line);
+    case Action::Scan: delegate_->ibScanAgain(); return {0, "scan started\n"};
+    case Action::StartAll: return toggleWatching(true);
+    case Action::StopAll: return toggleWatching(false);
+    case Action::Poll: delegate_->pollAllPaths(); return {0, "poll started\n"};
+    case Action::Quit: return quit(line.force);
+    case Action::Status: return {0, status(line.json)};
+    case Action::Help:
+    case Action::Version: break; // answered by the start itself
+    }
+    return {2, "not a request for the running application\n"};
+}
+
+InstanceRequests::Reply InstanceRequests::launchRequest(const CommandLine& line) {
+    for (const std::string& url : line.urls) delegate_->handleURLEvent(url);
+    std::vector<std::string> files = line.files;
+    if (line.fromLaunchAgent) files.push_back(kAgentFile);
+    if (!files.empty()) delegate_->openFiles(files);
+    if (line.isBare()) reopen();
+    return {0, ""};
+}
+
+void InstanceRequests::reopen() {
+    const bool visible = window_ && window_->isVisible();
+    if (!delegate_->applicationShouldHandleReopen(visible) || !window_ || headless_) return;
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+InstanceRequests::Reply InstanceRequests::toggleWatching(bool on) {
+    if (!toggle_) return {1, "no watching switch\n"};
+    // The switch's state after a click is what its action reads: "off"
+    // means the click started watching.
+    const bool watching = toggle_->state() == StateButton::kOffState;
+    if (watching == on) return {0, on ? "already watching\n" : "not watching\n"};
+    toggle_->click();
+    return {0, on ? "watching switched on\n" : "watching switched off\n"};
+}
+
+InstanceRequests::Reply InstanceRequests::quit(bool force) {
+    const auto reply = delegate_->applicationShouldTerminate(force ? std::optional(ModalUI::kAlternateReturn)
+                                                                   : std::nullopt);
+    if (reply == AppDelegate::TerminateReply::Cancel) return {1, "busy archiving: not quitting (--force quits)\n"};
+    // After the answer has gone out; the guard has said yes already.
+    QTimer::singleShot(0, [delegate = delegate_] { delegate->terminate(nullptr, ModalUI::kAlternateReturn); });
+    return {0, "quitting\n"};
+}
+
+std::string InstanceRequests::status(bool json) const {
+    StatusReport report = StatusReport::fromPreferences(true);
+    for (const auto& row : delegate_->rows()) {
+        auto watcher = row ? row->_watcherObj() : nullptr;
+        if (!watcher) continue;
+        for (auto& slot : report.folders)
+            if (slot.slot == watcher->_index()) slot.watched = watcher->_CFRunLoopRef() != nullptr;
+    }
+    return json ? report.json() : report.text();
+}

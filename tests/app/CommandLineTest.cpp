@@ -1,0 +1,68 @@
+// What a start asks for, read from its command line.
+#include "app/CommandLine.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Action = CommandLine::Action;
+
+CommandLine parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "Tolv-Archiver");
+    return CommandLine::parse(args);
+}
+
+TEST(CommandLineTest, EachLineAsksForOneThing) {
+    struct Case {
+        std::vector<std::string> args;
+        Action action;
+        bool error;
+    } cases[] = {
+        {{}, Action::Launch, false},
+        {{"--scan"}, Action::Scan, false},
+        {{"--start-all"}, Action::StartAll, false},
+        {{"--stop-all"}, Action::StopAll, false},
+        {{"--poll"}, Action::Poll, false},
+        {{"--quit", "--force"}, Action::Quit, false},
+        {{"--status", "--json"}, Action::Status, false},
+        {{"--help"}, Action::Help, false},
+        {{"--version"}, Action::Version, false},
+        // Qt's own options, with their values, in both spellings.
+        {{"-platform", "offscreen", "--style=fusion", "-reverse", "--scan"}, Action::Scan, false},
+        {{"--nope"}, Action::Launch, true},
+        {{"--scan", "--quit"}, Action::Scan, true},
+        {{"--force"}, Action::Launch, true},
+        {{"--scan", "--json"}, Action::Scan, true},
+        {{"--grab-window"}, Action::Launch, true},
+    };
+    for (const auto& c : cases) {
+        std::string shown;
+        for (const auto& a : c.args) shown += a + " ";
+        SCOPED_TRACE(shown);
+        const CommandLine line = parse(c.args);
+        EXPECT_EQ(line.error.has_value(), c.error) << line.error.value_or("");
+        if (!c.error) {
+            EXPECT_EQ(line.action, c.action);
+        }
+    }
+    EXPECT_NE(parse({"--nope"}).error->find("--nope"), std::string::npos);
+}
+
+TEST(CommandLineTest, FilesUrlsAndTheLaunchAgentMarkAreKeptApart) {
+    const CommandLine line = parse({"-fromlaunchagent", "tolv-archiver:scan?x=1", "/p/a.plist", "-psn_0_1", "rel"});
+    EXPECT_TRUE(line.fromLaunchAgent);
+    EXPECT_EQ(line.urls, std::vector<std::string>{"tolv-archiver:scan?x=1"});
+    EXPECT_EQ(line.files, (std::vector<std::string>{"/p/a.plist", "rel"}));
+    EXPECT_FALSE(line.isBare());
+    EXPECT_TRUE(parse({"--headless"}).isBare());
+    EXPECT_EQ(*parse({"--grab-window", "w.png"}).grabWindowFile, "w.png");
+}
+
+TEST(CommandLineTest, HelpNamesEveryCommandAndWhereThingsLive) {
+    const std::string help = CommandLine::helpText("tolv-archiver", "/home/u/.config/p.plist", "/home/u/logs");
+    for (const char* part : {"--scan", "--start-all", "--stop-all", "--poll", "--quit", "--force", "--status",
+                             "--json", "--help", "--version", "/home/u/.config/p.plist", "/home/u/logs"})
+        EXPECT_NE(help.find(part), std::string::npos) << part;
+}
+
+} // namespace

@@ -1,0 +1,132 @@
+// Ending the application in the middle of a pass: nothing it started runs
+// on, nothing is lost, and the next launch finds no stale busy flag.
+#include "platform/preferences/UserDefaults.h"
+#include "support/AppProcess.h"
+#include "support/ChildrenInTheFuture.h"
+#include "support/FileContents.h"
+#include "support/TempHome.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <set>
+#include <thread>
+
+namespace fs = std::filesystem;
+using platform::UserDefaults;
+using testing_support::AppProcess;
+using testing_support::TempHome;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct ProcStat {
+    pid_t pid;
+    pid_t parent;
+    pid_t group;
+};
+
+std::vector<ProcStat> processes() {
+    std::vector<ProcStat> all;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(entry.path() / "stat");
+        std::string line;
+        if (!std::getline(in, line)) continue;
+        // "pid (comm) state ppid pgrp ...": comm may hold spaces and parentheses.
+        const auto close = line.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(line.substr(close + 2));
+        char state;
+        ProcStat p{std::stoi(name), 0, 0};
+        rest >> state >> p.parent >> p.group;
+        all.push_back(p);
+    }
+    return all;
+}
+
+// The process groups of the application's children.
+std::set<pid_t> childGroups(pid_t application) {
+    std::set<pid_t> groups;
+    for (const auto& p : processes())
+        if (p.parent == application && p.group != application) groups.insert(p.group);
+    return groups;
+}
+
+bool anyInGroups(const std::set<pid_t>& groups) {
+    for (const auto& p : processes())
+        if (groups.count(p.group)) return true;
+    return false;
+}
+
+bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s) {
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+TEST(ForcedQuitTest, NothingTheApplicationStartedOutlivesItAndNothingIsLost) {
+    for (const char* how : {"--quit --force", "SIGKILL"}) {
+        SCOPED_TRACE(how);
+        TempHome home;
+        const fs::path dest = home.makeFolder("Backup"), source = home.makeFolder("Shoot/Main");
+        for (int i = 0; i < 400; ++i)
+            home.writeFile("Shoot/Main/d" + std::to_string(i % 8) + "/img" + std::to_string(i) + ".jpg",
+                           std::string(4096, 'x'));
+        auto& prefs = UserDefaults::standard();
+        prefs.setObject("prefDestinationFolderPathFormat1", dest.string());
+        prefs.setObject("prefCameraFolderPathFormat1", source.string());
+        prefs.setBool("prefCameraFolderPathAliasDataIsValidFormat1", true);
+        prefs.setInteger("prefBackupSourceImagesAfterMinutesOld", 0);
+        prefs.setBool("prefEnableDeleteOldSourceImages", true);
+        prefs.setInteger("prefDeleteSourceImagesAfterDaysOld", 1);
+        ASSERT_TRUE(prefs.synchronize());
+        const auto before = testing_support::fileContents(source);
+        // The application's bfs sees the clock 3 days ahead, so the pass deletes.
+        testing_support::ChildrenInTheFuture future(3);
+        if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+        // The clock library drops itself from the environment of a program it
+        // does not fake: the application must be one for its bfs to get it.
+        setenv("FAKETIME_ONLY_CMDS", "Tolv-Archiver,bfs", 1);
+
+        auto app = std::make_unique<AppProcess>(AppProcess::application());
+        ASSERT_TRUE(app->waitForOutput("Inside AppDelegate => ibStopAllWatcher")) << app->output();
+        AppProcess scan(AppProcess::application({"--scan"}));
+        ASSERT_EQ(scan.waitForExit(), 0) << scan.output();
+        // Mid-pass: some files copied and deleted, the walk still running.
+        ASSERT_TRUE(eventually([&] { return testing_support::fileContents(source).size() < before.size() - 10; }))
+            << app->output();
+        std::set<pid_t> groups;
+        ASSERT_TRUE(eventually([&] { return !(groups = childGroups(app->pid())).empty(); }));
+        if (std::string(how) == "SIGKILL") {
+            app->signal(SIGKILL);
+        } else {
+            AppProcess quit(AppProcess::application({"--quit", "--force"}));
+            EXPECT_EQ(quit.waitForExit(), 0) << quit.output();
+        }
+        EXPECT_TRUE(app->waitForExit().has_value());
+        EXPECT_TRUE(eventually([&] { return !anyInGroups(groups); }, 10s)) << "children left running";
+        testing_support::expectNothingLost(before, source, dest / "Main");
+        EXPECT_LT(testing_support::fileContents(source).size(), before.size()) << "the pass was deleting";
+        EXPECT_GT(testing_support::fileContents(source).size(), 0u) << "and was cut off mid-way";
+
+        // The next launch finds the flag of the cut-off pass and clears it.
+        app = std::make_unique<AppProcess>(AppProcess::application());
+        ASSERT_TRUE(app->waitForOutput("Inside AppDelegate => ibStopAllWatcher")) << app->output();
+        UserDefaults::resetStandard();
+        EXPECT_FALSE(UserDefaults::standard().boolForKey("prefWatcherObject01InProgress"));
+        AppProcess quit(AppProcess::application({"--quit"}));
+        EXPECT_EQ(quit.waitForExit(), 0);
+        EXPECT_EQ(app->waitForExit(), 0);
+    }
+}
+
+} // namespace

@@ -1,0 +1,110 @@
+// The command line and the one instance per user, with the real application.
+#include "support/AppProcess.h"
+#include "support/TempHome.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using testing_support::AppProcess;
+using testing_support::TempHome;
+using namespace std::chrono_literals;
+
+struct Finished {
+    std::optional<int> status;
+    std::string output;
+};
+
+Finished runToEnd(std::vector<std::string> arguments, std::chrono::milliseconds timeout = 20s) {
+    AppProcess app(AppProcess::application(std::move(arguments)));
+    auto status = app.waitForExit(timeout);
+    return {status, app.output()};
+}
+
+// A running application without a window, past its start-up stop requests.
+std::unique_ptr<AppProcess> startInstance() {
+    auto app = std::make_unique<AppProcess>(AppProcess::application());
+    EXPECT_TRUE(app->waitForOutput("Inside AppDelegate => ibStopAllWatcher")) << app->output();
+    return app;
+}
+
+TEST(SingleInstanceProcessTest, AStartThatNeedsNoApplicationAnswersAndExits) {
+    TempHome home;
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        const char* says;
+    } cases[] = {
+        {{"--help"}, 0, "--start-all"},
+        {{"--version"}, 0, "Tolv-Archiver 1."},
+        {{"--bogus"}, 2, "unknown option --bogus"},
+        {{"--scan", "--stop-all"}, 2, "only one command"},
+        {{"--status"}, 0, "not running"},
+        {{"--status", "--json"}, 0, "\"running\":false"},
+        {{"--quit"}, 0, "not running"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.front());
+        const Finished end = runToEnd(c.arguments);
+        EXPECT_EQ(end.status, c.status) << end.output;
+        EXPECT_NE(end.output.find(c.says), std::string::npos) << end.output;
+        EXPECT_EQ(end.output.find("No display"), std::string::npos) << "no application was started";
+    }
+}
+
+TEST(SingleInstanceProcessTest, LaterStartsHandTheirRequestToTheRunningApplication) {
+    TempHome home;
+    auto first = startInstance();
+
+    const auto before = std::chrono::steady_clock::now();
+    const Finished bare = runToEnd({});
+    const auto bareTime = std::chrono::steady_clock::now() - before;
+    EXPECT_EQ(bare.status, 0) << bare.output;
+    EXPECT_TRUE(first->waitForOutput("applicationShouldHandleReopen")) << first->output();
+    std::printf("second start to its exit: %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(bareTime).count()));
+
+    const Finished agent = runToEnd({"-fromlaunchagent"});
+    EXPECT_EQ(agent.status, 0);
+    EXPECT_TRUE(first->waitForOutput("args contains -fromlaunchagent...")) << first->output();
+
+    const Finished status = runToEnd({"--status"});
+    EXPECT_EQ(status.status, 0);
+    EXPECT_NE(status.output.find("Tolv-Archiver: running"), std::string::npos) << status.output;
+
+    const Finished started = runToEnd({"--start-all"});
+    EXPECT_EQ(started.status, 0);
+    EXPECT_NE(started.output.find("watching switched on"), std::string::npos) << started.output;
+
+    const Finished quit = runToEnd({"--quit"});
+    EXPECT_EQ(quit.status, 0) << quit.output;
+    EXPECT_EQ(first->waitForExit(), 0) << first->output();
+}
+
+TEST(SingleInstanceProcessTest, TwentyStartsAtOnceLeaveOneApplication) {
+    TempHome home;
+    std::vector<std::unique_ptr<AppProcess>> starts;
+    for (int i = 0; i < 20; ++i) starts.push_back(std::make_unique<AppProcess>(AppProcess::application()));
+    // Nineteen hand their start over and exit; one stays.
+    std::vector<std::optional<int>> ends(starts.size());
+    auto ended = [&] { return std::count_if(ends.begin(), ends.end(), [](auto& e) { return e.has_value(); }); };
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (ended() < 19 && std::chrono::steady_clock::now() < deadline)
+        for (size_t i = 0; i < starts.size(); ++i)
+            if (!ends[i]) ends[i] = starts[i]->waitForExit(10ms);
+    EXPECT_EQ(ended(), 19);
+    for (size_t i = 0; i < starts.size(); ++i)
+        if (ends[i]) EXPECT_EQ(*ends[i], 0) << starts[i]->output();
+    for (size_t i = 0; i < starts.size(); ++i)
+        if (!ends[i]) EXPECT_EQ(starts[i]->waitForExit(300ms), std::nullopt) << "the one left runs on";
+    EXPECT_EQ(runToEnd({"--quit"}).status, 0);
+    for (auto& app : starts) app->waitForExit(10s);
+}
+
+} // namespace
