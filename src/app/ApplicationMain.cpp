@@ -102,11 +102,13 @@ int printReply(const platform::SingleInstance::Reply& reply) {
     return reply.status;
 }
 
-// --status and --quit never start the application.
+// --status, --quit and --relaunch never start the application.
 std::optional<int> answerWhenNoneRuns(const CommandLine& line, const std::vector<std::string>& request) {
-    if (line.action != CommandLine::Action::Status && line.action != CommandLine::Action::Quit) return std::nullopt;
+    using Action = CommandLine::Action;
+    if (line.action != Action::Status && line.action != Action::Quit && line.action != Action::Relaunch)
+        return std::nullopt;
     if (auto reply = platform::SingleInstance::send(kInstanceName, request, patienceFor(line))) return printReply(*reply);
-    if (line.action == CommandLine::Action::Quit) return print(std::string(TOLV_APP_NAME) + " is not running\n", 0);
+    if (line.action != Action::Status) return print(std::string(TOLV_APP_NAME) + " is not running\n", 0);
     const StatusReport report = StatusReport::fromPreferences(false);
     return print(line.json ? report.json() : report.text(), 0);
 }

@@ -15,12 +15,13 @@ struct Command {
     std::string_view help;
 };
 
-constexpr std::array<Command, 8> kCommands{{
+constexpr std::array<Command, 9> kCommands{{
     {"--scan", CommandLine::Action::Scan, "archive every enabled folder now"},
     {"--start-all", CommandLine::Action::StartAll, "switch watching on for every folder"},
     {"--stop-all", CommandLine::Action::StopAll, "switch watching off for every folder"},
     {"--poll", CommandLine::Action::Poll, "set every watcher up again and poll its folder"},
     {"--quit", CommandLine::Action::Quit, "quit the running application (--force: even mid-pass)"},
+    {"--relaunch", CommandLine::Action::Relaunch, "quit the running application and start it again"},
     {"--status", CommandLine::Action::Status, "print each folder's path and state (--json: as JSON)"},
     {"--help", CommandLine::Action::Help, "print this help"},
     {"--version", CommandLine::Action::Version, "print the version"},

@@ -8,7 +8,7 @@
 #include <vector>
 
 struct CommandLine {
-    enum class Action { Launch, Help, Version, Scan, StartAll, StopAll, Poll, Quit, Status };
+    enum class Action { Launch, Help, Version, Scan, StartAll, StopAll, Poll, Quit, Relaunch, Status };
 
     Action action = Action::Launch;
     bool force = false;    // --quit --force: answer the busy alert with "Force Terminate"

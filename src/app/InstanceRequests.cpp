@@ -33,6 +33,10 @@ InstanceRequests::Reply InstanceRequests::answer(const CommandLine& line) {
     case Action::StopAll: return toggleWatching(false);
     case Action::Poll: delegate_->pollAllPaths(); return {0, "poll started\n"};
     case Action::Quit: return quit(line.force);
+    case Action::Relaunch:
+        // After the answer has gone out: relaunching ends this application.
+        QTimer::singleShot(0, [delegate = delegate_] { delegate->ibRelaunchApp(nullptr); });
+        return {0, "relaunching\n"};
     case Action::Status: return {0, status(line.json)};
     case Action::Help:
     case Action::Version: break; // answered by the start itself

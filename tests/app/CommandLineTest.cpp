@@ -24,6 +24,7 @@ TEST(CommandLineTest, EachLineAsksForOneThing) {
         {{"--stop-all"}, Action::StopAll, false},
         {{"--poll"}, Action::Poll, false},
         {{"--quit", "--force"}, Action::Quit, false},
+        {{"--relaunch"}, Action::Relaunch, false},
         {{"--status", "--json"}, Action::Status, false},
         {{"--help"}, Action::Help, false},
         {{"--version"}, Action::Version, false},

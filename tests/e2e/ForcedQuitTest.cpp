@@ -117,6 +117,9 @@ TEST(ForcedQuitTest, NothingTheApplicationStartedOutlivesItAndNothingIsLost) {
         testing_support::expectNothingLost(before, source, dest / "Main");
         EXPECT_LT(testing_support::fileContents(source).size(), before.size()) << "the pass was deleting";
         EXPECT_GT(testing_support::fileContents(source).size(), 0u) << "and was cut off mid-way";
+        // No copy half written under a temporary name is left behind.
+        for (const auto& [path, contents] : testing_support::fileContents(dest / "Main"))
+            EXPECT_NE(fs::path(path).filename().string().front(), '.') << path;
 
         // The next launch finds the flag of the cut-off pass and clears it.
         app = std::make_unique<AppProcess>(AppProcess::application());

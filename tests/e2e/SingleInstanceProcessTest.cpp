@@ -1,4 +1,5 @@
 // The command line and the one instance per user, with the real application.
+#include "platform/preferences/UserDefaults.h"
 #include "support/AppProcess.h"
 #include "support/TempHome.h"
 
@@ -100,11 +101,42 @@ TEST(SingleInstanceProcessTest, TwentyStartsAtOnceLeaveOneApplication) {
             if (!ends[i]) ends[i] = starts[i]->waitForExit(10ms);
     EXPECT_EQ(ended(), 19);
     for (size_t i = 0; i < starts.size(); ++i)
-        if (ends[i]) EXPECT_EQ(*ends[i], 0) << starts[i]->output();
+        if (ends[i]) {
+            EXPECT_EQ(*ends[i], 0) << starts[i]->output();
+        }
     for (size_t i = 0; i < starts.size(); ++i)
-        if (!ends[i]) EXPECT_EQ(starts[i]->waitForExit(300ms), std::nullopt) << "the one left runs on";
+        if (!ends[i]) {
+            EXPECT_EQ(starts[i]->waitForExit(300ms), std::nullopt) << "the one left runs on";
+        }
     EXPECT_EQ(runToEnd({"--quit"}).status, 0);
     for (auto& app : starts) app->waitForExit(10s);
+}
+
+TEST(SingleInstanceProcessTest, RelaunchBringsUpANewProcessWithTheSamePreferences) {
+    TempHome home;
+    const auto source = home.makeFolder("Shoot/Main");
+    {
+        auto& prefs = platform::UserDefaults::standard();
+        prefs.setObject("prefCameraFolderPathFormat1", source.string());
+        ASSERT_TRUE(prefs.synchronize());
+    }
+    auto first = startInstance();
+    const Finished relaunch = runToEnd({"--relaunch"});
+    EXPECT_EQ(relaunch.status, 0) << relaunch.output;
+    EXPECT_EQ(first->waitForExit(), 0) << first->output();
+    // The tool starts the application again once the first has gone.
+    Finished status;
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    do {
+        status = runToEnd({"--status"});
+    } while (status.output.find(": running") == std::string::npos && std::chrono::steady_clock::now() < deadline);
+    EXPECT_NE(status.output.find(": running"), std::string::npos) << status.output;
+    EXPECT_NE(status.output.find("Main Images: " + source.string()), std::string::npos) << status.output;
+    EXPECT_EQ(runToEnd({"--quit"}).status, 0);
+    do {
+        status = runToEnd({"--status"});
+    } while (status.output.find("not running") == std::string::npos && std::chrono::steady_clock::now() < deadline);
+    EXPECT_NE(status.output.find("not running"), std::string::npos);
 }
 
 } // namespace
