@@ -34,7 +34,6 @@ using platform::UserDefaults;
 namespace {
 
 const std::string kLaunchAgentArgument = "-fromlaunchagent";
-const std::string kAgentFile = "Contents/Resources/com.orvane.tolv-archiver.agent.plist";
 const std::string kInstalledAgentFile = "/Applications/Tolv-Archiver.app/Contents/Resources/com.orvane.tolv-archiver.agent.plist";
 const std::string kDestinationEnableKey = "prefDestinationFolderPathEnableFormat1";
 const std::string kSeparator(59, '-');
@@ -353,6 +352,8 @@ void AppDelegate::convertToNextLaunchCtlDate() {
 void AppDelegate::unloadLaunchAgentPlist() {
     log("Inside AppDelegate => unloadLaunchAgentPlist...not available yet: nothing unloaded");
 }
+
+const std::string AppDelegate::kAgentFile = "Contents/Resources/com.orvane.tolv-archiver.agent.plist";
 
 // ---- ending, and the desktop's requests -------------------------------------------
 

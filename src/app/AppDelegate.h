@@ -53,6 +53,9 @@ public:
     // The process's argument list, as the launch phases read it.
     void setArguments(std::vector<std::string> arguments) { arguments_ = std::move(arguments); }
     const std::vector<std::string>& arguments() const { return arguments_; }
+    // The agent file whose open request starts the launch-agent scan, as a
+    // later start names it.
+    static const std::string kAgentFile;
     // The argument list names the launch-agent start as a whole element.
     static bool isLaunchAgentRun(const std::vector<std::string>& arguments);
 

@@ -33,7 +33,6 @@ using platform::logf;
 namespace {
 
 const std::string kHeadlessArgument = "--headless";
-const std::string kGrabWindowArgument = "--grab-window";
 // Lets the rows settle into their places before the picture is taken.
 constexpr int kGrabDelayMs = 500;
 // A command of a start that launched the application waits for the stop
@@ -132,11 +131,6 @@ bool ApplicationMain::wantsHeadless(const std::vector<std::string>& arguments, c
     return !isSet(display) && !isSet(waylandDisplay);
 }
 
-std::optional<std::string> ApplicationMain::grabWindowFile(const std::vector<std::string>& arguments) {
-    auto it = std::find(arguments.begin(), arguments.end(), kGrabWindowArgument);
-    if (it == arguments.end() || std::next(it) == arguments.end()) return std::nullopt;
-    return *std::next(it);
-}
 
 int ApplicationMain::run(int argc, char** argv) {
     // Copied before Qt takes the options it knows out of argv.
@@ -163,7 +157,7 @@ int ApplicationMain::run(int argc, char** argv) {
 
 int ApplicationMain::runApplication(int& argc, char** argv, const std::vector<std::string>& arguments,
                                     const CommandLine& line, InstanceBridge& bridge) {
-    const bool headless = line.headless || wantsHeadless(arguments, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
+    const bool headless = wantsHeadless(arguments, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
     if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication app(argc, argv);

@@ -22,9 +22,6 @@ public:
     // No window: asked for with --headless, or no display to show one on.
     static bool wantsHeadless(const std::vector<std::string>& arguments, const char* display,
                               const char* waylandDisplay);
-    // The file named by --grab-window FILE, where a picture of the window
-    // is saved once it is shown (for the documentation).
-    static std::optional<std::string> grabWindowFile(const std::vector<std::string>& arguments);
 
 private:
     static int runApplication(int& argc, char** argv, const std::vector<std::string>& arguments,

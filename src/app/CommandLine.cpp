@@ -64,7 +64,7 @@ bool parseOwn(CommandLine& line, const std::vector<std::string>& args, size_t& i
         if (a == c.option) return setAction(line, c.action, a), true;
     if (a == "--force") return line.force = true, true;
     if (a == "--json") return line.json = true, true;
-    if (a == "--headless") return line.headless = true, true;
+    if (a == "--headless") return true; // ApplicationMain::wantsHeadless reads it
     if (a == kLaunchAgentArgument) return line.fromLaunchAgent = true, true;
     if (a == "--grab-window") {
         if (i + 1 >= args.size()) line.error = "--grab-window needs a file name";

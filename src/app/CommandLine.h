@@ -13,7 +13,6 @@ struct CommandLine {
     Action action = Action::Launch;
     bool force = false;    // --quit --force: answer the busy alert with "Force Terminate"
     bool json = false;     // --status --json
-    bool headless = false; // --headless
     bool fromLaunchAgent = false;
     std::optional<std::string> grabWindowFile;
     std::vector<std::string> files; // named on the command line: open requests

@@ -12,14 +12,6 @@
 
 using platform::logf;
 
-namespace {
-
-// What a later start sends for "-fromlaunchagent": the open request for
-// the bundle's agent file, which the running application takes as a scan.
-const std::string kAgentFile = "Contents/Resources/com.orvane.tolv-archiver.agent.plist";
-
-} // namespace
-
 InstanceRequests::InstanceRequests(std::shared_ptr<AppDelegate> delegate, QWidget* window, StateButton* toggle,
                                    bool headless)
     : delegate_(std::move(delegate)), window_(window), toggle_(toggle), headless_(headless) {}
@@ -47,7 +39,8 @@ InstanceRequests::Reply InstanceRequests::answer(const CommandLine& line) {
 InstanceRequests::Reply InstanceRequests::launchRequest(const CommandLine& line) {
     for (const std::string& url : line.urls) delegate_->handleURLEvent(url);
     std::vector<std::string> files = line.files;
-    if (line.fromLaunchAgent) files.push_back(kAgentFile);
+    // "-fromlaunchagent" is the open request for the agent file: a scan.
+    if (line.fromLaunchAgent) files.push_back(AppDelegate::kAgentFile);
     if (!files.empty()) delegate_->openFiles(files);
     if (line.isBare()) reopen();
     return {0, ""};

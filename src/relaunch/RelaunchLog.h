@@ -1,8 +1,7 @@
 #pragma once
-// The tool's lines on standard error, "relaunch: message". When the
-// application starts the tool, standard error is the application's log file,
-// so a line goes out in one write and never interleaves with another
-// process's lines.
+// The tool's lines: platform log lines on standard error that begin
+// "relaunch: ". When the application starts the tool, standard error is the
+// application's log file, where the lines stand among its own.
 
 #include <string_view>
 

@@ -1,6 +1,7 @@
 #include "tools/SynchronizationPolicy.h"
 
 #include "core/CommonHeader.h"
+#include "tools/PathString.h"
 
 #include <filesystem>
 
@@ -15,11 +16,6 @@ FindRequest settledFiles(const std::string& source, unsigned minutes) {
 std::vector<std::string> concatenated(std::vector<std::string> head, const std::vector<std::string>& tail) {
     head.insert(head.end(), tail.begin(), tail.end());
     return head;
-}
-
-std::string withoutTrailingSeparators(std::string path) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
-    return path;
 }
 
 } // namespace
@@ -44,7 +40,7 @@ std::string SynchronizationPolicy::keptFolder(const std::string& destination, pl
     // never taken for an archived copy; one folder per run, so a version
     // kept by one run is never replaced by the next. The archive folder's
     // name below it tells the sources apart.
-    const std::filesystem::path archive(withoutTrailingSeparators(destination));
+    const std::filesystem::path archive(PathString::standardizing(destination));
     const std::string stamp = platform::DateFormat::format(start, "yyyy-MM-dd HH-mm-ss.SSS");
     return (archive.parent_path() / kKeptFolderName / stamp / archive.filename()).string();
 }

@@ -405,8 +405,9 @@ TEST_F(WatcherTest, APassIsRefusedWhenItsFolderCollidesWithAnotherSlot) {
         EXPECT_EQ(recorder.passes(1), 0u);
         EXPECT_EQ(reasons.size(), 1u);
         EXPECT_EQ(readFile(c.folder1 / "photo.jpg"), "one");
-        if (!PathString::isWithin(c.folder1.string(), dest.string()))
+        if (!PathString::isWithin(c.folder1.string(), dest.string())) {
             EXPECT_FALSE(fs::exists(dest / c.folder1.filename()));
+        }
     }
 }
 

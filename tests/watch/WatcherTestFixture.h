@@ -6,6 +6,7 @@
 #include "core/CommonHeader.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/preferences/UserDefaults.h"
+#include "platform/runtime/Task.h"
 #include "support/TempHome.h"
 #include "watch/WatcherNSObject.h"
 
@@ -83,6 +84,9 @@ protected:
         for (int i = 1; i <= 3; ++i) choose(i, src[i]);
         prefs().setInteger(kPrefBackupSourceImagesAfterMinutesOld, 0);
         prefs().synchronize();
+        // Children are started by one thread that lives as long as the
+        // process: have it before counting the threads that must go again.
+        platform::Task::runCapturingOutput({.path = "/bin/true", .arguments = {}, .workingDirectory = {}});
         baselineThreads = threadCount();
     }
 
