@@ -3,6 +3,8 @@
 #include <sys/mount.h>
 
 #include <cerrno>
+#include <chrono>
+#include <thread>
 #include <cstring>
 
 namespace fs = std::filesystem;
@@ -43,9 +45,22 @@ ScopedMount::~ScopedMount() {
     if (mounted_) umount2(at_.c_str(), MNT_DETACH);
 }
 
+// Another test process walking the temporary folders (a resolver search from
+// a parent folder) can hold a folder of this volume open for a moment, and
+// the kernel refuses the unmount with EBUSY. The tests only need the volume
+// gone from its place, so after a short wait it is detached lazily: the path
+// is empty at once and the kernel frees the volume when the last user leaves.
 bool ScopedMount::unmount() {
     if (!mounted_) return true;
-    if (umount2(at_.c_str(), 0) != 0) return false;
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        if (umount2(at_.c_str(), 0) == 0) {
+            mounted_ = false;
+            return true;
+        }
+        if (errno != EBUSY) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10 * (attempt + 1)));
+    }
+    if (umount2(at_.c_str(), MNT_DETACH) != 0) return false;
     mounted_ = false;
     return true;
 }
