@@ -105,15 +105,13 @@ std::optional<platform::Value::Dictionary> AppDelegate::setupFactoryDefaults() {
     return *dict->dictionary();
 }
 
-void AppDelegate::updateLaunchAgentFileIfNeeded() {
-    log("Inside AppDelegate => updateLaunchAgentFileIfNeeded...not available yet: launch agent file left as it is");
-}
+void AppDelegate::updateLaunchAgentFileIfNeeded() { DailySchedule::refreshInstalledFile(); }
 
 // ---- instance set-up ------------------------------------------------------------
 
 std::shared_ptr<AppDelegate> AppDelegate::create() { return std::shared_ptr<AppDelegate>(new AppDelegate()); }
 
-AppDelegate::AppDelegate() = default;
+AppDelegate::AppDelegate() : schedule_([this] { setupManualTimer(); }) {}
 
 AppDelegate::~AppDelegate() {
     // The rows drive widgets, so they must end on the GUI thread. The last
@@ -343,15 +341,59 @@ bool AppDelegate::hasRunningTasks() {
     return false;
 }
 
-// ---- the daily schedule's share of the launch ----------------------------------
+// ---- the daily schedule ----------------------------------------------------------
 
-void AppDelegate::convertToNextLaunchCtlDate() {
-    log("Inside AppDelegate => convertToNextLaunchCtlDate...not available yet: next run not computed");
+void AppDelegate::changeScheduledTime() {
+    const platform::Value scheduled = prefs().objectForKey(sPrefDailyScheduledTime);
+    if (scheduled.type() != platform::Value::Type::None) {
+        prefs().setObject(kPrefTempTime, scheduled);
+    } else if (prefs().objectForKey(kPrefTempTime).type() == platform::Value::Type::None) {
+        // The sheet's control shows a time; confirming it untouched must
+        // schedule that time, not nothing.
+        const auto now = std::chrono::system_clock::now();
+        prefs().setObject(kPrefTempTime, platform::Value(platform::DateFormat::localTimeOnDay(
+                                             now, platform::DateFormat::localHour(now),
+                                             platform::DateFormat::localMinute(now))));
+    }
+    beginSheet(setTimeWindow_, "set-time sheet", &AppDelegate::didEndSheet);
 }
 
-void AppDelegate::unloadLaunchAgentPlist() {
-    log("Inside AppDelegate => unloadLaunchAgentPlist...not available yet: nothing unloaded");
+void AppDelegate::ibRemoveScheduleTime() { beginSheet(disableTimeWindow_, "remove-schedule sheet", &AppDelegate::didEndSheet2); }
+
+void AppDelegate::beginSheet(QWidget* sheet, const std::string& name, void (AppDelegate::*didEnd)(QWidget*, int)) {
+    if (!sheet) {
+        logf("Inside AppDelegate => beginSheet...the %s is missing: nothing shown", name.c_str());
+        return;
+    }
+    std::weak_ptr<AppDelegate> weak = weak_from_this();
+    ModalUI::current().beginSheet({sheet, window_, name}, [weak, sheet = QPointer<QWidget>(sheet), didEnd](int code) {
+        if (auto self = weak.lock()) ((*self).*didEnd)(sheet, code);
+    });
 }
+
+void AppDelegate::closeMyCustomSheet(QObject* sender) {
+    auto* button = qobject_cast<QAbstractButton*>(sender);
+    if (!button || !button->window()) return;
+    ModalUI::current().endSheet(button->window(), button->property("tag").toInt());
+}
+
+void AppDelegate::didEndSheet(QWidget* sheet, int returnCode) {
+    if (sheet) sheet->hide();
+    if (returnCode != ModalUI::kSheetConfirm) return;
+    schedule_.confirmTime();
+}
+
+void AppDelegate::didEndSheet2(QWidget* sheet, int returnCode) {
+    if (sheet) sheet->hide();
+    if (returnCode != ModalUI::kSheetConfirm) return;
+    schedule_.removeSchedule();
+}
+
+bool AppDelegate::setLaunchAgentPlist(const std::optional<platform::Value>& time) { return schedule_.install(time); }
+
+void AppDelegate::unloadLaunchAgentPlist() { schedule_.unload(); }
+
+void AppDelegate::convertToNextLaunchCtlDate() { schedule_.computeNextRun(std::chrono::system_clock::now()); }
 
 const std::string AppDelegate::kAgentFile = "Contents/Resources/com.orvane.tolv-archiver.agent.plist";
 

@@ -5,6 +5,7 @@
 // notifications that the watchers answer.
 
 #include "core/CommonHeader.h"
+#include "app/DailySchedule.h"
 #include "app/RowPlacer.h"
 #include "app/StateButton.h"
 #include "platform/preferences/Value.h"
@@ -41,7 +42,10 @@ public:
 
     // Outlets, connected by the main window.
     QWidget* window() const { return window_; }
-    void setWindow(QWidget* window) { window_ = window; }
+    void setWindow(QWidget* window) {
+        window_ = window;
+        schedule_.setWindow(window);
+    }
     QWidget* _topHalfView() const { return topHalfView_; }
     void set_topHalfView(QWidget* view) { topHalfView_ = view; }
     QWidget* _destView() const { return destView_; }
@@ -49,6 +53,11 @@ public:
     StateButton* ibToggleButton() const { return toggleButton_; }
     void setIbToggleButton(StateButton* button) { toggleButton_ = button; }
     bool _isPolling() const { return isPolling_; }
+    // The two sheets of the daily schedule.
+    QWidget* ibSetTimeWindow() const { return setTimeWindow_; }
+    void setIbSetTimeWindow(QWidget* sheet) { setTimeWindow_ = sheet; }
+    QWidget* ibDisableTimeWindow() const { return disableTimeWindow_; }
+    void setIbDisableTimeWindow(QWidget* sheet) { disableTimeWindow_ = sheet; }
 
     // The process's argument list, as the launch phases read it.
     void setArguments(std::vector<std::string> arguments) { arguments_ = std::move(arguments); }
@@ -98,9 +107,18 @@ public:
     // children, leave the event loop); tests record it instead.
     void setTerminator(std::function<void()> terminator) { terminator_ = std::move(terminator); }
 
-    // The daily schedule's share of the launch.
-    void convertToNextLaunchCtlDate();
+    // The daily schedule: its two sheets (a button's tag is the sheet's
+    // return code; ModalUI::kSheetConfirm confirms), the launch agent file
+    // and the next run's moment.
+    void changeScheduledTime();
+    void ibRemoveScheduleTime();
+    void closeMyCustomSheet(QObject* sender);
+    void didEndSheet(QWidget* sheet, int returnCode);
+    void didEndSheet2(QWidget* sheet, int returnCode);
+    bool setLaunchAgentPlist(const std::optional<platform::Value>& time = std::nullopt);
     void unloadLaunchAgentPlist();
+    void convertToNextLaunchCtlDate();
+    DailySchedule& schedule() { return schedule_; }
 
     // The folder rows, slot 0 first, once the did-finish phase has run.
     const std::vector<std::unique_ptr<SelectFolderNSViewController>>& rows() const { return rows_; }
@@ -118,12 +136,16 @@ private:
     void createSourceRow(int slot, const ParamDictionary& params);
     SelectFolderNSViewController* createRow(int slot, const ParamDictionary& params);
     void placeRowView(QWidget* view, int slot);
+    void beginSheet(QWidget* sheet, const std::string& name, void (AppDelegate::*didEnd)(QWidget*, int));
 
     // Widgets may go before the delegate does.
     QPointer<QWidget> window_;
     QPointer<QWidget> topHalfView_;
     QPointer<QWidget> destView_;
     QPointer<StateButton> toggleButton_;
+    QPointer<QWidget> setTimeWindow_;
+    QPointer<QWidget> disableTimeWindow_;
+    DailySchedule schedule_;
     std::atomic<bool> isPolling_{false};
     std::vector<std::string> arguments_;
     QPointer<RowPlacer> rowPlacer_; // owned by the rows' superview

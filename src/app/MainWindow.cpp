@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/AppDelegate.h"
+#include "app/ScheduleSheets.h"
 #include "core/CommonHeader.h"
 #include "platform/qt/QtPreferenceBinding.h"
 
@@ -18,9 +19,6 @@ MainWindow::MainWindow(std::shared_ptr<AppDelegate> delegate, QWidget* parent)
     // Watching is off after launch; the title offers the next action.
     ui_->toggleButton->setState(StateButton::kOnState);
     ui_->toggleButton->setText("Turn On");
-    const QString later = tr("Comes with the daily schedule in a later version.");
-    ui_->setTimeButton->setToolTip(later);
-    ui_->removeScheduleButton->setToolTip(later);
     connectOutlets();
     connectActions();
     bindPreferences();
@@ -40,6 +38,7 @@ void MainWindow::connectOutlets() {
     delegate_->set_topHalfView(ui_->topHalfView);
     delegate_->set_destView(ui_->destView);
     delegate_->setIbToggleButton(ui_->toggleButton);
+    new ScheduleSheets(this, delegate_.get());
 }
 
 void MainWindow::connectActions() {
@@ -53,6 +52,8 @@ void MainWindow::connectActions() {
     connect(ui_->actionDeleteOldWarning, &QAction::triggered, this, [d] { d->deleteAllOldPhotos(); });
     // Quitting goes through the delegate's guard, which asks while a pass runs.
     connect(ui_->actionQuit, &QAction::triggered, this, [d] { d->terminate(nullptr); });
+    connect(ui_->setTimeButton, &QPushButton::clicked, this, [d] { d->changeScheduledTime(); });
+    connect(ui_->removeScheduleButton, &QPushButton::clicked, this, [d] { d->ibRemoveScheduleTime(); });
     QPushButton* relaunch = ui_->relaunchButton;
     relaunch->setEnabled(true);
     connect(relaunch, &QPushButton::clicked, this, [d, relaunch] { d->ibRelaunchApp(relaunch); });

@@ -87,6 +87,19 @@ void QtModalUI::openPanelOnGuiThread(const OpenPanel& panel, PanelEnd end) {
     dialog->open();
 }
 
+void QtModalUI::presentSheet(const Sheet& sheet) {
+    QWidget* widget = sheet.sheet;
+    QMetaObject::invokeMethod(
+        widget,
+        [widget] {
+            widget->setWindowModality(Qt::WindowModal);
+            widget->show();
+            widget->raise();
+            widget->activateWindow();
+        },
+        onGuiThread() ? Qt::DirectConnection : Qt::QueuedConnection);
+}
+
 void QtModalUI::beep() {
     if (!qApp) {
         platform::log("Beep (no application object)");

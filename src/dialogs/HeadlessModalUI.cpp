@@ -16,3 +16,8 @@ void HeadlessModalUI::beginOpenPanel(const OpenPanel& panel, PanelEnd end) {
 }
 
 void HeadlessModalUI::beep() { platform::log("Beep (no display)"); }
+
+void HeadlessModalUI::presentSheet(const Sheet& sheet) {
+    logf("Sheet (no display, cancelled): %s", sheet.name.c_str());
+    endSheet(sheet.sheet, kSheetCancel);
+}

@@ -1,6 +1,7 @@
 #pragma once
 // Dialogs of a run without a display: each is logged and answered with its
-// default button; an open panel is cancelled, since nobody can choose.
+// default button; an open panel and a sheet are cancelled, since nobody
+// can choose.
 
 #include "dialogs/ModalUI.h"
 
@@ -9,4 +10,7 @@ public:
     int runAlert(const Alert& alert) override;
     void beginOpenPanel(const OpenPanel& panel, PanelEnd end) override;
     void beep() override;
+
+protected:
+    void presentSheet(const Sheet& sheet) override;
 };

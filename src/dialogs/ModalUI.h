@@ -4,7 +4,9 @@
 // without a display logs them and takes the default button.
 
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,10 @@ public:
     // Return codes of an open panel.
     static constexpr int kPanelCancel = 0;
     static constexpr int kPanelOK = 1;
+    // A sheet ends with the tag of the button that closed it; this tag
+    // confirms, any other cancels.
+    static constexpr int kSheetConfirm = 200;
+    static constexpr int kSheetCancel = 0;
 
     struct Alert {
         std::string message;
@@ -42,6 +48,14 @@ public:
     // Called once, on the GUI thread, when the panel ends.
     using PanelEnd = std::function<void(int returnCode, const std::vector<std::string>& paths)>;
 
+    struct Sheet {
+        QWidget* sheet = nullptr;  // the sheet's own window, built by the main window
+        QWidget* window = nullptr; // the window it is attached to
+        std::string name;          // for the log
+    };
+    // Called once, on the GUI thread, when the sheet ends.
+    using SheetEnd = std::function<void(int returnCode)>;
+
     virtual ~ModalUI() = default;
 
     // Runs the alert to its end and returns the button's code.
@@ -51,8 +65,23 @@ public:
     // The system alert sound.
     virtual void beep() = 0;
 
+    // Begins the sheet and returns at once; `end` runs when endSheet is
+    // called for it. A sheet already showing is left as it is.
+    void beginSheet(const Sheet& sheet, SheetEnd end);
+    // Ends a showing sheet with the code (its end runs, and it orders the
+    // sheet out); false when the sheet is not showing.
+    bool endSheet(QWidget* sheet, int returnCode);
+
     // The interface in use: real dialogs with a display, the headless one
     // without; tests install their own.
     static ModalUI& current();
     static void setCurrent(std::shared_ptr<ModalUI> ui);
+
+protected:
+    // Shows the sheet; whatever closes it calls endSheet.
+    virtual void presentSheet(const Sheet& sheet) = 0;
+
+private:
+    std::mutex sheetsMutex_;
+    std::map<QWidget*, SheetEnd> sheets_;
 };

@@ -359,6 +359,7 @@ TEST_F(SelectFolderNSViewControllerTest, PanelEndingAfterItsRowWentStoresNothing
         int runAlert(const Alert&) override { return kDefaultReturn; }
         void beginOpenPanel(const OpenPanel&, PanelEnd e) override { end = std::move(e); }
         void beep() override {}
+        void presentSheet(const Sheet&) override {}
     };
     auto late = std::make_shared<LatePanel>();
     ModalUI::setCurrent(late);

@@ -34,6 +34,29 @@ void ScriptedModalUI::beginOpenPanel(const OpenPanel& panel, PanelEnd end) {
     if (end) end(answer.returnCode, answer.paths);
 }
 
+void ScriptedModalUI::answerNextSheet(SheetAnswer answer) {
+    std::lock_guard lock(mutex_);
+    sheetAnswers_.push_back(std::move(answer));
+}
+
+void ScriptedModalUI::presentSheet(const Sheet& sheet) {
+    std::optional<SheetAnswer> answer;
+    {
+        std::lock_guard lock(mutex_);
+        shownSheets_.push_back(sheet);
+        if (sheetAnswers_.empty()) return;
+        answer = std::move(sheetAnswers_.front());
+        sheetAnswers_.pop_front();
+    }
+    if (answer->before) answer->before();
+    endSheet(sheet.sheet, answer->returnCode);
+}
+
+std::vector<ModalUI::Sheet> ScriptedModalUI::sheets() const {
+    std::lock_guard lock(mutex_);
+    return shownSheets_;
+}
+
 void ScriptedModalUI::beep() {
     std::lock_guard lock(mutex_);
     ++beeps_;

@@ -17,10 +17,16 @@ public:
         std::vector<std::string> paths;
     };
 
-    // Answers used in order; without one, alerts take their default button
-    // and panels are cancelled.
+    struct SheetAnswer {
+        int returnCode = kSheetCancel;
+        std::function<void()> before; // what the person does in the sheet first
+    };
+
+    // Answers used in order; without one, alerts take their default button,
+    // panels are cancelled and sheets stay open until endSheet.
     void answerNextAlert(int code);
     void answerNextPanel(PanelAnswer answer);
+    void answerNextSheet(SheetAnswer answer);
 
     int runAlert(const Alert& alert) override;
     void beginOpenPanel(const OpenPanel& panel, PanelEnd end) override;
@@ -28,7 +34,11 @@ public:
 
     std::vector<Alert> alerts() const;
     std::vector<OpenPanel> panels() const;
+    std::vector<Sheet> sheets() const;
     int beeps() const;
+
+protected:
+    void presentSheet(const Sheet& sheet) override;
 
 private:
     mutable std::mutex mutex_;
@@ -36,6 +46,8 @@ private:
     std::deque<PanelAnswer> panelAnswers_;
     std::vector<Alert> alerts_;
     std::vector<OpenPanel> panels_;
+    std::deque<SheetAnswer> sheetAnswers_;
+    std::vector<Sheet> shownSheets_;
     int beeps_ = 0;
 };
 

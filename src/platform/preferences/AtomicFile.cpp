@@ -136,8 +136,14 @@ std::optional<std::string> readWholeFile(const fs::path& file, std::size_t maxBy
     return contents;
 }
 
-bool writeFileAtomically(const fs::path& file, std::string_view contents, std::string* error) {
-    const fs::path target = writeTarget(file);
+namespace {
+
+enum class Placing { Replace, CreateOnly };
+
+// Writes the contents to a private temporary file beside target, flushed to
+// the device, and puts it in target's place; on failure the temporary goes
+// and target is untouched.
+bool writeBeside(const fs::path& target, std::string_view contents, mode_t mode, Placing placing, std::string* error) {
     const fs::path folder = folderOf(target);
     std::string tmp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
     FileDescriptor fd(::mkostemp(tmp.data(), O_CLOEXEC));
@@ -145,14 +151,19 @@ bool writeFileAtomically(const fs::path& file, std::string_view contents, std::s
         setError(error, errnoText("cannot create a temporary file in", folder, errno));
         return false;
     }
-    bool ok = writeTemporary(fd.get(), tmp, contents, modeFor(target), error);
+    bool ok = writeTemporary(fd.get(), tmp, contents, mode, error);
     if (ok && fd.reset() != 0) {
         setError(error, errnoText("cannot close", tmp, errno));
         ok = false;
     }
-    if (ok && ::rename(tmp.c_str(), target.c_str()) != 0) {
+    if (ok && placing == Placing::Replace && ::rename(tmp.c_str(), target.c_str()) != 0) {
         setError(error, errnoText("cannot replace", target, errno));
         ok = false;
+    }
+    if (ok && placing == Placing::CreateOnly) {
+        const RenameResult placed = renameWithoutReplacing(tmp, target, error);
+        if (placed == RenameResult::TargetExists) setError(error, errnoText("cannot create", target, EEXIST));
+        ok = placed == RenameResult::Done;
     }
     if (!ok) {
         ::unlink(tmp.c_str());
@@ -160,6 +171,21 @@ bool writeFileAtomically(const fs::path& file, std::string_view contents, std::s
     }
     syncFolder(folder);
     return true;
+}
+
+} // namespace
+
+bool writeFileAtomically(const fs::path& file, std::string_view contents, std::string* error) {
+    const fs::path target = writeTarget(file);
+    return writeBeside(target, contents, modeFor(target), Placing::Replace, error);
+}
+
+bool replaceFileAtomically(const fs::path& file, std::string_view contents, std::string* error) {
+    return writeBeside(file, contents, 0644, Placing::Replace, error);
+}
+
+bool createFileAtomically(const fs::path& file, std::string_view contents, std::string* error) {
+    return writeBeside(file, contents, 0644, Placing::CreateOnly, error);
 }
 
 RenameResult renameWithoutReplacing(const fs::path& from, const fs::path& to, std::string* error) {

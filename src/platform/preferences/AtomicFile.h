@@ -21,6 +21,19 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& file, std:
 bool writeFileAtomically(const std::filesystem::path& file, std::string_view contents,
                          std::string* error = nullptr);
 
+// Like writeFileAtomically, but the name itself is replaced: a symbolic link
+// there is replaced, never written through, and a file there is replaced,
+// never written into. Meant for fixed names in folders that others can
+// write (the temporary folder). Fails when the folder refuses the rename,
+// as a sticky folder does for another user's file.
+bool replaceFileAtomically(const std::filesystem::path& file, std::string_view contents,
+                           std::string* error = nullptr);
+
+// Writes a new file the same way, but never in place of an existing entry:
+// then it fails ("File exists") and the entry is untouched.
+bool createFileAtomically(const std::filesystem::path& file, std::string_view contents,
+                          std::string* error = nullptr);
+
 enum class RenameResult { Done, TargetExists, Failed };
 // Renames from to to, but never over an existing entry.
 RenameResult renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,

@@ -111,4 +111,13 @@ std::string DateFormat::describe(Date date) {
 int DateFormat::localHour(Date date) { return toLocal(date).tm.tm_hour; }
 int DateFormat::localMinute(Date date) { return toLocal(date).tm.tm_min; }
 
+Date DateFormat::localTimeOnDay(Date day, int hour, int minute) {
+    std::tm tm = toLocal(day).tm;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = 0;
+    tm.tm_isdst = -1; // the zone decides whether summer time applies then
+    return std::chrono::system_clock::from_time_t(std::mktime(&tm));
+}
+
 } // namespace platform

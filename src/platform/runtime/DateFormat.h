@@ -21,6 +21,9 @@ public:
     // Hour and minute of the date in the local zone.
     static int localHour(Date date);
     static int localMinute(Date date);
+    // The moment the local clock shows hour:minute:00 on the calendar day of
+    // `day` (on a day the clock skips that time, the normalised moment).
+    static Date localTimeOnDay(Date day, int hour, int minute);
 };
 
 } // namespace platform

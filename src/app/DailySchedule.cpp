@@ -1,0 +1,223 @@
+#include "app/DailySchedule.h"
+
+#include "app/LaunchAgentFile.h"
+#include "app/NextLaunchDate.h"
+#include "core/CommonHeader.h"
+#include "dialogs/ModalUI.h"
+#include "platform/desktop/Bundle.h"
+#include "platform/preferences/AtomicFile.h"
+#include "platform/preferences/UserDefaults.h"
+#include "platform/runtime/Log.h"
+#include "tools/TolvExtras.h"
+
+#include <cstdio>
+#include <regex>
+
+namespace fs = std::filesystem;
+using platform::DateFormat;
+using platform::log;
+using platform::logf;
+using platform::UserDefaults;
+using platform::Value;
+
+namespace {
+
+const std::string kSeparator(59, '-');
+const std::string kLoadScript = "loadlaunchagent.sh";
+const std::string kUnloadScript = "unloadlaunchagent.sh";
+const std::string kRefreshedFileName = "com.orvane.tolv-archiver.agent.plist";
+
+UserDefaults& prefs() { return UserDefaults::standard(); }
+
+std::string formatted(const std::string& format, const std::string& argument) {
+    const std::size_t at = format.find("%@");
+    return at == std::string::npos ? format : format.substr(0, at) + argument + format.substr(at + 2);
+}
+
+// The running bundle's path, when the program's arguments should name it.
+std::optional<std::string> bundlePathOption() {
+    if (!prefs().boolForKey(kPrefUseAbsolueBundlePathForProgramArguments)) return std::nullopt;
+    return platform::Bundle::main().bundlePath().string();
+}
+
+void runScript(const std::string& script, const fs::path& agentFile) {
+    runShellScript(script, std::vector<std::string>{agentFile.string()});
+}
+
+} // namespace
+
+const fs::path DailySchedule::kStagingFile = "/tmp/temp.archiver.plist";
+
+DailySchedule::DailySchedule(std::function<void()> afterChange, fs::path stagingFile)
+    : afterChange_(std::move(afterChange)), stagingFile_(std::move(stagingFile)) {}
+
+fs::path DailySchedule::agentFilePath() {
+    return LaunchAgentFile::folder() / LaunchAgentFile::fileName(platform::Bundle::main().infoString("CFBundleIdentifier"));
+}
+
+void DailySchedule::alert(const std::string& informativeFormat, const std::string& reason) const {
+    ModalUI::Alert alert;
+    alert.message = "Error!!";
+    alert.defaultButton = "OK";
+    alert.informativeText = formatted(informativeFormat, reason);
+    alert.window = window_;
+    ModalUI::current().runAlert(alert);
+}
+
+// ---- installing ---------------------------------------------------------------
+
+bool DailySchedule::install(const std::optional<Value>& time) {
+    const fs::path agentFile = agentFilePath();
+    logf("Inside AppDelegate => setLaunchAgentPlist...fileName = %s", agentFile.filename().c_str());
+    Value when = time.value_or(prefs().objectForKey(sPrefDailyScheduledTime));
+    if (when.type() == Value::Type::None) {
+        log("Inside AppDelegate => setLaunchAgentPlist... prefDailyScheduledTime is NIL");
+        return false;
+    }
+    if (when.type() == Value::Type::String) log("need to convert to nsdate...");
+    logf("Using prefDailyScheduledTime = %s", when.description().c_str());
+    // A value that is no date has no time of day: nothing can be scheduled.
+    const auto date = when.date();
+    if (!date) {
+        logf("Inside AppDelegate => setLaunchAgentPlist...%s is not a time of day: nothing installed",
+             when.description().c_str());
+        return false;
+    }
+    const std::string hour = DateFormat::format(*date, "HH"), minute = DateFormat::format(*date, "mm");
+    logf("hour:minute = %s:%s", hour.c_str(), minute.c_str());
+
+    const Value agent(LaunchAgentFile::build(prefs().objectForKey(kPrefLaunchAgentContent), std::stoi(hour),
+                                             std::stoi(minute), bundlePathOption()));
+    const std::string contents = agent.toXmlPlist();
+    if (!stage(contents) || !putInPlace(agentFile, contents)) return false;
+
+    prefs().setObject(kPrefLastSavedLaunchAgentContent, agent);
+    runScript(kLoadScript, agentFile);
+    if (afterChange_) afterChange_();
+    log(kSeparator);
+    return true;
+}
+
+// The staging name sits in a folder every user can write: it is replaced,
+// never written through a link someone planted there or into their file.
+bool DailySchedule::stage(const std::string& contents) const {
+    std::string why;
+    if (platform::replaceFileAtomically(stagingFile_, contents, &why)) return true;
+    logf("Error with writing %s: %s", stagingFile_.c_str(), why.c_str());
+    alert("Unable to Write to Path:\n%@.\n\n", why);
+    return false;
+}
+
+// What is put in place is what was built and staged here, not whatever the
+// shared staging name holds by now.
+bool DailySchedule::putInPlace(const fs::path& file, const std::string& contents) const {
+    std::error_code ec;
+    fs::create_directories(file.parent_path(), ec);
+    if (ec) {
+        logf("Error with creating directory at %s with error = %s", file.parent_path().c_str(), ec.message().c_str());
+        return false;
+    }
+    if (fs::exists(fs::symlink_status(file, ec))) {
+        fs::remove(file, ec);
+        if (ec) {
+            logf("Error with removeItemAtPath: %s", ec.message().c_str());
+            alert("Unable to removeItemAtPath at Path:\n%@.\n\n", ec.message());
+        }
+    }
+    std::string why;
+    if (platform::createFileAtomically(file, contents, &why)) return true;
+    logf("Error with copyItemAtPath: %s", why.c_str());
+    alert("Unable to Write to Path:\n%@.\n\n", why);
+    return false;
+}
+
+// ---- unloading and refreshing --------------------------------------------------
+
+void DailySchedule::unload() {
+    const fs::path agentFile = agentFilePath();
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(agentFile, ec))) {
+        runScript(kUnloadScript, agentFile);
+        fs::remove(agentFile, ec);
+        if (ec) logf("Error with removeItemAtPath: %s: %s", agentFile.c_str(), ec.message().c_str());
+    }
+    log(kSeparator);
+}
+
+void DailySchedule::refreshInstalledFile() {
+    const fs::path agentFile = LaunchAgentFile::folder() / kRefreshedFileName;
+    std::error_code ec;
+    if (!fs::exists(agentFile, ec)) return;
+    std::string why;
+    const auto installed = Value::readPlistFile(agentFile, &why);
+    if (!installed || !installed->dictionary()) {
+        logf("Inside AppDelegate => updateLaunchAgentFileIfNeeded...cannot read %s: %s; left as it is",
+             agentFile.c_str(), why.empty() ? "not a dictionary" : why.c_str());
+        return;
+    }
+    if (LaunchAgentFile::isCurrent(*installed->dictionary())) return;
+    const Value refreshed(LaunchAgentFile::refreshed(*installed->dictionary(), prefs().objectForKey(kPrefLaunchAgentContent),
+                                                     bundlePathOption()));
+    if (!refreshed.writePlistFile(agentFile, &why)) {
+        logf("Inside AppDelegate => updateLaunchAgentFileIfNeeded...cannot write %s: %s", agentFile.c_str(), why.c_str());
+        return;
+    }
+    runScript(kLoadScript, agentFile);
+}
+
+// ---- the next run ----------------------------------------------------------------
+
+void DailySchedule::computeNextRun(platform::Date now) {
+    logf("Inside AppDelegate => convertToNextLaunchCtlDate...now = %s", DateFormat::describe(now).c_str());
+    logf("Inside AppDelegate => convertToNextLaunchCtlDate...%s", DateFormat::format(now, "yyyy MM dd HH:mm:ss Z").c_str());
+    const auto scheduled = prefs().objectForKey(sPrefDailyScheduledTime).date();
+    if (!scheduled) return;
+    const int hour = DateFormat::localHour(*scheduled), minute = DateFormat::localMinute(*scheduled);
+    platform::Date next = NextLaunchDate::todayAt(now, hour, minute);
+    logf("          current date: %s", DateFormat::describe(now).c_str());
+    logf("        nextLaunchDate: %s", DateFormat::describe(next).c_str());
+    if (!NextLaunchDate::isPast(now, next)) {
+        log("current date is EARLIER than nextLaunchDate...");
+    } else {
+        log("current date is AFTER/LATER than nextLaunchDate...");
+        next = NextLaunchDate::after(now, hour, minute);
+        logf("adjusted nextLaunchDate: %s", DateFormat::describe(next).c_str());
+    }
+    prefs().setObject(sPrefNextScheduledTime, Value(next));
+    prefs().setObject(sPrefNextScheduledTimeDisplayString, Value(DateFormat::describe(next)));
+}
+
+// ---- the sheets' confirmations ------------------------------------------------------
+
+bool DailySchedule::confirmTime() {
+    const Value edited = prefs().objectForKey(kPrefTempTime);
+    if (edited.type() == Value::Type::None) return false;
+    logf("tempTimeObj = %s", edited.description().c_str());
+    prefs().setObject(sPrefDailyScheduledTime, edited);
+    const bool installed = install(std::nullopt);
+    prefs().setBool(kPrefDidSetSchedule, true);
+    prefs().synchronize();
+    // The window shows the new time's next run at once, not after a restart.
+    computeNextRun(std::chrono::system_clock::now());
+    return installed;
+}
+
+bool DailySchedule::removeSchedule() {
+    const Value edited = prefs().objectForKey(kPrefTempTime);
+    if (edited.type() == Value::Type::None) return false;
+    logf("tempTimeObj = %s", edited.description().c_str());
+    unload();
+    for (const std::string& key :
+         {sPrefNextScheduledTime, sPrefNextScheduledTimeDisplayString, sPrefDailyScheduledTime, kPrefDidSetSchedule})
+        prefs().removeObjectForKey(key);
+    prefs().synchronize();
+    if (afterChange_) afterChange_();
+    return true;
+}
+
+std::optional<platform::Date> DailySchedule::parseTimeOfDay(const std::string& text) {
+    static const std::regex kTime("([01]?[0-9]|2[0-3]):([0-5][0-9])");
+    std::smatch match;
+    if (!std::regex_match(text, match, kTime)) return std::nullopt;
+    return DateFormat::localTimeOnDay(std::chrono::system_clock::now(), std::stoi(match[1]), std::stoi(match[2]));
+}
