@@ -4,6 +4,7 @@
 #include "app/CommandLine.h"
 #include "app/InstanceBridge.h"
 #include "app/InstanceRequests.h"
+#include "app/ScheduleCommand.h"
 #include "app/MainWindow.h"
 #include "app/QtModalUI.h"
 #include "app/StatusReport.h"
@@ -92,8 +93,10 @@ std::optional<int> answerWithoutApplication(const CommandLine& line, const std::
 }
 
 std::chrono::milliseconds patienceFor(const CommandLine& line) {
-    // --quit may wait for a person to answer the busy alert.
-    return line.action == CommandLine::Action::Quit ? std::chrono::minutes(5) : std::chrono::seconds(10);
+    // --quit may wait for a person to answer the busy alert; the schedule
+    // commands wait for the user's scheduler.
+    if (line.action == CommandLine::Action::Quit) return std::chrono::minutes(5);
+    return line.isScheduleCommand() ? std::chrono::minutes(1) : std::chrono::seconds(10);
 }
 
 int printReply(const platform::SingleInstance::Reply& reply) {
@@ -123,6 +126,21 @@ void actOnOwnRequest(const CommandLine& line, InstanceRequests& requests, AppDel
     if (!line.files.empty()) delegate.openFiles(line.files);
 }
 
+// --schedule and --unschedule when no application runs: this start acts on
+// the preferences and the scheduler itself, without a window or watchers,
+// and ends. It holds the single-instance claim meanwhile, so a start in
+// between waits for it instead of racing it.
+int actAlone(const CommandLine& line) {
+    ModalUI::setCurrent(std::make_shared<HeadlessModalUI>());
+    AppDelegate::initialize();
+    DailySchedule schedule([] { log("Inside AppDelegate => setupManualTimer... DOES NOTHING...."); });
+    const auto reply = line.action == CommandLine::Action::Schedule
+                           ? ScheduleCommand::schedule(schedule, line.scheduleTime)
+                           : ScheduleCommand::unschedule(schedule);
+    platform::UserDefaults::standard().synchronize();
+    return printReply(reply);
+}
+
 } // namespace
 
 bool ApplicationMain::wantsHeadless(const std::vector<std::string>& arguments, const char* display,
@@ -147,7 +165,8 @@ int ApplicationMain::run(int argc, char** argv) {
         if (claim.reply) return printReply(*claim.reply);
         return print(std::string(TOLV_APP_NAME) + " is running but did not answer\n", 1);
     }
-    const int result = runApplication(argc, argv, arguments, line, bridge);
+    const int result =
+        line.isScheduleCommand() ? actAlone(line) : runApplication(argc, argv, arguments, line, bridge);
     bridge.detach();
     claim.primary.reset();
     // Nothing this application started may go on copying or deleting.

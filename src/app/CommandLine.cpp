@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "app/NextLaunchDate.h"
+
 #include <algorithm>
 #include <array>
 #include <string_view>
@@ -15,14 +17,16 @@ struct Command {
     std::string_view help;
 };
 
-constexpr std::array<Command, 9> kCommands{{
+constexpr std::array<Command, 11> kCommands{{
     {"--scan", CommandLine::Action::Scan, "archive every enabled folder now"},
     {"--start-all", CommandLine::Action::StartAll, "switch watching on for every folder"},
     {"--stop-all", CommandLine::Action::StopAll, "switch watching off for every folder"},
     {"--poll", CommandLine::Action::Poll, "set every watcher up again and poll its folder"},
     {"--quit", CommandLine::Action::Quit, "quit the running application (--force: even mid-pass)"},
     {"--relaunch", CommandLine::Action::Relaunch, "quit the running application and start it again"},
-    {"--status", CommandLine::Action::Status, "print each folder's path and state (--json: as JSON)"},
+    {"--status", CommandLine::Action::Status, "print each folder's path and state and the daily schedule (--json: as JSON)"},
+    {"--schedule", CommandLine::Action::Schedule, "HH:MM: archive every enabled folder once a day at that time"},
+    {"--unschedule", CommandLine::Action::Unschedule, "remove the daily schedule"},
     {"--help", CommandLine::Action::Help, "print this help"},
     {"--version", CommandLine::Action::Version, "print the version"},
 }};
@@ -60,6 +64,14 @@ void setAction(CommandLine& line, CommandLine::Action action, const std::string&
 // One argument of ours; false when it is none of ours.
 bool parseOwn(CommandLine& line, const std::vector<std::string>& args, size_t& i) {
     const std::string& a = args[i];
+    if (a == "--schedule") {
+        setAction(line, CommandLine::Action::Schedule, a);
+        if (i + 1 >= args.size() || !NextLaunchDate::parseTimeOfDay(args[i + 1]))
+            line.error = "--schedule needs a time of day as HH:MM, 00:00 to 23:59" +
+                         (i + 1 < args.size() ? ", not '" + args[i + 1] + "'" : std::string());
+        else line.scheduleTime = args[++i];
+        return true;
+    }
     for (const Command& c : kCommands)
         if (a == c.option) return setAction(line, c.action, a), true;
     if (a == "--force") return line.force = true, true;
@@ -105,6 +117,8 @@ bool CommandLine::isBare() const {
     return action == Action::Launch && files.empty() && urls.empty() && !fromLaunchAgent;
 }
 
+bool CommandLine::isScheduleCommand() const { return action == Action::Schedule || action == Action::Unschedule; }
+
 bool CommandLine::isCommand() const {
     return action == Action::Scan || action == Action::StartAll || action == Action::StopAll || action == Action::Poll;
 }
@@ -121,6 +135,7 @@ std::string CommandLine::helpText(const std::string& programName, const std::str
     text += "  --headless    run without a window (also when there is no display)\n"
             "  -fromlaunchagent  a start by the daily schedule: scan once started\n\n"
             "--scan, --start-all, --stop-all and --poll start the application when none runs.\n"
+            "--schedule and --unschedule act on the running application, or alone when none runs.\n"
             "Qt's own options (-platform, -style, ...) are accepted.\n\n"
             "Preferences: " + preferencesFile + "\n"
             "Log files (when saving logs is on): " + logFolder + "\n";

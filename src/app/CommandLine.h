@@ -8,13 +8,14 @@
 #include <vector>
 
 struct CommandLine {
-    enum class Action { Launch, Help, Version, Scan, StartAll, StopAll, Poll, Quit, Relaunch, Status };
+    enum class Action { Launch, Help, Version, Scan, StartAll, StopAll, Poll, Quit, Relaunch, Status, Schedule, Unschedule };
 
     Action action = Action::Launch;
     bool force = false;    // --quit --force: answer the busy alert with "Force Terminate"
     bool json = false;     // --status --json
     bool fromLaunchAgent = false;
     std::optional<std::string> grabWindowFile;
+    std::string scheduleTime; // --schedule HH:MM
     std::vector<std::string> files; // named on the command line: open requests
     std::vector<std::string> urls;  // "tolv-archiver:" URLs: get-URL events
     std::optional<std::string> error; // why the line was refused (exit status 2)
@@ -28,4 +29,7 @@ struct CommandLine {
     bool isBare() const;
     // Commands that act on the running application and may start one.
     bool isCommand() const;
+    // Commands that act on the running application, or on the preferences
+    // and the scheduler of a start that ends once it has acted.
+    bool isScheduleCommand() const;
 };

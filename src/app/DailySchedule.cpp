@@ -11,7 +11,6 @@
 #include "tools/TolvExtras.h"
 
 #include <cstdio>
-#include <regex>
 
 namespace fs = std::filesystem;
 using platform::DateFormat;
@@ -62,6 +61,11 @@ void DailySchedule::alert(const std::string& informativeFormat, const std::strin
     alert.informativeText = formatted(informativeFormat, reason);
     alert.window = window_;
     ModalUI::current().runAlert(alert);
+}
+
+bool DailySchedule::hasAgentFile() {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(agentFilePath(), ec));
 }
 
 // ---- installing ---------------------------------------------------------------
@@ -136,7 +140,7 @@ bool DailySchedule::putInPlace(const fs::path& file, const std::string& contents
 void DailySchedule::unload() {
     const fs::path agentFile = agentFilePath();
     std::error_code ec;
-    if (fs::exists(fs::symlink_status(agentFile, ec))) {
+    if (hasAgentFile()) {
         runScript(kUnloadScript, agentFile);
         fs::remove(agentFile, ec);
         if (ec) logf("Error with removeItemAtPath: %s: %s", agentFile.c_str(), ec.message().c_str());
@@ -216,8 +220,7 @@ bool DailySchedule::removeSchedule() {
 }
 
 std::optional<platform::Date> DailySchedule::parseTimeOfDay(const std::string& text) {
-    static const std::regex kTime("([01]?[0-9]|2[0-3]):([0-5][0-9])");
-    std::smatch match;
-    if (!std::regex_match(text, match, kTime)) return std::nullopt;
-    return DateFormat::localTimeOnDay(std::chrono::system_clock::now(), std::stoi(match[1]), std::stoi(match[2]));
+    const auto time = NextLaunchDate::parseTimeOfDay(text);
+    if (!time) return std::nullopt;
+    return DateFormat::localTimeOnDay(std::chrono::system_clock::now(), time->first, time->second);
 }

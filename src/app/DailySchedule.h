@@ -31,6 +31,7 @@ public:
 
     // ~/Library/LaunchAgents/<bundle identifier in lower case>.agent.plist.
     static std::filesystem::path agentFilePath();
+    static bool hasAgentFile();
 
     // Builds the file for the time (or the stored daily time when none),
     // writes it and loads it. False when nothing was installed.

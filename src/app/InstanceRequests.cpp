@@ -1,6 +1,7 @@
 #include "app/InstanceRequests.h"
 
 #include "app/AppDelegate.h"
+#include "app/ScheduleCommand.h"
 #include "app/StateButton.h"
 #include "app/StatusReport.h"
 #include "dialogs/ModalUI.h"
@@ -30,6 +31,8 @@ InstanceRequests::Reply InstanceRequests::answer(const CommandLine& line) {
         QTimer::singleShot(0, [delegate = delegate_] { delegate->ibRelaunchApp(nullptr); });
         return {0, "relaunching\n"};
     case Action::Status: return {0, status(line.json)};
+    case Action::Schedule: return ScheduleCommand::schedule(delegate_->schedule(), line.scheduleTime);
+    case Action::Unschedule: return ScheduleCommand::unschedule(delegate_->schedule());
     case Action::Help:
     case Action::Version: break; // answered by the start itself
     }

@@ -1,6 +1,7 @@
 #include "app/NextLaunchDate.h"
 
 #include <chrono>
+#include <regex>
 #include <string>
 
 using namespace std::chrono;
@@ -32,4 +33,11 @@ platform::Date NextLaunchDate::todayAt(platform::Date now, int hour, int minute)
 platform::Date NextLaunchDate::after(platform::Date now, int hour, int minute) {
     const platform::Date today = todayAt(now, hour, minute);
     return isPast(now, today) ? today + seconds(86400) : today;
+}
+
+std::optional<std::pair<int, int>> NextLaunchDate::parseTimeOfDay(const std::string& text) {
+    static const std::regex kTime("([01]?[0-9]|2[0-3]):([0-5][0-9])");
+    std::smatch match;
+    if (!std::regex_match(text, match, kTime)) return std::nullopt;
+    return std::pair{std::stoi(match[1]), std::stoi(match[2])};
 }

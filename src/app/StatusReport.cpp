@@ -1,7 +1,9 @@
 #include "app/StatusReport.h"
 
+#include "app/NextLaunchDate.h"
 #include "core/CommonHeader.h"
 #include "platform/preferences/UserDefaults.h"
+#include "platform/runtime/DateFormat.h"
 
 #include <cstdio>
 
@@ -47,12 +49,32 @@ StatusReport::Slot slotFromPreferences(int slot) {
     return s;
 }
 
+StatusReport::Schedule scheduleFromPreferences() {
+    auto& prefs = platform::UserDefaults::standard();
+    StatusReport::Schedule s;
+    s.lastAgentStart = prefs.stringForKey(kPreflastLaunchctlDate).value_or("");
+    const auto time = prefs.objectForKey(sPrefDailyScheduledTime).date();
+    s.set = prefs.boolForKey(kPrefDidSetSchedule) && time.has_value();
+    if (!s.set) return s;
+    s.time = platform::DateFormat::format(*time, "HH:mm");
+    // The stored moment is as old as the last launch; once it has passed,
+    // the next one is worked out afresh.
+    const auto now = std::chrono::system_clock::now();
+    auto next = prefs.objectForKey(sPrefNextScheduledTime).date();
+    if (!next || *next <= now)
+        next = NextLaunchDate::after(now, platform::DateFormat::localHour(*time), platform::DateFormat::localMinute(*time));
+    s.nextRun = platform::DateFormat::describe(*next);
+    s.nextRunIso = platform::DateFormat::iso8601(*next);
+    return s;
+}
+
 } // namespace
 
 StatusReport StatusReport::fromPreferences(bool running) {
     StatusReport report;
     report.running = running;
     for (int slot = 0; slot < CommonHeader::kSlotCount; ++slot) report.folders.push_back(slotFromPreferences(slot));
+    report.schedule = scheduleFromPreferences();
     return report;
 }
 
@@ -65,6 +87,9 @@ std::string StatusReport::text() const {
             out += "\n    enabled " + yesNo(s.enabled) + ", watched " + yesNo(s.watched) + ", busy " + yesNo(s.busy);
         out += "\n";
     }
+    if (!schedule.set) out += "Daily schedule: none\n";
+    else out += "Daily schedule: " + schedule.time + ", next run " + (schedule.nextRun.empty() ? "(not known)" : schedule.nextRun) + "\n";
+    if (!schedule.lastAgentStart.empty()) out += "Last scheduled start: " + schedule.lastAgentStart + "\n";
     return out;
 }
 
@@ -77,5 +102,9 @@ std::string StatusReport::json() const {
                ",\"enabled\":" + jsonBool(s.enabled) + ",\"watched\":" + jsonBool(s.watched) +
                ",\"busy\":" + jsonBool(s.busy) + "}";
     }
-    return out + "]}\n";
+    out += "],\"schedule\":";
+    if (!schedule.set) out += "null";
+    else out += "{\"time\":" + jsonString(schedule.time) + ",\"nextRun\":" + jsonString(schedule.nextRunIso) + "}";
+    out += ",\"lastScheduledStart\":" + jsonString(schedule.lastAgentStart);
+    return out + "}\n";
 }

@@ -35,6 +35,14 @@ TEST(CommandLineTest, EachLineAsksForOneThing) {
         {{"--force"}, Action::Launch, true},
         {{"--scan", "--json"}, Action::Scan, true},
         {{"--grab-window"}, Action::Launch, true},
+        {{"--schedule", "07:05"}, Action::Schedule, false},
+        {{"--schedule", "7:05"}, Action::Schedule, false},
+        {{"--unschedule"}, Action::Unschedule, false},
+        {{"--schedule"}, Action::Schedule, true},
+        {{"--schedule", "24:00"}, Action::Schedule, true},
+        {{"--schedule", "07:5"}, Action::Schedule, true},
+        {{"--schedule", "--scan"}, Action::Schedule, true},
+        {{"--schedule", "07:05", "--unschedule"}, Action::Schedule, true},
     };
     for (const auto& c : cases) {
         std::string shown;
@@ -47,6 +55,8 @@ TEST(CommandLineTest, EachLineAsksForOneThing) {
         }
     }
     EXPECT_NE(parse({"--nope"}).error->find("--nope"), std::string::npos);
+    EXPECT_NE(parse({"--schedule", "7pm"}).error->find("HH:MM"), std::string::npos);
+    EXPECT_EQ(parse({"--schedule", "21:30"}).scheduleTime, "21:30");
 }
 
 TEST(CommandLineTest, FilesUrlsAndTheLaunchAgentMarkAreKeptApart) {
