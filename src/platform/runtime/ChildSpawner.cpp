@@ -25,7 +25,7 @@ namespace {
 struct ChildPlan {
     explicit ChildPlan(const Task::Options& o, pid_t wantedGroup)
         : path(o.path.c_str()), workingDirectory(o.workingDirectory ? o.workingDirectory->c_str() : nullptr),
-          stdinFd(o.stdinFd), stdoutFd(o.stdoutFd), group(wantedGroup), parent(getpid()),
+          stdinFd(o.stdinFd), stdoutFd(o.stdoutFd), stderrFd(o.stderrFd), group(wantedGroup), parent(getpid()),
           highestFd(static_cast<int>(std::clamp(sysconf(_SC_OPEN_MAX), 1024L, static_cast<long>(INT_MAX)))) {
         argv.push_back(const_cast<char*>(path));
         for (const auto& a : o.arguments) argv.push_back(const_cast<char*>(a.c_str()));
@@ -36,6 +36,7 @@ struct ChildPlan {
     std::vector<char*> argv;
     int stdinFd;
     int stdoutFd;
+    int stderrFd;
     pid_t group;
     pid_t parent;
     int highestFd; // where closing one by one stops, without close_range
@@ -96,6 +97,7 @@ void restoreDefaultSignals() {
     if (!joinGroup(plan.group)) failInChild(reportFd, errno);
     if (plan.stdinFd >= 0 && !placeDescriptor(plan.stdinFd, STDIN_FILENO)) failInChild(reportFd, errno);
     if (plan.stdoutFd >= 0 && !placeDescriptor(plan.stdoutFd, STDOUT_FILENO)) failInChild(reportFd, errno);
+    if (plan.stderrFd >= 0 && !placeDescriptor(plan.stderrFd, STDERR_FILENO)) failInChild(reportFd, errno);
     if (plan.workingDirectory && chdir(plan.workingDirectory) != 0) failInChild(reportFd, errno);
     closeAllBut(reportFd, plan.highestFd);
     restoreDefaultSignals();

@@ -37,6 +37,7 @@ public:
         std::optional<std::string> workingDirectory; // inherited when absent
         int stdinFd = -1;                           // -1: inherited
         int stdoutFd = -1;                          // -1: inherited
+        int stderrFd = -1;                          // -1: inherited
     };
 
     // Starts the child and returns at once with its pid (-1 when it could

@@ -260,6 +260,13 @@ TEST(TaskTest, GivenDescriptorsBecomeStandardInputAndOutput) {
     close(out);
     ASSERT_TRUE(done.waitFor(1));
     EXPECT_EQ(testing_support::readFile(output), "first line\nsecond line\n");
+
+    const fs::path errors = temp.path() / "err.txt";
+    int err = open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    Task::Output said = Task::runCapturingOutput({"/bin/sh", {"-c", "echo out; echo oops >&2"}, std::nullopt, -1, -1, err});
+    close(err);
+    EXPECT_EQ(said.standardOutput, "out\n");
+    EXPECT_EQ(testing_support::readFile(errors), "oops\n");
 }
 
 TEST(TaskTest, ChildInheritsNoStrayDescriptors) {

@@ -1,0 +1,70 @@
+// launchagent load|unload FILE: what launchctl does for the application's
+// launch agent file, with the user's systemd timers or crontab as the
+// scheduler. Prints what it did on standard output; blocks until done.
+
+#include "launchagent/LaunchAgentArguments.h"
+#include "platform/runtime/DetachedProcess.h"
+#include "platform/runtime/Log.h"
+#include "platform/scheduler/UserScheduler.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+constexpr int kDone = 0;
+constexpr int kFailed = 1;
+constexpr int kWrongArguments = 2;
+
+void logLine(const std::string& message) {
+    platform::log("launchagent: " + message);
+}
+
+// This helper's own path: a loaded job starts the application through it.
+std::string ownPath() {
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : self.string();
+}
+
+int start(const launchagent::Request& request) {
+    return platform::DetachedProcess::start(request.program, request.arguments) > 0 ? kDone : kFailed;
+}
+
+int carryOut(const launchagent::Request& request) {
+    const auto outcome = request.kind == launchagent::Request::Kind::Load
+                             ? platform::UserScheduler::load(request.file, ownPath())
+                             : platform::UserScheduler::unload(request.file);
+    if (!outcome.succeeded) {
+        logLine(outcome.message);
+        return kFailed;
+    }
+    std::puts(outcome.message.c_str());
+    return kDone;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const launchagent::Request request = launchagent::parseArguments(argc, argv);
+    switch (request.kind) {
+    case launchagent::Request::Kind::Help:
+        std::fputs(launchagent::helpText().c_str(), stdout);
+        return kDone;
+    case launchagent::Request::Kind::Version:
+        std::fputs(launchagent::versionLine().c_str(), stdout);
+        return kDone;
+    case launchagent::Request::Kind::Invalid:
+        logLine(request.problem);
+        logLine("run \"launchagent --help\" for its usage");
+        return kWrongArguments;
+    case launchagent::Request::Kind::Load:
+    case launchagent::Request::Kind::Unload:
+        return carryOut(request);
+    case launchagent::Request::Kind::Start:
+        return start(request);
+    }
+    return kWrongArguments;
+}
