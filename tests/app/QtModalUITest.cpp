@@ -5,6 +5,7 @@
 #include "support/TempHome.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -95,6 +96,21 @@ TEST_F(QtModalUITest, FolderPanelIsAWindowModalSheetThatReportsItsEnd) {
     EXPECT_EQ(ends[0].second, std::vector<std::string>{folder.string()});
     EXPECT_EQ(ends[1].first, ModalUI::kPanelCancel);
     EXPECT_TRUE(ends[1].second.empty());
+}
+
+TEST_F(QtModalUITest, ASheetShowsWindowModalOnceAndEndsOnceWithItsCode) {
+    QWidget window;
+    window.show();
+    QDialog sheet(&window);
+    std::vector<int> ends;
+    ui.beginSheet({&sheet, &window, "set-time sheet"}, [&](int code) { ends.push_back(code); });
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(sheet.windowModality(), Qt::WindowModal);
+    // Beginning it again while it shows changes nothing.
+    ui.beginSheet({&sheet, &window, "set-time sheet"}, [&](int) { ends.push_back(-1); });
+    EXPECT_TRUE(ui.endSheet(&sheet, ModalUI::kSheetConfirm));
+    EXPECT_FALSE(ui.endSheet(&sheet, ModalUI::kSheetCancel)) << "a sheet ends once";
+    EXPECT_EQ(ends, std::vector<int>{ModalUI::kSheetConfirm});
 }
 
 } // namespace
