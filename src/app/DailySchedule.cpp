@@ -39,8 +39,8 @@ std::optional<std::string> bundlePathOption() {
     return platform::Bundle::main().bundlePath().string();
 }
 
-void runScript(const std::string& script, const fs::path& agentFile) {
-    runShellScript(script, std::vector<std::string>{agentFile.string()});
+bool runScript(const std::string& script, const fs::path& agentFile) {
+    return runShellScript(script, std::vector<std::string>{agentFile.string()});
 }
 
 } // namespace
@@ -96,10 +96,18 @@ bool DailySchedule::install(const std::optional<Value>& time) {
     if (!stage(contents) || !putInPlace(agentFile, contents)) return false;
 
     prefs().setObject(kPrefLastSavedLaunchAgentContent, agent);
-    runScript(kLoadScript, agentFile);
+    const bool loaded = runScript(kLoadScript, agentFile);
+    // A schedule the user's scheduler did not take never runs: the user
+    // must hear of it, not find out a day later.
+    if (!loaded) {
+        logf("Error with loading %s: the scheduler did not take it", agentFile.c_str());
+        alert("Unable to schedule the daily run:\n%@.\n\n",
+              "the user's scheduler (systemd user timers, or crontab) did not take " + agentFile.string() +
+                  "; the log says why");
+    }
     if (afterChange_) afterChange_();
     log(kSeparator);
-    return true;
+    return loaded;
 }
 
 // The staging name sits in a folder every user can write: it is replaced,
@@ -141,7 +149,7 @@ void DailySchedule::unload() {
     const fs::path agentFile = agentFilePath();
     std::error_code ec;
     if (hasAgentFile()) {
-        runScript(kUnloadScript, agentFile);
+        if (!runScript(kUnloadScript, agentFile)) logf("Error with unloading %s: the log says why", agentFile.c_str());
         fs::remove(agentFile, ec);
         if (ec) logf("Error with removeItemAtPath: %s: %s", agentFile.c_str(), ec.message().c_str());
     }
@@ -166,7 +174,7 @@ void DailySchedule::refreshInstalledFile() {
         logf("Inside AppDelegate => updateLaunchAgentFileIfNeeded...cannot write %s: %s", agentFile.c_str(), why.c_str());
         return;
     }
-    runScript(kLoadScript, agentFile);
+    if (!runScript(kLoadScript, agentFile)) logf("Error with loading %s: the log says why", agentFile.c_str());
 }
 
 // ---- the next run ----------------------------------------------------------------

@@ -34,7 +34,8 @@ public:
     static bool hasAgentFile();
 
     // Builds the file for the time (or the stored daily time when none),
-    // writes it and loads it. False when nothing was installed.
+    // writes it and loads it. False when nothing was installed, or the
+    // scheduler did not take it (with an alert).
     bool install(const std::optional<platform::Value>& time);
     // Unloads and deletes an installed file; does nothing without one.
     void unload();
@@ -46,7 +47,8 @@ public:
     void computeNextRun(platform::Date now);
 
     // Confirming the set-time sheet: the edited time becomes the daily time
-    // and is installed. False when there was no edited time.
+    // and is installed. False when there was no edited time or it could not
+    // be installed and loaded.
     bool confirmTime();
     // Confirming the remove-schedule sheet. False when nothing was removed.
     bool removeSchedule();

@@ -75,47 +75,60 @@ std::function<void()> gBeepHook;
 
 } // namespace
 
+namespace {
+
+struct ScriptRun {
+    bool succeeded = false;
+    std::optional<std::string> text; // as runThisShellScript answers
+};
+
+ScriptRun runLogged(const std::string& path, const ScriptParameters& parameters) {
+    logf("runThisShellScript => scriptName = [%s]", path.c_str());
+    if (parameters)
+        logf("runThisShellScript => param:\n%s", describeParameters(*parameters).c_str());
+    else
+        log("runThisShellScript => NO param");
+    platform::Task::Output output = runCollectingOutput(path, parameters);
+    if (!succeeded(output.termination)) {
+        log("runThisShellScript Task failed.");
+        return {false, std::string("Task failed.")};
+    }
+    log("runThisShellScript Task succeeded.");
+    auto text = decoded(std::move(output.standardOutput));
+    logf("runThisShellScript got back:\n%s\n", text ? text->c_str() : "(null)");
+    return {true, text};
+}
+
+} // namespace
+
 std::optional<std::string> runThisShellScript(const std::optional<std::string>& path, const ScriptParameters& parameters) {
     if (!path) {
         log("\n\nrunThisShellScript FAILED => scriptName==nil!\n\n");
         return std::nullopt;
     }
-    logf("runThisShellScript => scriptName = [%s]", path->c_str());
-    if (parameters)
-        logf("runThisShellScript => param:\n%s", describeParameters(*parameters).c_str());
-    else
-        log("runThisShellScript => NO param");
-    platform::Task::Output output = runCollectingOutput(*path, parameters);
-    if (!succeeded(output.termination)) {
-        log("runThisShellScript Task failed.");
-        return std::string("Task failed.");
-    }
-    log("runThisShellScript Task succeeded.");
-    auto text = decoded(std::move(output.standardOutput));
-    logf("runThisShellScript got back:\n%s\n", text ? text->c_str() : "(null)");
-    return text;
+    return runLogged(*path, parameters).text;
 }
 
-void runShellScript(const std::optional<std::string>& name, const ScriptParameters& parameters) {
+bool runShellScript(const std::optional<std::string>& name, const ScriptParameters& parameters) {
     if (!name) {
         log("\n\nrunShellScript FAILED => scriptName==nil!\n\n");
-        return;
+        return false;
     }
-    runShellScript(platform::Bundle::main(), name, parameters);
+    return runShellScript(platform::Bundle::main(), name, parameters);
 }
 
-void runShellScript(const platform::Bundle& bundle, const std::optional<std::string>& name,
+bool runShellScript(const platform::Bundle& bundle, const std::optional<std::string>& name,
                     const ScriptParameters& parameters) {
     if (!name) {
         log("\n\nrunShellScript FAILED => scriptName==nil!\n\n");
-        return;
+        return false;
     }
     auto script = scriptInBundle(bundle, *name);
     if (!script) {
         logf("\n\nrunShellScript FAILED => UNABLE to find script named: [%s]!\n\n", name->c_str());
-        return;
+        return false;
     }
-    runThisShellScript(script->string(), parameters);
+    return runLogged(script->string(), parameters).succeeded;
 }
 
 std::optional<std::string> runShellScript2(const std::optional<std::string>& path, const ScriptParameters& parameters) {

@@ -19,9 +19,10 @@ using ScriptParameters = std::optional<std::vector<std::string>>;
 std::optional<std::string> runThisShellScript(const std::optional<std::string>& path, const ScriptParameters& parameters);
 
 // Runs a script of the main bundle (an auxiliary executable of that name,
-// else the resource name.ext) and waits for it; the result is not reported.
-void runShellScript(const std::optional<std::string>& name, const ScriptParameters& parameters);
-void runShellScript(const platform::Bundle& bundle, const std::optional<std::string>& name,
+// else the resource name.ext) and waits for it. True when it ran and
+// exited with status 0; callers that only need it run may ignore that.
+bool runShellScript(const std::optional<std::string>& name, const ScriptParameters& parameters);
+bool runShellScript(const platform::Bundle& bundle, const std::optional<std::string>& name,
                     const ScriptParameters& parameters);
 
 // The quiet twin for system commands: the output whatever the status.

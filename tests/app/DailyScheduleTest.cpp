@@ -244,6 +244,17 @@ TEST_F(DailyScheduleTest, AnUnwritableAgentFolderGivesTheAlertsAndLoadsNothing) 
     EXPECT_EQ(scheduler.count("systemctl --user enable"), 0);
 }
 
+TEST_F(DailyScheduleTest, AJobTheSchedulerDoesNotTakeIsReported) {
+    FakeScheduler refusing(home.path() / "refusing", false); // no user manager, and a crontab that fails
+    fs::create_directories(refusing.crontabFile());
+    loadWindow();
+    setTimeThroughTheSheet(7, 5);
+    ASSERT_EQ(dialogs->alerts().size(), 1u);
+    EXPECT_EQ(dialogs->alerts()[0].message, "Error!!");
+    EXPECT_EQ(dialogs->alerts()[0].informativeText.rfind("Unable to schedule the daily run:\n", 0), 0u);
+    EXPECT_TRUE(fs::exists(agentFile())) << "installed, so Remove Schedule finds it";
+}
+
 TEST_F(DailyScheduleTest, ARefusedStagingNameStopsWithTheReason) {
     loadWindow();
     const fs::path staging = home.makeFolder("staging-taken"); // a folder where the file should go
