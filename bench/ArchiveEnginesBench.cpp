@@ -11,11 +11,22 @@
 // The per-file engine costs about 35 ms a file here, so it takes part only
 // in the first PER_FILE_ROUNDS rounds; ask for as many as ROUNDS for its
 // median of all of them (2,000 small files: about 70 s a pass).
+//
+//   ArchiveEnginesBench no-change [ROUNDS=5] [COUNTS=2000,20000,100000] [scratch-folder]
+//
+// The no-change pass alone, at each count of already-archived files of
+// 4 KiB in ten folders: the fast engine against `rsync -a` of the same
+// tree, each into its own archive made beforehand, in rotating order;
+// medians of ROUNDS and their ratio. A third figure is what the fast
+// engine's rsync runs cost when every name goes to rsync (as when no copy
+// can be taken as in place, e.g. owners that differ): the walk, then every
+// name in argument batches.
 
 #include "BenchSupport.h"
 #include "platform/runtime/SearchPath.h"
 #include "platform/runtime/Task.h"
 #include "tools/KLVR_Task.h"
+#include "tools/RsyncBatches.h"
 #include "tools/SynchronizationPolicy.h"
 
 #include <unistd.h>
@@ -27,6 +38,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -45,9 +57,12 @@ constexpr Engine kEngines[] = {Engine::perFile, Engine::oneRun, Engine::rsyncA};
 
 const char* nameOf(Engine e) {
     switch (e) {
-    case Engine::perFile: return "per-file";
-    case Engine::oneRun: return "fast";
-    case Engine::rsyncA: return "rsync -a";
+    case Engine::perFile:
+        return "per-file";
+    case Engine::oneRun:
+        return "fast";
+    case Engine::rsyncA:
+        return "rsync -a";
     }
     return "?";
 }
@@ -137,9 +152,121 @@ private:
     Runs firstPasses_, noChangePasses_;
 };
 
+// Seconds for one `rsync -a SRC/ DEST/`.
+double rsyncA(const std::string& rsync, const fs::path& source, const fs::path& destination) {
+    auto start = Clock::now();
+    auto out =
+        platform::Task::runCapturingOutput({.path = rsync,
+                                            .arguments = {"-a", source.string() + "/", destination.string() + "/"},
+                                            .workingDirectory = std::nullopt});
+    if (out.termination.status != 0) std::fprintf(stdout, "rsync -a ended with %d\n", out.termination.status);
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Seconds for the walk and every name it lists in the fast engine's rsync runs.
+double everyNameToRsync(const std::string& rsync, const fs::path& source, const fs::path& destination) {
+    auto start = Clock::now();
+    auto walk = platform::Task::runCapturingOutput({.path = KLVR_Task::kFindToolPath,
+                                                    .arguments = SynchronizationPolicy::walkArguments(kMinutes),
+                                                    .workingDirectory = source.string()});
+    RsyncBatches batches(rsync, source.string(), destination.string(), std::chrono::system_clock::now(), {});
+    const std::string& names = walk.standardOutput;
+    for (size_t at = 0, nul; (nul = names.find('\0', at)) != std::string::npos; at = nul + 1)
+        batches.add(names.substr(at, nul - at));
+    batches.finish(std::nullopt);
+    if (batches.outcome().status != 0) std::printf("rsync ended with %d\n", batches.outcome().status);
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::vector<int> counts(const char* list) {
+    std::vector<int> values;
+    for (const char* at = list; *at;) {
+        char* end = nullptr;
+        long value = std::strtol(at, &end, 10);
+        if (end == at) break;
+        if (value > 0) values.push_back(static_cast<int>(value));
+        at = *end == ',' ? end + 1 : end;
+    }
+    return values;
+}
+
+int noChangePasses(const std::string& rsync, const fs::path& scratch, int rounds, const std::vector<int>& sizes) {
+    std::printf("no-change pass, medians of %d; each line one round\n", rounds);
+    bench::ThroughKLVR_Task throughKLVR_Task;
+    std::vector<std::string> summary;
+    for (int files : sizes) {
+        const fs::path source = scratch / ("source " + std::to_string(files));
+        const fs::path fast = scratch / "fast" / std::to_string(files);
+        const fs::path plain = scratch / "rsync-a" / std::to_string(files);
+        bench::buildSource(source, files, 4u << 10);
+        // Settled folders too: rsync leaves a folder's time alone while it is
+        // of the current second, and the next pass would set it.
+        for (const auto& entry : fs::recursive_directory_iterator(source))
+            if (entry.is_directory())
+                fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(1));
+        fs::last_write_time(source, fs::file_time_type::clock::now() - std::chrono::hours(1));
+        fs::create_directories(fast.parent_path());
+        fs::create_directories(plain.parent_path());
+        throughKLVR_Task.run(true, source, fast, kMinutes, kDaysWhenDeletionIsOff);
+        rsyncA(rsync, source, plain);
+        if (countFiles(fast) != static_cast<size_t>(files)) {
+            std::printf("the fast pass copied %zu of %d files\n", countFiles(fast), files);
+            return 1;
+        }
+        ::sync();
+        std::vector<double> fastRuns, plainRuns, everyNameRuns;
+        const std::function<void()> passes[] = {
+            [&] {
+                auto start = Clock::now();
+                throughKLVR_Task.run(true, source, fast, kMinutes, kDaysWhenDeletionIsOff);
+                fastRuns.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+            },
+            [&] { plainRuns.push_back(rsyncA(rsync, source, plain)); },
+            [&] { everyNameRuns.push_back(everyNameToRsync(rsync, source, fast)); },
+        };
+        for (int r = 0; r < rounds; ++r) {
+            // Rotate who goes first, so none always meets the warmest cache.
+            for (int k = 0; k < 3; ++k) passes[(r + k) % 3]();
+            std::printf("  %7d files   fast %8.3f s   rsync -a %8.3f s   every name to rsync %8.3f s\n", files,
+                        fastRuns.back(), plainRuns.back(), everyNameRuns.back());
+            std::fflush(stdout);
+        }
+        const double f = bench::median(fastRuns), p = bench::median(plainRuns), e = bench::median(everyNameRuns);
+        char line[300];
+        std::snprintf(line, sizeof line,
+                      "  %7d files   fast %8.3f s   rsync -a %8.3f s   fast / rsync -a = %.2f"
+                      "   every name to rsync %8.3f s = %.2f x rsync -a",
+                      files, f, p, f / p, e, e / p);
+        summary.push_back(line);
+        fs::remove_all(source);
+        fs::remove_all(fast);
+        fs::remove_all(plain);
+    }
+    std::printf("\nmedians\n");
+    for (const auto& line : summary) std::printf("%s\n", line.c_str());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "no-change") {
+        const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+        const std::vector<int> sizes = counts(argc > 3 ? argv[3] : "2000,20000,100000");
+        const char* tmp = std::getenv("TMPDIR");
+        const fs::path scratch =
+            fs::path(argc > 4 ? argv[4] : (tmp ? tmp : "/tmp")) / ("engines-bench-" + std::to_string(getpid()));
+        auto rsync = platform::SearchPath::find("rsync");
+        if (!rsync) {
+            std::printf("rsync is not in the search path\n");
+            return 1;
+        }
+        fs::create_directories(scratch);
+        if (!std::freopen((scratch / "log.txt").c_str(), "w", stderr)) return 1;
+        const int status = noChangePasses(*rsync, scratch, rounds, sizes);
+        fs::remove_all(scratch);
+        return status;
+    }
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const int small = argc > 2 ? std::atoi(argv[2]) : 2000;
     const int large = argc > 3 ? std::atoi(argv[3]) : 200;

@@ -3,11 +3,20 @@
 #include "platform/runtime/Log.h"
 #include "platform/runtime/Pipe.h"
 #include "platform/runtime/SearchPath.h"
+#include "tools/ArchivedCopies.h"
 #include "tools/SynchronizationPolicy.h"
 #include "tools/TaskDone.h"
 #include "tools/ToolLauncher.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <exception>
+#include <future>
+#include <optional>
+#include <system_error>
+#include <thread>
+#include <unistd.h>
 
 using platform::logf;
 using platform::Task;
@@ -18,15 +27,36 @@ void logEnd(const std::string& toolPath, const Task::Termination& end) {
     logf("%s [%d] did complete with exit status %d", toolPath.c_str(), static_cast<int>(end.pid), end.status);
 }
 
-bool succeeded(const Task::Termination& end) { return end.started && !end.signaled && end.status == 0; }
+const Task::Termination kNothingStarted{
+    .pid = -1, .status = TaskDone::kNotStartedStatus, .signaled = false, .started = false};
+const Task::Termination kNothingToCopy{.pid = -1, .status = 0, .signaled = false, .started = true};
 
-const Task::Termination kNothingStarted{.pid = -1, .status = TaskDone::kNotStartedStatus, .signaled = false,
-                                        .started = false};
+// Calls `take` with every NUL-terminated name read from fd until its end.
+// A name cut off by a walk that died mid-write is dropped, not copied: it
+// may name another file.
+template <class Take>
+void readNames(int fd, Take take) {
+    std::string pending;
+    char buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        const char* from = buffer;
+        const char* end = buffer + n;
+        for (const char* nul; (nul = static_cast<const char*>(std::memchr(from, '\0', end - from))); from = nul + 1) {
+            pending.append(from, nul);
+            take(std::move(pending));
+            pending.clear();
+        }
+        pending.append(from, end);
+    }
+}
 
 } // namespace
 
 BatchedSynchronization::Tools BatchedSynchronization::defaultTools() {
-    return Tools{ToolLauncher::kFindToolPath, platform::SearchPath::find("rsync").value_or("")};
+    return Tools{ToolLauncher::kFindToolPath, platform::SearchPath::find("rsync").value_or(""), {}};
 }
 
 BatchedSynchronization::BatchedSynchronization(std::string source, std::string destination, unsigned minutes,
@@ -38,84 +68,108 @@ void BatchedSynchronization::start(const std::string& source, const std::string&
                                    unsigned days, platform::Object context, const Tools& tools) {
     std::shared_ptr<BatchedSynchronization> run(
         new BatchedSynchronization(source, destination, minutes, days, std::move(context), tools));
-    run->launchCopy();
+    if (run->canCopy()) run->onOwnThread([](BatchedSynchronization& self) { self.synchronize(); });
 }
 
-void BatchedSynchronization::launchCopy() {
+void BatchedSynchronization::startListed(const std::string& source, const std::string& destination,
+                                         std::vector<std::string> relativeFiles, platform::Object context,
+                                         const Tools& tools) {
+    if (relativeFiles.empty()) return TaskDone::post(context, kNothingToCopy);
+    std::shared_ptr<BatchedSynchronization> run(new BatchedSynchronization(
+        source, destination, 0, SynchronizationPolicy::kDeletionOffDays, std::move(context), tools));
+    if (!run->canCopy()) return;
+    run->onOwnThread([names = std::move(relativeFiles)](BatchedSynchronization& self) mutable {
+        self.copyListed(std::move(names));
+    });
+}
+
+bool BatchedSynchronization::canCopy() {
     if (tools_.rsync.empty()) {
         logf("rsync was not found in the search path: nothing copied from %s", source_.c_str());
-        return finish(kNothingStarted);
-    }
-    platform::Pipe list;
-    if (!list.valid()) {
-        logf("no pipe for the file list of %s: nothing copied", source_.c_str());
-        return finish(kNothingStarted);
+        finish(kNothingStarted);
+        return false;
     }
     logf("copies replaced by this pass are kept in %s",
          SynchronizationPolicy::keptFolder(destination_, start_).c_str());
-    launchCopyChildren(list);
+    return true;
 }
 
-void BatchedSynchronization::launchCopyChildren(platform::Pipe& list) {
+void BatchedSynchronization::onOwnThread(std::function<void(BatchedSynchronization&)> work) {
     auto self = shared_from_this();
-    // Both children are launched whatever becomes of the other: a walk
-    // without a reader dies of the broken pipe, an rsync without a writer
-    // reads an empty list, so each ends and is reported.
-    ToolLauncher::launchToolAtPath(tools_.rsync, SynchronizationPolicy::copyArguments(destination_, start_), source_,
-                                   list.readEnd(), -1, [self](const Task::Termination& end) { self->rsyncEnded(end); });
-    ToolLauncher::launchToolAtPath(tools_.find, SynchronizationPolicy::walkArguments(minutes_), source_, -1,
-                                   list.writeEnd(), [self](const Task::Termination& end) { self->walkEnded(end); });
-    // rsync sees the end of its list only when no write end is left open
-    // here, and the walk sees a broken pipe only when no read end is.
-    list.closeReadEnd();
-    list.closeWriteEnd();
-}
-
-void BatchedSynchronization::rsyncEnded(const Task::Termination& end) {
-    logEnd(tools_.rsync, end);
-    {
-        std::lock_guard lock(mutex_);
-        rsyncEnd_ = end;
+    try {
+        std::thread([self, work = std::move(work)] {
+            // An exception leaving the thread would end the application.
+            try {
+                work(*self);
+            } catch (const std::exception& e) {
+                logf("the pass from %s failed: %s", self->source_.c_str(), e.what());
+                self->finish(kNothingStarted);
+            }
+        }).detach();
+    } catch (const std::system_error& e) {
+        logf("no thread for the pass from %s: %s", source_.c_str(), e.what());
+        finish(kNothingStarted);
     }
-    copyChildEnded();
 }
 
-void BatchedSynchronization::walkEnded(const Task::Termination& end) {
-    logEnd(tools_.find, end);
-    {
-        std::lock_guard lock(mutex_);
-        walkStarted_ = end.started;
-    }
-    copyChildEnded();
-}
-
-void BatchedSynchronization::copyChildEnded() {
-    Task::Termination rsyncEnd;
-    bool walkStarted = false;
-    {
-        std::lock_guard lock(mutex_);
-        if (--copyChildrenRunning_ > 0) return;
-        rsyncEnd = rsyncEnd_;
-        walkStarted = walkStarted_;
-    }
-    copyRunEnded(rsyncEnd, walkStarted);
-}
-
-void BatchedSynchronization::copyRunEnded(const Task::Termination& rsyncEnd, bool walkStarted) {
-    // rsync reading the empty list of a walk that never ran ends well, yet
-    // the synchronization did not run.
-    const Task::Termination outcome = walkStarted ? rsyncEnd : kNothingStarted;
+void BatchedSynchronization::synchronize() {
+    RsyncBatches batches(tools_.rsync, source_, destination_, start_, tools_.limits);
+    if (!walkAndCopy(batches).started) return finish(kNothingStarted);
+    const Task::Termination outcome = batches.outcome();
     // With deletion off no file is old enough, and a walk that can match
     // nothing would cost as much as the copying walk did.
     if (!SynchronizationPolicy::deletes(days_)) return finish(outcome);
-    if (!succeeded(rsyncEnd)) {
-        // A failed run may have left copies half written or the destination
-        // gone; nothing of this pass is trusted for deletion.
+    if (!batches.copiesComplete()) {
+        // A run that broke off may have left copies half written or the
+        // destination gone; nothing of this pass is trusted for deletion.
+        // One that only failed some files leaves the rest to cmp.
         logf("rsync for %s ended with status %d: no source file is deleted in this pass", source_.c_str(),
-             rsyncEnd.status);
+             TaskDone::status(outcome));
         return finish(outcome);
     }
     launchDeletion(outcome);
+}
+
+Task::Termination BatchedSynchronization::walkAndCopy(RsyncBatches& batches) {
+    platform::Pipe list;
+    if (!list.valid()) {
+        logf("no pipe for the file list of %s: nothing copied", source_.c_str());
+        return kNothingStarted;
+    }
+    auto walked = std::make_shared<std::promise<Task::Termination>>();
+    auto walkEnd = walked->get_future();
+    ToolLauncher::launchToolAtPath(tools_.find, SynchronizationPolicy::walkArguments(minutes_), source_, -1,
+                                   list.writeEnd(), [walked](const Task::Termination& end) { walked->set_value(end); });
+    // The list ends only when no write end is left open here.
+    list.closeWriteEnd();
+
+    ArchivedCopies copies(source_, destination_);
+    std::optional<std::string> anyName;
+    readNames(list.readEnd(), [&](std::string name) {
+        if (!anyName) anyName = name;
+        if (copies.inPlace(name)) return;
+        copies.copying(name);
+        batches.add(std::move(name));
+    });
+    list.closeReadEnd();
+    const Task::Termination walk = walkEnd.get();
+    logEnd(tools_.find, walk);
+    if (walk.started) batches.finish(copies.rootNeedsAttributes() ? anyName : std::nullopt);
+    return walk;
+}
+
+void BatchedSynchronization::copyListed(std::vector<std::string> names) {
+    RsyncBatches batches(tools_.rsync, source_, destination_, start_, tools_.limits);
+    ArchivedCopies copies(source_, destination_);
+    for (auto& name : names) {
+        // Never read as an option, nor as a path outside the source.
+        if (!name.starts_with("./")) name.insert(0, "./");
+        copies.copying(name);
+    }
+    const std::string anyName = names.front();
+    for (auto& name : names) batches.add(std::move(name));
+    batches.finish(copies.rootNeedsAttributes() ? std::optional(anyName) : std::nullopt);
+    finish(batches.outcome());
 }
 
 void BatchedSynchronization::launchDeletion(const Task::Termination& copyOutcome) {

@@ -1,41 +1,55 @@
 #pragma once
-// The archive pass with one copy run: a bfs walk lists the settled files of
-// the source, NUL-separated, through a pipe into a single rsync run; when
-// the days can delete anything and that run succeeded, a second walk
-// deletes the old files whose copies compare equal byte for byte. The
-// arguments of all three children come from SynchronizationPolicy, and rsync
-// keeps every copy it replaces in the run's kept folder. Exactly one
-// "KLVVR_TASK_DONE" with the caller's context follows once every child it
-// started has ended; its userInfo tells whether the walk and rsync ran, and
-// rsync's exit status (see TaskDone).
+// The fast archive pass. A bfs walk in the source lists the settled files,
+// NUL-separated, to a thread of the pass, which hands rsync every file
+// whose copy is not already in place (ArchivedCopies), as arguments, in as
+// few runs as the argument-size limit allows (RsyncBatches). Then, when the
+// days can delete anything and the copies are whole (every run succeeded,
+// or only some of its files failed or vanished: 23, 24), a second walk
+// deletes the old files whose copies compare equal byte for byte. Only the
+// walk's -mmin test selects, so a file younger than the settle time is never
+// copied, even one made while the pass runs. The arguments of every child
+// come from SynchronizationPolicy, and rsync keeps every copy it replaces
+// in the pass's kept folder.
+//
+// Exactly one "KLVVR_TASK_DONE" with the caller's context follows once every
+// child the pass started has ended (see TaskDone): started is false when the
+// walk or rsync could not run; the status is that of the first rsync run
+// that did not succeed, else 0, also when no file needed copying.
 
 #include "platform/runtime/DateFormat.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Task.h"
+#include "tools/RsyncBatches.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-
-namespace platform {
-class Pipe;
-}
+#include <vector>
 
 class BatchedSynchronization : public std::enable_shared_from_this<BatchedSynchronization> {
 public:
     struct Tools {
         std::string find;  // absolute path of bfs
         std::string rsync; // absolute path; empty when none was found
+        RsyncBatches::Limits limits{};
     };
     // bfs, and the rsync of the search path.
     static Tools defaultTools();
 
     // For paths already resolved and accepted. Returns at once; a run that
-    // cannot begin at all (no rsync, no pipe) is logged and reported before
-    // the call returns.
+    // cannot begin at all (no rsync, no thread) is logged and reported
+    // before the call returns.
     static void start(const std::string& source, const std::string& destination, unsigned minutes, unsigned days,
                       platform::Object context, const Tools& tools = defaultTools());
+    // Copies exactly the listed files, already selected by the caller, with
+    // the same rsync runs; no walk, no deletion. Names are relative to the
+    // source and begin "./" (one that does not is given the prefix). An
+    // empty list has nothing to copy: it is reported at once as a pass that
+    // ran and succeeded (started, status 0). Otherwise as start().
+    static void startListed(const std::string& source, const std::string& destination,
+                            std::vector<std::string> relativeFiles, platform::Object context,
+                            const Tools& tools = defaultTools());
 
     BatchedSynchronization(const BatchedSynchronization&) = delete;
     BatchedSynchronization& operator=(const BatchedSynchronization&) = delete;
@@ -43,12 +57,13 @@ public:
 private:
     BatchedSynchronization(std::string source, std::string destination, unsigned minutes, unsigned days,
                            platform::Object context, Tools tools);
-    void launchCopy();
-    void launchCopyChildren(platform::Pipe& list);
-    void rsyncEnded(const platform::Task::Termination& end);
-    void walkEnded(const platform::Task::Termination& end);
-    void copyChildEnded();
-    void copyRunEnded(const platform::Task::Termination& rsyncEnd, bool walkStarted);
+    bool canCopy();
+    void onOwnThread(std::function<void(BatchedSynchronization&)> work);
+
+    // On the pass's thread.
+    void synchronize();
+    void copyListed(std::vector<std::string> names);
+    platform::Task::Termination walkAndCopy(RsyncBatches& batches);
     void launchDeletion(const platform::Task::Termination& copyOutcome);
     void finish(const platform::Task::Termination& copyOutcome);
 
@@ -59,11 +74,5 @@ private:
     const platform::Object context_;
     const Tools tools_;
     const platform::Date start_; // names the run's kept folder
-
-    // The walk and rsync end on reaper threads of their own, in either order.
-    std::mutex mutex_;
-    int copyChildrenRunning_ = 2;
-    platform::Task::Termination rsyncEnd_;
-    bool walkStarted_ = false;
     std::atomic<bool> finished_{false};
 };

@@ -82,6 +82,15 @@ void KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(const std::string& sourc
     BatchedSynchronization::start(paths->source, paths->destination, minutes, days, std::move(context));
 }
 
+void KLVR_Task::synchronizeListedFileItemsAtFolderPath(const std::string& sourcePath,
+                                                       const std::string& destinationPath,
+                                                       std::vector<std::string> relativeFiles,
+                                                       platform::Object context) {
+    auto paths = acceptedPaths(sourcePath, destinationPath, context);
+    if (!paths) return;
+    BatchedSynchronization::startListed(paths->source, paths->destination, std::move(relativeFiles), std::move(context));
+}
+
 void KLVR_Task::findAtPath(const std::string& path, const std::optional<std::string>& fileType,
                            const std::vector<std::string>& patterns, std::optional<unsigned> daysOld,
                            std::optional<unsigned> maxDepth, const Command& command, platform::Object context) {

@@ -39,13 +39,22 @@ public:
     // and reported at once, before the call returns.
     static void synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
                                                  unsigned minutes, unsigned days, platform::Object context);
-    // The same copy and deletion with one walk feeding one rsync run, and a
-    // second walk for the deletion once that run has succeeded, when the
-    // days can delete anything (not 0, below the deletion-off value). The
-    // same checks, refusals and single completion as the operation above.
+    // The same copy and deletion with one walk, whose files not already in
+    // place go to rsync in as few runs as the argument limit allows, and a
+    // second walk for the deletion once those runs copied all they could
+    // (status 0, or 23/24: cmp decides per file), when the days can delete
+    // anything (not 0, below the deletion-off value). The same checks,
+    // refusals and single completion as the operation above.
     static void synchronizeFileItemsBatchedAtFolderPath(const std::string& sourcePath,
                                                         const std::string& destinationPath, unsigned minutes,
                                                         unsigned days, platform::Object context);
+    // Copies exactly the listed files ("./" + the path below the source),
+    // which the caller has selected, with the fast engine's copy run: no
+    // walk, no deletion. The same checks, refusals and single completion.
+    static void synchronizeListedFileItemsAtFolderPath(const std::string& sourcePath,
+                                                       const std::string& destinationPath,
+                                                       std::vector<std::string> relativeFiles,
+                                                       platform::Object context);
     // The find request without a modification-time test.
     static void findAtPath(const std::string& path, const std::optional<std::string>& fileType,
                            const std::vector<std::string>& patterns, std::optional<unsigned> daysOld,

@@ -45,8 +45,7 @@ std::string SynchronizationPolicy::keptFolder(const std::string& destination, pl
     return (archive.parent_path() / kKeptFolderName / stamp / archive.filename()).string();
 }
 
-std::vector<std::string> SynchronizationPolicy::keepingArguments(const std::string& destination,
-                                                                 platform::Date start) {
+std::vector<std::string> SynchronizationPolicy::keepingArguments(const std::string& destination, platform::Date start) {
     // A source file may take the name of a copy whose original is gone: a
     // camera that starts its numbering again, a folder named like an
     // earlier file. Without these flags rsync would overwrite or remove the
@@ -90,9 +89,12 @@ std::vector<std::string> SynchronizationPolicy::walkArguments(unsigned minutes) 
     return concatenated(selection(minutes), {"-print0"});
 }
 
+std::vector<std::string> SynchronizationPolicy::copyOptions(const std::string& destination, platform::Date start) {
+    return concatenated({kCopyFlags}, keepingArguments(destination, start));
+}
+
 std::vector<std::string> SynchronizationPolicy::copyArguments(const std::string& destination, platform::Date start) {
-    return concatenated(concatenated({kCopyFlags}, keepingArguments(destination, start)),
-                        {"--from0", "--files-from=-", ".", asFolder(destination)});
+    return concatenated(copyOptions(destination, start), {"--from0", "--files-from=-", ".", asFolder(destination)});
 }
 
 std::vector<std::string> SynchronizationPolicy::deletionArguments(const std::string& destination, unsigned minutes,

@@ -48,15 +48,17 @@ public:
 
     // The per-file engine: the primaries that follow the selection, and the
     // whole find request, run in the source, for a run that began at `start`.
-    static std::vector<std::string> perFileAction(const std::string& destination, unsigned days,
-                                                  platform::Date start);
+    static std::vector<std::string> perFileAction(const std::string& destination, unsigned days, platform::Date start);
     static FindRequest perFileRequest(const std::string& source, const std::string& destination, unsigned minutes,
                                       unsigned days, platform::Object context, platform::Date start);
 
-    // The fast engine's three children, each run in the source: the walk
-    // that lists the files, the rsync run that reads the list, and the
-    // deletion walk, which runs only when `deletes(days)`.
+    // The fast engine's children, each run in the source: the walk that
+    // lists the files; the rsync runs that copy them, given as arguments
+    // after copyOptions and before the destination folder, or read from
+    // standard input (copyArguments); and the deletion walk, which runs only
+    // when the copies allow it and `deletes(days)`.
     static std::vector<std::string> walkArguments(unsigned minutes);
+    static std::vector<std::string> copyOptions(const std::string& destination, platform::Date start);
     static std::vector<std::string> copyArguments(const std::string& destination, platform::Date start);
     static std::vector<std::string> deletionArguments(const std::string& destination, unsigned minutes, unsigned days);
 };

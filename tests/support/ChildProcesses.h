@@ -17,8 +17,14 @@ inline std::vector<pid_t> childProcesses() {
     for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
         const std::string name = entry.path().filename().string();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream in(entry.path() / "stat");
-        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // A process that ends while its file is read makes the read throw.
+        std::string stat;
+        try {
+            std::ifstream in(entry.path() / "stat");
+            stat.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        } catch (const std::exception&) {
+            continue;
+        }
         // The command name in parentheses may hold spaces and parentheses.
         auto close = stat.rfind(')');
         if (close == std::string::npos) continue;

@@ -5,8 +5,9 @@
 namespace platform {
 
 std::unique_ptr<FileEventStream> FileEventStream::create(const std::string& folder, double latencySeconds,
-                                                         Callback callback) {
-    return InotifyFileEventStream::open(folder, latencySeconds, std::move(callback));
+                                                         Callback callback,
+                                                         std::shared_ptr<const StreamCancel> cancel) {
+    return InotifyFileEventStream::open(folder, latencySeconds, std::move(callback), std::move(cancel));
 }
 
 } // namespace platform

@@ -18,6 +18,7 @@
 namespace platform {
 
 class RunLoop;
+class StreamCancel;
 
 class FileEventStream {
 public:
@@ -43,9 +44,12 @@ public:
     static constexpr double kDefaultLatency = 1.0;
 
     // Starts watching the folder now; the callback is not called before
-    // start(). Null, with a log line, when the folder cannot be watched.
+    // start(). Null, with a log line, when the folder cannot be watched or
+    // cancel is set before the set-up ends (see StreamCancel.h); then no
+    // watch is left behind.
     static std::unique_ptr<FileEventStream> create(const std::string& folder, double latencySeconds,
-                                                   Callback callback);
+                                                   Callback callback,
+                                                   std::shared_ptr<const StreamCancel> cancel = nullptr);
 
     virtual ~FileEventStream() = default;
     FileEventStream(const FileEventStream&) = delete;

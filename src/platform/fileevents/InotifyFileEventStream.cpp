@@ -37,20 +37,26 @@ void logWatchLimit(const std::string& folder) {
 } // namespace
 
 std::unique_ptr<InotifyFileEventStream> InotifyFileEventStream::open(const std::string& folder,
-                                                                     double latencySeconds, Callback callback) {
+                                                                     double latencySeconds, Callback callback,
+                                                                     std::shared_ptr<const StreamCancel> cancel) {
     if (folder.empty()) {
         log("FileEventStream: no folder to watch");
         return nullptr;
     }
-    std::unique_ptr<InotifyFileEventStream> stream(
-        new InotifyFileEventStream(withoutTrailingSlashes(folder), latencySeconds, std::move(callback)));
+    if (cancel && cancel->cancelled()) {
+        logf("FileEventStream: set-up of %s cancelled before it began", folder.c_str());
+        return nullptr;
+    }
+    std::unique_ptr<InotifyFileEventStream> stream(new InotifyFileEventStream(
+        withoutTrailingSlashes(folder), latencySeconds, std::move(callback), std::move(cancel)));
     if (!stream->watchRoot()) return nullptr;
     return stream;
 }
 
-InotifyFileEventStream::InotifyFileEventStream(std::string folder, double latencySeconds, Callback callback)
+InotifyFileEventStream::InotifyFileEventStream(std::string folder, double latencySeconds, Callback callback,
+                                               std::shared_ptr<const StreamCancel> cancel)
     : root_(std::move(folder)), latency_(std::max(0.0, latencySeconds)), callback_(std::move(callback)),
-      readBuffer_(kReadBufferSize) {}
+      table_(std::move(cancel)), readBuffer_(kReadBufferSize) {}
 
 InotifyFileEventStream::~InotifyFileEventStream() { invalidate(); }
 
@@ -61,6 +67,13 @@ bool InotifyFileEventStream::watchRoot() {
         return false;
     }
     auto tree = table_.watchTree(root_, true);
+    if (tree.cancelled) {
+        logf("FileEventStream: set-up of %s cancelled after %zu folders; their watches are released", root_.c_str(),
+             tree.watched);
+        // Closing the instance drops every watch at once, far sooner than one by one.
+        table_.close();
+        return false;
+    }
     if (tree.topError != 0) {
         logf("FileEventStream: cannot watch %s: %s", root_.c_str(), strerror(tree.topError));
         if (tree.topError == ENOSPC) logWatchLimit(root_);
@@ -79,7 +92,7 @@ bool InotifyFileEventStream::scheduleWithRunLoop(std::shared_ptr<RunLoop> loop) 
 }
 
 bool InotifyFileEventStream::start() {
-    if (invalidated_ || !loop_) return false;
+    if (invalidated_ || !loop_ || table_.fd() < 0) return false;
     if (started_) return true;
     fdSource_ = loop_->addFdSource(table_.fd(), [this] { onReadable(); });
     started_ = true;
@@ -119,6 +132,16 @@ void InotifyFileEventStream::invalidate() {
     loop_.reset();
 }
 
+// The owner has given the stream up while it walked new folders: what it
+// would report goes nowhere, and its watches need not wait for invalidate().
+void InotifyFileEventStream::abandon() {
+    if (table_.fd() < 0) return;
+    logf("FileEventStream: stream on %s cancelled; its watches are released", root_.c_str());
+    stop();
+    table_.close();
+    rootWd_ = -1;
+}
+
 void InotifyFileEventStream::onReadable() {
     readKernelQueue(false);
     if (!pending_.empty()) armLatencyTimer();
@@ -156,7 +179,12 @@ void InotifyFileEventStream::handleBuffer(std::size_t length) {
 // The lost events may have named folders that were made meanwhile.
 void InotifyFileEventStream::resync() {
     resyncNeeded_ = false;
-    if (rootWd_ >= 0 && table_.resync(root_).tableFull) noteTableFull();
+    if (rootWd_ < 0) return;
+    auto tree = table_.resync(root_);
+    if (tree.cancelled)
+        abandon();
+    else if (tree.tableFull)
+        noteTableFull();
 }
 
 void InotifyFileEventStream::handle(const inotify_event& event, const char* name) {
@@ -216,9 +244,12 @@ void InotifyFileEventStream::handleSelf(int wd, const std::string& folder, std::
 // Files can land in a new folder before its watch is in place, so the new
 // tree's folders are reported as changed once they are watched.
 void InotifyFileEventStream::watchNewFolder(const std::string& folder) {
-    auto tree = table_.watchTree(folder, false);
-    for (const auto& watched : tree.folders) pending_.add(watched, None);
-    if (tree.tableFull) noteTableFull();
+    auto tree =
+        table_.watchTree(folder, false, [this](int, const std::string& watched) { pending_.add(watched, None); });
+    if (tree.cancelled)
+        abandon();
+    else if (tree.tableFull)
+        noteTableFull();
 }
 
 void InotifyFileEventStream::noteTableFull() {

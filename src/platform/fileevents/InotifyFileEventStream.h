@@ -5,6 +5,7 @@
 #include "platform/fileevents/FileEventBatch.h"
 #include "platform/fileevents/FileEventStream.h"
 #include "platform/fileevents/InotifyWatchTable.h"
+#include "platform/fileevents/StreamCancel.h"
 #include "platform/runtime/RunLoop.h"
 
 #include <memory>
@@ -21,7 +22,8 @@ class InotifyFileEventStream final : public FileEventStream {
 public:
     // Null, with a log line, when the folder cannot be watched.
     static std::unique_ptr<InotifyFileEventStream> open(const std::string& folder, double latencySeconds,
-                                                        Callback callback);
+                                                        Callback callback,
+                                                        std::shared_ptr<const StreamCancel> cancel = nullptr);
     ~InotifyFileEventStream() override;
 
     const std::string& path() const override { return root_; }
@@ -33,8 +35,10 @@ public:
     void invalidate() override;
 
 private:
-    InotifyFileEventStream(std::string folder, double latencySeconds, Callback callback);
+    InotifyFileEventStream(std::string folder, double latencySeconds, Callback callback,
+                           std::shared_ptr<const StreamCancel> cancel);
     bool watchRoot();
+    void abandon();
 
     void onReadable();
     void readKernelQueue(bool everythingQueuedNow);

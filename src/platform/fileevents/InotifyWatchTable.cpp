@@ -38,7 +38,7 @@ bool isDotOrDotDot(const char* name) {
 
 } // namespace
 
-InotifyWatchTable::InotifyWatchTable() {
+InotifyWatchTable::InotifyWatchTable(std::shared_ptr<const StreamCancel> cancel) : cancel_(std::move(cancel)) {
     fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (fd_ < 0) openError_ = errno;
 }
@@ -52,13 +52,20 @@ void InotifyWatchTable::close() {
     wds_.clear();
 }
 
-InotifyWatchTable::TreeResult InotifyWatchTable::watchTree(const std::string& folder, bool followTopLink) {
+// Depth first, so that the folders waiting to be walked are the siblings
+// along one path, not a whole level of the tree.
+InotifyWatchTable::TreeResult InotifyWatchTable::watchTree(const std::string& folder, bool followTopLink,
+                                                           const Visitor& visit) {
     TreeResult result;
     std::vector<std::string> pending{folder};
     while (!pending.empty()) {
+        if (cancelled()) {
+            result.cancelled = true;
+            break;
+        }
         std::string next = std::move(pending.back());
         pending.pop_back();
-        const bool isTop = result.folders.empty() && next == folder;
+        const bool isTop = result.watched == 0 && next == folder;
         const bool followLink = isTop && followTopLink;
         int wd = addWatch(next, followLink);
         if (wd < 0) {
@@ -75,7 +82,8 @@ InotifyWatchTable::TreeResult InotifyWatchTable::watchTree(const std::string& fo
             continue;
         }
         bind(wd, next);
-        result.folders.push_back(next);
+        ++result.watched;
+        if (visit) visit(wd, next);
         collectSubfolders(next, followLink, pending);
     }
     return result;
@@ -96,13 +104,12 @@ void InotifyWatchTable::unwatchTree(const std::string& folder) {
 }
 
 InotifyWatchTable::TreeResult InotifyWatchTable::resync(const std::string& top) {
-    TreeResult result = watchTree(top, true);
-    // An interrupted walk has not seen everything that still exists.
-    if (result.tableFull || result.topError != 0) return result;
     std::unordered_set<int> seen;
-    for (const auto& folder : result.folders) seen.insert(wdOf(folder));
+    TreeResult result = watchTree(top, true, [&seen](int wd, const std::string&) { seen.insert(wd); });
+    // An interrupted walk has not seen everything that still exists.
+    if (result.tableFull || result.cancelled || result.topError != 0) return result;
     std::vector<int> stale;
-    for (const auto& [wd, path] : paths_)
+    for (const auto& [wd, node] : paths_)
         if (!seen.count(wd)) stale.push_back(wd);
     for (int wd : stale) {
         inotify_rm_watch(fd_, wd);
@@ -115,7 +122,7 @@ void InotifyWatchTable::forget(int wd) { unbind(wd); }
 
 const std::string* InotifyWatchTable::pathOf(int wd) const {
     auto it = paths_.find(wd);
-    return it == paths_.end() ? nullptr : &it->second;
+    return it == paths_.end() ? nullptr : &it->second->first;
 }
 
 int InotifyWatchTable::wdOf(const std::string& folder) const {
@@ -153,15 +160,13 @@ void InotifyWatchTable::bind(int wd, const std::string& folder) {
         inotify_rm_watch(fd_, previous);
         unbind(previous);
     }
-    paths_.emplace(wd, folder);
-    wds_.emplace(folder, wd);
+    paths_.emplace(wd, wds_.emplace(folder, wd).first);
 }
 
 void InotifyWatchTable::unbind(int wd) {
     auto it = paths_.find(wd);
     if (it == paths_.end()) return;
-    auto back = wds_.find(it->second);
-    if (back != wds_.end() && back->second == wd) wds_.erase(back);
+    wds_.erase(it->second);
     paths_.erase(it);
 }
 

@@ -15,6 +15,8 @@
 #include <thread>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace platform {
 namespace {
 
@@ -144,5 +146,20 @@ Task::Output Task::runCapturingOutput(const Options& options) {
 }
 
 void Task::terminateAll() { ChildGroups::instance().terminateAll(); }
+
+} // namespace platform
+
+namespace platform {
+
+std::size_t Task::argumentSpace() {
+    const long limit = ::sysconf(_SC_ARG_MAX);
+    return static_cast<std::size_t>(limit > 0 ? limit : 131072);
+}
+
+std::size_t Task::environmentBytes() {
+    std::size_t bytes = sizeof(char*);
+    for (char** entry = environ; entry && *entry; ++entry) bytes += std::strlen(*entry) + 1 + sizeof(char*);
+    return bytes;
+}
 
 } // namespace platform

@@ -12,6 +12,7 @@
 // a termination handler. launch() and runCapturingOutput() block only until
 // the child runs its program; handlers run on a reaper thread per child.
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -62,6 +63,11 @@ public:
     // child runs; calling it again does no harm. Also runs at exit.
     // Handlers of the ended children may still be running when it returns.
     static void terminateAll();
+
+    // What the kernel allows a program's arguments and environment together,
+    // and what this process's environment (which a child inherits) takes of it.
+    static std::size_t argumentSpace();
+    static std::size_t environmentBytes();
 };
 
 } // namespace platform

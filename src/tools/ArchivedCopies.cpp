@@ -1,0 +1,84 @@
+#include "tools/ArchivedCopies.h"
+
+#include "platform/desktop/ItemStatus.h"
+
+using platform::ItemStatus;
+
+namespace {
+
+std::string asFolder(std::string path) { return path.ends_with('/') ? path : path + "/"; }
+
+std::string relativePart(const std::string& name) { return name.starts_with("./") ? name.substr(2) : name; }
+
+// What -ptog would set, to the nanosecond rsync sets times to. rsync sets
+// owners only when it runs as root, so otherwise an owner that differs
+// stays as it is and is no reason to hand the file to rsync.
+bool sameAttributes(const ItemStatus& a, const ItemStatus& b) {
+    static const bool ownersSet = ItemStatus::ownersAreSettable();
+    return a.permissions == b.permissions && (!ownersSet || a.owner == b.owner) && a.group == b.group &&
+           a.modifiedSeconds == b.modifiedSeconds && a.modifiedNanoseconds == b.modifiedNanoseconds;
+}
+
+// Without following a final link: rsync replaces a link where the source
+// has a file or folder, so a link never counts as in place.
+std::optional<ItemStatus> itemAt(const std::string& path) { return ItemStatus::ofItem(path); }
+
+bool isA(const std::optional<ItemStatus>& item, ItemStatus::Kind kind) { return item && item->kind == kind; }
+
+} // namespace
+
+ArchivedCopies::ArchivedCopies(std::string source, std::string destination)
+    : source_(asFolder(std::move(source))), destination_(asFolder(std::move(destination))) {}
+
+bool ArchivedCopies::inPlace(const std::string& name) {
+    const std::string relative = relativePart(name);
+    const auto from = itemAt(source_ + relative);
+    if (!isA(from, ItemStatus::Kind::Regular)) return false;
+    const auto to = itemAt(destination_ + relative);
+    if (!isA(to, ItemStatus::Kind::Regular)) return false;
+    if (from->size != to->size || !sameAttributes(*from, *to)) return false;
+    for (auto slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
+        const Folder state = folder(relative.substr(0, slash));
+        if (state == Folder::differs || state == Folder::notAFolder) return false;
+    }
+    return true;
+}
+
+void ArchivedCopies::copying(const std::string& name) {
+    const std::string relative = relativePart(name);
+    const auto firstSlash = relative.find('/');
+    if (!rootChangedByCopy_) {
+        // A file at the top, or a folder there that rsync must make or
+        // replace, changes the destination folder's time.
+        rootChangedByCopy_ = firstSlash == std::string::npos ||
+                             !isA(itemAt(destination_ + relative.substr(0, firstSlash)), ItemStatus::Kind::Directory);
+    }
+    for (auto slash = firstSlash; slash != std::string::npos; slash = relative.find('/', slash + 1)) {
+        Folder& state = folder(relative.substr(0, slash));
+        if (state == Folder::differs) state = Folder::setByCopy;
+    }
+}
+
+bool ArchivedCopies::rootNeedsAttributes() {
+    if (rootDiffers_ < 0) {
+        // Following links, as rsync does for a destination given as a folder.
+        const auto from = ItemStatus::following(source_);
+        const auto to = ItemStatus::following(destination_);
+        const bool same = from && isA(to, ItemStatus::Kind::Directory) && sameAttributes(*from, *to);
+        rootDiffers_ = same ? 0 : 1;
+    }
+    return rootChangedByCopy_ || rootDiffers_ == 1;
+}
+
+ArchivedCopies::Folder& ArchivedCopies::folder(const std::string& relative) {
+    auto [it, added] = folders_.try_emplace(relative, Folder::same);
+    if (added) {
+        const auto to = itemAt(destination_ + relative);
+        const auto from = itemAt(source_ + relative);
+        if (!isA(to, ItemStatus::Kind::Directory))
+            it->second = Folder::notAFolder;
+        else if (!isA(from, ItemStatus::Kind::Directory) || !sameAttributes(*from, *to))
+            it->second = Folder::differs;
+    }
+    return it->second;
+}

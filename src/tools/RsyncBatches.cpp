@@ -1,0 +1,140 @@
+#include "tools/RsyncBatches.h"
+
+#include "platform/runtime/Log.h"
+#include "tools/SynchronizationPolicy.h"
+#include "tools/ToolLauncher.h"
+
+#include "platform/desktop/ItemStatus.h"
+#include "platform/runtime/MemoryFile.h"
+
+#include <future>
+#include <memory>
+
+using platform::logf;
+using platform::Task;
+
+namespace {
+
+// What one argument or environment string takes of the kernel's limit.
+std::size_t argumentCost(const std::string& text) { return text.size() + 1 + sizeof(char*); }
+
+bool succeeded(const Task::Termination& end) { return end.started && !end.signaled && end.status == 0; }
+
+// rsync's exit codes for a run in which only some files failed or vanished.
+bool someFilesFailed(const Task::Termination& end) {
+    return end.started && !end.signaled && (end.status == 23 || end.status == 24);
+}
+
+const Task::Termination kNoRunNeeded{.pid = -1, .status = 0, .signaled = false, .started = true};
+
+// Runs the child and waits for its end on this thread.
+template <class Launch>
+Task::Termination waitFor(Launch launch) {
+    auto ended = std::make_shared<std::promise<Task::Termination>>();
+    auto end = ended->get_future();
+    launch([ended](const Task::Termination& t) { ended->set_value(t); });
+    return end.get();
+}
+
+// The list as rsync's standard input, written whole beforehand.
+std::optional<platform::MemoryFile> listInMemory(const std::vector<std::string>& names, std::string* error) {
+    std::string list;
+    for (const auto& name : names) list.append(name).push_back('\0');
+    return platform::MemoryFile::withContents(list, error);
+}
+
+} // namespace
+
+RsyncBatches::RsyncBatches(std::string rsync, std::string source, std::string destination, platform::Date start,
+                           Limits limits)
+    : rsync_(std::move(rsync)), source_(std::move(source)), destination_(std::move(destination)),
+      options_(SynchronizationPolicy::copyOptions(destination_, start)),
+      listArguments_(SynchronizationPolicy::copyArguments(destination_, start)), limits_(limits), budget_(budget()) {}
+
+std::size_t RsyncBatches::budget() const {
+    if (limits_.argumentBytes > 0) return limits_.argumentBytes;
+    // Well below the limit: the environment may grow before the start.
+    const std::size_t share = Task::argumentSpace() / 4;
+    std::size_t fixed = Task::environmentBytes() + argumentCost(rsync_) + argumentCost(destination_) + sizeof(char*);
+    for (const auto& option : options_) fixed += argumentCost(option);
+    return share > fixed ? share - fixed : 0;
+}
+
+void RsyncBatches::add(std::string name) {
+    if (stopped_) return;
+    anyName_ = true;
+    if (name.size() + 1 > limits_.longestArgument) {
+        listed_.push_back(std::move(name));
+        return;
+    }
+    const std::size_t cost = argumentCost(name);
+    if (!batch_.empty() && batchBytes_ + cost > budget_) runBatch();
+    if (stopped_) return;
+    batch_.push_back(std::move(name));
+    batchBytes_ += cost;
+}
+
+void RsyncBatches::finish(const std::optional<std::string>& carrier) {
+    if (carrier && !stopped_) {
+        // A short list costs rsync less than a run of its own, so a short
+        // last batch goes through the list whole; of a long one only its
+        // last name. Last, so no later run changes the folder's time again.
+        const bool shortBatch = batchBytes_ <= limits_.shortList;
+        while (!batch_.empty() && (shortBatch || listed_.empty())) {
+            listed_.push_back(std::move(batch_.back()));
+            batch_.pop_back();
+        }
+        if (listed_.empty()) listed_.push_back(*carrier);
+    }
+    if (!batch_.empty()) runBatch();
+    const bool destinationMissing = !platform::ItemStatus::following(destination_);
+    if (!stopped_ && (!listed_.empty() || (!anyName_ && destinationMissing))) runList();
+}
+
+void RsyncBatches::runBatch() {
+    std::vector<std::string> arguments = options_;
+    const std::string first = batch_.front();
+    const size_t count = batch_.size();
+    arguments.insert(arguments.end(), std::make_move_iterator(batch_.begin()), std::make_move_iterator(batch_.end()));
+    arguments.push_back(SynchronizationPolicy::asFolder(destination_));
+    batch_.clear();
+    batchBytes_ = 0;
+
+    std::string shown;
+    for (const auto& option : options_) shown += option + " ";
+    // The names themselves would make a line of up to a quarter megabyte.
+    logf("starting task %s %s[%zu names from %s] %s", rsync_.c_str(), shown.c_str(), count, first.c_str(),
+         arguments.back().c_str());
+    ended(waitFor([&](Task::TerminationHandler handler) {
+        pid_t pid =
+            Task::launch({.path = rsync_, .arguments = arguments, .workingDirectory = source_}, std::move(handler));
+        if (pid > 0) logf("started task %s [%d]", rsync_.c_str(), static_cast<int>(pid));
+    }));
+}
+
+void RsyncBatches::runList() {
+    std::string why;
+    auto list = listInMemory(listed_, &why);
+    listed_.clear();
+    if (!list) {
+        logf("no file list for rsync in %s: %s", source_.c_str(), why.c_str());
+        return ended(Task::Termination{.pid = -1, .status = 127, .signaled = false, .started = false});
+    }
+    ended(waitFor([&](Task::TerminationHandler handler) {
+        ToolLauncher::launchToolAtPath(rsync_, listArguments_, source_, list->fd(), -1, std::move(handler));
+    }));
+}
+
+void RsyncBatches::ended(const Task::Termination& end) {
+    ++runs_;
+    logf("%s [%d] did complete with exit status %d", rsync_.c_str(), static_cast<int>(end.pid), end.status);
+    if (succeeded(end)) return;
+    if (!failure_) failure_ = end;
+    if (someFilesFailed(end)) return;
+    stopped_ = true;
+    logf("rsync for %s ended with status %d: nothing more is copied in this pass", source_.c_str(), end.status);
+}
+
+Task::Termination RsyncBatches::outcome() const { return failure_.value_or(kNoRunNeeded); }
+
+bool RsyncBatches::copiesComplete() const { return !failure_ || (!stopped_ && someFilesFailed(*failure_)); }

@@ -1,0 +1,86 @@
+#pragma once
+// Copies names relative to the source folder ("./"-prefixed, so none reads
+// as an option or a remote path) to the same places below the destination,
+// with the fast engine's rsync options, in as few rsync runs as the
+// argument-size limit allows. rsync reads a --files-from list one byte at a
+// time with a poll before each read, which costs it several times what the
+// copying does; names given as arguments cost nothing of the kind. A name
+// too long for one argument goes into a last run that reads its names from
+// a list instead, so no name is left out.
+//
+// The runs follow one another on the calling thread, which each run blocks
+// until it has ended; a run that fails in a way other than some files
+// failing (23, 24) stops the copying, and the names after it are dropped.
+
+#include "platform/runtime/DateFormat.h"
+#include "platform/runtime/Task.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+class RsyncBatches {
+public:
+    // The kernel's limit for one argument (MAX_ARG_STRLEN), its NUL included.
+    static constexpr std::size_t kLongestArgument = 32 * 4096;
+
+    struct Limits {
+        // What the names of one run may take of the argument space, each
+        // with its NUL and its pointer; 0: a quarter of ARG_MAX, less the
+        // environment and the run's other arguments.
+        std::size_t argumentBytes = 0;
+        // Longer names, NUL included, go into the run that reads a list.
+        std::size_t longestArgument = kLongestArgument;
+        // A last batch of names this short goes through the list whole when
+        // that run is needed anyway: rsync reads a list a byte at a time,
+        // about 1.5 us a byte here, and a run of its own costs some 40 ms.
+        std::size_t shortList = 8192;
+    };
+
+    RsyncBatches(std::string rsync, std::string source, std::string destination, platform::Date start, Limits limits);
+    RsyncBatches(const RsyncBatches&) = delete;
+    RsyncBatches& operator=(const RsyncBatches&) = delete;
+
+    // Takes the name into the current batch, running that batch first when
+    // the name would not fit in it.
+    void add(std::string name);
+    // Runs the last batch, then the list run when a name needs it or the
+    // destination folder must take the source folder's attributes, which
+    // only a list entry's "./" gives it: then the last batch goes through
+    // the list instead when it is short, else its last name does, or, with
+    // no name left to copy, `carrier` (any name of the pass). With no name at all, an empty list still
+    // makes a missing destination folder, as rsync always did.
+    void finish(const std::optional<std::string>& carrier);
+
+    // The first run that did not succeed, else a success (pid -1 when no
+    // run was needed).
+    platform::Task::Termination outcome() const;
+    // Every run ended by itself with success or with only some files
+    // failing or vanishing: what did get copied is whole.
+    bool copiesComplete() const;
+    std::size_t runs() const { return runs_; }
+
+private:
+    void runBatch();
+    void runList();
+    void ended(const platform::Task::Termination& end);
+    std::size_t budget() const;
+
+    const std::string rsync_;
+    const std::string source_;
+    const std::string destination_;
+    const std::vector<std::string> options_;
+    const std::vector<std::string> listArguments_;
+    const Limits limits_;
+    const std::size_t budget_;
+
+    std::vector<std::string> batch_;
+    std::size_t batchBytes_ = 0;
+    std::vector<std::string> listed_;
+    bool anyName_ = false;
+
+    std::size_t runs_ = 0;
+    std::optional<platform::Task::Termination> failure_;
+    bool stopped_ = false;
+};
