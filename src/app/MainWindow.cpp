@@ -64,6 +64,7 @@ void MainWindow::bindPreferences() {
     QtPreferenceBinding::bindChecked(ui_->deleteOldCheck, kPrefEnableDeleteOldSourceImages);
     QtPreferenceBinding::bindInteger(ui_->deleteDaysSpin, kPrefDeleteSourceImagesAfterDaysOld);
     QtPreferenceBinding::bindChecked(ui_->fastArchivingCheck, kPrefUseBatchedSynchronization);
+    QtPreferenceBinding::bindInteger(ui_->fullPassSpin, kPrefFullPassIntervalMinutes);
     QtPreferenceBinding::bindChecked(ui_->saveLogsCheck, kPrefDoSaveLogs);
     QtPreferenceBinding::bindInteger(ui_->logDaysSpin, kPrefDaysToSaveLogs);
     QtPreferenceBinding::bindLabel(ui_->versionLabel, kPrefVersionDisplayString);
@@ -72,6 +73,9 @@ void MainWindow::bindPreferences() {
     // The age only matters while deletion is on.
     ui_->deleteDaysSpin->setEnabled(ui_->deleteOldCheck->isChecked());
     connect(ui_->deleteOldCheck, &QCheckBox::toggled, ui_->deleteDaysSpin, &QWidget::setEnabled);
+    // So does the full pass's interval while archiving is not fast.
+    ui_->fullPassSpin->setEnabled(ui_->fastArchivingCheck->isChecked());
+    connect(ui_->fastArchivingCheck, &QCheckBox::toggled, ui_->fullPassSpin, &QWidget::setEnabled);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

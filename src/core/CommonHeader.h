@@ -43,6 +43,8 @@ inline const std::string kPrefUseAbsolueBundlePathForProgramArguments = "prefUse
 inline const std::string kPreflastLaunchctlDate = "preflastLaunchctlDate";
 inline const std::string kPrefVersionDisplayString = "prefVersionDisplayString";
 inline const std::string kPrefUseBatchedSynchronization = "prefUseBatchedSynchronization";
+// Minutes between the full passes of a watched folder with fast archiving on; 0: none.
+inline const std::string kPrefFullPassIntervalMinutes = "prefFullPassIntervalMinutes";
 
 // Notification names.
 inline const std::string kWatcherDoStart = "WatcherDoStart";

@@ -4,8 +4,11 @@
 // its follow-ups use these, so a folder or setting changed meanwhile affects
 // the next pass only.
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 struct ArchivePass {
     std::int16_t index = 0;
@@ -15,6 +18,16 @@ struct ArchivePass {
     bool deleting = false;     // deletion of old source files is on
     long deleteAfterDays = 0;  // the stored days (0: never)
     bool fast = false;         // one rsync run instead of one per file
+
+    // An incremental pass (fast only) copies the settled files directly in
+    // the folders that events named, and neither deletes nor cleans up:
+    // those follow age, and a full pass sees to them.
+    bool incremental = false;
+    std::vector<std::string> changedFolders;
+    // What it left for later: folders with files too young, and when the
+    // first of those settles.
+    std::vector<std::string> youngFolders;
+    std::optional<std::chrono::system_clock::time_point> settleMoment;
 
     // Reads the settings from the preferences.
     static ArchivePass capture(std::int16_t index, std::string source, std::string archiveFolder);

@@ -28,8 +28,10 @@ public:
     // longer wants this thread (stopped or restarted since): it then ends.
     virtual bool streamDidStart(const StreamHandles& handles) = 0;
     // On the stream thread, once per delivered batch: the watched folder as
-    // the owner handed it over, and the folders the events named.
-    virtual void streamDidReport(const std::string& watchedPath, const std::vector<std::string>& eventPaths) = 0;
+    // the owner handed it over, and the events: the folders they named, with
+    // the stream's flags (events dropped, the folder itself gone).
+    virtual void streamDidReport(const std::string& watchedPath,
+                                 const std::vector<platform::FileEventStream::Event>& events) = 0;
 };
 
 } // namespace watcher

@@ -5,6 +5,7 @@
 #include "platform/runtime/Log.h"
 #include "tools/KLVR_Task.h"
 #include "tools/SynchronizationPolicy.h"
+#include "watch/ChangedFiles.h"
 #include "watch/FolderSlotRules.h"
 #include "watch/SettleTime.h"
 #include "watch/watcher.h"
@@ -27,6 +28,16 @@ std::string joinPath(const std::string& folder, const std::string& name) {
 }
 
 UserDefaults& prefs() { return UserDefaults::standard(); }
+
+constexpr double kDefaultFullPassMinutes = 60;
+
+// Events the stream could not report one by one: only a walk of the whole
+// folder finds what they would have named.
+bool needsFullWalk(const platform::FileEventStream::Event& event) {
+    using platform::FileEventStream;
+    return event.flags & (FileEventStream::UserDropped | FileEventStream::KernelDropped | FileEventStream::RootChanged |
+                          FileEventStream::Unmount | FileEventStream::MustScanSubDirs);
+}
 
 // A request to archive one folder, as the stream, a poll or a follow-up makes it.
 Notification changeOf(const std::string& folder) {
@@ -123,14 +134,17 @@ void WatcherNSObject::setupWatcher() {
     }
 
     std::uint64_t generation;
+    auto cancel = std::make_shared<platform::StreamCancel>();
     {
         std::lock_guard lock(mutex_);
         generation = ++generation_;
+        setupCancel_ = cancel;
     }
     platform::UserInfo setup{{"pathToWatch", *path},
                              {kUserInfoWatchPath, pathKey},
                              {kUserInfoIndex, static_cast<std::int32_t>(index_)},
-                             {"generation", generation}};
+                             {"generation", generation},
+                             {"cancel", cancel}};
     logf("WatcherNSObject => setupWatcher...pathToWatch = %s, watchPath = %s, index = %d", path->c_str(),
          pathKey.c_str(), index_);
     // The thread keeps the watcher and its setup alive until it ends.
@@ -171,6 +185,9 @@ bool WatcherNSObject::streamDidStart(const watcher::StreamHandles& handles) {
         if (handles.generation != generation_) return false;
         stream_ = handles;
     }
+    // What changed while nobody watched is found by a walk.
+    changes_.requestFull();
+    startFullPassTimer(handles);
     announce(kWatcherDidStart, {{kUserInfoRunLoop, handles.runLoop},
                                 {kUserInfoIndex, static_cast<std::int32_t>(index_)},
                                 {kUserInfoTimer, handles.timer}});
@@ -180,10 +197,35 @@ bool WatcherNSObject::streamDidStart(const watcher::StreamHandles& handles) {
     return true;
 }
 
-void WatcherNSObject::streamDidReport(const std::string& watchedPath, const std::vector<std::string>& eventPaths) {
-    logf("WatcherNSObject => index %d: %zu event(s) below %s", index_, eventPaths.size(), watchedPath.c_str());
-    // Whatever the events name, the pass covers the whole watched folder.
-    handleFoundNewFile(changeOf(watchedPath));
+void WatcherNSObject::streamDidReport(const std::string& watchedPath,
+                                      const std::vector<platform::FileEventStream::Event>& events) {
+    logf("WatcherNSObject => index %d: %zu event(s) below %s", index_, events.size(), watchedPath.c_str());
+    std::vector<std::string> folders;
+    bool full = false;
+    for (const auto& event : events) {
+        full = full || needsFullWalk(event);
+        folders.push_back(event.path);
+    }
+    if (full) changes_.requestFull();
+    else changes_.addFolders(folders);
+    requestPass(watchedPath);
+}
+
+// While watching with fast archiving, a full pass now and then deletes what
+// has grown old and catches anything the events missed.
+void WatcherNSObject::startFullPassTimer(const watcher::StreamHandles& handles) {
+    const platform::Value stored = prefs().objectForKey(kPrefFullPassIntervalMinutes);
+    const double minutes = stored.isNone() ? kDefaultFullPassMinutes : stored.toDouble();
+    if (!(minutes > 0) || !handles.runLoop) return;
+    const platform::RunLoop::Seconds interval(minutes * 60.0);
+    std::weak_ptr<WatcherNSObject> weak = weak_from_this();
+    handles.runLoop->addTimer(interval, interval, [weak, key = handles.whichPath] {
+        auto self = weak.lock();
+        if (!self || !prefs().boolForKey(kPrefUseBatchedSynchronization)) return;
+        logf("WatcherNSObject => index %d: the periodic full pass", self->index_);
+        self->changes_.requestFull();
+        self->requestPass(prefs().stringForKey(key));
+    });
 }
 
 void WatcherNSObject::handleWatcherStartedNotification(const Notification& n) {
@@ -196,8 +238,10 @@ void WatcherNSObject::handleWatcherStartedNotification(const Notification& n) {
 
 void WatcherNSObject::unloadWatcher() {
     std::shared_ptr<platform::RunLoop> loop;
+    std::shared_ptr<platform::StreamCancel> cancel;
     {
         std::lock_guard lock(mutex_);
+        cancel = std::exchange(setupCancel_, nullptr);
         loop = std::move(stream_.runLoop);
         stream_.runLoop.reset();
         stream_.timer = 0;
@@ -205,6 +249,8 @@ void WatcherNSObject::unloadWatcher() {
         ++generation_;
     }
     settleFollowUp_.cancel();
+    // A stream still adding its watches stops adding them and lets them go.
+    if (cancel) cancel->cancel();
     if (loop) {
         logf("Trying to Stop myLoop[%i]........", index_);
         loop->stop();
@@ -279,7 +325,12 @@ void WatcherNSObject::freeSlot() {
 void WatcherNSObject::handleFoundNewFile(const Notification& n) {
     logf("WatcherNSObject->handleFoundNewFile...index = %d", index_);
     const std::string* watchPath = n.info<std::string>(kUserInfoWatchPath);
-    const std::optional<std::string> requested = watchPath ? std::optional(*watchPath) : std::nullopt;
+    // A scan or poll walks the whole folder, whatever events are pending.
+    changes_.requestFull();
+    requestPass(watchPath ? std::optional(*watchPath) : std::nullopt);
+}
+
+void WatcherNSObject::requestPass(const std::optional<std::string>& requested) {
     if (!claimPass(requested)) return;
     markBusy(true);
     const auto source = acceptedSource(requested);
@@ -299,6 +350,7 @@ void WatcherNSObject::handleFoundNewFile(const Notification& n) {
         CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
     const std::string destination = prefs().stringForKey(destinationRef.at(sPrefFolderNameKey)).value_or("");
     auto pass = beginPass(*source, joinPath(destination, FolderSlotRules::archiveName(*source)));
+    choosePassKind(*pass);
     if (!validateFolderPrefWithParam(destinationRef)) {
         logf("WatcherNSObject->handleFoundNewFile... for index[%i] FAILED to Start Synching - Destination Missing or "
              "Invalid....",
@@ -347,6 +399,14 @@ std::shared_ptr<ArchivePass> WatcherNSObject::beginPass(const std::string& sourc
     return pass;
 }
 
+// Called before the pass is started, so nothing else sees it yet.
+void WatcherNSObject::choosePassKind(ArchivePass& pass) {
+    auto taken = changes_.take();
+    if (!pass.fast || taken.full) return;
+    pass.incremental = true;
+    pass.changedFolders = std::move(taken.folders);
+}
+
 std::shared_ptr<ArchivePass> WatcherNSObject::takePass(const platform::Object& context) {
     std::lock_guard lock(mutex_);
     if (!pass_ || context.get() != pass_.get()) return nullptr;
@@ -354,7 +414,16 @@ std::shared_ptr<ArchivePass> WatcherNSObject::takePass(const platform::Object& c
 }
 
 void WatcherNSObject::startSynchronization(const std::shared_ptr<ArchivePass>& pass) {
-    if (pass->fast)
+    if (pass->incremental) {
+        auto changed = ChangedFiles::list(pass->source, pass->changedFolders, pass->settleMinutes,
+                                          std::chrono::system_clock::now());
+        logf("WatcherNSObject => index %d: %zu file(s) to copy in %zu changed folder(s) of %s", index_,
+             changed.files.size(), pass->changedFolders.size(), pass->source.c_str());
+        pass->youngFolders = std::move(changed.youngFolders);
+        pass->settleMoment = changed.settleMoment;
+        KLVR_Task::synchronizeListedFileItemsAtFolderPath(pass->source, pass->archiveFolder, std::move(changed.files),
+                                                          pass);
+    } else if (pass->fast)
         KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(pass->source, pass->archiveFolder, pass->copyMinutes(),
                                                            pass->copyDays(), pass);
     else
@@ -371,7 +440,13 @@ void WatcherNSObject::handleFileSynchingDone(const Notification& n) {
     // A refused run, or one whose tools never started, copied nothing: what
     // the clean-up would remove may have no copy anywhere.
     const bool* started = n.info<bool>(kUserInfoTaskStarted);
-    if (pass->deleting && started && *started) {
+    const std::int32_t* status = n.info<std::int32_t>(kUserInfoTaskStatus);
+    // Whatever a failed pass was to copy is found again by a walk (also
+    // once a missing destination is back).
+    if (!started || !*started || (status && *status != 0)) changes_.requestFull();
+    if (pass->incremental) {
+        changes_.addFolders(pass->youngFolders);
+    } else if (pass->deleting && started && *started) {
         logf("Will try to delete empty folders inside this path = %s", pass->source.c_str());
         removeOldEmptyFolders(*pass);
     } else if (pass->deleting) {
@@ -424,7 +499,8 @@ void WatcherNSObject::runFollowUps(const ArchivePass& pass) {
         logf("WatcherNSObject->handleFileSynchingDone...index %d changed during the pass: one more pass", index_);
         // On this thread: a stopped run loop drops queued work, and a follow-up a
         // scan asked for must not be lost because watching was switched off.
-        handleFoundNewFile(changeOf(pass.source));
+        // What asked for it has said whether it must be a full pass.
+        requestPass(pass.source);
         return;
     }
     scheduleSettleFollowUp(pass);
@@ -434,12 +510,13 @@ void WatcherNSObject::scheduleSettleFollowUp(const ArchivePass& pass) {
     auto loop = _CFRunLoopRef();
     if (!loop) return; // only a watched slot waits for its young files
     const auto now = SettleTime::Clock::now();
-    auto moment = SettleTime::nextSettleMoment(pass.source, pass.settleMinutes, now);
+    // An incremental pass saw its young files; only a full one walks for them.
+    auto moment = pass.incremental ? pass.settleMoment : SettleTime::nextSettleMoment(pass.source, pass.settleMinutes, now);
     if (!moment) return;
     const platform::RunLoop::Seconds delay = *moment - now;
     logf("WatcherNSObject => index %d: files too young to copy; next pass in %.0f s", index_, delay.count());
     std::weak_ptr<WatcherNSObject> weak = weak_from_this();
     settleFollowUp_.schedule(loop, delay, [weak, source = pass.source] {
-        if (auto self = weak.lock()) self->handleFoundNewFile(changeOf(source));
+        if (auto self = weak.lock()) self->requestPass(source);
     });
 }

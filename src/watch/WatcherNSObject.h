@@ -17,12 +17,18 @@
 //   (the stream thread's) once they have settled; stopping the slot cancels it.
 // - Each pass captures its folders and settings once (ArchivePass); its
 //   clean-up and follow-ups use that value, not the preferences of the moment.
+// - With fast archiving on, a pass that events asked for is incremental: it
+//   copies only in the folders the events named (PendingChanges). Commands,
+//   dropped events, a failed pass, turning watching on and a periodic timer
+//   on the slot's run loop ask for a full pass instead.
 // - Stream fields and the current pass are guarded by mutex_.
 
 #include "core/CommonHeader.h"
+#include "platform/fileevents/StreamCancel.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/RunLoop.h"
 #include "watch/ArchivePass.h"
+#include "watch/PendingChanges.h"
 #include "watch/SettleFollowUp.h"
 #include "watch/StreamOwner.h"
 
@@ -62,7 +68,8 @@ public:
 
     // What the stream thread reports (watcher::StreamOwner).
     bool streamDidStart(const watcher::StreamHandles& handles) override;
-    void streamDidReport(const std::string& watchedPath, const std::vector<std::string>& eventPaths) override;
+    void streamDidReport(const std::string& watchedPath,
+                         const std::vector<platform::FileEventStream::Event>& events) override;
 
     // Notification handlers.
     void handleWatcherDoStartAllNotification(const platform::Notification& n);
@@ -86,6 +93,9 @@ private:
     void announce(const std::string& name, const platform::UserInfo& extra = {});
 
     // Archive pass steps.
+    void requestPass(const std::optional<std::string>& changedPath);
+    void choosePassKind(ArchivePass& pass);
+    void startFullPassTimer(const watcher::StreamHandles& handles);
     bool claimPass(const std::optional<std::string>& changedPath);
     void freeSlot(); // ends a request, with or without a pass
     void markBusy(bool busy);
@@ -106,6 +116,9 @@ private:
     ParamDictionary param_;
     watcher::StreamHandles stream_;
     std::uint64_t generation_ = 0; // bumped by every start and stop
+    // Ends the set-up of the stream being started, should it be given up first.
+    std::shared_ptr<platform::StreamCancel> setupCancel_;
     std::shared_ptr<ArchivePass> pass_; // the pass whose copy run is under way; never changed once made
     SettleFollowUp settleFollowUp_;
+    PendingChanges changes_;
 };

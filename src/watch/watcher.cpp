@@ -35,8 +35,10 @@ T setupValue(const platform::UserInfo& setup, const std::string& key, T fallback
 // could not be created or started.
 std::unique_ptr<FileEventStream> startStream(const char* pathBuffer, const StreamSettings& settings,
                                              const StreamContext& context,
-                                             const std::shared_ptr<platform::RunLoop>& loop) {
-    auto stream = my_FSEventStreamCreate(pathBuffer, settings, context);
+                                             const std::shared_ptr<platform::RunLoop>& loop,
+                                             const std::shared_ptr<const platform::StreamCancel>& cancel) {
+    auto stream = my_FSEventStreamCreate(pathBuffer, settings, context, cancel);
+    if (!stream && cancel && cancel->cancelled()) return nullptr; // given up while it was being set up
     if (stream && stream->scheduleWithRunLoop(loop) && stream->start()) return stream;
     logf("Inside doInstallTheWatcherNew => FAILED to create or start the stream for %s", pathBuffer);
     if (stream) stream->invalidate();
@@ -57,7 +59,8 @@ StreamSettings streamSettings() { return StreamSettings{}; }
 bool pathFitsBuffer(const std::string& path) { return path.size() < kPathBufferSize; }
 
 std::unique_ptr<FileEventStream> my_FSEventStreamCreate(const char* path, const StreamSettings& settings,
-                                                        const StreamContext& context) {
+                                                        const StreamContext& context,
+                                                        std::shared_ptr<const platform::StreamCancel> cancel) {
     if (!path || !*path) return nullptr;
     if (settings.verbose) logf("my_FSEventStreamCreate paths = (\"%s\")", path);
     // The callback hands the stream on; it learns the stream's address once
@@ -66,7 +69,8 @@ std::unique_ptr<FileEventStream> my_FSEventStreamCreate(const char* path, const 
     auto stream = FileEventStream::create(path, settings.latency,
                                           [self, context](const std::vector<FileEventStream::Event>& events) {
                                               fsevents_callback(*self, context, events);
-                                          });
+                                          },
+                                          std::move(cancel));
     *self = stream.get();
     if (settings.verbose && stream) logf("my_FSEventStreamCreate stream on %s", stream->path().c_str());
     return stream;
@@ -82,8 +86,6 @@ void fsevents_callback(FileEventStream* stream, const StreamContext& context,
     const char* watched = context.pathBuffer ? context.pathBuffer : "(null)";
     logf("fsevents_callback...watched path = %s", watched);
     if (events.empty()) return;
-    std::vector<std::string> paths;
-    paths.reserve(events.size());
     for (const auto& event : events) {
         if (event.flags & kUserDropped) {
             printLine("BAD NEWS! We dropped events.");
@@ -93,10 +95,9 @@ void fsevents_callback(FileEventStream* stream, const StreamContext& context,
             printLine("Forcing a full rescan.");
         }
         logf("fsevents_callback...Found an event in %s", event.path.c_str());
-        paths.push_back(event.path);
     }
-    // The owner archives the whole watched folder, so a dropped event loses nothing.
-    if (context.owner && context.pathBuffer) context.owner->streamDidReport(std::string(context.pathBuffer), paths);
+    // The owner walks the whole watched folder when events were dropped.
+    if (context.owner && context.pathBuffer) context.owner->streamDidReport(std::string(context.pathBuffer), events);
 }
 
 void doInstallTheWatcherNew(const platform::UserInfo& setup, StreamOwner& owner) {
@@ -104,6 +105,7 @@ void doInstallTheWatcherNew(const platform::UserInfo& setup, StreamOwner& owner)
     const std::string watchPath = setupValue<std::string>(setup, kUserInfoWatchPath, "");
     const std::int32_t index = setupValue<std::int32_t>(setup, kUserInfoIndex, 0);
     const std::uint64_t generation = setupValue<std::uint64_t>(setup, "generation", 0);
+    const auto cancel = setupValue<std::shared_ptr<platform::StreamCancel>>(setup, "cancel", nullptr);
     logf("Inside doInstallTheWatcherNew => pathToWatch = %s, watchPath = %s, index = %d", pathToWatch.c_str(),
          watchPath.c_str(), index);
 
@@ -116,7 +118,7 @@ void doInstallTheWatcherNew(const platform::UserInfo& setup, StreamOwner& owner)
     // The stream's callback only runs inside loop->run() below, on this
     // thread, while the stream, the buffer and the owner are alive.
     auto loop = platform::RunLoop::current();
-    auto stream = startStream(pathBuffer, settings, StreamContext{pathBuffer, &owner}, loop);
+    auto stream = startStream(pathBuffer, settings, StreamContext{pathBuffer, &owner}, loop, cancel);
     if (!stream) return;
     const platform::RunLoop::Id timer = addFlushTimer(*loop, stream.get(), settings);
 

@@ -4,6 +4,7 @@
 // and reports every batch of events to its owner until its loop is stopped.
 
 #include "platform/fileevents/FileEventStream.h"
+#include "platform/fileevents/StreamCancel.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "watch/StreamOwner.h"
 
@@ -41,8 +42,10 @@ struct StreamContext {
 // longer wants ends at once. The owner outlives the call.
 void doInstallTheWatcherNew(const platform::UserInfo& setup, StreamOwner& owner);
 
-std::unique_ptr<platform::FileEventStream> my_FSEventStreamCreate(const char* path, const StreamSettings& settings,
-                                                                  const StreamContext& context);
+// cancel, when given, ends the stream's set-up early (the stream is then null).
+std::unique_ptr<platform::FileEventStream> my_FSEventStreamCreate(
+    const char* path, const StreamSettings& settings, const StreamContext& context,
+    std::shared_ptr<const platform::StreamCancel> cancel = nullptr);
 void timer_callback(platform::FileEventStream* stream);
 void fsevents_callback(platform::FileEventStream* stream, const StreamContext& context,
                        const std::vector<platform::FileEventStream::Event>& events);

@@ -492,3 +492,29 @@ TEST_F(WatcherTest, ANewPhotoOfAnArchivedNameKeepsTheEarlierCopyWithEitherEngine
         EXPECT_EQ(kept, 1u);
     }
 }
+
+// Start-up's stop requests come while a large tree's watches are still being
+// added: the set-up ends there, and nothing of it is left behind.
+TEST_F(WatcherTest, AStopDuringTheStreamsSetUpEndsItAndLeavesNoWatch) {
+    auto inotifyDescriptors = [] {
+        size_t n = 0;
+        for (auto& entry : fs::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            n += fs::read_symlink(entry.path(), ec).string() == "anon_inode:inotify";
+        }
+        return n;
+    };
+    for (int i = 0; i < 200; ++i)
+        for (int j = 0; j < 100; ++j) fs::create_directories(src[1] / std::to_string(i) / std::to_string(j));
+    makeWatcher(1);
+    const size_t before = inotifyDescriptors();
+    post(kWatcherDoStart, index(1));
+    post(kWatcherDoStop, index(1));
+    EXPECT_TRUE(waitUntil([&] { return threadCount() <= baselineThreads && inotifyDescriptors() == before; }, 10s));
+    EXPECT_EQ(w[1]->_CFRunLoopRef(), nullptr);
+    // And a start after it watches afresh.
+    post(kWatcherDoStart, index(1));
+    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }, 30s));
+    writeFile(src[1] / "7/7/new.jpg", "new");
+    EXPECT_TRUE(waitUntil([&] { return fs::exists(archived(1, "7/7/new.jpg")); }, 20s));
+}
