@@ -73,7 +73,11 @@ protected:
 TEST_F(IncrementalPassTest, IncrementalPassesArchiveWhatAFullPassWould) {
     const fs::path outside = tmp.makeFolder("outside");
     watch();
-    std::mt19937 rng(20261208);
+    // The suite runs 200 operations; TOLV_EQUIVALENCE_BURSTS and
+    // TOLV_EQUIVALENCE_SEED run more, or others, by hand.
+    const char* bursts = std::getenv("TOLV_EQUIVALENCE_BURSTS");
+    const char* seed = std::getenv("TOLV_EQUIVALENCE_SEED");
+    std::mt19937 rng(seed ? static_cast<unsigned>(std::stoul(seed)) : 20261208u);
     std::map<std::string, std::string> everSettled; // what the archive must hold: latest settled content
     std::vector<std::string> young;
     int made = 0;
@@ -82,7 +86,7 @@ TEST_F(IncrementalPassTest, IncrementalPassesArchiveWhatAFullPassWould) {
         std::advance(it, rng() % files.size());
         return it->first;
     };
-    for (int burst = 0; burst < 10; ++burst) {
+    for (int burst = 0, last = bursts ? std::stoi(bursts) : 10; burst < last; ++burst) {
         for (int op = 0; op < 20; ++op) {
             const auto present = settledFiles(src[1]);
             const std::string folder = "d" + std::to_string(rng() % 4) + (rng() % 2 ? "/e" + std::to_string(rng() % 3) : "");
