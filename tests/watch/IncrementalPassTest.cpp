@@ -4,6 +4,7 @@
 
 #include "support/ChildrenInTheFuture.h"
 #include "support/FileContents.h"
+#include "support/SlowWriter.h"
 #include "watch/WatcherTestFixture.h"
 #include "watch/watcher.h"
 
@@ -137,6 +138,30 @@ TEST_F(IncrementalPassTest, IncrementalPassesArchiveWhatAFullPassWould) {
     for (auto& [path, contents] : testing_support::fileContents(dest / "Main")) archive[path] = contents;
     EXPECT_EQ(archive, everSettled);
     for (const auto& name : young) EXPECT_FALSE(fs::exists(archived(1, name))) << name;
+}
+
+// A photo written in place over seconds keeps its folder pending: each
+// incremental pass finds it too young, and the settle follow-up takes it.
+TEST_F(IncrementalPassTest, AFileStillBeingWrittenIsCopiedOnlyOnceItHasSettled) {
+    PassRecorder recorder;
+    watch();
+    writeSettled(src[1] / "first.jpg", "1"); // the full pass after switching on
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(archived(1, "first.jpg")); }, 20s));
+    const fs::path photo = src[1] / "card/photo.jpg";
+    fs::create_directories(photo.parent_path());
+    const size_t before = recorder.passes(1);
+    {
+        testing_support::SlowWriter writer(photo, 1000, std::chrono::milliseconds(20), 4);
+        ASSERT_TRUE(waitUntil([&] { return recorder.passes(1) >= before + 2; }, 20s));
+        EXPECT_FALSE(fs::exists(archived(1, "card/photo.jpg")));
+    }
+    ASSERT_TRUE(waitIdle());
+    EXPECT_FALSE(fs::exists(archived(1, "card/photo.jpg")));
+    // As if written 110 s ago: it settles at two whole minutes, in about 10 s.
+    fs::last_write_time(photo, fs::file_time_type::clock::now() - std::chrono::seconds(110));
+    const std::string written = readFile(photo);
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(archived(1, "card/photo.jpg")); }, 40s));
+    EXPECT_EQ(readFile(archived(1, "card/photo.jpg")), written);
 }
 
 TEST_F(IncrementalPassTest, DroppedEventsLeadToAFullPassThatMissesNothing) {
