@@ -8,7 +8,6 @@
 #include "tools/TaskDone.h"
 #include "tools/ToolLauncher.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -16,7 +15,6 @@
 #include <optional>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 
 using platform::logf;
 using platform::Task;
@@ -31,16 +29,15 @@ const Task::Termination kNothingStarted{
     .pid = -1, .status = TaskDone::kNotStartedStatus, .signaled = false, .started = false};
 const Task::Termination kNothingToCopy{.pid = -1, .status = 0, .signaled = false, .started = true};
 
-// Calls `take` with every NUL-terminated name read from fd until its end.
-// A name cut off by a walk that died mid-write is dropped, not copied: it
-// may name another file.
+// Calls `take` with every NUL-terminated name read from the pipe until its
+// end. A name cut off by a walk that died mid-write is dropped, not copied:
+// it may name another file.
 template <class Take>
-void readNames(int fd, Take take) {
+void readNames(platform::Pipe& list, Take take) {
     std::string pending;
     char buffer[65536];
     for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
+        const long n = list.read(buffer, sizeof buffer);
         if (n <= 0) break;
         const char* from = buffer;
         const char* end = buffer + n;
@@ -145,7 +142,7 @@ Task::Termination BatchedSynchronization::walkAndCopy(RsyncBatches& batches) {
 
     ArchivedCopies copies(source_, destination_);
     std::optional<std::string> anyName;
-    readNames(list.readEnd(), [&](std::string name) {
+    readNames(list, [&](std::string name) {
         if (!anyName) anyName = name;
         if (copies.inPlace(name)) return;
         copies.copying(name);

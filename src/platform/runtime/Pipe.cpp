@@ -24,6 +24,13 @@ Pipe::~Pipe() {
     closeWriteEnd();
 }
 
+long Pipe::read(char* buffer, unsigned long size) {
+    for (;;) {
+        const ssize_t n = ::read(readFd_, buffer, size);
+        if (n >= 0 || errno != EINTR) return static_cast<long>(n);
+    }
+}
+
 void Pipe::closeReadEnd() {
     if (readFd_ >= 0) ::close(readFd_);
     readFd_ = -1;

@@ -17,6 +17,9 @@ public:
     int writeEnd() const { return writeFd_; }
     // Once a child holds its copy, the parent's must go, or the reader
     // never sees the end of its input.
+    // Reads from the read end into buffer until data, the end (0) or an
+    // error (-1) comes; an interrupted read is retried.
+    long read(char* buffer, unsigned long size);
     void closeReadEnd();
     void closeWriteEnd();
 
