@@ -126,6 +126,29 @@ void actOnOwnRequest(const CommandLine& line, InstanceRequests& requests, AppDel
     if (!line.files.empty()) delegate.openFiles(line.files);
 }
 
+// A daily run that found no application running and no display has nobody
+// to show a window to: once its scan is done (no pass running, twice in a
+// row a second apart, so a follow-up pass is not cut off), it ends. Started
+// with --headless, or with a display, the application stays, as it would
+// have if started by hand.
+void endWhenTheDailyRunIsDone(const std::shared_ptr<AppDelegate>& delegate) {
+    constexpr int kAfterScanMs = 12000; // the scan starts 2 s after launch, the next run is computed at 10 s
+    constexpr int kCheckMs = 1000;
+    auto* timer = new QTimer(QCoreApplication::instance());
+    auto idleChecks = std::make_shared<int>(0);
+    std::weak_ptr<AppDelegate> weak = delegate;
+    QObject::connect(timer, &QTimer::timeout, timer, [weak, idleChecks, timer] {
+        auto self = weak.lock();
+        if (!self) return timer->stop();
+        *idleChecks = self->hasRunningTasks() ? 0 : *idleChecks + 1;
+        if (*idleChecks < 2) return;
+        timer->stop();
+        log("The daily run has archived every folder and nothing needs a window: quitting");
+        self->terminate(nullptr);
+    });
+    QTimer::singleShot(kAfterScanMs, timer, [timer] { timer->start(kCheckMs); });
+}
+
 // --schedule and --unschedule when no application runs: this start acts on
 // the preferences and the scheduler itself, without a window or watchers,
 // and ends. It holds the single-instance claim meanwhile, so a start in
@@ -206,6 +229,9 @@ int ApplicationMain::runApplication(int& argc, char** argv, const std::vector<st
         InstanceRequests requests(delegate, &window, window.toggleButton(), headless);
         bridge.attach(&requests);
         actOnOwnRequest(line, requests, *delegate);
+        const bool askedHeadless =
+            std::find(arguments.begin(), arguments.end(), kHeadlessArgument) != arguments.end();
+        if (headless && line.fromLaunchAgent && !askedHeadless) endWhenTheDailyRunIsDone(delegate);
         result = QApplication::exec();
         bridge.detach();
         log("Event loop ended: quitting");
