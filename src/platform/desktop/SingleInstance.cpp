@@ -426,11 +426,22 @@ int pollTimeout(const std::vector<Connection>& connections, std::optional<Clock:
 
 } // namespace
 
-fs::path SingleInstance::preferredFolder(const std::string& appName) {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+namespace {
+
+bool isUsersFolder(const char* path) {
     struct stat st {};
-    if (runtime && runtime[0] == '/' && stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid())
-        return fs::path(runtime) / appName;
+    return path && path[0] == '/' && stat(path, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+}
+
+} // namespace
+
+fs::path SingleInstance::preferredFolder(const std::string& appName, const fs::path& sessionFolders) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (isUsersFolder(runtime)) return fs::path(runtime) / appName;
+    // Started without the session's variables (by cron, say): the session's
+    // own runtime folder, where an instance started on the desktop listens.
+    const fs::path session = sessionFolders / std::to_string(geteuid());
+    if (isUsersFolder(session.c_str())) return session / appName;
     return fs::path("/tmp") / (appName + "-" + std::to_string(geteuid()));
 }
 

@@ -74,7 +74,8 @@ public:
                                      std::chrono::milliseconds timeout);
 
     // The folder the instance of appName is looked for in, before any fallback.
-    static std::filesystem::path preferredFolder(const std::string& appName);
+    static std::filesystem::path preferredFolder(const std::string& appName,
+                                                 const std::filesystem::path& sessionFolders = "/run/user");
 
     ~SingleInstance(); // stops serving; removes the socket if it is still ours
     SingleInstance(const SingleInstance&) = delete;

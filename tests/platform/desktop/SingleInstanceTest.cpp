@@ -256,10 +256,21 @@ TEST_F(SingleInstanceTest, FolderIsInTheRuntimeFolderOnlyWhenThatIsTheUsers) {
         {(runtime() / "missing").string(), tmp},
         {notMine.string(), root ? tmp : notMine / app},
     };
+    const fs::path noSessions = home_.path() / "no-sessions";
     for (const auto& [variable, expected] : cases) {
         if (variable) setenv("XDG_RUNTIME_DIR", variable->c_str(), 1);
         else unsetenv("XDG_RUNTIME_DIR");
-        EXPECT_EQ(SingleInstance::preferredFolder(app), expected) << variable.value_or("unset");
+        EXPECT_EQ(SingleInstance::preferredFolder(app, noSessions), expected) << variable.value_or("unset");
+    }
+    // Without the variable (a start by cron), the session's runtime folder
+    // of this user, where a desktop start listens, when it is the user's.
+    const fs::path sessions = home_.makeFolder("sessions");
+    const fs::path mine = home_.makeFolder("sessions/" + std::to_string(geteuid()));
+    unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(SingleInstance::preferredFolder(app, sessions), mine / app);
+    if (root) {
+        ASSERT_EQ(chown(mine.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(SingleInstance::preferredFolder(app, sessions), tmp) << "another user's session folder";
     }
 }
 
