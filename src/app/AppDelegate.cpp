@@ -350,10 +350,7 @@ void AppDelegate::changeScheduledTime() {
     } else if (prefs().objectForKey(kPrefTempTime).type() == platform::Value::Type::None) {
         // The sheet's control shows a time; confirming it untouched must
         // schedule that time, not nothing.
-        const auto now = std::chrono::system_clock::now();
-        prefs().setObject(kPrefTempTime, platform::Value(platform::DateFormat::localTimeOnDay(
-                                             now, platform::DateFormat::localHour(now),
-                                             platform::DateFormat::localMinute(now))));
+        prefs().setObject(kPrefTempTime, platform::Value(std::chrono::system_clock::now()));
     }
     beginSheet(setTimeWindow_, "set-time sheet", &AppDelegate::didEndSheet);
 }

@@ -3,13 +3,13 @@
 // scheduler. Prints what it did on standard output; blocks until done.
 
 #include "launchagent/LaunchAgentArguments.h"
+#include "platform/desktop/Bundle.h"
 #include "platform/runtime/DetachedProcess.h"
 #include "platform/runtime/Log.h"
 #include "platform/scheduler/UserScheduler.h"
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 namespace {
@@ -22,20 +22,14 @@ void logLine(const std::string& message) {
     platform::log("launchagent: " + message);
 }
 
-// This helper's own path: a loaded job starts the application through it.
-std::string ownPath() {
-    std::error_code ec;
-    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string() : self.string();
-}
-
 int start(const launchagent::Request& request) {
     return platform::DetachedProcess::start(request.program, request.arguments) > 0 ? kDone : kFailed;
 }
 
 int carryOut(const launchagent::Request& request) {
+    // A loaded job starts the application through this helper's own path.
     const auto outcome = request.kind == launchagent::Request::Kind::Load
-                             ? platform::UserScheduler::load(request.file, ownPath())
+                             ? platform::UserScheduler::load(request.file, platform::Bundle::runningExecutable().string())
                              : platform::UserScheduler::unload(request.file);
     if (!outcome.succeeded) {
         logLine(outcome.message);

@@ -3,8 +3,8 @@
 // bundle's program again, detached, so the new instance does not depend on
 // either of them.
 
-#include "relaunch/BundleExecutable.h"
-#include "relaunch/DetachedStart.h"
+#include "platform/desktop/BundleExecutable.h"
+#include "platform/runtime/DetachedProcess.h"
 #include "relaunch/ProcessEndWait.h"
 #include "relaunch/RelaunchArguments.h"
 #include "relaunch/RelaunchLog.h"
@@ -25,21 +25,10 @@ constexpr int kWrongArguments = 2;
 // Found before the wait: a bundle that cannot be relaunched is better said
 // at once than ten minutes later.
 std::optional<fs::path> programOf(const fs::path& bundle) {
-    if (std::string problem = relaunch::whyNotABundle(bundle); !problem.empty()) {
-        relaunch::logf("%s: not relaunching", problem.c_str());
-        return std::nullopt;
-    }
-    std::string why;
-    auto name = relaunch::declaredExecutableName(bundle, &why);
-    if (!name) {
-        name = relaunch::conventionalExecutableName(bundle);
-        relaunch::logf("%s: trying %s", why.c_str(), name->c_str());
-    }
-    fs::path program = relaunch::executablePath(bundle, *name);
-    if (std::string problem = relaunch::whyNotStartable(program); !problem.empty()) {
-        relaunch::logf("%s: not relaunching", problem.c_str());
-        return std::nullopt;
-    }
+    std::string why, note;
+    auto program = platform::BundleExecutable::program(bundle, &why, &note);
+    if (!note.empty()) relaunch::logf("%s", note.c_str());
+    if (!program) relaunch::logf("%s: not relaunching", why.c_str());
     return program;
 }
 
@@ -65,14 +54,12 @@ bool waitedForEnd(pid_t pid) {
 
 bool started(const fs::path& program) {
     relaunch::logf("starting %s", program.c_str());
-    std::string error;
-    if (relaunch::startDetached(program, &error) > 0) return true;
-    relaunch::logf("could not start %s: %s", program.c_str(), error.c_str());
-    return false;
+    // A failed start is logged where it fails.
+    return platform::DetachedProcess::start(program.string(), {}) > 0;
 }
 
 int relaunchApplication(const relaunch::Request& request) {
-    auto program = programOf(relaunch::absoluteBundlePath(request.bundle));
+    auto program = programOf(platform::BundleExecutable::absoluteBundlePath(request.bundle));
     if (!program || !waitedForEnd(request.pid)) return kNotStarted;
     return started(*program) ? kStarted : kNotStarted;
 }

@@ -1,8 +1,8 @@
 #include "tools/ArchivedCopies.h"
 
-#include "platform/desktop/ItemStatus.h"
+#include "platform/desktop/FileAttributes.h"
 
-using platform::ItemStatus;
+using platform::FileAttributes;
 
 namespace {
 
@@ -13,17 +13,18 @@ std::string relativePart(const std::string& name) { return name.starts_with("./"
 // What -ptog would set, to the nanosecond rsync sets times to. rsync sets
 // owners only when it runs as root, so otherwise an owner that differs
 // stays as it is and is no reason to hand the file to rsync.
-bool sameAttributes(const ItemStatus& a, const ItemStatus& b) {
-    static const bool ownersSet = ItemStatus::ownersAreSettable();
+bool sameAttributes(const FileAttributes& a, const FileAttributes& b) {
+    static const bool ownersSet = FileAttributes::ownersAreSettable();
     return a.permissions == b.permissions && (!ownersSet || a.owner == b.owner) && a.group == b.group &&
-           a.modifiedSeconds == b.modifiedSeconds && a.modifiedNanoseconds == b.modifiedNanoseconds;
+           a.modificationDate == b.modificationDate;
 }
 
 // Without following a final link: rsync replaces a link where the source
 // has a file or folder, so a link never counts as in place.
-std::optional<ItemStatus> itemAt(const std::string& path) { return ItemStatus::ofItem(path); }
+std::optional<FileAttributes> itemAt(const std::string& path) { return FileAttributes::ofItem(path); }
 
-bool isA(const std::optional<ItemStatus>& item, ItemStatus::Kind kind) { return item && item->kind == kind; }
+bool isFile(const std::optional<FileAttributes>& item) { return item && item->isRegularFile; }
+bool isFolder(const std::optional<FileAttributes>& item) { return item && item->isDirectory; }
 
 } // namespace
 
@@ -33,9 +34,9 @@ ArchivedCopies::ArchivedCopies(std::string source, std::string destination)
 bool ArchivedCopies::inPlace(const std::string& name) {
     const std::string relative = relativePart(name);
     const auto from = itemAt(source_ + relative);
-    if (!isA(from, ItemStatus::Kind::Regular)) return false;
+    if (!isFile(from)) return false;
     const auto to = itemAt(destination_ + relative);
-    if (!isA(to, ItemStatus::Kind::Regular)) return false;
+    if (!isFile(to)) return false;
     if (from->size != to->size || !sameAttributes(*from, *to)) return false;
     for (auto slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
         const Folder state = folder(relative.substr(0, slash));
@@ -51,7 +52,7 @@ void ArchivedCopies::copying(const std::string& name) {
         // A file at the top, or a folder there that rsync must make or
         // replace, changes the destination folder's time.
         rootChangedByCopy_ = firstSlash == std::string::npos ||
-                             !isA(itemAt(destination_ + relative.substr(0, firstSlash)), ItemStatus::Kind::Directory);
+                             !isFolder(itemAt(destination_ + relative.substr(0, firstSlash)));
     }
     for (auto slash = firstSlash; slash != std::string::npos; slash = relative.find('/', slash + 1)) {
         Folder& state = folder(relative.substr(0, slash));
@@ -62,9 +63,9 @@ void ArchivedCopies::copying(const std::string& name) {
 bool ArchivedCopies::rootNeedsAttributes() {
     if (rootDiffers_ < 0) {
         // Following links, as rsync does for a destination given as a folder.
-        const auto from = ItemStatus::following(source_);
-        const auto to = ItemStatus::following(destination_);
-        const bool same = from && isA(to, ItemStatus::Kind::Directory) && sameAttributes(*from, *to);
+        const auto from = FileAttributes::following(source_);
+        const auto to = FileAttributes::following(destination_);
+        const bool same = from && isFolder(to) && sameAttributes(*from, *to);
         rootDiffers_ = same ? 0 : 1;
     }
     return rootChangedByCopy_ || rootDiffers_ == 1;
@@ -75,9 +76,9 @@ ArchivedCopies::Folder& ArchivedCopies::folder(const std::string& relative) {
     if (added) {
         const auto to = itemAt(destination_ + relative);
         const auto from = itemAt(source_ + relative);
-        if (!isA(to, ItemStatus::Kind::Directory))
+        if (!isFolder(to))
             it->second = Folder::notAFolder;
-        else if (!isA(from, ItemStatus::Kind::Directory) || !sameAttributes(*from, *to))
+        else if (!isFolder(from) || !sameAttributes(*from, *to))
             it->second = Folder::differs;
     }
     return it->second;

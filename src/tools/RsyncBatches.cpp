@@ -4,7 +4,7 @@
 #include "tools/SynchronizationPolicy.h"
 #include "tools/ToolLauncher.h"
 
-#include "platform/desktop/ItemStatus.h"
+#include "platform/desktop/FileAttributes.h"
 #include "platform/runtime/MemoryFile.h"
 
 #include <future>
@@ -87,7 +87,7 @@ void RsyncBatches::finish(const std::optional<std::string>& carrier) {
         if (listed_.empty()) listed_.push_back(*carrier);
     }
     if (!batch_.empty()) runBatch();
-    const bool destinationMissing = !platform::ItemStatus::following(destination_);
+    const bool destinationMissing = !platform::FileAttributes::following(destination_);
     if (!stopped_ && (!listed_.empty() || (!anyName_ && destinationMissing))) runList();
 }
 

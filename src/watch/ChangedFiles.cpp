@@ -1,28 +1,23 @@
 #include "watch/ChangedFiles.h"
 
+#include "watch/SettleTime.h"
+
 #include <system_error>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The walk counts a file's age in whole minutes, rounded down, and takes it
-// once that count exceeds the setting: at (minutes + 1) full minutes.
-std::chrono::seconds settleAge(long minutes) { return std::chrono::minutes(minutes + 1); }
-// A second more is surely past the walk's own test.
-constexpr std::chrono::seconds kMargin{1};
-
-// The folder's path below the source, when it is a real folder inside it.
-std::optional<fs::path> below(const fs::path& source, const fs::path& folder) {
+// The folder's path below the source (whose real path is realSource), when
+// it is a real folder inside it.
+std::optional<fs::path> below(const fs::path& source, const fs::path& realSource, const fs::path& folder) {
     std::error_code ec;
     if (fs::symlink_status(folder, ec).type() != fs::file_type::directory) return std::nullopt;
     const fs::path relative = folder.lexically_relative(source);
     if (relative.empty() || *relative.begin() == "..") return std::nullopt;
     // A link anywhere above would lead out of the source.
     const fs::path real = fs::canonical(folder, ec);
-    if (ec) return std::nullopt;
-    const fs::path top = fs::canonical(source, ec);
-    if (ec || real != (relative == "." ? top : top / relative)) return std::nullopt;
+    if (ec || real != (relative == "." ? realSource : realSource / relative)) return std::nullopt;
     return relative;
 }
 
@@ -36,8 +31,11 @@ ChangedFiles ChangedFiles::list(const fs::path& source, const std::vector<std::s
                                 Clock::time_point now) {
     ChangedFiles changed;
     const fs::path root = source.lexically_normal();
+    std::error_code ec;
+    const fs::path realRoot = fs::canonical(root, ec);
+    if (ec) return changed;
     for (const std::string& folder : folders) {
-        const auto relative = below(root, fs::path(folder).lexically_normal());
+        const auto relative = below(root, realRoot, fs::path(folder).lexically_normal());
         if (!relative) continue;
         bool young = false;
         std::error_code ec;
@@ -46,10 +44,10 @@ ChangedFiles ChangedFiles::list(const fs::path& source, const std::vector<std::s
             if (it->symlink_status(fileEc).type() != fs::file_type::regular) continue;
             const auto written = it->last_write_time(fileEc);
             if (fileEc) continue; // gone since it was listed
-            const auto modified = std::chrono::time_point_cast<Clock::duration>(fs::file_time_type::clock::to_sys(written));
-            if (minutes > 0 && now - modified < settleAge(minutes)) {
+            const auto modified = SettleTime::modifiedAt(written);
+            if (SettleTime::isYoung(modified, minutes, now)) {
                 young = true;
-                const auto settles = modified + settleAge(minutes) + kMargin;
+                const auto settles = SettleTime::settledAt(modified, minutes);
                 if (!changed.settleMoment || settles < *changed.settleMoment) changed.settleMoment = settles;
                 continue;
             }

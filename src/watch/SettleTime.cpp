@@ -9,14 +9,25 @@ namespace {
 
 // The copy run's find counts a file's age in whole minutes, rounded down,
 // and selects it once that count exceeds the setting: a file is taken when
-// it is (minutes + 1) full minutes old. A second more is surely past that.
+// it is (minutes + 1) full minutes old.
+std::chrono::minutes settleAge(long minutes) { return std::chrono::minutes(minutes + 1); }
+// A second more is surely past that.
 constexpr std::chrono::seconds kMargin{1};
 
 } // namespace
 
+Clock::time_point modifiedAt(fs::file_time_type written) {
+    return std::chrono::time_point_cast<Clock::duration>(fs::file_time_type::clock::to_sys(written));
+}
+
+bool isYoung(Clock::time_point modified, long minutes, Clock::time_point now) {
+    return minutes > 0 && now - modified < settleAge(minutes);
+}
+
+Clock::time_point settledAt(Clock::time_point modified, long minutes) { return modified + settleAge(minutes) + kMargin; }
+
 std::optional<Clock::time_point> nextSettleMoment(const fs::path& folder, long minutes, Clock::time_point now) {
     if (minutes <= 0) return std::nullopt;
-    const auto settle = std::chrono::minutes(minutes + 1);
     std::optional<Clock::time_point> youngest;
     std::error_code ec;
     fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
@@ -25,12 +36,12 @@ std::optional<Clock::time_point> nextSettleMoment(const fs::path& folder, long m
         if (!it->is_regular_file(fileEc) || it->is_symlink(fileEc)) continue;
         auto written = it->last_write_time(fileEc);
         if (fileEc) continue; // vanished during the walk
-        auto modified = std::chrono::time_point_cast<Clock::duration>(std::chrono::file_clock::to_sys(written));
-        if (now - modified >= settle) continue;
+        const auto modified = modifiedAt(written);
+        if (!isYoung(modified, minutes, now)) continue;
         if (!youngest || modified > *youngest) youngest = modified;
     }
     if (!youngest) return std::nullopt;
-    return *youngest + settle + kMargin;
+    return settledAt(*youngest, minutes);
 }
 
 } // namespace SettleTime

@@ -1,5 +1,6 @@
 #pragma once
-// When will the files that a pass left behind as too young have settled?
+// When is a file settled, as the copy run's walk decides it, and when will
+// the files that a pass left behind as too young have settled?
 
 #include <chrono>
 #include <filesystem>
@@ -8,6 +9,13 @@
 namespace SettleTime {
 
 using Clock = std::chrono::system_clock;
+
+Clock::time_point modifiedAt(std::filesystem::file_time_type written);
+// The walk has not selected a file modified at `modified` yet (never with
+// minutes 0: no age test).
+bool isYoung(Clock::time_point modified, long minutes, Clock::time_point now);
+// A moment at which the walk surely selects it.
+Clock::time_point settledAt(Clock::time_point modified, long minutes);
 
 // The moment at which the youngest regular file below folder (depth 1 or
 // more) that the copy run's modification-time test does not select yet

@@ -14,9 +14,9 @@ namespace {
 // The executable lives in <bundle>/Contents/MacOS; an executable outside a
 // bundle (a test program) takes its own folder as the bundle.
 fs::path bundleOfExecutable() {
+    const fs::path exe = Bundle::runningExecutable();
     std::error_code ec;
-    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (ec) return fs::current_path(ec);
+    if (exe.empty()) return fs::current_path(ec);
     fs::path macos = exe.parent_path();
     if (macos.filename() == "MacOS" && macos.parent_path().filename() == "Contents")
         return macos.parent_path().parent_path();
@@ -29,6 +29,12 @@ bool isExecutableFile(const fs::path& p) {
 }
 
 } // namespace
+
+fs::path Bundle::runningExecutable() {
+    std::error_code ec;
+    fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::path() : exe;
+}
 
 const Bundle& Bundle::main() {
     static const Bundle bundle([] {

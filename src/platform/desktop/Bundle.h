@@ -15,6 +15,8 @@ public:
     // .../Contents/MacOS/x). The environment variable TOLV_BUNDLE_PATH, when
     // set, names the bundle instead: test programs live outside it.
     static const Bundle& main();
+    // The running program's own path; empty when it cannot be told.
+    static std::filesystem::path runningExecutable();
 
     explicit Bundle(std::filesystem::path bundlePath);
 

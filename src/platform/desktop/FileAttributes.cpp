@@ -12,19 +12,34 @@ FileAttributes::Date toDate(const struct statx_timestamp& t) {
     return FileAttributes::Date(duration_cast<system_clock::duration>(seconds(t.tv_sec) + nanoseconds(t.tv_nsec)));
 }
 
-} // namespace
-
-std::optional<FileAttributes> FileAttributes::ofItem(const std::filesystem::path& path) {
+std::optional<FileAttributes> attributesOf(const std::filesystem::path& path, int flags) {
     struct statx sx {};
-    if (path.empty() || statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+    if (path.empty() || statx(AT_FDCWD, path.c_str(), flags, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
         return std::nullopt;
     FileAttributes a;
     a.isDirectory = S_ISDIR(sx.stx_mode);
     a.isSymbolicLink = S_ISLNK(sx.stx_mode);
+    a.isRegularFile = S_ISREG(sx.stx_mode);
+    a.size = sx.stx_size;
     a.modificationDate = toDate(sx.stx_mtime);
     if (sx.stx_mask & STATX_BTIME) a.creationDate = toDate(sx.stx_btime);
+    a.permissions = sx.stx_mode & 07777;
+    a.owner = sx.stx_uid;
+    a.group = sx.stx_gid;
     return a;
 }
+
+} // namespace
+
+std::optional<FileAttributes> FileAttributes::ofItem(const std::filesystem::path& path) {
+    return attributesOf(path, AT_SYMLINK_NOFOLLOW);
+}
+
+std::optional<FileAttributes> FileAttributes::following(const std::filesystem::path& path) {
+    return attributesOf(path, 0);
+}
+
+bool FileAttributes::ownersAreSettable() { return geteuid() == 0; }
 
 bool FileAttributes::isDeletable(const std::filesystem::path& path) {
     std::filesystem::path parent = path.parent_path();

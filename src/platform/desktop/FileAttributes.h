@@ -1,8 +1,9 @@
 #pragma once
-// The attributes of one item as the file helpers need them: kind, dates, and
-// whether the user may delete it.
+// The attributes of one item as the file helpers need them: kind, dates,
+// size, permissions and owners, and whether the user may delete it.
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -13,7 +14,12 @@ struct FileAttributes {
 
     bool isDirectory = false;
     bool isSymbolicLink = false;
-    Date modificationDate;
+    bool isRegularFile = false;
+    std::uint64_t size = 0;
+    Date modificationDate; // to the nanosecond
+    unsigned permissions = 0; // the mode's permission bits (07777)
+    unsigned owner = 0;
+    unsigned group = 0;
     // The birth time. A file system that keeps none reports the epoch, the
     // same "unset" date other systems use.
     Date creationDate;
@@ -21,6 +27,10 @@ struct FileAttributes {
     // The item's own attributes (a symbolic link is not followed); nullopt
     // when nothing is there.
     static std::optional<FileAttributes> ofItem(const std::filesystem::path& path);
+    // The attributes of the item a link leads to, or of the item itself.
+    static std::optional<FileAttributes> following(const std::filesystem::path& path);
+    // Whether this process can give copies their owner (only root can).
+    static bool ownersAreSettable();
 
     // Whether this process may remove the item from its folder.
     static bool isDeletable(const std::filesystem::path& path);

@@ -1,10 +1,9 @@
 #include "platform/scheduler/JobCommand.h"
 
-#include "platform/desktop/Bundle.h"
+#include "platform/desktop/BundleExecutable.h"
 
 #include <filesystem>
 #include <system_error>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -29,20 +28,17 @@ bool opensBundle(const std::vector<std::string>& items) {
     return items.size() >= 2 && fs::path(items[0]).filename() == "open" && bundlePathOf(items[1]).extension() == ".app";
 }
 
-// The program of an application bundle: Contents/MacOS/ followed by its
-// CFBundleExecutable, or by the bundle's name without ".app".
+// The program of an application bundle, found as the relaunch tool finds it.
 std::optional<std::string> bundleProgram(const fs::path& bundle, std::string* error) {
-    std::error_code ec;
     if (!bundle.is_absolute())
         return fail<std::string>(error, "the bundle " + bundle.string() + " is not an absolute path");
+    std::error_code ec;
     if (!fs::is_directory(bundle / "Contents", ec))
         return fail<std::string>(error, "no application bundle at " + bundle.string());
-    std::string name = Bundle(bundle).infoString("CFBundleExecutable");
-    if (name.empty() || name.find('/') != std::string::npos) name = bundle.stem().string();
-    const fs::path program = bundle / "Contents" / "MacOS" / name;
-    if (!fs::is_regular_file(program, ec) || ::access(program.c_str(), X_OK) != 0)
-        return fail<std::string>(error, "the bundle has no program " + program.string());
-    return program.string();
+    std::string why;
+    auto program = BundleExecutable::program(bundle, &why);
+    if (!program) return fail<std::string>(error, why);
+    return program->string();
 }
 
 // open BUNDLE [--args ARGS...]: nothing else open takes has a meaning here.

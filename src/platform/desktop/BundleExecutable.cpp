@@ -1,4 +1,4 @@
-#include "relaunch/BundleExecutable.h"
+#include "platform/desktop/BundleExecutable.h"
 
 #include "platform/preferences/Value.h"
 
@@ -7,7 +7,7 @@
 
 namespace fs = std::filesystem;
 
-namespace relaunch {
+namespace platform {
 namespace {
 
 fs::path infoPlistOf(const fs::path& bundle) { return bundle / "Contents" / "Info.plist"; }
@@ -16,7 +16,7 @@ bool isExecutable(const fs::path& file) { return ::access(file.c_str(), X_OK) ==
 
 } // namespace
 
-fs::path absoluteBundlePath(const fs::path& bundle) {
+fs::path BundleExecutable::absoluteBundlePath(const fs::path& bundle) {
     std::error_code ec;
     fs::path p = fs::absolute(bundle, ec).lexically_normal();
     if (ec) p = bundle.lexically_normal();
@@ -24,7 +24,7 @@ fs::path absoluteBundlePath(const fs::path& bundle) {
     return p;
 }
 
-std::optional<std::string> declaredExecutableName(const fs::path& bundle, std::string* why) {
+std::optional<std::string> BundleExecutable::declaredExecutableName(const fs::path& bundle, std::string* why) {
     std::string error;
     auto info = platform::Value::readPlistFile(infoPlistOf(bundle), &error);
     if (!info) {
@@ -32,28 +32,29 @@ std::optional<std::string> declaredExecutableName(const fs::path& bundle, std::s
         return std::nullopt;
     }
     const std::string* name = (*info)["CFBundleExecutable"].string();
-    if (!name || name->empty()) {
+    // A name with a separator would lead out of Contents/MacOS.
+    if (!name || name->empty() || name->find('/') != std::string::npos) {
         *why = infoPlistOf(bundle).string() + " names no CFBundleExecutable";
         return std::nullopt;
     }
     return *name;
 }
 
-std::string conventionalExecutableName(const fs::path& bundle) {
+std::string BundleExecutable::conventionalExecutableName(const fs::path& bundle) {
     const fs::path name = bundle.filename();
     return name.extension() == ".app" ? name.stem().string() : name.string();
 }
 
-fs::path executablePath(const fs::path& bundle, const std::string& name) {
+fs::path BundleExecutable::executablePath(const fs::path& bundle, const std::string& name) {
     return bundle / "Contents" / "MacOS" / name;
 }
 
-std::string whyNotABundle(const fs::path& bundle) {
+std::string BundleExecutable::whyNotABundle(const fs::path& bundle) {
     std::error_code ec;
     return fs::is_directory(bundle, ec) ? std::string() : "no application bundle at " + bundle.string();
 }
 
-std::string whyNotStartable(const fs::path& program) {
+std::string BundleExecutable::whyNotStartable(const fs::path& program) {
     std::error_code ec;
     if (!fs::exists(program, ec)) return "the bundle has no program " + program.string();
     if (!fs::is_regular_file(program, ec) || !isExecutable(program))
@@ -61,4 +62,23 @@ std::string whyNotStartable(const fs::path& program) {
     return {};
 }
 
-} // namespace relaunch
+std::optional<fs::path> BundleExecutable::program(const fs::path& bundle, std::string* why, std::string* note) {
+    if (std::string problem = whyNotABundle(bundle); !problem.empty()) {
+        *why = problem;
+        return std::nullopt;
+    }
+    std::string notDeclared;
+    auto name = declaredExecutableName(bundle, &notDeclared);
+    if (!name) {
+        name = conventionalExecutableName(bundle);
+        if (note) *note = notDeclared + ": trying " + *name;
+    }
+    fs::path path = executablePath(bundle, *name);
+    if (std::string problem = whyNotStartable(path); !problem.empty()) {
+        *why = problem;
+        return std::nullopt;
+    }
+    return path;
+}
+
+} // namespace platform
