@@ -2,6 +2,7 @@
 
 #include "platform/preferences/AtomicFile.h"
 #include "platform/scheduler/ToolRun.h"
+#include "platform/scheduler/StepFailure.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,16 +17,6 @@ namespace platform {
 namespace {
 
 constexpr const char* kTagMark = "# tolv-launch-agent ";
-
-bool fail(std::string* error, std::string why) {
-    if (error) *error = std::move(why);
-    return false;
-}
-
-std::optional<std::string> refuse(std::string* error, std::string why) {
-    fail(error, std::move(why));
-    return std::nullopt;
-}
 
 std::string singleQuoted(std::string_view text) {
     std::string out = "'";
@@ -58,7 +49,7 @@ std::vector<std::string_view> linesOf(std::string_view table) {
 std::optional<std::string> readTable(std::string* error) {
     ToolRun run = ToolRun::run("crontab", {"-l"});
     if (run.succeeded() || (run.started && run.exited && run.output.empty())) return run.output;
-    return refuse(error, "cannot read the crontab: " + run.failure());
+    return refuse<std::string>(error, "cannot read the crontab: " + run.failure());
 }
 
 std::optional<fs::path> temporaryFile(std::string* error) {
@@ -116,11 +107,11 @@ std::string CrontabJob::quoted(const std::string& argument) {
 }
 
 std::optional<std::string> CrontabJob::line(const LaunchdJob& job, const JobCommand& command, std::string* error) {
-    if (std::string why = whyNotATag(job.label); !why.empty()) return refuse(error, why);
+    if (std::string why = whyNotATag(job.label); !why.empty()) return refuse<std::string>(error, why);
     std::string text = std::to_string(job.minute) + " " + std::to_string(job.hour) + " * * *";
     for (const auto& word : command.argv()) {
         if (word.find('\n') != std::string::npos)
-            return refuse(error,
+            return refuse<std::string>(error,
                           "the command word \"" + word + "\" holds a newline, which a crontab line cannot carry");
         text += " " + quoted(word);
     }

@@ -1,6 +1,7 @@
 #include "platform/scheduler/JobCommand.h"
 
 #include "platform/desktop/BundleExecutable.h"
+#include "platform/scheduler/StepFailure.h"
 
 #include <filesystem>
 #include <system_error>
@@ -9,11 +10,6 @@ namespace fs = std::filesystem;
 
 namespace platform {
 namespace {
-
-template <typename T = JobCommand> std::optional<T> fail(std::string* error, std::string why) {
-    if (error) *error = std::move(why);
-    return std::nullopt;
-}
 
 // "/Applications/X.app/" names X.app too.
 fs::path bundlePathOf(const std::string& item) {
@@ -31,20 +27,20 @@ bool opensBundle(const std::vector<std::string>& items) {
 // The program of an application bundle, found as the relaunch tool finds it.
 std::optional<std::string> bundleProgram(const fs::path& bundle, std::string* error) {
     if (!bundle.is_absolute())
-        return fail<std::string>(error, "the bundle " + bundle.string() + " is not an absolute path");
+        return refuse<std::string>(error, "the bundle " + bundle.string() + " is not an absolute path");
     std::error_code ec;
     if (!fs::is_directory(bundle / "Contents", ec))
-        return fail<std::string>(error, "no application bundle at " + bundle.string());
+        return refuse<std::string>(error, "no application bundle at " + bundle.string());
     std::string why;
     auto program = BundleExecutable::program(bundle, &why);
-    if (!program) return fail<std::string>(error, why);
+    if (!program) return refuse<std::string>(error, why);
     return program->string();
 }
 
 // open BUNDLE [--args ARGS...]: nothing else open takes has a meaning here.
 std::optional<JobCommand> openedBundle(const std::vector<std::string>& items, std::string* error) {
     if (items.size() > 2 && items[2] != "--args")
-        return fail(error,
+        return refuse<JobCommand>(error,
                     "open " + items[1] + " takes only \"--args\" and arguments after it, not \"" + items[2] + "\"");
     auto program = bundleProgram(bundlePathOf(items[1]), error);
     if (!program) return std::nullopt;
@@ -56,12 +52,12 @@ std::optional<JobCommand> openedBundle(const std::vector<std::string>& items, st
 } // namespace
 
 std::optional<JobCommand> JobCommand::fromProgramArguments(const std::vector<std::string>& items, std::string* error) {
-    if (items.empty()) return fail(error, "ProgramArguments is empty");
+    if (items.empty()) return refuse<JobCommand>(error, "ProgramArguments is empty");
     if (opensBundle(items)) return openedBundle(items, error);
     // launchd would search PATH for a bare name; the scheduler's PATH is
     // another one, so only an absolute path means the same program there.
     if (!fs::path(items[0]).is_absolute())
-        return fail(error, "the program \"" + items[0] + "\" is not an absolute path");
+        return refuse<JobCommand>(error, "the program \"" + items[0] + "\" is not an absolute path");
     return JobCommand{items[0], std::vector<std::string>(items.begin() + 1, items.end())};
 }
 

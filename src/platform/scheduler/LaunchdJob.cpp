@@ -1,6 +1,7 @@
 #include "platform/scheduler/LaunchdJob.h"
 
 #include "platform/runtime/Log.h"
+#include "platform/scheduler/StepFailure.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,50 +15,45 @@ namespace {
 // name's 255 bytes.
 constexpr std::size_t kMaxLabelBytes = 200;
 
-template <typename T> std::optional<T> fail(std::string* error, std::string why) {
-    if (error) *error = std::move(why);
-    return std::nullopt;
-}
-
 std::optional<Value> readDescription(const fs::path& file, std::string* error) {
     std::string why;
     auto value = Value::readPlistFile(file, &why);
-    if (!value) return fail<Value>(error, "cannot read the job description " + file.string() + ": " + why);
+    if (!value) return refuse<Value>(error, "cannot read the job description " + file.string() + ": " + why);
     if (!value->isDictionary())
-        return fail<Value>(error, "the job description " + file.string() + " is not a dictionary");
+        return refuse<Value>(error, "the job description " + file.string() + " is not a dictionary");
     return value;
 }
 
 std::optional<std::string> labelOf(const Value& description, std::string* error) {
     const std::string* label = description["Label"].string();
-    if (!label) return fail<std::string>(error, "the job description has no Label string");
+    if (!label) return refuse<std::string>(error, "the job description has no Label string");
     if (std::string why = LaunchdJob::whyUnsafeLabel(*label); !why.empty())
-        return fail<std::string>(error, "Label " + why);
+        return refuse<std::string>(error, "Label " + why);
     return *label;
 }
 
 std::optional<std::vector<std::string>> programArgumentsOf(const Value& description, std::string* error) {
     using Arguments = std::vector<std::string>;
     const Value::Array* items = description["ProgramArguments"].array();
-    if (!items || items->empty()) return fail<Arguments>(error, "the job description has no ProgramArguments");
+    if (!items || items->empty()) return refuse<Arguments>(error, "the job description has no ProgramArguments");
     Arguments arguments;
     for (const Value& item : *items) {
         if (!item.isString())
-            return fail<Arguments>(error, "ProgramArguments item " + std::to_string(arguments.size()) +
+            return refuse<Arguments>(error, "ProgramArguments item " + std::to_string(arguments.size()) +
                                               " is not a string but " + item.description());
         arguments.push_back(*item.string());
     }
-    if (arguments.front().empty()) return fail<Arguments>(error, "ProgramArguments names an empty program");
+    if (arguments.front().empty()) return refuse<Arguments>(error, "ProgramArguments names an empty program");
     return arguments;
 }
 
 // Integers only: a launchd that reads 7.5 or "7" as an hour does not exist.
 std::optional<int> calendarField(const Value& interval, const std::string& key, int max, std::string* error) {
     const Value& v = interval[key];
-    if (v.type() != Value::Type::Integer) return fail<int>(error, "StartCalendarInterval has no integer " + key);
+    if (v.type() != Value::Type::Integer) return refuse<int>(error, "StartCalendarInterval has no integer " + key);
     const std::int64_t n = v.toInteger();
     if (n < 0 || n > max)
-        return fail<int>(error, "StartCalendarInterval " + key + " " + std::to_string(n) + " is outside 0-" +
+        return refuse<int>(error, "StartCalendarInterval " + key + " " + std::to_string(n) + " is outside 0-" +
                                     std::to_string(max));
     return static_cast<int>(n);
 }
@@ -80,7 +76,7 @@ std::optional<LaunchdJob> LaunchdJob::fromFile(const fs::path& file, std::string
 }
 
 std::optional<LaunchdJob> LaunchdJob::fromValue(const Value& description, std::string* error) {
-    if (!description.isDictionary()) return fail<LaunchdJob>(error, "the job description is not a dictionary");
+    if (!description.isDictionary()) return refuse<LaunchdJob>(error, "the job description is not a dictionary");
     LaunchdJob job;
     auto label = labelOf(description, error);
     if (!label) return std::nullopt;
@@ -91,7 +87,7 @@ std::optional<LaunchdJob> LaunchdJob::fromValue(const Value& description, std::s
 
     const Value& interval = description["StartCalendarInterval"];
     if (!interval.isDictionary())
-        return fail<LaunchdJob>(error, "the job description has no StartCalendarInterval dictionary");
+        return refuse<LaunchdJob>(error, "the job description has no StartCalendarInterval dictionary");
     auto hour = calendarField(interval, "Hour", 23, error);
     if (!hour) return std::nullopt;
     auto minute = calendarField(interval, "Minute", 59, error);

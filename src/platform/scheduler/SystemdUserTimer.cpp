@@ -3,6 +3,7 @@
 #include "platform/preferences/AtomicFile.h"
 #include "platform/runtime/Log.h"
 #include "platform/scheduler/ToolRun.h"
+#include "platform/scheduler/StepFailure.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,11 +18,6 @@ namespace platform {
 namespace {
 
 constexpr const char* kHeader = "# Made by launchagent from a launchd job description: unload the job to remove it.\n";
-
-bool fail(std::string* error, std::string why) {
-    if (error) *error = std::move(why);
-    return false;
-}
 
 fs::path homeFolder() {
     if (const char* home = std::getenv("HOME"); home && *home) return home;
