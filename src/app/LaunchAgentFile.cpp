@@ -1,10 +1,10 @@
 #include "app/LaunchAgentFile.h"
 
 #include "platform/runtime/Log.h"
+#include "tools/PathString.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 
 using platform::logf;
 using platform::Value;
@@ -49,10 +49,7 @@ std::string LaunchAgentFile::fileName(const std::string& bundleIdentifier) {
     return lowerCase(bundleIdentifier) + ".agent.plist";
 }
 
-std::filesystem::path LaunchAgentFile::folder() {
-    const char* home = std::getenv("HOME");
-    return std::filesystem::path(home ? home : "") / "Library" / "LaunchAgents";
-}
+std::filesystem::path LaunchAgentFile::folder() { return PathString::expandingTilde("~/Library/LaunchAgents"); }
 
 Value::Dictionary LaunchAgentFile::build(const Value& agentTemplate, int hour, int minute,
                                          const std::optional<std::string>& bundlePath) {
