@@ -7,6 +7,7 @@
 #include "app/ScheduleCommand.h"
 #include "app/MainWindow.h"
 #include "app/QtModalUI.h"
+#include "app/ProblemReporter.h"
 #include "app/StatusReport.h"
 #include "dialogs/HeadlessModalUI.h"
 #include "log/OVLogFileManager.h"
@@ -109,10 +110,16 @@ std::optional<int> answerWhenNoneRuns(const CommandLine& line, const std::vector
     using Action = CommandLine::Action;
     if (line.action != Action::Status && line.action != Action::Quit && line.action != Action::Relaunch)
         return std::nullopt;
-    if (auto reply = platform::SingleInstance::send(kInstanceName, request, patienceFor(line))) return printReply(*reply);
+    if (auto reply = platform::SingleInstance::send(kInstanceName, request, patienceFor(line))) {
+        // A status is a report whatever its exit status says: scripts read it from standard output.
+        if (line.action != Action::Status) return printReply(*reply);
+        std::fputs(reply->text.c_str(), stdout);
+        return reply->status;
+    }
     if (line.action != Action::Status) return print(std::string(TOLV_APP_NAME) + " is not running\n", 0);
     const StatusReport report = StatusReport::fromPreferences(false);
-    return print(line.json ? report.json() : report.text(), 0);
+    std::fputs((line.json ? report.json() : report.text()).c_str(), stdout);
+    return report.exitStatus();
 }
 
 // What a start that launched the application asked for besides the launch.
@@ -226,6 +233,8 @@ int ApplicationMain::runApplication(int& argc, char** argv, const std::vector<st
         delegate->applicationDidFinishLaunching();
         if (headless) log("No display: running without a window");
         else window.show();
+        ProblemReporter problems(delegate, &window, headless);
+        problems.review();
         InstanceRequests requests(delegate, &window, window.toggleButton(), headless);
         bridge.attach(&requests);
         actOnOwnRequest(line, requests, *delegate);

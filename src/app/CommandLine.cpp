@@ -24,7 +24,7 @@ constexpr std::array<Command, 11> kCommands{{
     {"--poll", CommandLine::Action::Poll, "set every watcher up again and poll its folder"},
     {"--quit", CommandLine::Action::Quit, "quit the running application (--force: even mid-pass)"},
     {"--relaunch", CommandLine::Action::Relaunch, "quit the running application and start it again"},
-    {"--status", CommandLine::Action::Status, "print each folder's path and state and the daily schedule (--json: as JSON)"},
+    {"--status", CommandLine::Action::Status, "print the destination, each folder's state and last pass, and the daily schedule (--json: as JSON); exit status 1 when a folder is in error"},
     {"--schedule", CommandLine::Action::Schedule, "HH:MM: archive every enabled folder once a day at that time"},
     {"--unschedule", CommandLine::Action::Unschedule, "remove the daily schedule"},
     {"--help", CommandLine::Action::Help, "print this help"},

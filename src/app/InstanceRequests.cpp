@@ -30,7 +30,7 @@ InstanceRequests::Reply InstanceRequests::answer(const CommandLine& line) {
         // After the answer has gone out: relaunching ends this application.
         QTimer::singleShot(0, [delegate = delegate_] { delegate->ibRelaunchApp(nullptr); });
         return {0, "relaunching\n"};
-    case Action::Status: return {0, status(line.json)};
+    case Action::Status: return status(line.json);
     case Action::Schedule: return ScheduleCommand::schedule(delegate_->schedule(), line.scheduleTime);
     case Action::Unschedule: return ScheduleCommand::unschedule(delegate_->schedule());
     case Action::Help:
@@ -76,13 +76,7 @@ InstanceRequests::Reply InstanceRequests::quit(bool force) {
     return {0, "quitting\n"};
 }
 
-std::string InstanceRequests::status(bool json) const {
-    StatusReport report = StatusReport::fromPreferences(true);
-    for (const auto& row : delegate_->rows()) {
-        auto watcher = row ? row->_watcherObj() : nullptr;
-        if (!watcher) continue;
-        for (auto& slot : report.folders)
-            if (slot.slot == watcher->_index()) slot.watched = watcher->_CFRunLoopRef() != nullptr;
-    }
-    return json ? report.json() : report.text();
+InstanceRequests::Reply InstanceRequests::status(bool json) const {
+    const StatusReport report = StatusReport::ofRunningApplication(*delegate_);
+    return {report.exitStatus(), json ? report.json() : report.text()};
 }

@@ -25,7 +25,7 @@ public:
     // GUI thread only.
     Reply answer(const CommandLine& line);
     // What --status prints of a running application.
-    std::string status(bool json) const;
+    Reply status(bool json) const;
 
 private:
     Reply launchRequest(const CommandLine& line);

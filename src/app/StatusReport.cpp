@@ -1,11 +1,17 @@
 #include "app/StatusReport.h"
 
+#include "app/AppDelegate.h"
 #include "app/NextLaunchDate.h"
 #include "core/CommonHeader.h"
+#include "platform/desktop/Bundle.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/DateFormat.h"
+#include "folders/SelectFolderNSViewController.h"
+#include "watch/FreeSpaceFloor.h"
+#include "watch/WatcherNSObject.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace {
 
@@ -35,7 +41,27 @@ std::string jsonString(const std::string& text) {
 
 std::string jsonBool(bool value) { return value ? "true" : "false"; }
 
-StatusReport::Slot slotFromPreferences(int slot) {
+std::string jsonNumber(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f", value);
+    return text;
+}
+
+// A JSON object from members already written as JSON, in order.
+std::string jsonObject(const std::vector<std::pair<std::string, std::string>>& members) {
+    std::string out = "{";
+    for (size_t i = 0; i < members.size(); ++i)
+        out += (i ? "," : "") + jsonString(members[i].first) + ":" + members[i].second;
+    return out + "}";
+}
+
+std::string bytes(std::uintmax_t n) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(n) / 1e9);
+    return text;
+}
+
+StatusReport::Slot slotFromPreferences(int slot, bool running) {
     auto& prefs = platform::UserDefaults::standard();
     const ParamDictionary p = CommonHeader::slotParameters(slot);
     StatusReport::Slot s;
@@ -44,9 +70,21 @@ StatusReport::Slot slotFromPreferences(int slot) {
     s.path = prefs.stringForKey(p.at(sPrefCameraFolderPathKey)).value_or("");
     s.valid = prefs.boolForKey(p.at(sPrefCameraFolderPathAliasDataIsValidKey));
     const platform::Value enabled = prefs.objectForKey(p.at(sPrefCameraFolderPathEnableKey));
-    s.enabled = slot != CommonHeader::kDestinationSlot && (enabled.isNone() || enabled.toBool());
-    s.busy = prefs.boolForKey(CommonHeader::inProgressKey(slot));
+    s.enabled = enabled.isNone() || enabled.toBool();
+    // A flag left by an application that ended mid-pass says nothing now.
+    s.busy = running && prefs.boolForKey(CommonHeader::inProgressKey(slot));
+    s.last = PassResult::load(slot);
     return s;
+}
+
+StatusReport::Destination destinationFromPreferences() {
+    const ParamDictionary p = CommonHeader::slotParameters(CommonHeader::kDestinationSlot);
+    StatusReport::Destination d;
+    d.path = platform::UserDefaults::standard().stringForKey(p.at(sPrefCameraFolderPathKey)).value_or("");
+    std::error_code ec;
+    d.present = !d.path.empty() && std::filesystem::is_directory(d.path, ec);
+    if (d.present) d.freeBytes = FreeSpaceFloor::freeBytes(d.path);
+    return d;
 }
 
 StatusReport::Schedule scheduleFromPreferences() {
@@ -68,24 +106,63 @@ StatusReport::Schedule scheduleFromPreferences() {
     return s;
 }
 
+std::string lastPassJson(const std::optional<PassResult>& last) {
+    if (!last) return "null";
+    return jsonObject({{"ended", jsonString(platform::DateFormat::iso8601(last->ended))},
+                       {"copied", std::to_string(last->copied)},
+                       {"failed", std::to_string(last->failed)},
+                       {"deleted", std::to_string(last->deleted)},
+                       {"waiting", std::to_string(last->waiting)},
+                       {"seconds", jsonNumber(last->seconds)}});
+}
+
 } // namespace
 
 StatusReport StatusReport::fromPreferences(bool running) {
     StatusReport report;
+    report.version = platform::Bundle::main().infoString("CFBundleShortVersionString");
     report.running = running;
-    for (int slot = 0; slot < CommonHeader::kSlotCount; ++slot) report.folders.push_back(slotFromPreferences(slot));
+    report.destination = destinationFromPreferences();
+    for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) report.folders.push_back(slotFromPreferences(slot, running));
     report.schedule = scheduleFromPreferences();
+    report.lagAlarmMinutes = SlotState::lagAlarmMinutesSetting();
+    report.now = std::chrono::system_clock::now();
     return report;
+}
+
+StatusReport StatusReport::ofRunningApplication(const AppDelegate& delegate) {
+    StatusReport report = fromPreferences(true);
+    for (const auto& row : delegate.rows()) {
+        auto watcher = row ? row->_watcherObj() : nullptr;
+        if (!watcher) continue;
+        for (auto& slot : report.folders)
+            if (slot.slot == watcher->_index()) slot.watched = watcher->_CFRunLoopRef() != nullptr;
+    }
+    return report;
+}
+
+SlotState StatusReport::stateOf(const Slot& s) const {
+    return SlotState::of({s.enabled && s.valid, s.watched, s.busy, s.last, lagAlarmMinutes}, now);
+}
+
+int StatusReport::exitStatus() const {
+    for (const Slot& s : folders)
+        if (stateOf(s).kind == SlotState::Kind::Error) return 1;
+    return 0;
 }
 
 std::string StatusReport::text() const {
     std::string out = std::string(TOLV_APP_NAME) + (running ? ": running\n" : ": not running\n");
+    out += CommonHeader::slotDisplayName(CommonHeader::kDestinationSlot) + ": " +
+           (destination.path.empty() ? "(no folder)" : destination.path);
+    if (!destination.path.empty() && !destination.present) out += " (missing)";
+    if (destination.freeBytes) out += ", " + bytes(*destination.freeBytes) + " free";
+    out += "\n";
     for (const Slot& s : folders) {
         out += s.name + ": " + (s.path.empty() ? "(no folder)" : s.path);
         if (!s.path.empty() && !s.valid) out += " (missing)";
-        if (s.slot != CommonHeader::kDestinationSlot)
-            out += "\n    enabled " + yesNo(s.enabled) + ", watched " + yesNo(s.watched) + ", busy " + yesNo(s.busy);
-        out += "\n";
+        out += "\n    " + stateOf(s).line(s.last);
+        out += "\n    enabled " + yesNo(s.enabled) + ", watched " + yesNo(s.watched) + ", busy " + yesNo(s.busy) + "\n";
     }
     if (!schedule.set) out += "Daily schedule: none\n";
     else out += "Daily schedule: " + schedule.time + ", next run " + (schedule.nextRun.empty() ? "(not known)" : schedule.nextRun) + "\n";
@@ -94,17 +171,36 @@ std::string StatusReport::text() const {
 }
 
 std::string StatusReport::json() const {
-    std::string out = "{\"running\":" + jsonBool(running) + ",\"slots\":[";
+    std::string slotList = "[";
     for (size_t i = 0; i < folders.size(); ++i) {
         const Slot& s = folders[i];
-        out += (i ? "," : "") + std::string("{\"slot\":") + std::to_string(s.slot) + ",\"name\":" + jsonString(s.name) +
-               ",\"path\":" + jsonString(s.path) + ",\"valid\":" + jsonBool(s.valid) +
-               ",\"enabled\":" + jsonBool(s.enabled) + ",\"watched\":" + jsonBool(s.watched) +
-               ",\"busy\":" + jsonBool(s.busy) + "}";
+        const SlotState state = stateOf(s);
+        const auto lag = state.oldestUnarchivedMinutes;
+        slotList += (i ? "," : "") +
+                 jsonObject({{"index", std::to_string(s.slot)},
+                             {"name", jsonString(s.name)},
+                             {"path", jsonString(s.path)},
+                             {"enabled", jsonBool(s.enabled)},
+                             {"watching", jsonBool(s.watched)},
+                             {"busy", jsonBool(s.busy)},
+                             {"state", jsonString(state.name())},
+                             {"error", state.error.empty() ? "null" : jsonString(state.error)},
+                             {"lastPass", lastPassJson(s.last)},
+                             {"oldestUnarchivedMinutes", lag ? std::to_string(*lag) : "null"}});
     }
-    out += "],\"schedule\":";
-    if (!schedule.set) out += "null";
-    else out += "{\"time\":" + jsonString(schedule.time) + ",\"nextRun\":" + jsonString(schedule.nextRunIso) + "}";
-    out += ",\"lastScheduledStart\":" + jsonString(schedule.lastAgentStart);
-    return out + "}\n";
+    slotList += "]";
+    const std::string dest = jsonObject(
+        {{"path", jsonString(destination.path)},
+         {"present", jsonBool(destination.present)},
+         {"freeBytes", destination.freeBytes ? std::to_string(*destination.freeBytes) : "null"}});
+    const std::string sched =
+        jsonObject({{"time", schedule.set ? jsonString(schedule.time) : "null"},
+                    {"next", schedule.set ? jsonString(schedule.nextRunIso) : "null"}});
+    return jsonObject({{"version", jsonString(version)},
+                       {"running", jsonBool(running)},
+                       {"destination", dest},
+                       {"slots", slotList},
+                       {"schedule", sched},
+                       {"lastScheduledStart", jsonString(schedule.lastAgentStart)}}) +
+           "\n";
 }

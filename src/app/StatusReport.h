@@ -1,21 +1,37 @@
 #pragma once
-// What `--status` prints: each folder slot's path and state, and the daily
-// schedule, as text for
-// people or as one JSON object for scripts. Read from the preferences; a
-// running application adds which watchers are watching.
+// What `--status` prints: the destination, each source slot's path, state
+// and last pass, and the daily schedule, as text for people or as one JSON
+// object for scripts. Read from the preferences; a running application
+// adds which watchers are watching. A slot in error makes the exit status 1,
+// so monitoring can act on it.
 
+#include "platform/runtime/DateFormat.h"
+#include "watch/PassResult.h"
+#include "watch/SlotState.h"
+
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
+class AppDelegate;
+
 struct StatusReport {
+    struct Destination {
+        std::string path; // "" when none is chosen
+        bool present = false;
+        std::optional<std::uintmax_t> freeBytes;
+    };
+
     struct Slot {
         int slot = 0;
-        std::string name; // "Destination/Backup", "Main Images", ...
+        std::string name; // "Main Images", ...
         std::string path; // "" when none is chosen
         bool valid = false;
-        bool enabled = false; // sources only
+        bool enabled = false;
         bool watched = false; // its stream runs (only a running application knows)
-        bool busy = false;    // a pass is under way
+        bool busy = false;    // a pass is under way (only while the application runs)
+        std::optional<PassResult> last;
     };
 
     struct Schedule {
@@ -26,11 +42,21 @@ struct StatusReport {
         std::string lastAgentStart; // when the schedule last started the application
     };
 
+    std::string version;
     bool running = false;
-    std::vector<Slot> folders; // the destination first, then the three sources
+    Destination destination;
+    std::vector<Slot> folders; // the three sources
     Schedule schedule;
+    long lagAlarmMinutes = 60;
+    platform::Date now{};
 
     static StatusReport fromPreferences(bool running);
+    // The report of this running application: the preferences, and which
+    // of the delegate's watchers are watching.
+    static StatusReport ofRunningApplication(const AppDelegate& delegate);
+    SlotState stateOf(const Slot& slot) const;
+    // 1 when a slot is in error, else 0.
+    int exitStatus() const;
     std::string text() const;
     std::string json() const;
 };

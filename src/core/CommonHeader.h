@@ -45,6 +45,10 @@ inline const std::string kPrefVersionDisplayString = "prefVersionDisplayString";
 inline const std::string kPrefUseBatchedSynchronization = "prefUseBatchedSynchronization";
 // Minutes between the full passes of a watched folder with fast archiving on; 0: none.
 inline const std::string kPrefFullPassIntervalMinutes = "prefFullPassIntervalMinutes";
+// A pass copies nothing while the destination has less free space than this (MB).
+inline const std::string kPrefMinimumFreeSpaceMB = "prefMinimumFreeSpaceMB";
+// The user is told when a watched folder's oldest unarchived file is older than this; 0: never.
+inline const std::string kPrefBackupLagAlarmMinutes = "prefBackupLagAlarmMinutes";
 
 // Notification names.
 inline const std::string kWatcherDoStart = "WatcherDoStart";
@@ -59,6 +63,8 @@ inline const std::string kWatcherDidStop = "WatcherDidStop";
 inline const std::string kWatcherDidStopAll = "WatcherDidStopAll";
 // A watcher refused to run a pass of its folder: {"watcherObj", "reason"}.
 inline const std::string kWatcherPassRefused = "WatcherPassRefused";
+// A watcher stored its slot's last pass result (PassResult): {"watcherObj"}.
+inline const std::string kWatcherPassEnded = "WatcherPassEnded";
 inline const std::string kEnableView = "EnableView";
 inline const std::string kKLVVR_TASK_DONE = "KLVVR_TASK_DONE";
 

@@ -13,9 +13,13 @@
 #include "tools/TolvExtras.h"
 #include "tools/PathString.h"
 #include "watch/FolderSlotRules.h"
+#include "watch/FreeSpaceFloor.h"
+#include "watch/PassResult.h"
+#include "watch/SlotState.h"
 #include "watch/WatcherNSObject.h"
 
 #include <QIcon>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
@@ -97,6 +101,10 @@ void SelectFolderNSViewController::loadView() {
     policy.setRetainSizeWhenHidden(true);
     indicator->setSizePolicy(policy);
     indicator->hide();
+    // The age of what waits grows while nothing else happens.
+    auto* timer = new QTimer(view);
+    connect(timer, &QTimer::timeout, this, [this] { showStateLine(); });
+    timer->start(std::chrono::minutes(1));
     loadRevealImages();
     connectActions();
     awakeFromNib();
@@ -142,6 +150,7 @@ void SelectFolderNSViewController::awakeFromNib() {
     center.addObserver(this, kWatcherDidStart, [this](const Notification& n) { handleWatcherStartedNotification(n); });
     center.addObserver(this, kEnableView, [this](const Notification& n) { handleEnableViewNotification(n); });
     center.addObserver(this, kWatcherPassRefused, [this](const Notification& n) { handlePassRefusedNotification(n); });
+    center.addObserver(this, kWatcherPassEnded, [this](const Notification& n) { handlePassEndedNotification(n); });
 }
 
 // ---- set-up ------------------------------------------------------------------
@@ -160,6 +169,7 @@ void SelectFolderNSViewController::setupViewForIndex(std::int16_t index) {
     bindControls();
     showEnableTitle();
     createWatcher();
+    showStateLine();
 }
 
 void SelectFolderNSViewController::bindControls() {
@@ -401,8 +411,14 @@ bool SelectFolderNSViewController::concernsThisRow(const Notification& n) const 
 
 void SelectFolderNSViewController::handleWatcherStartedNotification(const Notification& n) {
     if (!concernsThisRow(n)) return;
+    // A stream that starts hands over its timer; a pass that begins does not.
+    if (n.userInfo && n.userInfo->count(kUserInfoTimer)) return refreshStateLine();
     setIndicatorAnimating(true);
-    if (!n.info<std::int32_t>(kUserInfoIndex)) showPassRefusal(std::nullopt); // a pass began
+    showPassRefusal(std::nullopt);
+}
+
+void SelectFolderNSViewController::handlePassEndedNotification(const Notification& n) {
+    if (concernsThisRow(n)) refreshStateLine();
 }
 
 void SelectFolderNSViewController::handlePassRefusedNotification(const Notification& n) {
@@ -456,6 +472,61 @@ void SelectFolderNSViewController::setIndicatorAnimating(bool on) {
 
 void SelectFolderNSViewController::showIndicatorState() {
     if (Ui::SelectFolderNSView* u = ui()) u->ibNSProgressIndicator->setHidden(!animating_);
+    showStateLine();
+}
+
+// ---- state line --------------------------------------------------------------
+
+SlotState SelectFolderNSViewController::slotState() const {
+    SlotState::Inputs in;
+    const auto enabledKey = preferenceKeyFor(sPrefCameraFolderPathEnableKey);
+    const auto validKey = preferenceKeyFor(sPrefCameraFolderPathAliasDataIsValidKey);
+    in.enabled = enabledKey && validKey && prefs().boolForKey(*enabledKey) && prefs().boolForKey(*validKey);
+    in.watching = watcherObj_ && watcherObj_->_CFRunLoopRef();
+    in.busy = animating_;
+    in.last = PassResult::load(viewIndex_);
+    in.lagAlarmMinutes = SlotState::lagAlarmMinutesSetting();
+    return SlotState::of(in, std::chrono::system_clock::now());
+}
+
+std::string SelectFolderNSViewController::destinationLine() const {
+    const auto key = preferenceKeyFor(sPrefCameraFolderPathKey);
+    const std::string path = key ? prefs().stringForKey(*key).value_or("") : "";
+    if (path.empty()) return "";
+    const auto free = FreeSpaceFloor::freeBytes(path);
+    if (!free) return "Missing";
+    char text[96];
+    std::snprintf(text, sizeof text, "%.1f GB free", static_cast<double>(*free) / 1e9);
+    if (*free < FreeSpaceFloor::floorBytes()) return std::string(text) + " · below the free-space floor: nothing is copied";
+    return text;
+}
+
+void SelectFolderNSViewController::refreshStateLine() {
+    platform::runOnGuiThread([self = self_] {
+        if (self) self->showStateLine();
+    });
+}
+
+void SelectFolderNSViewController::showStateLine() {
+    Ui::SelectFolderNSView* u = ui();
+    if (!u) return;
+    std::string text;
+    bool problem = false;
+    if (viewIndex_ == CommonHeader::kDestinationSlot) {
+        text = destinationLine();
+        problem = text == "Missing" || text.find("floor") != std::string::npos;
+    } else {
+        const SlotState state = slotState();
+        text = state.line(PassResult::load(viewIndex_));
+        problem = !state.problem().empty();
+    }
+    u->ibStateLine->setText(QString::fromStdString(text));
+    u->ibStateLine->setStyleSheet(problem ? "QLabel { color: #b00020; }" : "");
+}
+
+std::string SelectFolderNSViewController::stateLineShown() const {
+    Ui::SelectFolderNSView* u = ui();
+    return u ? u->ibStateLine->text().toStdString() : std::string();
 }
 
 bool SelectFolderNSViewController::indicatorIsAnimating() const {

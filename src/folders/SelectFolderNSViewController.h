@@ -1,12 +1,14 @@
 #pragma once
 // One folder row of the main window. The row shows its slot's path,
 // validity, starting number and enable switch straight from the preferences,
-// chooses the folder in an open panel, reveals it, and spins an indicator
-// while the slot's watcher works. A source row creates and owns the slot's
-// watcher and talks to it only through notifications.
+// chooses the folder in an open panel, reveals it, spins an indicator while
+// a pass of the slot runs and shows the slot's state under the path. A
+// source row creates and owns the slot's watcher and talks to it only
+// through notifications.
 
 #include "core/CommonHeader.h"
 #include "platform/runtime/NotificationCenter.h"
+#include "watch/SlotState.h"
 
 #include <QObject>
 #include <QPointer>
@@ -87,8 +89,15 @@ public:
     // The path field's tool tip while it shows a refusal, else "" (GUI thread).
     std::string passRefusalShown() const;
 
-    // Whether the activity indicator is shown spinning (GUI thread).
+    // A pass of this row's slot ended: its state line shows the result.
+    void handlePassEndedNotification(const platform::Notification& n);
+
+    // Whether the activity indicator is shown spinning (GUI thread): only
+    // while a pass runs.
     bool indicatorIsAnimating() const;
+    // The line under the path: the slot's state, when its last pass ended
+    // and what that pass did; for the destination, its free space (GUI thread).
+    std::string stateLineShown() const;
 
     // "Destination/Backup", "Main Images", "For Web", "Composed Images".
     static std::string slotDisplayName(int slot);
@@ -105,6 +114,10 @@ private:
     bool concernsThisRow(const platform::Notification& n) const;
     void setIndicatorAnimating(bool on);
     void showIndicatorState();
+    SlotState slotState() const;
+    std::string destinationLine() const;
+    void refreshStateLine(); // from any thread
+    void showStateLine();    // GUI thread
     void storeChosenFolder(const std::string& path, const ParamDictionary& keys);
     ParamDictionary folderKeys() const;
     void commitTypedFolder(const std::string& typed);

@@ -4,6 +4,7 @@
 #include "platform/runtime/Pipe.h"
 #include "platform/runtime/SearchPath.h"
 #include "tools/ArchivedCopies.h"
+#include "tools/CopyOutcomes.h"
 #include "tools/SynchronizationPolicy.h"
 #include "tools/TaskDone.h"
 #include "tools/ToolLauncher.h"
@@ -50,6 +51,27 @@ void readNames(platform::Pipe& list, Take take) {
     }
 }
 
+// Runs the find tool with its standard output into a pipe, hands `take`
+// every name it prints, and returns how it ended once it has; nullopt when
+// there is no pipe, and then no walk.
+template <class Take>
+std::optional<Task::Termination> walkReadingNames(const std::string& find, const std::vector<std::string>& arguments,
+                                                  const std::string& folder, Take take) {
+    platform::Pipe list;
+    if (!list.valid()) return std::nullopt;
+    auto walked = std::make_shared<std::promise<Task::Termination>>();
+    auto walkEnd = walked->get_future();
+    ToolLauncher::launchToolAtPath(find, arguments, folder, -1, list.writeEnd(),
+                                   [walked](const Task::Termination& end) { walked->set_value(end); });
+    // The list ends only when no write end is left open here.
+    list.closeWriteEnd();
+    readNames(list, take);
+    list.closeReadEnd();
+    const Task::Termination walk = walkEnd.get();
+    logEnd(find, walk);
+    return walk;
+}
+
 } // namespace
 
 BatchedSynchronization::Tools BatchedSynchronization::defaultTools() {
@@ -71,7 +93,7 @@ void BatchedSynchronization::start(const std::string& source, const std::string&
 void BatchedSynchronization::startListed(const std::string& source, const std::string& destination,
                                          std::vector<std::string> relativeFiles, platform::Object context,
                                          const Tools& tools) {
-    if (relativeFiles.empty()) return TaskDone::post(context, kNothingToCopy);
+    if (relativeFiles.empty()) return TaskDone::post(context, kNothingToCopy, PassCounts{});
     std::shared_ptr<BatchedSynchronization> run(new BatchedSynchronization(
         source, destination, 0, SynchronizationPolicy::kDeletionOffDays, std::move(context), tools));
     if (!run->canCopy()) return;
@@ -111,7 +133,10 @@ void BatchedSynchronization::onOwnThread(std::function<void(BatchedSynchronizati
 
 void BatchedSynchronization::synchronize() {
     RsyncBatches batches(tools_.rsync, source_, destination_, start_, tools_.limits);
-    if (!walkAndCopy(batches).started) return finish(kNothingStarted);
+    CopyOutcomes outcomes(source_, destination_, minutes_);
+    if (!walkAndCopy(batches, outcomes).started) return finish(kNothingStarted);
+    // Now, while the source files of new copies are still there to compare.
+    outcomes.countInto(counts_);
     const Task::Termination outcome = batches.outcome();
     // With deletion off no file is old enough, and a walk that can match
     // nothing would cost as much as the copying walk did.
@@ -124,62 +149,56 @@ void BatchedSynchronization::synchronize() {
              TaskDone::status(outcome));
         return finish(outcome);
     }
-    launchDeletion(outcome);
+    deleteVerified(outcome);
 }
 
-Task::Termination BatchedSynchronization::walkAndCopy(RsyncBatches& batches) {
-    platform::Pipe list;
-    if (!list.valid()) {
+Task::Termination BatchedSynchronization::walkAndCopy(RsyncBatches& batches, CopyOutcomes& outcomes) {
+    ArchivedCopies copies(source_, destination_);
+    std::optional<std::string> anyName;
+    const auto walk =
+        walkReadingNames(tools_.find, SynchronizationPolicy::walkArguments(minutes_), source_, [&](std::string name) {
+            if (!anyName) anyName = name;
+            if (copies.inPlace(name)) return;
+            copies.copying(name);
+            outcomes.note(name);
+            batches.add(std::move(name));
+        });
+    if (!walk) {
         logf("no pipe for the file list of %s: nothing copied", source_.c_str());
         return kNothingStarted;
     }
-    auto walked = std::make_shared<std::promise<Task::Termination>>();
-    auto walkEnd = walked->get_future();
-    ToolLauncher::launchToolAtPath(tools_.find, SynchronizationPolicy::walkArguments(minutes_), source_, -1,
-                                   list.writeEnd(), [walked](const Task::Termination& end) { walked->set_value(end); });
-    // The list ends only when no write end is left open here.
-    list.closeWriteEnd();
-
-    ArchivedCopies copies(source_, destination_);
-    std::optional<std::string> anyName;
-    readNames(list, [&](std::string name) {
-        if (!anyName) anyName = name;
-        if (copies.inPlace(name)) return;
-        copies.copying(name);
-        batches.add(std::move(name));
-    });
-    list.closeReadEnd();
-    const Task::Termination walk = walkEnd.get();
-    logEnd(tools_.find, walk);
-    if (walk.started) batches.finish(copies.rootNeedsAttributes() ? anyName : std::nullopt);
-    return walk;
+    if (walk->started) batches.finish(copies.rootNeedsAttributes() ? anyName : std::nullopt);
+    return *walk;
 }
 
 void BatchedSynchronization::copyListed(std::vector<std::string> names) {
     RsyncBatches batches(tools_.rsync, source_, destination_, start_, tools_.limits);
     ArchivedCopies copies(source_, destination_);
+    CopyOutcomes outcomes(source_, destination_, minutes_);
     for (auto& name : names) {
         // Never read as an option, nor as a path outside the source.
         if (!name.starts_with("./")) name.insert(0, "./");
         copies.copying(name);
+        outcomes.note(name);
     }
     const std::string anyName = names.front();
     for (auto& name : names) batches.add(std::move(name));
     batches.finish(copies.rootNeedsAttributes() ? std::optional(anyName) : std::nullopt);
+    outcomes.countInto(counts_);
     finish(batches.outcome());
 }
 
-void BatchedSynchronization::launchDeletion(const Task::Termination& copyOutcome) {
-    auto self = shared_from_this();
-    ToolLauncher::launchToolAtPath(tools_.find, SynchronizationPolicy::deletionArguments(destination_, minutes_, days_),
-                                   source_, [self, copyOutcome](const Task::Termination& end) {
-                                       logEnd(self->tools_.find, end);
-                                       self->finish(copyOutcome);
-                                   });
+void BatchedSynchronization::deleteVerified(const Task::Termination& copyOutcome) {
+    // The walk prints each file it deleted, and only those.
+    const auto walk =
+        walkReadingNames(tools_.find, SynchronizationPolicy::deletionArguments(destination_, minutes_, days_), source_,
+                         [this](std::string) { ++counts_.deleted; });
+    if (!walk) logf("no pipe for the deletion walk of %s: no source file is deleted in this pass", source_.c_str());
+    finish(copyOutcome);
 }
 
 void BatchedSynchronization::finish(const Task::Termination& copyOutcome) {
     // One notification per run, whichever path got here.
     if (finished_.exchange(true)) return;
-    TaskDone::post(context_, copyOutcome);
+    TaskDone::post(context_, copyOutcome, counts_);
 }

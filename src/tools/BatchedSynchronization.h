@@ -14,11 +14,16 @@
 // Exactly one "KLVVR_TASK_DONE" with the caller's context follows once every
 // child the pass started has ended (see TaskDone): started is false when the
 // walk or rsync could not run; the status is that of the first rsync run
-// that did not succeed, else 0, also when no file needed copying.
+// that did not succeed, else 0, also when no file needed copying. A pass
+// that started carries its counts (PassCounts): the names handed to rsync
+// are looked at before and after the runs (CopyOutcomes), so a pass that
+// hands rsync nothing looks at nothing more, and the deletion walk prints
+// the files it deleted.
 
 #include "platform/runtime/DateFormat.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Task.h"
+#include "tools/PassCounts.h"
 #include "tools/RsyncBatches.h"
 
 #include <atomic>
@@ -26,6 +31,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+class CopyOutcomes;
 
 class BatchedSynchronization : public std::enable_shared_from_this<BatchedSynchronization> {
 public:
@@ -63,8 +70,8 @@ private:
     // On the pass's thread.
     void synchronize();
     void copyListed(std::vector<std::string> names);
-    platform::Task::Termination walkAndCopy(RsyncBatches& batches);
-    void launchDeletion(const platform::Task::Termination& copyOutcome);
+    platform::Task::Termination walkAndCopy(RsyncBatches& batches, CopyOutcomes& outcomes);
+    void deleteVerified(const platform::Task::Termination& copyOutcome);
     void finish(const platform::Task::Termination& copyOutcome);
 
     const std::string source_;
@@ -74,5 +81,6 @@ private:
     const platform::Object context_;
     const Tools tools_;
     const platform::Date start_; // names the run's kept folder
+    PassCounts counts_;          // on the pass's thread
     std::atomic<bool> finished_{false};
 };

@@ -3,11 +3,16 @@
 #include "platform/runtime/Log.h"
 #include "tools/BatchedSynchronization.h"
 #include "tools/PathString.h"
+#include "tools/PerFileCensus.h"
 #include "tools/SynchronizationPolicy.h"
 #include "tools/TaskDone.h"
 
 #include <chrono>
+#include <exception>
 #include <filesystem>
+#include <memory>
+#include <system_error>
+#include <thread>
 
 using platform::logf;
 
@@ -20,11 +25,12 @@ struct CompletionRecord {
     FindRequest request;
 };
 
-void completeFindRun(const CompletionRecord& record, const platform::Task::Termination& end) {
+void completeFindRun(const CompletionRecord& record, const platform::Task::Termination& end,
+                     const std::optional<PassCounts>& counts = std::nullopt) {
     logf("%s [%d] did complete with exit status %d", record.toolPath.c_str(), static_cast<int>(end.pid), end.status);
     logf("toolName = %s", record.request.describeCommand().c_str());
     if (record.request.isRemoval()) return;
-    TaskDone::post(record.request.context, end);
+    TaskDone::post(record.request.context, end, counts);
 }
 
 } // namespace
@@ -62,6 +68,33 @@ std::optional<ResolvedPaths> acceptedPaths(const std::string& sourcePath, const 
     return paths;
 }
 
+void launchCensusAndFind(const std::shared_ptr<PerFileCensus>& census, const FindRequest& request) {
+    try {
+        census->lookBefore();
+    } catch (const std::exception& e) {
+        logf("the pass from %s failed: %s", request.path.c_str(), e.what());
+        return TaskDone::postNotStarted(request.context);
+    }
+    CompletionRecord record{KLVR_Task::kFindToolPath, request};
+    KLVR_Task::launchToolAtPath(record.toolPath, request.arguments(std::chrono::system_clock::now()), request.path,
+                                [record, census](const platform::Task::Termination& end) {
+                                    completeFindRun(record, end, census->lookAfter());
+                                });
+}
+
+// The per-file vector is fixed, so the run's counts come from looking at the
+// source before and after it (PerFileCensus). The look before reads every
+// file, so it and the launch after it run on a thread of the run's own: the
+// caller may be the GUI thread.
+void synchronizeCounting(std::shared_ptr<PerFileCensus> census, FindRequest request) {
+    try {
+        std::thread([census, request] { launchCensusAndFind(census, request); }).detach();
+    } catch (const std::system_error& e) {
+        logf("no thread for the pass from %s: %s", request.path.c_str(), e.what());
+        TaskDone::postNotStarted(request.context);
+    }
+}
+
 } // namespace
 
 void KLVR_Task::synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
@@ -71,7 +104,9 @@ void KLVR_Task::synchronizeFileItemsAtFolderPath(const std::string& sourcePath, 
     const platform::Date start = std::chrono::system_clock::now();
     logf("copies replaced by this pass are kept in %s",
          SynchronizationPolicy::keptFolder(paths->destination, start).c_str());
-    launchFind(synchronizationRequest(paths->source, paths->destination, minutes, days, std::move(context), start));
+    synchronizeCounting(
+        std::make_shared<PerFileCensus>(paths->source, paths->destination, minutes, days),
+        synchronizationRequest(paths->source, paths->destination, minutes, days, std::move(context), start));
 }
 
 void KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(const std::string& sourcePath,

@@ -99,5 +99,7 @@ std::vector<std::string> SynchronizationPolicy::copyArguments(const std::string&
 
 std::vector<std::string> SynchronizationPolicy::deletionArguments(const std::string& destination, unsigned minutes,
                                                                   unsigned days) {
-    return concatenated(selection(minutes), verifiedDeletion(destination, days));
+    // -delete is true only for a file it removed, so the pass counts what
+    // went from the names printed after it.
+    return concatenated(concatenated(selection(minutes), verifiedDeletion(destination, days)), {"-print0"});
 }

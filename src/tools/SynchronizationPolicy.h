@@ -56,7 +56,8 @@ public:
     // lists the files; the rsync runs that copy them, given as arguments
     // after copyOptions and before the destination folder, or read from
     // standard input (copyArguments); and the deletion walk, which runs only
-    // when the copies allow it and `deletes(days)`.
+    // when the copies allow it and `deletes(days)`, and prints each file it
+    // deleted, NUL-terminated.
     static std::vector<std::string> walkArguments(unsigned minutes);
     static std::vector<std::string> copyOptions(const std::string& destination, platform::Date start);
     static std::vector<std::string> copyArguments(const std::string& destination, platform::Date start);

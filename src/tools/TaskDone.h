@@ -2,12 +2,15 @@
 // The "KLVVR_TASK_DONE" that ends a synchronization or find run: the
 // caller's context, and a userInfo saying whether the run's tool ran
 // ("taskStarted", a bool) and how it ended ("taskStatus", an int32_t), so
-// the caller can tell a pass that copied from one that never began.
+// the caller can tell a pass that copied from one that never began. A run
+// that started also carries what it did (PassCounts).
 
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Task.h"
+#include "tools/PassCounts.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace TaskDone {
 
@@ -19,8 +22,10 @@ inline constexpr std::int32_t kNotStartedStatus = 127;
 // the signal, as shells report it, so it is never taken for an exit code.
 std::int32_t status(const platform::Task::Termination& end);
 
-// The run's tool ended, or could not be started (end.started false).
-void post(const platform::Object& context, const platform::Task::Termination& end);
+// The run's tool ended, or could not be started (end.started false). The
+// counts go with a run that started; one that did not did nothing to count.
+void post(const platform::Object& context, const platform::Task::Termination& end,
+          const std::optional<PassCounts>& counts = std::nullopt);
 // Nothing was started: the paths were refused, or a tool or pipe was missing.
 void postNotStarted(const platform::Object& context);
 

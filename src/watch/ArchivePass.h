@@ -24,10 +24,18 @@ struct ArchivePass {
     // those follow age, and a full pass sees to them.
     bool incremental = false;
     std::vector<std::string> changedFolders;
-    // What it left for later: folders with files too young, and when the
-    // first of those settles.
+    // What it left for later: folders with files too young, when the first
+    // of those settles, how many there are and the oldest one's time (a
+    // full pass learns these once its copy run has ended).
     std::vector<std::string> youngFolders;
     std::optional<std::chrono::system_clock::time_point> settleMoment;
+    long youngCount = 0;
+    std::optional<std::chrono::system_clock::time_point> oldestYoung;
+
+    // For the pass's result: when it began, and why it could not copy
+    // ("" while nothing stopped it).
+    std::chrono::steady_clock::time_point began = std::chrono::steady_clock::now();
+    std::string error;
 
     // Reads the settings from the preferences.
     static ArchivePass capture(std::int16_t index, std::string source, std::string archiveFolder);

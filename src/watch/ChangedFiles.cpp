@@ -47,6 +47,8 @@ ChangedFiles ChangedFiles::list(const fs::path& source, const std::vector<std::s
             const auto modified = SettleTime::modifiedAt(written);
             if (SettleTime::isYoung(modified, minutes, now)) {
                 young = true;
+                ++changed.youngCount;
+                if (!changed.oldestYoung || modified < *changed.oldestYoung) changed.oldestYoung = modified;
                 const auto settles = SettleTime::settledAt(modified, minutes);
                 if (!changed.settleMoment || settles < *changed.settleMoment) changed.settleMoment = settles;
                 continue;

@@ -17,6 +17,8 @@ struct ChangedFiles {
     std::vector<std::string> files;        // "./" + the path below the source
     std::vector<std::string> youngFolders; // as they were named
     std::optional<Clock::time_point> settleMoment;
+    long youngCount = 0; // files too young, and the oldest one's modification time
+    std::optional<Clock::time_point> oldestYoung;
 
     // Folders outside the source, gone, or reached through a link are
     // skipped: a full pass would not look there either.

@@ -26,8 +26,9 @@ bool isYoung(Clock::time_point modified, long minutes, Clock::time_point now) {
 
 Clock::time_point settledAt(Clock::time_point modified, long minutes) { return modified + settleAge(minutes) + kMargin; }
 
-std::optional<Clock::time_point> nextSettleMoment(const fs::path& folder, long minutes, Clock::time_point now) {
-    if (minutes <= 0) return std::nullopt;
+YoungFiles youngFiles(const fs::path& folder, long minutes, Clock::time_point now) {
+    YoungFiles young;
+    if (minutes <= 0) return young;
     std::optional<Clock::time_point> youngest;
     std::error_code ec;
     fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
@@ -38,10 +39,16 @@ std::optional<Clock::time_point> nextSettleMoment(const fs::path& folder, long m
         if (fileEc) continue; // vanished during the walk
         const auto modified = modifiedAt(written);
         if (!isYoung(modified, minutes, now)) continue;
+        ++young.count;
         if (!youngest || modified > *youngest) youngest = modified;
+        if (!young.oldest || modified < *young.oldest) young.oldest = modified;
     }
-    if (!youngest) return std::nullopt;
-    return settledAt(*youngest, minutes);
+    if (youngest) young.settleMoment = settledAt(*youngest, minutes);
+    return young;
+}
+
+std::optional<Clock::time_point> nextSettleMoment(const fs::path& folder, long minutes, Clock::time_point now) {
+    return youngFiles(folder, minutes, now).settleMoment;
 }
 
 } // namespace SettleTime

@@ -17,6 +17,17 @@ bool isYoung(Clock::time_point modified, long minutes, Clock::time_point now);
 // A moment at which the walk surely selects it.
 Clock::time_point settledAt(Clock::time_point modified, long minutes);
 
+// The regular files below a folder (depth 1 or more) that the copy run's
+// walk does not select yet: how many, the oldest one's modification time,
+// and the moment at which the youngest will be selected. None with minutes
+// 0 (no age test) or when the folder cannot be read.
+struct YoungFiles {
+    long count = 0;
+    std::optional<Clock::time_point> oldest;
+    std::optional<Clock::time_point> settleMoment;
+};
+YoungFiles youngFiles(const std::filesystem::path& folder, long minutes, Clock::time_point now);
+
 // The moment at which the youngest regular file below folder (depth 1 or
 // more) that the copy run's modification-time test does not select yet
 // will be selected; nullopt when every file has settled, when

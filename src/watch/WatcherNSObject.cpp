@@ -7,6 +7,9 @@
 #include "tools/SynchronizationPolicy.h"
 #include "watch/ChangedFiles.h"
 #include "watch/FolderSlotRules.h"
+#include "watch/FreeSpaceFloor.h"
+#include "watch/PassOutcome.h"
+#include "watch/PassResult.h"
 #include "watch/SettleTime.h"
 #include "watch/watcher.h"
 
@@ -355,17 +358,94 @@ void WatcherNSObject::requestPass(const std::optional<std::string>& requested) {
         logf("WatcherNSObject->handleFoundNewFile... for index[%i] FAILED to Start Synching - Destination Missing or "
              "Invalid....",
              index_);
-        // Nothing was copied, so the clean-up has nothing it may remove.
-        NotificationCenter::defaultCenter().post(
-            Notification{kKLVVR_TASK_DONE, nullptr, platform::UserInfo{{kUserInfoTaskStarted, false}}, pass});
-        return;
+        return endUnstartedPass(pass, "destination missing");
     }
+    // A disk too full for this pass's copies gets none of them, and no
+    // deletion either: the next pass with room archives them.
+    if (FreeSpaceFloor::isBelow(destination)) return endUnstartedPass(pass, "destination full");
     startSynchronization(pass);
 }
 
 void WatcherNSObject::refusePass(const std::string& source, const std::string& why) {
     logf("ERROR: no pass of %s (index %d): %s", source.c_str(), index_, why.c_str());
     announce(kWatcherPassRefused, {{kUserInfoReason, why}});
+    recordUnstartedPass(source, "refused: " + why);
+}
+
+void WatcherNSObject::endUnstartedPass(const std::shared_ptr<ArchivePass>& pass, const std::string& why) {
+    pass->error = why;
+    // Nothing was copied, so the clean-up has nothing it may remove.
+    NotificationCenter::defaultCenter().post(
+        Notification{kKLVVR_TASK_DONE, nullptr, platform::UserInfo{{kUserInfoTaskStarted, false}}, pass});
+}
+
+// ---- pass results -------------------------------------------------------------
+
+namespace {
+
+std::optional<platform::Date> earliest(std::optional<platform::Date> a, std::optional<platform::Date> b) {
+    if (!a) return b;
+    if (!b) return a;
+    return std::min(*a, *b);
+}
+
+} // namespace
+
+// Whatever waited before a pass that could not copy still waits; otherwise
+// files may have waited since now, as nothing could be archived.
+std::optional<platform::Date> WatcherNSObject::stillWaitingSince(platform::Date now) const {
+    const auto previous = PassResult::load(index_);
+    return previous && previous->oldestUnarchived ? previous->oldestUnarchived : now;
+}
+
+void WatcherNSObject::recordUnstartedPass(const std::string& source, const std::string& why) {
+    PassResult result;
+    result.ended = std::chrono::system_clock::now();
+    result.error = why;
+    result.oldestUnarchived = stillWaitingSince(result.ended);
+    recordResult(source, result);
+}
+
+void WatcherNSObject::recordResult(const std::string& source, const PassResult& result) {
+    result.store(index_);
+    logf("%s", result.summary(source).c_str());
+    if (!result.error.empty()) logf("ERROR: %s: %s", source.c_str(), result.error.c_str());
+    announce(kWatcherPassEnded);
+}
+
+PassOutcome WatcherNSObject::outcomeOf(const ArchivePass& pass, const Notification& n) {
+    PassOutcome outcome;
+    const bool* started = n.info<bool>(kUserInfoTaskStarted);
+    const std::int32_t* status = n.info<std::int32_t>(kUserInfoTaskStatus);
+    outcome.started = started && *started;
+    outcome.status = status ? *status : 0;
+    if (outcome.started && n.userInfo) outcome.counts = PassCounts::from(*n.userInfo);
+    // A destination that went away during the run is the reason its copies failed.
+    const std::string destination = std::filesystem::path(pass.archiveFolder).parent_path().string();
+    std::error_code ec;
+    outcome.destinationPresent = std::filesystem::is_directory(destination, ec);
+    outcome.belowFreeSpaceFloor = outcome.destinationPresent && FreeSpaceFloor::isBelow(destination);
+    return outcome;
+}
+
+PassResult WatcherNSObject::resultOf(const ArchivePass& pass, const Notification& n) {
+    PassResult result;
+    result.ended = std::chrono::system_clock::now();
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - pass.began).count();
+    const PassOutcome outcome = outcomeOf(pass, n);
+    result.error = pass.error.empty() ? outcome.error() : pass.error;
+    if (!outcome.started) {
+        result.oldestUnarchived = stillWaitingSince(result.ended);
+        return result;
+    }
+    if (outcome.counts) {
+        result.copied = outcome.counts->copied;
+        result.failed = outcome.counts->failed;
+        result.deleted = outcome.counts->deleted;
+    }
+    result.waiting = pass.youngCount;
+    result.oldestUnarchived = earliest(pass.oldestYoung, outcome.counts ? outcome.counts->oldestFailed : std::nullopt);
+    return result;
 }
 
 // The folder a request may archive: its own (or, without one, the stored
@@ -379,15 +459,16 @@ std::optional<std::string> WatcherNSObject::acceptedSource(const std::optional<s
 
     // Validation may rewrite the stored path: a moved folder runs from the next request on.
     const auto stored = validatedFolderPath(CommonHeader::folderReferenceParameters(param));
-    if (!stored) return std::nullopt;
-    if (!changed || *changed != *stored) return std::nullopt;
-
     const std::string enableKey = CommonHeader::param(param, sPrefCameraFolderPathEnableKey);
     // An enable switch that was never stored counts as on for a pass.
-    if (!enableKey.empty()) {
-        platform::Value enabled = prefs().objectForKey(enableKey);
-        if (!enabled.isNone() && !enabled.toBool()) return std::nullopt;
+    platform::Value enabled = enableKey.empty() ? platform::Value() : prefs().objectForKey(enableKey);
+    if (!enabled.isNone() && !enabled.toBool()) return std::nullopt;
+    if (!stored) {
+        // A chosen folder that is gone cannot be archived: the user must know.
+        if (changed && !changed->empty()) recordUnstartedPass(*changed, "source missing");
+        return std::nullopt;
     }
+    if (!changed || *changed != *stored) return std::nullopt;
     return changed;
 }
 
@@ -421,6 +502,8 @@ void WatcherNSObject::startSynchronization(const std::shared_ptr<ArchivePass>& p
              changed.files.size(), pass->changedFolders.size(), pass->source.c_str());
         pass->youngFolders = std::move(changed.youngFolders);
         pass->settleMoment = changed.settleMoment;
+        pass->youngCount = changed.youngCount;
+        pass->oldestYoung = changed.oldestYoung;
         KLVR_Task::synchronizeListedFileItemsAtFolderPath(pass->source, pass->archiveFolder, std::move(changed.files),
                                                           pass);
     } else if (pass->fast)
@@ -444,6 +527,8 @@ void WatcherNSObject::handleFileSynchingDone(const Notification& n) {
     // Whatever a failed pass was to copy is found again by a walk (also
     // once a missing destination is back).
     if (!started || !*started || (status && *status != 0)) changes_.requestFull();
+    if (!pass->incremental && started && *started) noteYoungFiles(*pass);
+    recordResult(pass->source, resultOf(*pass, n));
     if (pass->incremental) {
         changes_.addFolders(pass->youngFolders);
     } else if (pass->deleting && started && *started) {
@@ -506,12 +591,20 @@ void WatcherNSObject::runFollowUps(const ArchivePass& pass) {
     scheduleSettleFollowUp(pass);
 }
 
+// A full pass's walk selects only settled files: the young ones are found
+// by a walk of our own once it has ended.
+void WatcherNSObject::noteYoungFiles(ArchivePass& pass) {
+    const auto young = SettleTime::youngFiles(pass.source, pass.settleMinutes, SettleTime::Clock::now());
+    pass.youngCount = young.count;
+    pass.oldestYoung = young.oldest;
+    pass.settleMoment = young.settleMoment;
+}
+
 void WatcherNSObject::scheduleSettleFollowUp(const ArchivePass& pass) {
     auto loop = _CFRunLoopRef();
     if (!loop) return; // only a watched slot waits for its young files
     const auto now = SettleTime::Clock::now();
-    // An incremental pass saw its young files; only a full one walks for them.
-    auto moment = pass.incremental ? pass.settleMoment : SettleTime::nextSettleMoment(pass.source, pass.settleMinutes, now);
+    const auto moment = pass.settleMoment;
     if (!moment) return;
     const platform::RunLoop::Seconds delay = *moment - now;
     logf("WatcherNSObject => index %d: files too young to copy; next pass in %.0f s", index_, delay.count());

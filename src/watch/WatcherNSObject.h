@@ -28,6 +28,8 @@
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/RunLoop.h"
 #include "watch/ArchivePass.h"
+#include "watch/PassOutcome.h"
+#include "watch/PassResult.h"
 #include "watch/PendingChanges.h"
 #include "watch/SettleFollowUp.h"
 #include "watch/StreamOwner.h"
@@ -104,6 +106,14 @@ private:
     void startSynchronization(const std::shared_ptr<ArchivePass>& pass);
     void removeOldEmptyFolders(const ArchivePass& pass);
     void refusePass(const std::string& source, const std::string& why);
+    void endUnstartedPass(const std::shared_ptr<ArchivePass>& pass, const std::string& why);
+    void noteYoungFiles(ArchivePass& pass);
+    // Pass results: stored for the slot, logged, and announced ("WatcherPassEnded").
+    PassResult resultOf(const ArchivePass& pass, const platform::Notification& n);
+    PassOutcome outcomeOf(const ArchivePass& pass, const platform::Notification& n);
+    std::optional<platform::Date> stillWaitingSince(platform::Date now) const;
+    void recordUnstartedPass(const std::string& source, const std::string& why);
+    void recordResult(const std::string& source, const PassResult& result);
     void runFollowUps(const ArchivePass& pass);
     void scheduleSettleFollowUp(const ArchivePass& pass);
     std::optional<std::string> acceptedSource(const std::optional<std::string>& requested);

@@ -74,14 +74,16 @@ TEST(SynchronizationPolicyTest, BothEnginesSelectCopyAndDeleteAlike) {
 
         // The per-file walk: the same selection, one rsync per file with the
         // fast run's flags (all before its list options) and folder, then the
-        // fast deletion walk's primaries.
+        // fast deletion walk's primaries, less the printing of what it deleted.
         const auto listOptions = std::find(copy.begin(), copy.end(), "--from0");
         const Args copyEach = joined(joined({"-exec", "rsync"}, Args(copy.begin(), listOptions)),
                                      {"{}", copy.back(), ";"});
         const Args perFile =
             KLVR_Task::synchronizationRequest("/src", c.destination, c.minutes, c.days, nullptr, kStart)
                 .arguments(platform::Date{});
-        const Args verifyThenDelete = c.days > 0 ? from(deletion, selection.size()) : Args{};
+        EXPECT_EQ(deletion.back(), "-print0");
+        const Args deleted = from(deletion, selection.size());
+        const Args verifyThenDelete = c.days > 0 ? Args(deleted.begin(), deleted.end() - 1) : Args{};
         if (c.days > 0) {
             EXPECT_EQ(verifyThenDelete.back(), "-delete");
         }

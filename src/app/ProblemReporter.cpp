@@ -1,0 +1,66 @@
+#include "app/ProblemReporter.h"
+
+#include "app/AppDelegate.h"
+#include "app/StatusReport.h"
+#include "core/CommonHeader.h"
+#include "platform/qt/DesktopNotification.h"
+#include "platform/qt/QtGuiThread.h"
+#include "platform/runtime/Log.h"
+#include "platform/runtime/NotificationCenter.h"
+
+#include <QTimer>
+
+#include <chrono>
+
+using platform::logf;
+using platform::NotificationCenter;
+
+ProblemReporter::ProblemReporter(std::shared_ptr<AppDelegate> delegate, QWidget* window, bool headless)
+    : delegate_(delegate), window_(window), headless_(headless), self_(this) {
+    auto& center = NotificationCenter::defaultCenter();
+    for (const std::string& name : {kWatcherPassEnded, kWatcherDidStart, kWatcherDidStop, kWatcherDidStopAll})
+        center.addObserver(this, name, [this](const platform::Notification& n) { reviewSoon(n); });
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &ProblemReporter::review);
+    timer->start(std::chrono::minutes(1));
+}
+
+ProblemReporter::~ProblemReporter() { NotificationCenter::defaultCenter().removeObserver(this); }
+
+void ProblemReporter::reviewSoon(const platform::Notification&) {
+    // Watchers post from their own threads; the window lives on the GUI thread.
+    platform::runOnGuiThread([self = self_] {
+        if (self) self->review();
+    });
+}
+
+void ProblemReporter::review() {
+    auto delegate = delegate_.lock();
+    if (!delegate) return;
+    const StatusReport report = StatusReport::ofRunningApplication(*delegate);
+    std::map<int, std::string> now;
+    for (const auto& slot : report.folders) {
+        const std::string problem = report.stateOf(slot).problem();
+        if (problem.empty()) continue;
+        now[slot.slot] = slot.name + ": " + problem;
+        // Told once per problem, not once a minute while it lasts.
+        if (problems_[slot.slot] != now[slot.slot]) tell(slot.slot, now[slot.slot]);
+    }
+    problems_ = std::move(now);
+    showInTitle();
+}
+
+void ProblemReporter::tell(int slot, const std::string& text) {
+    logf("ERROR: %s", text.c_str());
+    if (headless_) return;
+    if (!platform::DesktopNotification::send(std::string(TOLV_APP_NAME) + ": " + CommonHeader::slotDisplayName(slot),
+                                             text))
+        logf("No desktop notification service: the problem is shown in the window only");
+}
+
+void ProblemReporter::showInTitle() {
+    if (!window_) return;
+    std::string title = TOLV_APP_NAME;
+    for (const auto& [slot, text] : problems_) title += (slot == problems_.begin()->first ? " — " : "; ") + text;
+    window_->setWindowTitle(QString::fromStdString(title));
+}

@@ -1,0 +1,37 @@
+#pragma once
+// What a pass's counts compare a file and its copy by, read without
+// following a link: the kind, the size and the modification time to the
+// nanosecond, and which file it is (device and inode), which tells a copy
+// rsync wrote anew from one it left as it was.
+
+#include "platform/runtime/DateFormat.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+class FileStamp {
+public:
+    // nullopt when nothing is there, or it cannot be looked at.
+    static std::optional<FileStamp> of(const std::string& path);
+
+    bool isRegularFile() const { return regular_; }
+    platform::Date modified() const { return modified_; }
+    // Both are regular files of the same size and modification time: the
+    // copy stands as rsync leaves one it has nothing more to do for.
+    bool matches(const FileStamp& other) const;
+    bool isSameFileAs(const FileStamp& other) const { return device_ == other.device_ && inode_ == other.inode_; }
+    // Whether the copy run's walk selects it: its -mmin test counts whole
+    // minutes of age, rounded down, and takes a file once they exceed
+    // `minutes` (none: 0).
+    bool settled(unsigned minutes, platform::Date now) const;
+
+private:
+    bool regular_ = false;
+    std::uint64_t size_ = 0;
+    platform::Date modified_;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+};

@@ -1,0 +1,35 @@
+#include "watch/FreeSpaceFloor.h"
+
+#include "core/CommonHeader.h"
+#include "platform/preferences/UserDefaults.h"
+
+#include <algorithm>
+#include <system_error>
+
+namespace FreeSpaceFloor {
+namespace {
+
+constexpr std::int64_t kDefaultMegabytes = 1024;
+constexpr std::uintmax_t kMegabyte = 1024 * 1024;
+
+} // namespace
+
+std::uintmax_t floorBytes() {
+    const platform::Value stored = platform::UserDefaults::standard().objectForKey(kPrefMinimumFreeSpaceMB);
+    const std::int64_t megabytes = stored.isNumber() ? std::max<std::int64_t>(0, stored.toInteger()) : kDefaultMegabytes;
+    return static_cast<std::uintmax_t>(megabytes) * kMegabyte;
+}
+
+std::optional<std::uintmax_t> freeBytes(const std::filesystem::path& folder) {
+    std::error_code ec;
+    const auto space = std::filesystem::space(folder, ec);
+    if (ec) return std::nullopt;
+    return space.available;
+}
+
+bool isBelow(const std::filesystem::path& folder) {
+    const auto free = freeBytes(folder);
+    return free && *free < floorBytes();
+}
+
+} // namespace FreeSpaceFloor

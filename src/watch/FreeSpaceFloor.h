@@ -1,0 +1,20 @@
+#pragma once
+// The least free space a destination must have for a pass to copy: below
+// it a pass copies and deletes nothing, so a filling disk never ends with
+// half-written copies and source files that the next pass cannot archive.
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+namespace FreeSpaceFloor {
+
+// "prefMinimumFreeSpaceMB" in bytes; 1024 MB when never stored, none for 0.
+std::uintmax_t floorBytes();
+// The space left to an unprivileged writer of the folder's file system;
+// nullopt when it cannot be told (the folder is gone).
+std::optional<std::uintmax_t> freeBytes(const std::filesystem::path& folder);
+// Whether the folder's file system has less free space than the floor.
+bool isBelow(const std::filesystem::path& folder);
+
+} // namespace FreeSpaceFloor

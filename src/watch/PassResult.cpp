@@ -1,0 +1,67 @@
+#include "watch/PassResult.h"
+
+#include "platform/preferences/UserDefaults.h"
+
+#include <algorithm>
+#include <cstdio>
+
+using platform::Value;
+
+namespace {
+
+const char* const kEnded = "ended";
+const char* const kCopied = "copied";
+const char* const kFailed = "failed";
+const char* const kDeleted = "deleted";
+const char* const kWaiting = "waiting";
+const char* const kSeconds = "seconds";
+const char* const kError = "error";
+const char* const kOldestUnarchived = "oldestUnarchived";
+
+// Counts never go below zero, whatever a hand-edited file says.
+std::int64_t count(const Value& v) { return v.isNumber() ? std::max<std::int64_t>(0, v.toInteger()) : 0; }
+
+} // namespace
+
+std::string PassResult::preferenceKey(int slot) {
+    char key[48];
+    std::snprintf(key, sizeof key, "prefWatcherObject%02iLastPass", slot);
+    return key;
+}
+
+std::optional<PassResult> PassResult::load(int slot) {
+    const Value stored = platform::UserDefaults::standard().objectForKey(preferenceKey(slot));
+    const auto ended = stored[kEnded].date();
+    if (!stored.isDictionary() || !ended) return std::nullopt;
+    PassResult r;
+    r.ended = *ended;
+    r.copied = count(stored[kCopied]);
+    r.failed = count(stored[kFailed]);
+    r.deleted = count(stored[kDeleted]);
+    r.waiting = count(stored[kWaiting]);
+    r.seconds = stored[kSeconds].isNumber() ? std::max(0.0, stored[kSeconds].toDouble()) : 0;
+    r.error = stored[kError].toString().value_or("");
+    r.oldestUnarchived = stored[kOldestUnarchived].date();
+    return r;
+}
+
+void PassResult::store(int slot) const {
+    Value::Dictionary d{{kEnded, Value(ended)},     {kCopied, Value(copied)},   {kFailed, Value(failed)},
+                        {kDeleted, Value(deleted)}, {kWaiting, Value(waiting)}, {kSeconds, Value(seconds)},
+                        {kError, Value(error)}};
+    if (oldestUnarchived) d[kOldestUnarchived] = Value(*oldestUnarchived);
+    auto& prefs = platform::UserDefaults::standard();
+    prefs.setObject(preferenceKey(slot), Value(std::move(d)));
+    prefs.synchronize();
+}
+
+std::string PassResult::counts() const {
+    return std::to_string(copied) + " copied, " + std::to_string(failed) + " failed, " + std::to_string(deleted) +
+           " deleted, " + std::to_string(waiting) + " waiting";
+}
+
+std::string PassResult::summary(const std::string& folder) const {
+    char duration[32];
+    std::snprintf(duration, sizeof duration, "%.2f s", seconds);
+    return "pass of " + folder + ": " + counts() + ", " + duration;
+}

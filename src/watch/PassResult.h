@@ -1,0 +1,35 @@
+#pragma once
+// How a slot's last pass ended: what it copied, failed to copy, deleted and
+// left waiting, how long it took, and the error that stopped or spoiled it.
+// Kept in the preferences ("prefWatcherObject%02iLastPass") so it outlives
+// the application; the window, the status report and the alarms read it.
+
+#include "platform/runtime/DateFormat.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct PassResult {
+    platform::Date ended{};
+    std::int64_t copied = 0;
+    std::int64_t failed = 0;
+    std::int64_t deleted = 0;
+    std::int64_t waiting = 0; // files too young to copy yet
+    double seconds = 0;
+    std::string error; // "" when nothing went wrong
+    // The oldest file the pass left without an identical copy (failed or
+    // waiting), by modification time; when a pass could not run at all, the
+    // moment since which files may have waited.
+    std::optional<platform::Date> oldestUnarchived;
+
+    static std::string preferenceKey(int slot);
+    // nullopt when the slot never finished a pass, or the stored value is damaged.
+    static std::optional<PassResult> load(int slot);
+    void store(int slot) const;
+
+    // "pass of <folder>: 12 copied, 0 failed, 3 deleted, 2 waiting, 0.84 s"
+    std::string summary(const std::string& folder) const;
+    // "12 copied, 0 failed, 3 deleted, 2 waiting"
+    std::string counts() const;
+};

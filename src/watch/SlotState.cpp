@@ -1,0 +1,73 @@
+#include "watch/SlotState.h"
+
+#include "core/CommonHeader.h"
+#include "platform/preferences/UserDefaults.h"
+
+#include <chrono>
+
+namespace {
+
+constexpr long kDefaultLagAlarmMinutes = 60;
+
+std::string files(std::int64_t n) { return std::to_string(n) + (n == 1 ? " young file" : " young files"); }
+
+} // namespace
+
+SlotState SlotState::of(const Inputs& in, platform::Date now) {
+    SlotState s;
+    if (in.busy) s.kind = Kind::Archiving;
+    else if (in.last && !in.last->error.empty()) s.kind = Kind::Error;
+    else if (!in.enabled || !in.watching) s.kind = Kind::Off;
+    else if (in.last && in.last->waiting > 0) s.kind = Kind::Waiting;
+    else s.kind = Kind::Watching;
+    if (s.kind == Kind::Error) s.error = in.last->error;
+    if (s.kind == Kind::Waiting) s.waiting = in.last->waiting;
+    // Only a watched folder is expected to be archived as it changes.
+    if (in.enabled && in.watching && in.last && in.last->oldestUnarchived) {
+        const auto age = std::chrono::duration_cast<std::chrono::minutes>(now - *in.last->oldestUnarchived);
+        s.oldestUnarchivedMinutes = std::max<long>(0, age.count());
+        s.lagAlarm = in.lagAlarmMinutes > 0 && *s.oldestUnarchivedMinutes > in.lagAlarmMinutes;
+    }
+    return s;
+}
+
+long SlotState::lagAlarmMinutesSetting() {
+    const platform::Value stored = platform::UserDefaults::standard().objectForKey(kPrefBackupLagAlarmMinutes);
+    return stored.isNumber() ? std::max<long>(0, stored.toInteger()) : kDefaultLagAlarmMinutes;
+}
+
+std::string SlotState::name() const {
+    switch (kind) {
+    case Kind::Off: return "off";
+    case Kind::Watching: return "watching";
+    case Kind::Archiving: return "archiving";
+    case Kind::Waiting: return "waiting";
+    case Kind::Error: return "error";
+    }
+    return "off";
+}
+
+std::string SlotState::title() const {
+    switch (kind) {
+    case Kind::Off: return "Off";
+    case Kind::Watching: return "Watching";
+    case Kind::Archiving: return "Archiving";
+    case Kind::Waiting: return "Waiting for " + files(waiting);
+    case Kind::Error: return "Error: " + error;
+    }
+    return "Off";
+}
+
+std::string SlotState::problem() const {
+    if (kind == Kind::Error) return error;
+    if (lagAlarm)
+        return "a photo has waited " + std::to_string(*oldestUnarchivedMinutes) + " minutes without a copy";
+    return "";
+}
+
+std::string SlotState::line(const std::optional<PassResult>& last) const {
+    std::string out = title();
+    if (lagAlarm) out += " · oldest unarchived file " + std::to_string(*oldestUnarchivedMinutes) + " min old";
+    if (!last) return out + " · never archived";
+    return out + " · last pass " + platform::DateFormat::format(last->ended, "yyyy-MM-dd HH:mm") + " · " + last->counts();
+}

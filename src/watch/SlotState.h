@@ -1,0 +1,41 @@
+#pragma once
+// What a folder slot is doing, as the row, the window title, the status
+// report and the alarms all show it: derived from whether it is switched
+// on, watched and busy, and from its last pass.
+
+#include "platform/runtime/DateFormat.h"
+#include "watch/PassResult.h"
+
+#include <optional>
+#include <string>
+
+struct SlotState {
+    enum class Kind { Off, Watching, Archiving, Waiting, Error };
+
+    Kind kind = Kind::Off;
+    std::string error;                        // the reason, with Kind::Error
+    std::int64_t waiting = 0;                 // young files, with Kind::Waiting
+    std::optional<long> oldestUnarchivedMinutes; // watched slots only
+    bool lagAlarm = false; // the oldest unarchived file is older than the alarm allows
+
+    struct Inputs {
+        bool enabled = false;
+        bool watching = false; // its stream runs
+        bool busy = false;     // a pass runs
+        std::optional<PassResult> last;
+        long lagAlarmMinutes = 60; // 0: no alarm
+    };
+    static SlotState of(const Inputs& in, platform::Date now);
+    // The alarm setting ("prefBackupLagAlarmMinutes"), 60 when never stored.
+    static long lagAlarmMinutesSetting();
+
+    // "off", "watching", "archiving", "waiting", "error": for scripts.
+    std::string name() const;
+    // "Off", "Watching", "Archiving", "Waiting for 2 young files",
+    // "Error: destination missing": for people.
+    std::string title() const;
+    // The problem to tell the user about, or "": the error, else the alarm.
+    std::string problem() const;
+    // The row's line: the title, when the last pass ended and its counts.
+    std::string line(const std::optional<PassResult>& last) const;
+};

@@ -1,0 +1,120 @@
+// What the user sees of each folder: the rows' state lines, --status for
+// scripts, and the problems that reach the window's title and the log.
+
+#include "app/AppDelegate.h"
+#include "app/InstanceRequests.h"
+#include "app/ProblemReporter.h"
+#include "folders/SelectFolderNSViewController.h"
+#include "support/MainWindowFixture.h"
+#include "support/StderrCapture.h"
+#include "watch/PassResult.h"
+#include "watch/WatcherNSObject.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing_support::drainEvents;
+using testing_support::processEventsUntil;
+
+class VisibleStateTest : public testing_support::MainWindowFixture {
+protected:
+    void SetUp() override {
+        MainWindowFixture::SetUp();
+        prefs().setObject("prefDestinationFolderPathFormat1", home.makeFolder("Backup").string());
+        for (int slot : {1, 2}) {
+            const std::string n = std::to_string(slot);
+            prefs().setObject("prefCameraFolderPathFormat" + n, home.makeFolder("Shoot/S" + n).string());
+            prefs().setBool("prefCameraFolderPathAliasDataIsValidFormat" + n, true);
+        }
+        launch();
+    }
+
+    static PassResult result(const std::string& error, std::optional<platform::Date> oldest = std::nullopt) {
+        PassResult r;
+        r.ended = std::chrono::system_clock::now();
+        r.copied = 4;
+        r.error = error;
+        r.oldestUnarchived = oldest;
+        return r;
+    }
+    // As a watcher leaves it at the end of a pass.
+    void store(int slot, const PassResult& r) {
+        r.store(slot);
+        platform::NotificationCenter::defaultCenter().post(kWatcherPassEnded, nullptr,
+                                                           platform::UserInfo{{kUserInfoIndex, std::int32_t(slot)}});
+        drainEvents();
+    }
+    InstanceRequests::Reply status(bool json) {
+        InstanceRequests requests(delegate, window.get(), window->toggleButton(), false);
+        return requests.answer(CommandLine::parse({"Tolv-Archiver", "--status", json ? "--json" : "--status"}));
+    }
+    bool watching(int slot) { return row(slot)._watcherObj() && row(slot)._watcherObj()->_CFRunLoopRef(); }
+};
+
+TEST_F(VisibleStateTest, StatusForScriptsMatchesTheRows) {
+    store(1, result(""));
+    store(2, result("destination missing"));
+    auto reply = status(true);
+    EXPECT_EQ(reply.status, 1); // a slot in error
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(reply.text), &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << reply.text;
+    const QJsonObject top = doc.object();
+    EXPECT_TRUE(top["destination"].toObject()["present"].toBool());
+    EXPECT_GT(top["destination"].toObject()["freeBytes"].toDouble(), 0);
+    const QJsonArray slotList = top["slots"].toArray();
+    ASSERT_EQ(slotList.size(), 3);
+    const std::map<QString, std::string> titles{{"off", "Off"}, {"watching", "Watching"}, {"error", "Error: "}};
+    for (const auto& value : slotList) {
+        const QJsonObject s = value.toObject();
+        const int slot = s["index"].toInt();
+        SCOPED_TRACE(slot);
+        const std::string line = row(slot).stateLineShown();
+        std::string title = titles.at(s["state"].toString());
+        if (s["state"] == "error") title += s["error"].toString().toStdString();
+        EXPECT_EQ(line.substr(0, title.size()), title) << line;
+        EXPECT_EQ(s["watching"].toBool(), watching(slot));
+        if (slot != 3) EXPECT_EQ(s["lastPass"].toObject()["copied"].toInt(), 4);
+        else EXPECT_TRUE(s["lastPass"].isNull());
+    }
+    EXPECT_EQ(slotList[1].toObject()["error"].toString(), "destination missing");
+
+    store(2, result(""));
+    EXPECT_EQ(status(false).status, 0);
+    EXPECT_EQ(row(2).stateLineShown().find("Error"), std::string::npos);
+}
+
+TEST_F(VisibleStateTest, EachNewProblemIsToldOnceAndTheTitleShowsItWhileItLasts) {
+    ProblemReporter reporter(delegate, window.get(), true);
+    testing_support::StderrCapture log;
+    store(1, result("3 copies failed"));
+    reporter.review();
+    reporter.review(); // a minute later: the same problem is not told again
+    EXPECT_EQ(log.count("ERROR: Main Images: 3 copies failed"), 1u) << log.text();
+    EXPECT_NE(window->windowTitle().toStdString().find("Main Images: 3 copies failed"), std::string::npos);
+
+    // A watched folder whose oldest unarchived photo is two hours old.
+    platform::NotificationCenter::defaultCenter().post(kWatcherDoStartAll);
+    ASSERT_TRUE(processEventsUntil([&] { return watching(2); }));
+    store(2, result("", std::chrono::system_clock::now() - 2h));
+    reporter.review();
+    EXPECT_EQ(reporter.problems().size(), 2u);
+    EXPECT_NE(reporter.problems().at(2).find("waited 120 minutes"), std::string::npos);
+    EXPECT_NE(row(2).stateLineShown().find("120 min old"), std::string::npos) << row(2).stateLineShown();
+
+    store(1, result(""));
+    store(2, result(""));
+    reporter.review();
+    EXPECT_TRUE(reporter.problems().empty());
+    EXPECT_EQ(window->windowTitle().toStdString(), TOLV_APP_NAME);
+    platform::NotificationCenter::defaultCenter().post(kWatcherDoStopAll);
+}
+
+} // namespace

@@ -1,0 +1,86 @@
+// Stands in for the desktop's notification daemon on the session bus named
+// by DBUS_SESSION_BUS_ADDRESS, since a test machine has none. Each Notify it
+// receives becomes one line in the file given as first argument:
+// "app name <TAB> summary <TAB> body <TAB> urgency". With --never-answer it
+// takes the calls but leaves them unanswered, as a hung daemon would.
+// "ready" on standard output says the service name is held.
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QTimer>
+#include <QVariantMap>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+namespace {
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+
+class FakeNotificationService : public QDBusVirtualObject {
+public:
+    FakeNotificationService(std::string recordFile, bool answers)
+        : recordFile_(std::move(recordFile)), answers_(answers) {}
+
+    QString introspect(const QString&) const override { return {}; }
+
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+        if (message.interface() != kService || message.member() != QStringLiteral("Notify")) return false;
+        const QVariantList args = message.arguments();
+        if (args.size() != 8) {
+            connection.send(message.createErrorReply(QDBusError::InvalidArgs, QStringLiteral("Notify takes 8")));
+            return true;
+        }
+        record(args);
+        // Recorded before the answer, so a sender that got its answer finds
+        // the line already written.
+        if (answers_) connection.send(message.createReply(QVariant::fromValue(++lastId_)));
+        return true;
+    }
+
+private:
+    void record(const QVariantList& args) const {
+        const auto hints = qdbus_cast<QVariantMap>(args.at(6).value<QDBusArgument>());
+        const QString urgency = hints.contains(QStringLiteral("urgency"))
+                                    ? QString::number(hints.value(QStringLiteral("urgency")).toInt())
+                                    : QStringLiteral("none");
+        const QString line =
+            args.at(0).toString() + '\t' + args.at(3).toString() + '\t' + args.at(4).toString() + '\t' + urgency + '\n';
+        std::ofstream(recordFile_, std::ios::app) << line.toStdString() << std::flush;
+    }
+
+    std::string recordFile_;
+    bool answers_;
+    uint lastId_ = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s RECORD-FILE [--never-answer]\n", argv[0]);
+        return 2;
+    }
+    const bool answers = !(argc > 2 && std::string(argv[2]) == "--never-answer");
+    FakeNotificationService service(argv[1], answers);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.registerVirtualObject(kPath, &service) || !bus.registerService(kService)) {
+        std::fprintf(stderr, "cannot serve %s: %s\n", qPrintable(kService), qPrintable(bus.lastError().message()));
+        return 1;
+    }
+    std::puts("ready");
+    std::fflush(stdout);
+    // A daemon the bus started is no child of the test; it ends with the bus.
+    QTimer busWatch;
+    QObject::connect(&busWatch, &QTimer::timeout, &app, [&bus] {
+        if (!bus.isConnected()) QCoreApplication::quit();
+    });
+    busWatch.start(100);
+    return app.exec();
+}

@@ -1,0 +1,126 @@
+// What the end of a pass and the last result say about a slot: the error,
+// the state shown, and the backup-lag alarm.
+#include "watch/PassOutcome.h"
+#include "watch/PassResult.h"
+#include "watch/SlotState.h"
+
+#include "core/CommonHeader.h"
+#include "platform/preferences/UserDefaults.h"
+#include "support/TempHome.h"
+
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+PassCounts failing(std::int64_t failed) {
+    PassCounts c;
+    c.failed = failed;
+    return c;
+}
+
+PassOutcome ended(bool started, std::int32_t status, std::optional<PassCounts> counts, bool present = true,
+                  bool belowFloor = false) {
+    return PassOutcome{started, status, counts, present, belowFloor};
+}
+
+SlotState::Inputs slot(bool enabled, bool watching, bool busy = false, std::optional<PassResult> last = std::nullopt,
+                       long alarmMinutes = 60) {
+    return SlotState::Inputs{enabled, watching, busy, std::move(last), alarmMinutes};
+}
+
+} // namespace
+
+TEST(PassOutcomeTest, TheRunsEndNamesTheError) {
+    struct Case {
+        PassOutcome outcome;
+        const char* error;
+    } cases[] = {
+        {ended(true, 0, PassCounts{}), ""},
+        {ended(false, 127, std::nullopt), "the copy run could not start"},
+        {ended(true, 23, failing(1), false), "destination missing"},
+        {ended(true, 11, failing(1)), "destination full"},
+        // Copies that failed on a disk below the floor failed for want of room.
+        {ended(true, 23, failing(2), true, true), "destination full"},
+        {ended(true, 0, PassCounts{}, true, true), ""},
+        {ended(true, 23, failing(1)), "1 copy failed"},
+        {ended(true, 0, failing(3)), "3 copies failed"},
+        // Owners a card's file system cannot keep, or a file gone meanwhile: every copy is whole.
+        {ended(true, 23, PassCounts{}), ""},
+        {ended(true, 24, PassCounts{}), ""},
+        {ended(true, 1, std::nullopt), "the copy run ended with status 1"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.outcome.error(), c.error) << c.outcome.status;
+}
+
+TEST(SlotStateTest, StateFollowsSwitchStreamPassAndLastResult) {
+    const auto now = std::chrono::system_clock::now();
+    PassResult good, waiting, broken;
+    good.ended = now - 5min;
+    good.copied = 3;
+    waiting.ended = now - 1min;
+    waiting.waiting = 2;
+    waiting.oldestUnarchived = now - 3min;
+    broken.ended = now - 1min;
+    broken.error = "destination missing";
+    broken.oldestUnarchived = now - 90min;
+    using K = SlotState::Kind;
+    struct Case {
+        SlotState::Inputs in;
+        K kind;
+        const char* title;
+        bool alarm;
+    } cases[] = {
+        {slot(false, false), K::Off, "Off", false},
+        {slot(true, false, false, good), K::Off, "Off", false},
+        {slot(true, true), K::Watching, "Watching", false},
+        {slot(true, true, false, good), K::Watching, "Watching", false},
+        {slot(true, true, true, broken), K::Archiving, "Archiving", true},
+        {slot(true, true, false, waiting), K::Waiting, "Waiting for 2 young files", false},
+        // An error outlives watching: a scan of an unwatched folder can fail too.
+        {slot(true, false, false, broken), K::Error, "Error: destination missing", false},
+        {slot(true, true, false, broken), K::Error, "Error: destination missing", true},
+        {slot(true, true, false, broken, 120), K::Error, "Error: destination missing", false},
+        {slot(true, true, false, broken, 0), K::Error, "Error: destination missing", false},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(n++);
+        const SlotState s = SlotState::of(c.in, now);
+        EXPECT_EQ(s.kind, c.kind);
+        EXPECT_EQ(s.title(), c.title);
+        EXPECT_EQ(s.lagAlarm, c.alarm);
+        EXPECT_EQ(s.problem().empty(), c.kind != K::Error && !c.alarm);
+    }
+}
+
+TEST(PassResultTest, ALastPassOutlivesTheApplicationAndADamagedOneIsNone) {
+    testing_support::TempHome home;
+    const auto ended = std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
+    PassResult stored{.ended = ended, .copied = 12, .failed = 1, .deleted = 3, .waiting = 2, .seconds = 0.84,
+                      .error = "1 copy failed", .oldestUnarchived = ended - 2h};
+    stored.store(2);
+    platform::UserDefaults::resetStandard(); // as a new start reads the file
+    auto loaded = PassResult::load(2);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->summary("/p/Web"), "pass of /p/Web: 12 copied, 1 failed, 3 deleted, 2 waiting, 0.84 s");
+    EXPECT_EQ(loaded->error, "1 copy failed");
+    EXPECT_EQ(loaded->oldestUnarchived, ended - 2h);
+    EXPECT_FALSE(PassResult::load(1));
+
+    auto& prefs = platform::UserDefaults::standard();
+
+    for (const platform::Value& damaged :
+         {platform::Value("yesterday"), platform::Value(platform::Value::Dictionary{{"copied", platform::Value(4)}})}) {
+        prefs.setObject(PassResult::preferenceKey(3), damaged);
+        EXPECT_FALSE(PassResult::load(3));
+    }
+    prefs.setObject(PassResult::preferenceKey(3),
+                    platform::Value(platform::Value::Dictionary{{"ended", platform::Value(ended)},
+                                                                {"copied", platform::Value(-5)},
+                                                                {"error", platform::Value(7)}}));
+    auto odd = PassResult::load(3);
+    ASSERT_TRUE(odd);
+    EXPECT_EQ(odd->copied, 0);
+}
