@@ -15,9 +15,12 @@ std::string files(std::int64_t n) { return std::to_string(n) + (n == 1 ? " young
 
 SlotState SlotState::of(const Inputs& in, platform::Date now) {
     SlotState s;
+    // A slot switched off has no error to fix: its old result waits for
+    // the next pass once it is on again.
     if (in.busy) s.kind = Kind::Archiving;
+    else if (!in.enabled) s.kind = Kind::Off;
     else if (in.last && !in.last->error.empty()) s.kind = Kind::Error;
-    else if (!in.enabled || !in.watching) s.kind = Kind::Off;
+    else if (!in.watching) s.kind = Kind::Off;
     else if (in.last && in.last->waiting > 0) s.kind = Kind::Waiting;
     else s.kind = Kind::Watching;
     if (s.kind == Kind::Error) s.error = in.last->error;

@@ -19,7 +19,7 @@ struct SlotState {
     bool lagAlarm = false; // the oldest unarchived file is older than the alarm allows
 
     struct Inputs {
-        bool enabled = false;
+        bool enabled = false;  // switched on, with a folder that is there
         bool watching = false; // its stream runs
         bool busy = false;     // a pass runs
         std::optional<PassResult> last;

@@ -86,6 +86,8 @@ TEST_F(VisibleStateTest, StatusForScriptsMatchesTheRows) {
     }
     EXPECT_EQ(slotList[1].toObject()["error"].toString(), "destination missing");
 
+    EXPECT_NE(row(0).stateLineShown().find(" GB free"), std::string::npos) << row(0).stateLineShown();
+
     store(2, result(""));
     EXPECT_EQ(status(false).status, 0);
     EXPECT_EQ(row(2).stateLineShown().find("Error"), std::string::npos);

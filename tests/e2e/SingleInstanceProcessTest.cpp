@@ -57,6 +57,20 @@ TEST(SingleInstanceProcessTest, AStartThatNeedsNoApplicationAnswersAndExits) {
         EXPECT_NE(end.output.find(c.says), std::string::npos) << end.output;
         EXPECT_EQ(end.output.find("No display"), std::string::npos) << "no application was started";
     }
+
+    // A folder whose last pass failed keeps the status at 1 for monitoring,
+    // and the report still goes to standard output.
+    auto& prefs = platform::UserDefaults::standard();
+    prefs.setObject("prefCameraFolderPathFormat2", home.makeFolder("Shoot/Web").string());
+    prefs.setBool("prefCameraFolderPathAliasDataIsValidFormat2", true);
+    prefs.setObject("prefWatcherObject02LastPass",
+                    platform::Value(platform::Value::Dictionary{{"ended", platform::Value(std::chrono::system_clock::now())},
+                                                                {"error", platform::Value("destination full")}}));
+    ASSERT_TRUE(prefs.synchronize());
+    const Finished failing = runToEnd({"--status", "--json"});
+    EXPECT_EQ(failing.status, 1) << failing.output;
+    EXPECT_NE(failing.output.find("\"state\":\"error\",\"error\":\"destination full\""), std::string::npos)
+        << failing.output;
 }
 
 TEST(SingleInstanceProcessTest, LaterStartsHandTheirRequestToTheRunningApplication) {

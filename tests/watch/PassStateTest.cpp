@@ -74,7 +74,7 @@ TEST_F(PassStateTest, AFailedCopyIsAnErrorUntilAPassCopiesIt) {
     }
 }
 
-TEST_F(PassStateTest, AMissingDestinationIsAnErrorUntilItIsBack) {
+TEST_F(PassStateTest, AMissingFolderIsAnErrorUntilItIsBack) {
     tmp.writeFile("Shoot/Main/a.jpg", "a");
     fs::rename(dest, tmp.path() / "Backup/away");
     PassResult missing = runPass();
@@ -87,6 +87,9 @@ TEST_F(PassStateTest, AMissingDestinationIsAnErrorUntilItIsBack) {
     EXPECT_EQ(back.error, "");
     EXPECT_EQ(back.copied, 1);
     EXPECT_EQ(testing_support::readFile(archived(1, "a.jpg")), "a");
+
+    fs::rename(src[1], tmp.path() / "Shoot/elsewhere");
+    EXPECT_EQ(runPass().error, "source missing");
 }
 
 TEST_F(PassStateTest, AFullDestinationGetsNoCopiesAndTheSourceLosesNothing) {

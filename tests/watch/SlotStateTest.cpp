@@ -73,6 +73,7 @@ TEST(SlotStateTest, StateFollowsSwitchStreamPassAndLastResult) {
         bool alarm;
     } cases[] = {
         {slot(false, false), K::Off, "Off", false},
+        {slot(false, false, false, broken), K::Off, "Off", false},
         {slot(true, false, false, good), K::Off, "Off", false},
         {slot(true, true), K::Watching, "Watching", false},
         {slot(true, true, false, good), K::Watching, "Watching", false},
