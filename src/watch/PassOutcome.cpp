@@ -1,5 +1,11 @@
 #include "watch/PassOutcome.h"
 
+#include "core/CommonHeader.h"
+#include "watch/FreeSpaceFloor.h"
+
+#include <algorithm>
+#include <filesystem>
+
 namespace {
 
 // rsync's statuses for a run in which only some files failed or vanished:
@@ -9,6 +15,12 @@ namespace {
 bool onlySomeFiles(std::int32_t status) { return status == 23 || status == 24; }
 
 std::string copiesFailed(std::int64_t n) { return std::to_string(n) + (n == 1 ? " copy failed" : " copies failed"); }
+
+std::optional<platform::Date> earliest(std::optional<platform::Date> a, std::optional<platform::Date> b) {
+    if (!a) return b;
+    if (!b) return a;
+    return std::min(*a, *b);
+}
 
 } // namespace
 
@@ -21,4 +33,35 @@ std::string PassOutcome::error() const {
     if (failed > 0) return copiesFailed(failed);
     if (status != 0 && !onlySomeFiles(status)) return "the copy run ended with status " + std::to_string(status);
     return "";
+}
+
+PassOutcome PassOutcome::of(const ArchivePass& pass, const platform::Notification& done) {
+    PassOutcome outcome;
+    const bool* started = done.info<bool>(kUserInfoTaskStarted);
+    const std::int32_t* status = done.info<std::int32_t>(kUserInfoTaskStatus);
+    outcome.started = started && *started;
+    outcome.status = status ? *status : 0;
+    if (outcome.started && done.userInfo) outcome.counts = PassCounts::from(*done.userInfo);
+    // A destination that went away during the run is the reason its copies failed.
+    const std::string destination = std::filesystem::path(pass.archiveFolder).parent_path().string();
+    std::error_code ec;
+    outcome.destinationPresent = std::filesystem::is_directory(destination, ec);
+    outcome.belowFreeSpaceFloor = outcome.destinationPresent && FreeSpaceFloor::isBelow(destination);
+    return outcome;
+}
+
+PassResult PassOutcome::result(const ArchivePass& pass) const {
+    if (!started) return PassResult::unstarted(pass.index, pass.error.empty() ? error() : pass.error);
+    PassResult result;
+    result.ended = std::chrono::system_clock::now();
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - pass.began).count();
+    result.error = pass.error.empty() ? error() : pass.error;
+    if (counts) {
+        result.copied = counts->copied;
+        result.failed = counts->failed;
+        result.deleted = counts->deleted;
+    }
+    result.waiting = pass.youngCount;
+    result.oldestUnarchived = earliest(pass.oldestYoung, counts ? counts->oldestFailed : std::nullopt);
+    return result;
 }

@@ -2,7 +2,10 @@
 // What the end of a pass's copy run says about the slot: the error the user
 // must see, or "" when every file it meant to copy has an identical copy.
 
+#include "platform/runtime/NotificationCenter.h"
 #include "tools/PassCounts.h"
+#include "watch/ArchivePass.h"
+#include "watch/PassResult.h"
 
 #include <cstdint>
 #include <optional>
@@ -18,5 +21,12 @@ struct PassOutcome {
     // rsync's status for a write that found the disk full.
     static constexpr std::int32_t kDiskFullStatus = 11;
 
+    // How the copy run of a pass ended, from its "KLVVR_TASK_DONE", and
+    // what the destination looks like now.
+    static PassOutcome of(const ArchivePass& pass, const platform::Notification& done);
+
     std::string error() const;
+    // The pass's result: the counts, the error (one the pass met before its
+    // run comes first) and the oldest file left without a copy.
+    PassResult result(const ArchivePass& pass) const;
 };

@@ -23,6 +23,15 @@ std::int64_t count(const Value& v) { return v.isNumber() ? std::max<std::int64_t
 
 } // namespace
 
+PassResult PassResult::unstarted(int slot, const std::string& why) {
+    PassResult result;
+    result.ended = std::chrono::system_clock::now();
+    result.error = why;
+    const auto previous = load(slot);
+    result.oldestUnarchived = previous && previous->oldestUnarchived ? previous->oldestUnarchived : result.ended;
+    return result;
+}
+
 std::string PassResult::preferenceKey(int slot) {
     char key[48];
     std::snprintf(key, sizeof key, "prefWatcherObject%02iLastPass", slot);

@@ -23,6 +23,10 @@ struct PassResult {
     // moment since which files may have waited.
     std::optional<platform::Date> oldestUnarchived;
 
+    // The result of a pass that could not copy at all: whatever waited
+    // before still waits, else files may have waited since now.
+    static PassResult unstarted(int slot, const std::string& why);
+
     static std::string preferenceKey(int slot);
     // nullopt when the slot never finished a pass, or the stored value is damaged.
     static std::optional<PassResult> load(int slot);

@@ -381,29 +381,8 @@ void WatcherNSObject::endUnstartedPass(const std::shared_ptr<ArchivePass>& pass,
 
 // ---- pass results -------------------------------------------------------------
 
-namespace {
-
-std::optional<platform::Date> earliest(std::optional<platform::Date> a, std::optional<platform::Date> b) {
-    if (!a) return b;
-    if (!b) return a;
-    return std::min(*a, *b);
-}
-
-} // namespace
-
-// Whatever waited before a pass that could not copy still waits; otherwise
-// files may have waited since now, as nothing could be archived.
-std::optional<platform::Date> WatcherNSObject::stillWaitingSince(platform::Date now) const {
-    const auto previous = PassResult::load(index_);
-    return previous && previous->oldestUnarchived ? previous->oldestUnarchived : now;
-}
-
 void WatcherNSObject::recordUnstartedPass(const std::string& source, const std::string& why) {
-    PassResult result;
-    result.ended = std::chrono::system_clock::now();
-    result.error = why;
-    result.oldestUnarchived = stillWaitingSince(result.ended);
-    recordResult(source, result);
+    recordResult(source, PassResult::unstarted(index_, why));
 }
 
 void WatcherNSObject::recordResult(const std::string& source, const PassResult& result) {
@@ -411,41 +390,6 @@ void WatcherNSObject::recordResult(const std::string& source, const PassResult& 
     logf("%s", result.summary(source).c_str());
     if (!result.error.empty()) logf("ERROR: %s: %s", source.c_str(), result.error.c_str());
     announce(kWatcherPassEnded);
-}
-
-PassOutcome WatcherNSObject::outcomeOf(const ArchivePass& pass, const Notification& n) {
-    PassOutcome outcome;
-    const bool* started = n.info<bool>(kUserInfoTaskStarted);
-    const std::int32_t* status = n.info<std::int32_t>(kUserInfoTaskStatus);
-    outcome.started = started && *started;
-    outcome.status = status ? *status : 0;
-    if (outcome.started && n.userInfo) outcome.counts = PassCounts::from(*n.userInfo);
-    // A destination that went away during the run is the reason its copies failed.
-    const std::string destination = std::filesystem::path(pass.archiveFolder).parent_path().string();
-    std::error_code ec;
-    outcome.destinationPresent = std::filesystem::is_directory(destination, ec);
-    outcome.belowFreeSpaceFloor = outcome.destinationPresent && FreeSpaceFloor::isBelow(destination);
-    return outcome;
-}
-
-PassResult WatcherNSObject::resultOf(const ArchivePass& pass, const Notification& n) {
-    PassResult result;
-    result.ended = std::chrono::system_clock::now();
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - pass.began).count();
-    const PassOutcome outcome = outcomeOf(pass, n);
-    result.error = pass.error.empty() ? outcome.error() : pass.error;
-    if (!outcome.started) {
-        result.oldestUnarchived = stillWaitingSince(result.ended);
-        return result;
-    }
-    if (outcome.counts) {
-        result.copied = outcome.counts->copied;
-        result.failed = outcome.counts->failed;
-        result.deleted = outcome.counts->deleted;
-    }
-    result.waiting = pass.youngCount;
-    result.oldestUnarchived = earliest(pass.oldestYoung, outcome.counts ? outcome.counts->oldestFailed : std::nullopt);
-    return result;
 }
 
 // The folder a request may archive: its own (or, without one, the stored
@@ -528,7 +472,7 @@ void WatcherNSObject::handleFileSynchingDone(const Notification& n) {
     // once a missing destination is back).
     if (!started || !*started || (status && *status != 0)) changes_.requestFull();
     if (!pass->incremental && started && *started) noteYoungFiles(*pass);
-    recordResult(pass->source, resultOf(*pass, n));
+    recordResult(pass->source, PassOutcome::of(*pass, n).result(*pass));
     if (pass->incremental) {
         changes_.addFolders(pass->youngFolders);
     } else if (pass->deleting && started && *started) {

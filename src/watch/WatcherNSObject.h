@@ -28,7 +28,6 @@
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/RunLoop.h"
 #include "watch/ArchivePass.h"
-#include "watch/PassOutcome.h"
 #include "watch/PassResult.h"
 #include "watch/PendingChanges.h"
 #include "watch/SettleFollowUp.h"
@@ -109,9 +108,6 @@ private:
     void endUnstartedPass(const std::shared_ptr<ArchivePass>& pass, const std::string& why);
     void noteYoungFiles(ArchivePass& pass);
     // Pass results: stored for the slot, logged, and announced ("WatcherPassEnded").
-    PassResult resultOf(const ArchivePass& pass, const platform::Notification& n);
-    PassOutcome outcomeOf(const ArchivePass& pass, const platform::Notification& n);
-    std::optional<platform::Date> stillWaitingSince(platform::Date now) const;
     void recordUnstartedPass(const std::string& source, const std::string& why);
     void recordResult(const std::string& source, const PassResult& result);
     void runFollowUps(const ArchivePass& pass);
