@@ -15,7 +15,6 @@
 #include "tools/FileStamp.h"
 #include "tools/PassCounts.h"
 
-#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,7 +32,6 @@ public:
     void noteUnlessMatched(std::string name, const FileStamp& file);
     // After the copying: adds what became of the noted files.
     void countInto(PassCounts& counts) const;
-    std::size_t size() const { return noted_.size(); }
 
 private:
     struct Noted {

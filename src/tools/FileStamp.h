@@ -1,12 +1,10 @@
 #pragma once
 // What a pass's counts compare a file and its copy by, read without
-// following a link: the kind, the size and the modification time to the
-// nanosecond, and which file it is (device and inode), which tells a copy
-// rsync wrote anew from one it left as it was.
+// following a link: the kind, the size and the modification time, and which
+// file it is (device and inode), which tells a copy rsync wrote anew from
+// one it left as it was.
 
 #include "platform/runtime/DateFormat.h"
-
-#include <sys/types.h>
 
 #include <cstdint>
 #include <optional>
@@ -19,8 +17,9 @@ public:
 
     bool isRegularFile() const { return regular_; }
     platform::Date modified() const { return modified_; }
-    // Both are regular files of the same size and modification time: the
-    // copy stands as rsync leaves one it has nothing more to do for.
+    // Both are regular files of the same size and modification time in
+    // whole seconds: what rsync's own check takes for an identical copy, so
+    // a destination that keeps coarser times (exFAT) shows no failures.
     bool matches(const FileStamp& other) const;
     bool isSameFileAs(const FileStamp& other) const { return device_ == other.device_ && inode_ == other.inode_; }
     // Whether the copy run's walk selects it: its -mmin test counts whole
@@ -32,6 +31,6 @@ private:
     bool regular_ = false;
     std::uint64_t size_ = 0;
     platform::Date modified_;
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
+    std::uint64_t device_ = 0;
+    std::uint64_t inode_ = 0;
 };

@@ -78,6 +78,7 @@ void launchCensusAndFind(const std::shared_ptr<PerFileCensus>& census, const Fin
     CompletionRecord record{KLVR_Task::kFindToolPath, request};
     KLVR_Task::launchToolAtPath(record.toolPath, request.arguments(std::chrono::system_clock::now()), request.path,
                                 [record, census](const platform::Task::Termination& end) {
+                                    if (!end.started) return completeFindRun(record, end);
                                     completeFindRun(record, end, census->lookAfter());
                                 });
 }

@@ -2,8 +2,9 @@
 // Runs the find tool (and through it rsync, cmp, rm and rmdir), or a walk
 // that feeds one rsync run, as child processes. Nothing waits for a run: its end comes back as the notification
 // "KLVVR_TASK_DONE" carrying the caller's context and whether the run's
-// tool started and with what status it ended (see TaskDone), except for
-// removal runs, which end silently. The class holds no state; every run
+// tool started and with what status it ended (see TaskDone), and for a
+// synchronization that started what it copied, failed to copy and deleted
+// (PassCounts), except for removal runs, which end silently. The class holds no state; every run
 // carries its own.
 
 #include "platform/runtime/NotificationCenter.h"
@@ -36,7 +37,9 @@ public:
     // more than `days` ago (0: never). A copy that the run replaces, or
     // removes to make way for a folder, is first moved to the run's kept
     // folder (SynchronizationPolicy::keptFolder). Refused paths are logged
-    // and reported at once, before the call returns.
+    // and reported at once, before the call returns. The run's counts come
+    // from looking at the source before and after it (PerFileCensus), on a
+    // thread of the run's own, from which it is launched.
     static void synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
                                                  unsigned minutes, unsigned days, platform::Object context);
     // The same copy and deletion with one walk, whose files not already in

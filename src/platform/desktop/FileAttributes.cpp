@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace platform {
@@ -26,6 +27,8 @@ std::optional<FileAttributes> attributesOf(const std::filesystem::path& path, in
     a.permissions = sx.stx_mode & 07777;
     a.owner = sx.stx_uid;
     a.group = sx.stx_gid;
+    a.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
+    a.inode = sx.stx_ino;
     return a;
 }
 

@@ -20,6 +20,9 @@ struct FileAttributes {
     unsigned permissions = 0; // the mode's permission bits (07777)
     unsigned owner = 0;
     unsigned group = 0;
+    // Which file it is: a file replaced by another under its name has another.
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
     // The birth time. A file system that keeps none reports the epoch, the
     // same "unset" date other systems use.
     Date creationDate;
