@@ -489,16 +489,22 @@ SlotState SelectFolderNSViewController::slotState() const {
     return SlotState::of(in, std::chrono::system_clock::now());
 }
 
-std::string SelectFolderNSViewController::destinationLine() const {
+SelectFolderNSViewController::StateLine SelectFolderNSViewController::destinationLine() const {
     const auto key = preferenceKeyFor(sPrefCameraFolderPathKey);
     const std::string path = key ? prefs().stringForKey(*key).value_or("") : "";
-    if (path.empty()) return "";
+    if (path.empty()) return {};
     const auto free = FreeSpaceFloor::freeBytes(path);
-    if (!free) return "Missing";
-    char text[96];
+    if (!free) return {"Missing", true};
+    char text[32];
     std::snprintf(text, sizeof text, "%.1f GB free", static_cast<double>(*free) / 1e9);
-    if (*free < FreeSpaceFloor::floorBytes()) return std::string(text) + " · below the free-space floor: nothing is copied";
-    return text;
+    if (*free < FreeSpaceFloor::floorBytes())
+        return {std::string(text) + " · below the free-space floor: nothing is copied", true};
+    return {text, false};
+}
+
+SelectFolderNSViewController::StateLine SelectFolderNSViewController::sourceLine() const {
+    const SlotState state = slotState();
+    return {state.line(PassResult::load(viewIndex_)), !state.problem().empty()};
 }
 
 void SelectFolderNSViewController::refreshStateLine() {
@@ -510,18 +516,9 @@ void SelectFolderNSViewController::refreshStateLine() {
 void SelectFolderNSViewController::showStateLine() {
     Ui::SelectFolderNSView* u = ui();
     if (!u) return;
-    std::string text;
-    bool problem = false;
-    if (viewIndex_ == CommonHeader::kDestinationSlot) {
-        text = destinationLine();
-        problem = text == "Missing" || text.find("floor") != std::string::npos;
-    } else {
-        const SlotState state = slotState();
-        text = state.line(PassResult::load(viewIndex_));
-        problem = !state.problem().empty();
-    }
-    u->ibStateLine->setText(QString::fromStdString(text));
-    u->ibStateLine->setStyleSheet(problem ? "QLabel { color: #b00020; }" : "");
+    const StateLine line = viewIndex_ == CommonHeader::kDestinationSlot ? destinationLine() : sourceLine();
+    u->ibStateLine->setText(QString::fromStdString(line.text));
+    u->ibStateLine->setStyleSheet(line.problem ? "QLabel { color: #b00020; }" : "");
 }
 
 std::string SelectFolderNSViewController::stateLineShown() const {

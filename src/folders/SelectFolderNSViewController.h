@@ -114,8 +114,13 @@ private:
     bool concernsThisRow(const platform::Notification& n) const;
     void setIndicatorAnimating(bool on);
     void showIndicatorState();
+    struct StateLine {
+        std::string text;
+        bool problem = false; // shown in red
+    };
     SlotState slotState() const;
-    std::string destinationLine() const;
+    StateLine destinationLine() const;
+    StateLine sourceLine() const;
     void refreshStateLine(); // from any thread
     void showStateLine();    // GUI thread
     void storeChosenFolder(const std::string& path, const ParamDictionary& keys);
