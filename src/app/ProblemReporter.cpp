@@ -1,7 +1,7 @@
 #include "app/ProblemReporter.h"
 
 #include "app/AppDelegate.h"
-#include "app/StatusReport.h"
+#include "folders/SelectFolderNSViewController.h"
 #include "core/CommonHeader.h"
 #include "platform/qt/DesktopNotification.h"
 #include "platform/qt/QtGuiThread.h"
@@ -37,14 +37,16 @@ void ProblemReporter::reviewSoon(const platform::Notification&) {
 void ProblemReporter::review() {
     auto delegate = delegate_.lock();
     if (!delegate) return;
-    const StatusReport report = StatusReport::ofRunningApplication(*delegate);
     std::map<int, std::string> now;
-    for (const auto& slot : report.folders) {
-        const std::string problem = report.stateOf(slot).problem();
+    // The rows' own states, so the title never says other than they do.
+    for (const auto& row : delegate->rows()) {
+        if (!row || row->_viewIndex() == CommonHeader::kDestinationSlot) continue;
+        const std::string problem = row->slotState().problem();
         if (problem.empty()) continue;
-        now[slot.slot] = slot.name + ": " + problem;
+        const int slot = row->_viewIndex();
+        now[slot] = CommonHeader::slotDisplayName(slot) + ": " + problem;
         // Told once per problem, not once a minute while it lasts.
-        if (problems_[slot.slot] != now[slot.slot]) tell(slot.slot, now[slot.slot]);
+        if (problems_[slot] != now[slot]) tell(slot, now[slot]);
     }
     problems_ = std::move(now);
     showInTitle();

@@ -8,7 +8,6 @@
 #include "platform/runtime/DateFormat.h"
 #include "folders/SelectFolderNSViewController.h"
 #include "watch/FreeSpaceFloor.h"
-#include "watch/WatcherNSObject.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -55,13 +54,7 @@ std::string jsonObject(const std::vector<std::pair<std::string, std::string>>& m
     return out + "}";
 }
 
-std::string bytes(std::uintmax_t n) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(n) / 1e9);
-    return text;
-}
-
-StatusReport::Slot slotFromPreferences(int slot, bool running) {
+StatusReport::Slot slotFromPreferences(int slot) {
     auto& prefs = platform::UserDefaults::standard();
     const ParamDictionary p = CommonHeader::slotParameters(slot);
     StatusReport::Slot s;
@@ -71,9 +64,8 @@ StatusReport::Slot slotFromPreferences(int slot, bool running) {
     s.valid = prefs.boolForKey(p.at(sPrefCameraFolderPathAliasDataIsValidKey));
     const platform::Value enabled = prefs.objectForKey(p.at(sPrefCameraFolderPathEnableKey));
     s.enabled = enabled.isNone() || enabled.toBool();
-    // A flag left by an application that ended mid-pass says nothing now.
-    s.busy = running && prefs.boolForKey(CommonHeader::inProgressKey(slot));
-    s.last = PassResult::load(slot);
+    // A running flag left by an application that ended mid-pass says nothing.
+    s.state = SlotState::stored(slot);
     return s;
 }
 
@@ -123,26 +115,22 @@ StatusReport StatusReport::fromPreferences(bool running) {
     report.version = platform::Bundle::main().infoString("CFBundleShortVersionString");
     report.running = running;
     report.destination = destinationFromPreferences();
-    for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) report.folders.push_back(slotFromPreferences(slot, running));
+    for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) report.folders.push_back(slotFromPreferences(slot));
     report.schedule = scheduleFromPreferences();
-    report.lagAlarmMinutes = SlotState::lagAlarmMinutesSetting();
     report.now = std::chrono::system_clock::now();
     return report;
 }
 
 StatusReport StatusReport::ofRunningApplication(const AppDelegate& delegate) {
     StatusReport report = fromPreferences(true);
-    for (const auto& row : delegate.rows()) {
-        auto watcher = row ? row->_watcherObj() : nullptr;
-        if (!watcher) continue;
+    for (const auto& row : delegate.rows())
         for (auto& slot : report.folders)
-            if (slot.slot == watcher->_index()) slot.watched = watcher->_CFRunLoopRef() != nullptr;
-    }
+            if (row && slot.slot == row->_viewIndex()) slot.state = row->stateInputs();
     return report;
 }
 
 SlotState StatusReport::stateOf(const Slot& s) const {
-    return SlotState::of({s.enabled && s.valid, s.watched, s.busy, s.last, lagAlarmMinutes}, now);
+    return SlotState::of(s.state, now);
 }
 
 int StatusReport::exitStatus() const {
@@ -156,13 +144,14 @@ std::string StatusReport::text() const {
     out += CommonHeader::slotDisplayName(CommonHeader::kDestinationSlot) + ": " +
            (destination.path.empty() ? "(no folder)" : destination.path);
     if (!destination.path.empty() && !destination.present) out += " (missing)";
-    if (destination.freeBytes) out += ", " + bytes(*destination.freeBytes) + " free";
+    if (destination.freeBytes) out += ", " + FreeSpaceFloor::gigabytes(*destination.freeBytes) + " free";
     out += "\n";
     for (const Slot& s : folders) {
         out += s.name + ": " + (s.path.empty() ? "(no folder)" : s.path);
         if (!s.path.empty() && !s.valid) out += " (missing)";
-        out += "\n    " + stateOf(s).line(s.last);
-        out += "\n    enabled " + yesNo(s.enabled) + ", watched " + yesNo(s.watched) + ", busy " + yesNo(s.busy) + "\n";
+        out += "\n    " + stateOf(s).line(s.state.last);
+        out += "\n    enabled " + yesNo(s.enabled) + ", watched " + yesNo(s.state.watching) + ", busy " +
+               yesNo(s.state.busy) + "\n";
     }
     if (!schedule.set) out += "Daily schedule: none\n";
     else out += "Daily schedule: " + schedule.time + ", next run " + (schedule.nextRun.empty() ? "(not known)" : schedule.nextRun) + "\n";
@@ -181,11 +170,11 @@ std::string StatusReport::json() const {
                              {"name", jsonString(s.name)},
                              {"path", jsonString(s.path)},
                              {"enabled", jsonBool(s.enabled)},
-                             {"watching", jsonBool(s.watched)},
-                             {"busy", jsonBool(s.busy)},
+                             {"watching", jsonBool(s.state.watching)},
+                             {"busy", jsonBool(s.state.busy)},
                              {"state", jsonString(state.name())},
                              {"error", state.error.empty() ? "null" : jsonString(state.error)},
-                             {"lastPass", lastPassJson(s.last)},
+                             {"lastPass", lastPassJson(s.state.last)},
                              {"oldestUnarchivedMinutes", lag ? std::to_string(*lag) : "null"}});
     }
     slotList += "]";

@@ -28,10 +28,10 @@ struct StatusReport {
         std::string name; // "Main Images", ...
         std::string path; // "" when none is chosen
         bool valid = false;
-        bool enabled = false;
-        bool watched = false; // its stream runs (only a running application knows)
-        bool busy = false;    // a pass is under way (only while the application runs)
-        std::optional<PassResult> last;
+        bool enabled = false; // its switch
+        // What its state is made of; watching and busy only a running
+        // application knows, from its rows.
+        SlotState::Inputs state;
     };
 
     struct Schedule {
@@ -47,12 +47,11 @@ struct StatusReport {
     Destination destination;
     std::vector<Slot> folders; // the three sources
     Schedule schedule;
-    long lagAlarmMinutes = 60;
     platform::Date now{};
 
     static StatusReport fromPreferences(bool running);
-    // The report of this running application: the preferences, and which
-    // of the delegate's watchers are watching.
+    // The report of this running application: the preferences, and what
+    // its rows know of their slots (watching, a pass running).
     static StatusReport ofRunningApplication(const AppDelegate& delegate);
     SlotState stateOf(const Slot& slot) const;
     // 1 when a slot is in error, else 0.

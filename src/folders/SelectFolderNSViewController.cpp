@@ -477,16 +477,15 @@ void SelectFolderNSViewController::showIndicatorState() {
 
 // ---- state line --------------------------------------------------------------
 
-SlotState SelectFolderNSViewController::slotState() const {
-    SlotState::Inputs in;
-    const auto enabledKey = preferenceKeyFor(sPrefCameraFolderPathEnableKey);
-    const auto validKey = preferenceKeyFor(sPrefCameraFolderPathAliasDataIsValidKey);
-    in.enabled = enabledKey && validKey && prefs().boolForKey(*enabledKey) && prefs().boolForKey(*validKey);
+SlotState::Inputs SelectFolderNSViewController::stateInputs() const {
+    SlotState::Inputs in = SlotState::stored(viewIndex_);
     in.watching = watcherObj_ && watcherObj_->_CFRunLoopRef();
     in.busy = animating_;
-    in.last = PassResult::load(viewIndex_);
-    in.lagAlarmMinutes = SlotState::lagAlarmMinutesSetting();
-    return SlotState::of(in, std::chrono::system_clock::now());
+    return in;
+}
+
+SlotState SelectFolderNSViewController::slotState() const {
+    return SlotState::of(stateInputs(), std::chrono::system_clock::now());
 }
 
 SelectFolderNSViewController::StateLine SelectFolderNSViewController::destinationLine() const {
@@ -495,16 +494,15 @@ SelectFolderNSViewController::StateLine SelectFolderNSViewController::destinatio
     if (path.empty()) return {};
     const auto free = FreeSpaceFloor::freeBytes(path);
     if (!free) return {"Missing", true};
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f GB free", static_cast<double>(*free) / 1e9);
-    if (*free < FreeSpaceFloor::floorBytes())
-        return {std::string(text) + " · below the free-space floor: nothing is copied", true};
+    const std::string text = FreeSpaceFloor::gigabytes(*free) + " free";
+    if (*free < FreeSpaceFloor::floorBytes()) return {text + " · below the free-space floor: nothing is copied", true};
     return {text, false};
 }
 
 SelectFolderNSViewController::StateLine SelectFolderNSViewController::sourceLine() const {
-    const SlotState state = slotState();
-    return {state.line(PassResult::load(viewIndex_)), !state.problem().empty()};
+    const SlotState::Inputs in = stateInputs();
+    const SlotState state = SlotState::of(in, std::chrono::system_clock::now());
+    return {state.line(in.last), !state.problem().empty()};
 }
 
 void SelectFolderNSViewController::refreshStateLine() {

@@ -98,6 +98,10 @@ public:
     // The line under the path: the slot's state, when its last pass ended
     // and what that pass did; for the destination, its free space (GUI thread).
     std::string stateLineShown() const;
+    // What the slot is doing, as its state line shows it, and what that is
+    // made of: the stored preferences, its stream, its indicator.
+    SlotState slotState() const;
+    SlotState::Inputs stateInputs() const;
 
     // "Destination/Backup", "Main Images", "For Web", "Composed Images".
     static std::string slotDisplayName(int slot);
@@ -118,7 +122,6 @@ private:
         std::string text;
         bool problem = false; // shown in red
     };
-    SlotState slotState() const;
     StateLine destinationLine() const;
     StateLine sourceLine() const;
     void refreshStateLine(); // from any thread

@@ -4,6 +4,7 @@
 #include "platform/preferences/UserDefaults.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <system_error>
 
 namespace FreeSpaceFloor {
@@ -25,6 +26,12 @@ std::optional<std::uintmax_t> freeBytes(const std::filesystem::path& folder) {
     const auto space = std::filesystem::space(folder, ec);
     if (ec) return std::nullopt;
     return space.available;
+}
+
+std::string gigabytes(std::uintmax_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f GB", static_cast<double>(bytes) / 1e9);
+    return text;
 }
 
 bool isBelow(const std::filesystem::path& folder) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace FreeSpaceFloor {
 
@@ -14,6 +15,8 @@ std::uintmax_t floorBytes();
 // The space left to an unprivileged writer of the folder's file system;
 // nullopt when it cannot be told (the folder is gone).
 std::optional<std::uintmax_t> freeBytes(const std::filesystem::path& folder);
+// "79.2 GB": a size as people read it.
+std::string gigabytes(std::uintmax_t bytes);
 // Whether the folder's file system has less free space than the floor.
 bool isBelow(const std::filesystem::path& folder);
 

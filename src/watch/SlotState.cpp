@@ -23,7 +23,7 @@ SlotState SlotState::of(const Inputs& in, platform::Date now) {
     else if (!in.watching) s.kind = Kind::Off;
     else if (in.last && in.last->waiting > 0) s.kind = Kind::Waiting;
     else s.kind = Kind::Watching;
-    if (s.kind == Kind::Error) s.error = in.last->error;
+    if (in.enabled && in.last) s.error = in.last->error;
     if (s.kind == Kind::Waiting) s.waiting = in.last->waiting;
     // Only a watched folder is expected to be archived as it changes.
     if (in.enabled && in.watching && in.last && in.last->oldestUnarchived) {
@@ -32,6 +32,17 @@ SlotState SlotState::of(const Inputs& in, platform::Date now) {
         s.lagAlarm = in.lagAlarmMinutes > 0 && *s.oldestUnarchivedMinutes > in.lagAlarmMinutes;
     }
     return s;
+}
+
+SlotState::Inputs SlotState::stored(int slot) {
+    auto& prefs = platform::UserDefaults::standard();
+    const ParamDictionary p = CommonHeader::slotParameters(slot);
+    Inputs in;
+    const platform::Value enabled = prefs.objectForKey(p.at(sPrefCameraFolderPathEnableKey));
+    in.enabled = (enabled.isNone() || enabled.toBool()) && prefs.boolForKey(p.at(sPrefCameraFolderPathAliasDataIsValidKey));
+    in.last = PassResult::load(slot);
+    in.lagAlarmMinutes = lagAlarmMinutesSetting();
+    return in;
 }
 
 long SlotState::lagAlarmMinutesSetting() {
@@ -62,7 +73,7 @@ std::string SlotState::title() const {
 }
 
 std::string SlotState::problem() const {
-    if (kind == Kind::Error) return error;
+    if (!error.empty()) return error;
     if (lagAlarm)
         return "a photo has waited " + std::to_string(*oldestUnarchivedMinutes) + " minutes without a copy";
     return "";

@@ -13,7 +13,9 @@ struct SlotState {
     enum class Kind { Off, Watching, Archiving, Waiting, Error };
 
     Kind kind = Kind::Off;
-    std::string error;                        // the reason, with Kind::Error
+    // The last pass's error while the slot is on, also while a new pass
+    // runs: the problem lasts until a pass ends without it.
+    std::string error;
     std::int64_t waiting = 0;                 // young files, with Kind::Waiting
     std::optional<long> oldestUnarchivedMinutes; // watched slots only
     bool lagAlarm = false; // the oldest unarchived file is older than the alarm allows
@@ -25,6 +27,10 @@ struct SlotState {
         std::optional<PassResult> last;
         long lagAlarmMinutes = 60; // 0: no alarm
     };
+    // What the preferences say of a slot: switched on (a switch never
+    // stored counts as on, as for a pass) with a folder that is there, its
+    // last pass and the alarm setting. Watching and busy are the caller's.
+    static Inputs stored(int slot);
     static SlotState of(const Inputs& in, platform::Date now);
     // The alarm setting ("prefBackupLagAlarmMinutes"), 60 when never stored.
     static long lagAlarmMinutesSetting();
@@ -34,7 +40,8 @@ struct SlotState {
     // "Off", "Watching", "Archiving", "Waiting for 2 young files",
     // "Error: destination missing": for people.
     std::string title() const;
-    // The problem to tell the user about, or "": the error, else the alarm.
+    // The problem to tell the user about, or "": the error (also while a
+    // pass runs: it is not new when that pass fails again), else the alarm.
     std::string problem() const;
     // The row's line: the title, when the last pass ended and its counts.
     std::string line(const std::optional<PassResult>& last) const;

@@ -94,6 +94,10 @@ TEST(SlotStateTest, StateFollowsSwitchStreamPassAndLastResult) {
         EXPECT_EQ(s.lagAlarm, c.alarm);
         EXPECT_EQ(s.problem().empty(), c.kind != K::Error && !c.alarm);
     }
+    // A pass that runs does not end the problem: were it forgotten, the
+    // same failure would be told again after every pass.
+    EXPECT_EQ(SlotState::of(slot(true, true, true, broken, 0), now).problem(), "destination missing");
+    EXPECT_EQ(SlotState::of(slot(false, false, false, broken), now).problem(), "");
 }
 
 TEST(PassResultTest, ALastPassOutlivesTheApplicationAndADamagedOneIsNone) {
