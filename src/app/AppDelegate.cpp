@@ -13,6 +13,7 @@
 #include "platform/runtime/RunLoop.h"
 #include "platform/preferences/UserDefaults.h"
 #include "tools/TolvExtras.h"
+#include "watch/DestinationMonitor.h"
 #include "watch/WatcherNSObject.h"
 
 #include <QAbstractButton>
@@ -183,6 +184,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) createSourceRow(slot, sources[slot - 1]);
     if (!prefs().boolForKey(kPrefDidSetSchedule)) unloadLaunchAgentPlist();
     afterDelay(0.1, &AppDelegate::stopAllWatchersWithoutSender);
+    // Once the rows listen: they show what it finds from its first look on.
+    destinationMonitor_ = std::make_unique<DestinationMonitor>();
 }
 
 void AppDelegate::createDestinationRow() {
@@ -270,12 +273,13 @@ void AppDelegate::doScanAgainInThread() {
     log("Inside AppDelegate => doScanAgainInThread...");
     const ParamDictionary scan =
         CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
-    if (validateFolderPrefWithParam(scan)) {
-        post(kWatcherItemChanged, shared_from_this());
-        return;
+    if (!validateFolderPrefWithParam(scan)) {
+        log("Inside AppDelegate => doScanAgainInThread...destination folder is missing: nothing scanned");
+        systemBeep();
     }
-    log("Inside AppDelegate => doScanAgainInThread...destination folder is missing: nothing scanned");
-    systemBeep();
+    // Scanned all the same: each folder's pass finds the destination is not
+    // the archive, copies nothing and says so, and is run again once it is back.
+    post(kWatcherItemChanged, shared_from_this());
 }
 
 void AppDelegate::ibStopAllWatcher(StateButton* sender) {

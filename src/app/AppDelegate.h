@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+class DestinationMonitor;
 class SelectFolderNSViewController;
 
 class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
@@ -151,4 +152,5 @@ private:
     QPointer<RowPlacer> rowPlacer_; // owned by the rows' superview
     std::vector<std::unique_ptr<SelectFolderNSViewController>> rows_;
     std::function<void()> terminator_;
+    std::unique_ptr<DestinationMonitor> destinationMonitor_;
 };

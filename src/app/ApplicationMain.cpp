@@ -137,19 +137,22 @@ void actOnOwnRequest(const CommandLine& line, InstanceRequests& requests, AppDel
 // to show a window to: once its scan is done (no pass running, twice in a
 // row a second apart, so a follow-up pass is not cut off), it ends. Started
 // with --headless, or with a display, the application stays, as it would
-// have if started by hand.
-void endWhenTheDailyRunIsDone(const std::shared_ptr<AppDelegate>& delegate) {
+// have if started by hand. A folder left in error makes the run's exit
+// status 1 (in *status), so the scheduler tells the user of a failed run.
+void endWhenTheDailyRunIsDone(const std::shared_ptr<AppDelegate>& delegate, const std::shared_ptr<int>& status) {
     constexpr int kAfterScanMs = 12000; // the scan starts 2 s after launch, the next run is computed at 10 s
     constexpr int kCheckMs = 1000;
     auto* timer = new QTimer(QCoreApplication::instance());
     auto idleChecks = std::make_shared<int>(0);
     std::weak_ptr<AppDelegate> weak = delegate;
-    QObject::connect(timer, &QTimer::timeout, timer, [weak, idleChecks, timer] {
+    QObject::connect(timer, &QTimer::timeout, timer, [weak, idleChecks, timer, status] {
         auto self = weak.lock();
         if (!self) return timer->stop();
         *idleChecks = self->hasRunningTasks() ? 0 : *idleChecks + 1;
         if (*idleChecks < 2) return;
         timer->stop();
+        *status = StatusReport::ofRunningApplication(*self).exitStatus();
+        if (*status != 0) log("ERROR: the daily run ended with a folder in error");
         log("The daily run has archived every folder and nothing needs a window: quitting");
         self->terminate(nullptr);
     });
@@ -223,6 +226,7 @@ int ApplicationMain::runApplication(int& argc, char** argv, const std::vector<st
         if (auto d = weak.lock(); d && state == Qt::ApplicationActive) d->applicationWillBecomeActive();
     });
     int result = 0;
+    auto dailyRunStatus = std::make_shared<int>(0);
     {
         MainWindow window(delegate);
         QObject::connect(&window, &MainWindow::firstShown, &window, [] { log("Main window shown"); });
@@ -240,8 +244,9 @@ int ApplicationMain::runApplication(int& argc, char** argv, const std::vector<st
         actOnOwnRequest(line, requests, *delegate);
         const bool askedHeadless =
             std::find(arguments.begin(), arguments.end(), kHeadlessArgument) != arguments.end();
-        if (headless && line.fromLaunchAgent && !askedHeadless) endWhenTheDailyRunIsDone(delegate);
+        if (headless && line.fromLaunchAgent && !askedHeadless) endWhenTheDailyRunIsDone(delegate, dailyRunStatus);
         result = QApplication::exec();
+        if (result == 0) result = *dailyRunStatus;
         bridge.detach();
         log("Event loop ended: quitting");
     }

@@ -18,7 +18,8 @@ using platform::NotificationCenter;
 ProblemReporter::ProblemReporter(std::shared_ptr<AppDelegate> delegate, QWidget* window, bool headless)
     : delegate_(delegate), window_(window), headless_(headless), self_(this) {
     auto& center = NotificationCenter::defaultCenter();
-    for (const std::string& name : {kWatcherPassEnded, kWatcherDidStart, kWatcherDidStop, kWatcherDidStopAll})
+    for (const std::string& name :
+         {kWatcherPassEnded, kWatcherDidStart, kWatcherDidStop, kWatcherDidStopAll, kDestinationDidChange})
         center.addObserver(this, name, [this](const platform::Notification& n) { reviewSoon(n); });
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &ProblemReporter::review);
@@ -38,16 +39,22 @@ void ProblemReporter::review() {
     auto delegate = delegate_.lock();
     if (!delegate) return;
     std::map<int, std::string> now;
+    std::string destinationProblem;
+    for (const auto& row : delegate->rows())
+        if (row && row->_viewIndex() == CommonHeader::kDestinationSlot)
+            destinationProblem = row->destinationProblem().value_or("");
     // The rows' own states, so the title never says other than they do.
     for (const auto& row : delegate->rows()) {
         if (!row || row->_viewIndex() == CommonHeader::kDestinationSlot) continue;
         const std::string problem = row->slotState().problem();
         if (problem.empty()) continue;
-        const int slot = row->_viewIndex();
+        // A destination that is not there stops every folder: told once, as its own.
+        const int slot = problem == destinationProblem ? CommonHeader::kDestinationSlot : row->_viewIndex();
         now[slot] = CommonHeader::slotDisplayName(slot) + ": " + problem;
-        // Told once per problem, not once a minute while it lasts.
-        if (problems_[slot] != now[slot]) tell(slot, now[slot]);
     }
+    for (const auto& [slot, text] : now)
+        // Told once per problem, not once a minute while it lasts.
+        if (problems_[slot] != text) tell(slot, text);
     problems_ = std::move(now);
     showInTitle();
 }

@@ -2,6 +2,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/NextLaunchDate.h"
+#include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
 #include "platform/desktop/Bundle.h"
 #include "platform/preferences/UserDefaults.h"
@@ -69,12 +70,16 @@ StatusReport::Slot slotFromPreferences(int slot) {
     return s;
 }
 
-StatusReport::Destination destinationFromPreferences() {
+// Looked at as a pass would, without writing anything: a report only looks.
+StatusReport::Destination destinationNow() {
     const ParamDictionary p = CommonHeader::slotParameters(CommonHeader::kDestinationSlot);
     StatusReport::Destination d;
     d.path = platform::UserDefaults::standard().stringForKey(p.at(sPrefCameraFolderPathKey)).value_or("");
-    std::error_code ec;
-    d.present = !d.path.empty() && std::filesystem::is_directory(d.path, ec);
+    const DestinationState state = ArchiveDestination::inspect();
+    d.present = state.ready();
+    d.problem = state.problem;
+    if (!state.path.empty()) d.path = state.path;
+    // The free space of a folder a disk left behind is the system disk's.
     if (d.present) d.freeBytes = FreeSpaceFloor::freeBytes(d.path);
     return d;
 }
@@ -114,8 +119,11 @@ StatusReport StatusReport::fromPreferences(bool running) {
     StatusReport report;
     report.version = platform::Bundle::main().infoString("CFBundleShortVersionString");
     report.running = running;
-    report.destination = destinationFromPreferences();
-    for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) report.folders.push_back(slotFromPreferences(slot));
+    report.destination = destinationNow();
+    for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) {
+        report.folders.push_back(slotFromPreferences(slot));
+        report.folders.back().state.destinationProblem = report.destination.problem;
+    }
     report.schedule = scheduleFromPreferences();
     report.now = std::chrono::system_clock::now();
     return report;
@@ -125,7 +133,11 @@ StatusReport StatusReport::ofRunningApplication(const AppDelegate& delegate) {
     StatusReport report = fromPreferences(true);
     for (const auto& row : delegate.rows())
         for (auto& slot : report.folders)
-            if (row && slot.slot == row->_viewIndex()) slot.state = row->stateInputs();
+            if (row && slot.slot == row->_viewIndex()) {
+                slot.state = row->stateInputs();
+                // Looked at just now, so the report never trails the monitor.
+                slot.state.destinationProblem = report.destination.problem;
+            }
     return report;
 }
 
@@ -143,7 +155,8 @@ std::string StatusReport::text() const {
     std::string out = std::string(TOLV_APP_NAME) + (running ? ": running\n" : ": not running\n");
     out += CommonHeader::slotDisplayName(CommonHeader::kDestinationSlot) + ": " +
            (destination.path.empty() ? "(no folder)" : destination.path);
-    if (!destination.path.empty() && !destination.present) out += " (missing)";
+    if (!destination.path.empty() && !destination.present)
+        out += " (" + (destination.problem.empty() ? std::string("missing") : destination.problem) + ")";
     if (destination.freeBytes) out += ", " + FreeSpaceFloor::gigabytes(*destination.freeBytes) + " free";
     out += "\n";
     for (const Slot& s : folders) {
@@ -181,6 +194,7 @@ std::string StatusReport::json() const {
     const std::string dest = jsonObject(
         {{"path", jsonString(destination.path)},
          {"present", jsonBool(destination.present)},
+         {"problem", destination.problem.empty() ? "null" : jsonString(destination.problem)},
          {"freeBytes", destination.freeBytes ? std::to_string(*destination.freeBytes) : "null"}});
     const std::string sched =
         jsonObject({{"time", schedule.set ? jsonString(schedule.time) : "null"},

@@ -19,8 +19,9 @@ class AppDelegate;
 struct StatusReport {
     struct Destination {
         std::string path; // "" when none is chosen
-        bool present = false;
-        std::optional<std::uintmax_t> freeBytes;
+        bool present = false; // passes may archive into it
+        std::string problem;  // why they may not, "" when they may
+        std::optional<std::uintmax_t> freeBytes; // of the archive's own disk only
     };
 
     struct Slot {

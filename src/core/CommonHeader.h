@@ -65,6 +65,11 @@ inline const std::string kWatcherDidStopAll = "WatcherDidStopAll";
 inline const std::string kWatcherPassRefused = "WatcherPassRefused";
 // A watcher stored its slot's last pass result (PassResult): {"watcherObj"}.
 inline const std::string kWatcherPassEnded = "WatcherPassEnded";
+// What the destination is now, posted when that changes: {"reason": "" when
+// passes may archive into it, else the problem; "watchPath": the folder;
+// "returned": true when it came back from a problem}.
+inline const std::string kDestinationDidChange = "DestinationDidChange";
+inline const std::string kUserInfoReturned = "returned";
 inline const std::string kEnableView = "EnableView";
 inline const std::string kKLVVR_TASK_DONE = "KLVVR_TASK_DONE";
 

@@ -21,6 +21,12 @@ std::optional<MyAliasKit::Data> MyAliasKit::aliasDataForPath(const std::string& 
 }
 
 bool MyAliasKit::resolveAliasFromData(const Data* data, std::string* resolvedPath, std::optional<Data>* changedData) {
+    return resolveAliasFromData(data, resolvedPath, changedData, nullptr);
+}
+
+bool MyAliasKit::resolveAliasFromData(const Data* data, std::string* resolvedPath, std::optional<Data>* changedData,
+                                      bool* volumeMissing) {
+    if (volumeMissing) *volumeMissing = false;
     if (!data) return false;
     std::optional<Data> handle;
     try {
@@ -31,6 +37,7 @@ bool MyAliasKit::resolveAliasFromData(const Data* data, std::string* resolvedPat
     }
     const auto resolution = platform::Alias::resolve(*handle);
     if (!resolution.resolved) {
+        if (volumeMissing) *volumeMissing = resolution.error == platform::Alias::Error::VolumeMissing;
         logf("error is %s", resolution.reason.c_str());
         logf("Inside MyAliasKit - FAILED in FSResolveAliasWithMountFlags... err=[0x%02x]",
              static_cast<unsigned>(resolution.error));

@@ -26,6 +26,10 @@ public:
     // *changedData the fresh record (left alone otherwise). Either
     // out-parameter may be null; so may data.
     static bool resolveAliasFromData(const Data* data, std::string* resolvedPath, std::optional<Data>* changedData);
+    // The same, telling in *volumeMissing whether it failed because the
+    // folder's volume is not mounted anywhere.
+    static bool resolveAliasFromData(const Data* data, std::string* resolvedPath, std::optional<Data>* changedData,
+                                     bool* volumeMissing);
     static bool resolveAliasFromData(const Data* data, std::string* resolvedPath);
     // Stores the path's alias data under key; when none can be made, the
     // data stored before stays.

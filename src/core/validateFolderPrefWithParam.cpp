@@ -37,7 +37,9 @@ void store(const std::string& key, const Value& value) {
 
 bool validateFolderPrefWithParam(const ParamDictionary& params) { return validatedFolderPath(params).has_value(); }
 
-std::optional<std::string> validatedFolderPath(const ParamDictionary& params) {
+std::optional<std::string> validatedFolderPath(const ParamDictionary& params) { return lookUpFolder(params, true).path; }
+
+FolderLookup lookUpFolder(const ParamDictionary& params, bool repair) {
     logf("Inside validateFolderPrefWithParam withParameter = %s", CommonHeader::describe(params).c_str());
     const std::string pathKey = CommonHeader::param(params, sPrefFolderNameKey);
     const std::string validKey = CommonHeader::param(params, sPrefFolderNameIsValidKey);
@@ -48,15 +50,25 @@ std::optional<std::string> validatedFolderPath(const ParamDictionary& params) {
     if (!aliasValue.isNone() && !aliasValue.isData())
         logf("Inside validateFolderPrefWithParam => the value under %s is not alias data", aliasKey.c_str());
 
-    if (!path) return std::nullopt;
-    if (isTheUsersFolder(*path, aliasValue.data())) return path;
+    FolderLookup found;
+    if (!path) return found;
+    if (isTheUsersFolder(*path, aliasValue.data())) {
+        found.path = path;
+        return found;
+    }
+    found.leftBehind = isDirectory(*path);
 
     std::string resolved;
-    if (MyAliasKit::resolveAliasFromData(aliasValue.data(), &resolved)) {
-        store(validKey, Value(true));
-        store(pathKey, Value(resolved));
-        return resolved;
+    bool volumeMissing = false;
+    if (MyAliasKit::resolveAliasFromData(aliasValue.data(), &resolved, nullptr, &volumeMissing)) {
+        if (repair) {
+            store(validKey, Value(true));
+            store(pathKey, Value(resolved));
+        }
+        found.path = resolved;
+        return found;
     }
-    store(validKey, Value(false));
-    return std::nullopt;
+    if (repair) store(validKey, Value(false));
+    found.volumeMissing = volumeMissing;
+    return found;
 }

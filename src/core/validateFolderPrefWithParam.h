@@ -13,3 +13,13 @@ bool validateFolderPrefWithParam(const ParamDictionary& params);
 // The same check, giving the usable path (the stored one, or the one the
 // alias data resolved to and that is now stored), or nullopt.
 std::optional<std::string> validatedFolderPath(const ParamDictionary& params);
+
+// What looking for a referenced folder found: its usable path, or why there
+// is none. With repair, a moved folder's new path is stored as validation
+// stores it; without, nothing is written (a report that only looks).
+struct FolderLookup {
+    std::optional<std::string> path;
+    bool leftBehind = false;    // the stored path is a folder, but not on the volume the alias data names
+    bool volumeMissing = false; // the alias data's volume is not mounted anywhere
+};
+FolderLookup lookUpFolder(const ParamDictionary& params, bool repair);

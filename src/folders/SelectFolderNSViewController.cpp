@@ -3,6 +3,7 @@
 #include "ui_SelectFolderNSView.h"
 
 #include "dialogs/ModalUI.h"
+#include "core/ArchiveDestination.h"
 #include "core/MyAliasKit.h"
 #include "folders/viewSetEnabled.h"
 #include "platform/desktop/Bundle.h"
@@ -151,6 +152,8 @@ void SelectFolderNSViewController::awakeFromNib() {
     center.addObserver(this, kEnableView, [this](const Notification& n) { handleEnableViewNotification(n); });
     center.addObserver(this, kWatcherPassRefused, [this](const Notification& n) { handlePassRefusedNotification(n); });
     center.addObserver(this, kWatcherPassEnded, [this](const Notification& n) { handlePassEndedNotification(n); });
+    center.addObserver(this, kDestinationDidChange,
+                       [this](const Notification& n) { handleDestinationChangedNotification(n); });
 }
 
 // ---- set-up ------------------------------------------------------------------
@@ -354,10 +357,18 @@ void SelectFolderNSViewController::storeChosenFolder(const std::string& path, co
         logf("openPanelDidEnd contextInfo lacks a folder key: %s; nothing stored", CommonHeader::describe(keys).c_str());
         return;
     }
-    // The order matters to whoever follows these keys: path, validity, alias data, enable.
+    // The destination is the archive only with its marker in it: a folder
+    // that cannot take one is not chosen.
+    ArchiveDestination::Marking marking;
+    if (viewIndex_ == CommonHeader::kDestinationSlot) {
+        marking = ArchiveDestination::mark(path);
+        if (!marking.error.empty()) return showRefusal(path, marking.error);
+    }
+    // The order matters to whoever follows these keys: path, validity, alias data, archive ID, enable.
     prefs().setObject(pathKey, Value(path));
     prefs().setBool(validKey, true);
     MyAliasKit::savePath(path, aliasKey);
+    if (!marking.id.empty()) ArchiveDestination::remember(marking.id);
     if (auto enableKey = CommonHeader::param(keys, sPrefCameraFolderPathEnableKey); !enableKey.empty())
         prefs().setBool(enableKey, true);
 }
@@ -418,7 +429,22 @@ void SelectFolderNSViewController::handleWatcherStartedNotification(const Notifi
 }
 
 void SelectFolderNSViewController::handlePassEndedNotification(const Notification& n) {
-    if (concernsThisRow(n)) refreshStateLine();
+    // Every pass changes the destination's free space.
+    if (concernsThisRow(n) || viewIndex_ == CommonHeader::kDestinationSlot) refreshStateLine();
+}
+
+void SelectFolderNSViewController::handleDestinationChangedNotification(const Notification& n) {
+    const auto* reason = n.info<std::string>(kUserInfoReason);
+    {
+        std::lock_guard lock(destinationMutex_);
+        destinationProblem_ = reason ? *reason : "";
+    }
+    refreshStateLine();
+}
+
+std::optional<std::string> SelectFolderNSViewController::destinationProblem() const {
+    std::lock_guard lock(destinationMutex_);
+    return destinationProblem_;
 }
 
 void SelectFolderNSViewController::handlePassRefusedNotification(const Notification& n) {
@@ -479,6 +505,7 @@ void SelectFolderNSViewController::showIndicatorState() {
 
 SlotState::Inputs SelectFolderNSViewController::stateInputs() const {
     SlotState::Inputs in = SlotState::stored(viewIndex_);
+    in.destinationProblem = destinationProblem();
     in.watching = watcherObj_ && watcherObj_->_CFRunLoopRef();
     in.busy = animating_;
     return in;
@@ -488,10 +515,21 @@ SlotState SelectFolderNSViewController::slotState() const {
     return SlotState::of(stateInputs(), std::chrono::system_clock::now());
 }
 
+// The destination row's words for what keeps passes from archiving into it.
+std::string SelectFolderNSViewController::destinationTitle(const std::string& problem) {
+    if (problem == ArchiveDestination::kNotMounted) return "Not mounted";
+    if (problem == ArchiveDestination::kForeign) return "Not the chosen archive: choose it again if it is";
+    if (problem == ArchiveDestination::kMissing) return "Missing";
+    if (problem == ArchiveDestination::kUnmarkable) return "Cannot be marked as the archive";
+    return problem;
+}
+
 SelectFolderNSViewController::StateLine SelectFolderNSViewController::destinationLine() const {
     const auto key = preferenceKeyFor(sPrefCameraFolderPathKey);
     const std::string path = key ? prefs().stringForKey(*key).value_or("") : "";
     if (path.empty()) return {};
+    if (const std::string problem = destinationProblem().value_or(""); !problem.empty())
+        return {destinationTitle(problem), true};
     const auto free = FreeSpaceFloor::freeBytes(path);
     if (!free) return {"Missing", true};
     const std::string text = FreeSpaceFloor::gigabytes(*free) + " free";

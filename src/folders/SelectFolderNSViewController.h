@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -91,6 +92,12 @@ public:
 
     // A pass of this row's slot ended: its state line shows the result.
     void handlePassEndedNotification(const platform::Notification& n);
+    // The destination's problem changed: every row's line shows it.
+    void handleDestinationChangedNotification(const platform::Notification& n);
+    // What keeps passes from archiving into the destination, "" when
+    // nothing, nullopt before it was first looked at.
+    std::optional<std::string> destinationProblem() const;
+    static std::string destinationTitle(const std::string& problem);
 
     // Whether the activity indicator is shown spinning (GUI thread): only
     // while a pass runs.
@@ -142,6 +149,8 @@ private:
     // What the watcher notifications last asked of the indicator; written on
     // any thread, shown on the GUI thread.
     std::atomic<bool> animating_{false};
+    mutable std::mutex destinationMutex_;
+    std::optional<std::string> destinationProblem_; // nullopt until the destination was first looked at
     // Made once on the GUI thread, copied by handlers on other threads.
     const QPointer<SelectFolderNSViewController> self_;
 };

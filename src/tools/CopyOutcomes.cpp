@@ -1,5 +1,6 @@
 #include "tools/CopyOutcomes.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace {
@@ -11,6 +12,7 @@ std::string relativePart(std::string name) { return name.starts_with("./") ? nam
 void countFailed(PassCounts& counts, const FileStamp& file) {
     ++counts.failed;
     if (!counts.oldestFailed || file.modified() < *counts.oldestFailed) counts.oldestFailed = file.modified();
+    counts.largestFailedBytes = std::max(counts.largestFailedBytes, file.size());
 }
 
 } // namespace

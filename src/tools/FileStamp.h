@@ -17,6 +17,7 @@ public:
 
     bool isRegularFile() const { return regular_; }
     platform::Date modified() const { return modified_; }
+    std::uint64_t size() const { return size_; }
     // Both are regular files of the same size and modification time in
     // whole seconds: what rsync's own check takes for an identical copy, so
     // a destination that keeps coarser times (exFAT) shows no failures.

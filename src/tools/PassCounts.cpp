@@ -8,6 +8,7 @@ const std::string kCopied = "passCopied";
 const std::string kFailed = "passFailed";
 const std::string kDeleted = "passDeleted";
 const std::string kOldestFailed = "passOldestFailed";
+const std::string kLargestFailed = "passLargestFailed";
 
 template <class T>
 const T* entry(const platform::UserInfo& info, const std::string& key) {
@@ -21,6 +22,7 @@ void PassCounts::addTo(platform::UserInfo& info) const {
     info[kCopied] = copied;
     info[kFailed] = failed;
     info[kDeleted] = deleted;
+    info[kLargestFailed] = largestFailedBytes;
     if (oldestFailed) info[kOldestFailed] = *oldestFailed;
 }
 
@@ -29,7 +31,8 @@ std::optional<PassCounts> PassCounts::from(const platform::UserInfo& info) {
     const auto* failed = entry<std::int64_t>(info, kFailed);
     const auto* deleted = entry<std::int64_t>(info, kDeleted);
     if (!copied || !failed || !deleted) return std::nullopt;
-    PassCounts counts{*copied, *failed, *deleted, std::nullopt};
+    PassCounts counts{*copied, *failed, *deleted, std::nullopt, 0};
+    if (const auto* largest = entry<std::uint64_t>(info, kLargestFailed)) counts.largestFailedBytes = *largest;
     if (const auto* oldest = entry<platform::Date>(info, kOldestFailed)) counts.oldestFailed = *oldest;
     return counts;
 }

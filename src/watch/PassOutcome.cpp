@@ -1,6 +1,8 @@
 #include "watch/PassOutcome.h"
 
+#include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
+#include "core/DestinationMarker.h"
 #include "watch/FreeSpaceFloor.h"
 
 #include <algorithm>
@@ -22,14 +24,24 @@ std::optional<platform::Date> earliest(std::optional<platform::Date> a, std::opt
     return std::min(*a, *b);
 }
 
+// The pass began in the marked archive; a folder without the marker now is
+// what its disk left behind when it went.
+std::string problemOf(const std::string& destination) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(destination, ec)) return ArchiveDestination::kMissing;
+    if (DestinationMarker::read(destination).kind != DestinationMarker::Reading::Kind::Present)
+        return ArchiveDestination::kNotMounted;
+    return "";
+}
+
 } // namespace
 
 std::string PassOutcome::error() const {
     if (!started) return "the copy run could not start";
-    if (!destinationPresent) return "destination missing";
+    if (!destinationProblem.empty()) return destinationProblem;
     const std::int64_t failed = counts ? counts->failed : 0;
     const bool troubled = failed > 0 || status != 0;
-    if (status == kDiskFullStatus || (troubled && belowFreeSpaceFloor)) return "destination full";
+    if (status == kDiskFullStatus || (troubled && outOfRoom)) return "destination full";
     if (failed > 0) return copiesFailed(failed);
     if (status != 0 && !onlySomeFiles(status)) return "the copy run ended with status " + std::to_string(status);
     return "";
@@ -44,9 +56,11 @@ PassOutcome PassOutcome::of(const ArchivePass& pass, const platform::Notificatio
     if (outcome.started && done.userInfo) outcome.counts = PassCounts::from(*done.userInfo);
     // A destination that went away during the run is the reason its copies failed.
     const std::string destination = std::filesystem::path(pass.archiveFolder).parent_path().string();
-    std::error_code ec;
-    outcome.destinationPresent = std::filesystem::is_directory(destination, ec);
-    outcome.belowFreeSpaceFloor = outcome.destinationPresent && FreeSpaceFloor::isBelow(destination);
+    outcome.destinationProblem = problemOf(destination);
+    if (!outcome.destinationProblem.empty()) return outcome;
+    const auto free = FreeSpaceFloor::freeBytes(destination);
+    const std::uint64_t largestFailed = outcome.counts ? outcome.counts->largestFailedBytes : 0;
+    outcome.outOfRoom = free && (*free < FreeSpaceFloor::floorBytes() || *free < largestFailed);
     return outcome;
 }
 
@@ -58,10 +72,12 @@ PassResult PassOutcome::result(const ArchivePass& pass) const {
     result.error = pass.error.empty() ? error() : pass.error;
     if (counts) {
         result.copied = counts->copied;
-        result.failed = counts->failed;
+        // Copies on a disk that has gone cannot be looked at: they did not fail.
+        result.failed = destinationProblem.empty() ? counts->failed : 0;
         result.deleted = counts->deleted;
     }
     result.waiting = pass.youngCount;
-    result.oldestUnarchived = earliest(pass.oldestYoung, counts ? counts->oldestFailed : std::nullopt);
+    const bool failedSeen = counts && destinationProblem.empty();
+    result.oldestUnarchived = earliest(pass.oldestYoung, failedSeen ? counts->oldestFailed : std::nullopt);
     return result;
 }

@@ -15,8 +15,11 @@ struct PassOutcome {
     bool started = false;     // the run's tools ran
     std::int32_t status = 0;  // the copying tool's exit status
     std::optional<PassCounts> counts;
-    bool destinationPresent = true; // after the run
-    bool belowFreeSpaceFloor = false;
+    // After the run: why the destination is no longer the archive ("" while
+    // it is), and whether it has too little room: less than the floor, or
+    // than the largest file that failed.
+    std::string destinationProblem;
+    bool outOfRoom = false;
 
     // rsync's status for a write that found the disk full.
     static constexpr std::int32_t kDiskFullStatus = 11;

@@ -1,5 +1,6 @@
 #include "watch/SlotState.h"
 
+#include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
 #include "platform/preferences/UserDefaults.h"
 
@@ -15,15 +16,20 @@ std::string files(std::int64_t n) { return std::to_string(n) + (n == 1 ? " young
 
 SlotState SlotState::of(const Inputs& in, platform::Date now) {
     SlotState s;
+    const std::string destinationProblem = in.destinationProblem.value_or("");
+    std::string lastError = in.last ? in.last->error : "";
+    if (in.destinationProblem && destinationProblem.empty() && ArchiveDestination::isDestinationProblem(lastError))
+        lastError.clear(); // the destination is back
     // A slot switched off has no error to fix: its old result waits for
     // the next pass once it is on again.
     if (in.busy) s.kind = Kind::Archiving;
     else if (!in.enabled) s.kind = Kind::Off;
-    else if (in.last && !in.last->error.empty()) s.kind = Kind::Error;
+    else if (!destinationProblem.empty()) s.kind = Kind::Error;
+    else if (!lastError.empty()) s.kind = Kind::Error;
     else if (!in.watching) s.kind = Kind::Off;
     else if (in.last && in.last->waiting > 0) s.kind = Kind::Waiting;
     else s.kind = Kind::Watching;
-    if (in.enabled && in.last) s.error = in.last->error;
+    if (in.enabled) s.error = destinationProblem.empty() ? lastError : destinationProblem;
     if (s.kind == Kind::Waiting) s.waiting = in.last->waiting;
     // Only a watched folder is expected to be archived as it changes.
     if (in.enabled && in.watching && in.last && in.last->oldestUnarchived) {

@@ -26,6 +26,10 @@ struct SlotState {
         bool busy = false;     // a pass runs
         std::optional<PassResult> last;
         long lagAlarmMinutes = 60; // 0: no alarm
+        // What keeps passes from archiving into the destination, "" when
+        // nothing, nullopt when not known: every slot that is on is in error
+        // with it, and a last pass stopped by a problem now gone is no error.
+        std::optional<std::string> destinationProblem;
     };
     // What the preferences say of a slot: switched on (a switch never
     // stored counts as on, as for a pass) with a folder that is there, its

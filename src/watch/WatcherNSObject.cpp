@@ -1,5 +1,6 @@
 #include "watch/WatcherNSObject.h"
 
+#include "core/ArchiveDestination.h"
 #include "core/validateFolderPrefWithParam.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
@@ -76,6 +77,7 @@ void WatcherNSObject::setupObservers() {
     subscribe(kWatcherDidStart, &WatcherNSObject::handleWatcherStartedNotification);
     subscribe(kWatcherItemChanged, &WatcherNSObject::handleFoundNewFile);
     subscribe(kWatcherDoPollFolder, &WatcherNSObject::handleWatcherDoPollFolderNotification);
+    subscribe(kDestinationDidChange, &WatcherNSObject::handleDestinationChanged);
 }
 
 void WatcherNSObject::announce(const std::string& name, const platform::UserInfo& extra) {
@@ -349,20 +351,21 @@ void WatcherNSObject::requestPass(const std::optional<std::string>& requested) {
     logf("%s", rule.c_str());
     announce(kWatcherDidStart, {{kUserInfoRunLoop, platform::RunLoop::current()}});
 
-    const ParamDictionary destinationRef =
-        CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
-    const std::string destination = prefs().stringForKey(destinationRef.at(sPrefFolderNameKey)).value_or("");
-    auto pass = beginPass(*source, joinPath(destination, FolderSlotRules::archiveName(*source)));
+    // Everything the pass writes goes below the folder found and proven
+    // here, never below a stored path that may name what a disk left behind.
+    const DestinationState destination = ArchiveDestination::locate();
+    auto pass = beginPass(*source, joinPath(destination.path, FolderSlotRules::archiveName(*source)));
     choosePassKind(*pass);
-    if (!validateFolderPrefWithParam(destinationRef)) {
+    if (!destination.ready()) {
         logf("WatcherNSObject->handleFoundNewFile... for index[%i] FAILED to Start Synching - Destination Missing or "
              "Invalid....",
              index_);
-        return endUnstartedPass(pass, "destination missing");
+        logf("Destination: %s", destination.detail.c_str());
+        return endUnstartedPass(pass, destination.problem);
     }
     // A disk too full for this pass's copies gets none of them, and no
     // deletion either: the next pass with room archives them.
-    if (FreeSpaceFloor::isBelow(destination)) return endUnstartedPass(pass, "destination full");
+    if (FreeSpaceFloor::isBelow(destination.path)) return endUnstartedPass(pass, "destination full");
     startSynchronization(pass);
 }
 
@@ -512,6 +515,21 @@ void WatcherNSObject::removeOldEmptyFolders(const ArchivePass& pass) {
                           SynchronizationPolicy::verifiedRemoval(pass.archiveFolder), nullptr);
     KLVR_Task::removeSubdirectoriesAtPath(pass.source, {}, static_cast<unsigned>(std::max(0L, pass.deleteAfterDays)),
                                           std::nullopt, nullptr);
+}
+
+void WatcherNSObject::handleDestinationChanged(const Notification& n) {
+    const bool* returned = n.info<bool>(kUserInfoReturned);
+    if (!returned || !*returned) return;
+    // What arrived while the disk was away waits for no other event: a
+    // watched folder, or one whose pass the missing disk stopped, is walked now.
+    const auto last = PassResult::load(index_);
+    const bool stopped = last && ArchiveDestination::isDestinationProblem(last->error);
+    if (!_CFRunLoopRef() && !stopped) return;
+    const std::string own = prefString(sPrefCameraFolderPathKey);
+    if (own.empty()) return;
+    logf("WatcherNSObject => index %d: the destination is back: archiving %s", index_, own.c_str());
+    changes_.requestFull();
+    requestPass(own);
 }
 
 void WatcherNSObject::handleWatcherDoPollFolderNotification(const Notification&) {

@@ -82,6 +82,8 @@ public:
     void handleFoundNewFile(const platform::Notification& n);
     void handleWatcherDoPollFolderNotification(const platform::Notification& n);
     void handleFileSynchingDone(const platform::Notification& n);
+    // The destination came back: the folder is archived at once (see .cpp).
+    void handleDestinationChanged(const platform::Notification& n);
     // The clean-up of a folder with the settings of the moment.
     void removeOldEmptyFolders(const std::string& path);
 

@@ -166,7 +166,8 @@ TEST_F(AppDelegateCommandsTest, OnlyTheFirstPollOfARunIsCarriedOut) {
 
 // ---- scan -------------------------------------------------------------------------
 
-TEST_F(AppDelegateCommandsTest, ScanWithoutUsableDestinationBeepsAndPostsNothing) {
+// Each folder's pass then finds no archive to copy into, and says so.
+TEST_F(AppDelegateCommandsTest, ScanWithoutUsableDestinationBeepsAndStillAsksEveryFolder) {
     delegate->doScanAgainInThread(); // nothing chosen yet
     EXPECT_EQ(dialogs->beeps(), 1);
 
@@ -179,7 +180,7 @@ TEST_F(AppDelegateCommandsTest, ScanWithoutUsableDestinationBeepsAndPostsNothing
     EXPECT_EQ(dialogs->beeps(), 2);
     EXPECT_FALSE(prefs().boolForKey(kDestValid));
     EXPECT_EQ(*prefs().stringForKey(kDestPath), gone.string());
-    EXPECT_EQ(posts.count(kWatcherItemChanged), 0u);
+    EXPECT_EQ(posts.count(kWatcherItemChanged), 2u);
 }
 
 TEST_F(AppDelegateCommandsTest, ScanRunsOnItsOwnThreadAndPostsTheChangeAsTheDelegate) {

@@ -4,6 +4,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/RowLayout.h"
+#include "support/ChosenDestination.h"
 #include "support/MainWindowFixture.h"
 #include "support/NotificationRecorder.h"
 #include "support/StderrCapture.h"
@@ -175,7 +176,7 @@ TEST_F(StartupTest, EveryLaunchAsksTheWatchersToStopTwiceOnceTheLoopRuns) {
 }
 
 TEST_F(StartupTest, LaunchAgentRunRecordsItsStartAndScansAfterTheStops) {
-    prefs().setObject("prefDestinationFolderPathFormat1", home.makeFolder("Backup").string());
+    testing_support::chooseDestination(home.makeFolder("Backup"));
     NotificationRecorder posts({kWatcherDoStopAll, kWatcherItemChanged});
     launch({"Tolv-Archiver", "-x", "-fromlaunchagent"});
     const auto started = prefs().stringForKey("preflastLaunchctlDate");

@@ -5,6 +5,7 @@
 #include "app/InstanceRequests.h"
 #include "app/ProblemReporter.h"
 #include "folders/SelectFolderNSViewController.h"
+#include "support/ChosenDestination.h"
 #include "support/MainWindowFixture.h"
 #include "support/StderrCapture.h"
 #include "watch/PassResult.h"
@@ -27,7 +28,7 @@ class VisibleStateTest : public testing_support::MainWindowFixture {
 protected:
     void SetUp() override {
         MainWindowFixture::SetUp();
-        prefs().setObject("prefDestinationFolderPathFormat1", home.makeFolder("Backup").string());
+        testing_support::chooseDestination(home.makeFolder("Backup"));
         for (int slot : {1, 2}) {
             const std::string n = std::to_string(slot);
             prefs().setObject("prefCameraFolderPathFormat" + n, home.makeFolder("Shoot/S" + n).string());
@@ -60,7 +61,7 @@ protected:
 
 TEST_F(VisibleStateTest, StatusForScriptsMatchesTheRows) {
     store(1, result(""));
-    store(2, result("destination missing"));
+    store(2, result("2 copies failed"));
     auto reply = status(true);
     EXPECT_EQ(reply.status, 1); // a slot in error
     QJsonParseError error;
@@ -84,7 +85,7 @@ TEST_F(VisibleStateTest, StatusForScriptsMatchesTheRows) {
         if (slot != 3) EXPECT_EQ(s["lastPass"].toObject()["copied"].toInt(), 4);
         else EXPECT_TRUE(s["lastPass"].isNull());
     }
-    EXPECT_EQ(slotList[1].toObject()["error"].toString(), "destination missing");
+    EXPECT_EQ(slotList[1].toObject()["error"].toString(), "2 copies failed");
 
     EXPECT_NE(row(0).stateLineShown().find(" GB free"), std::string::npos) << row(0).stateLineShown();
 

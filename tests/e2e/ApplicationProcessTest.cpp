@@ -2,6 +2,7 @@
 // a run without a display, and ending it with a signal.
 
 #include "platform/preferences/UserDefaults.h"
+#include "support/ChosenDestination.h"
 #include "support/AppProcess.h"
 #include "support/TempHome.h"
 
@@ -109,7 +110,7 @@ TEST(ApplicationProcessTest, ALaunchAgentRunWithoutDisplayArchivesByItself) {
     TempHome home;
     fs::path dest = home.makeFolder("Backup");
     fs::path photo = home.writeFile("Shoot/Main/2026/img_0001.jpg", "pixels");
-    prefs().setObject("prefDestinationFolderPathFormat1", dest.string());
+    testing_support::chooseDestination(dest);
     prefs().setObject("prefCameraFolderPathFormat1", (home.path() / "Shoot/Main").string());
     prefs().setBool("prefCameraFolderPathAliasDataIsValidFormat1", true);
     prefs().setInteger("prefBackupSourceImagesAfterMinutesOld", 0);

@@ -1,6 +1,7 @@
 // Ending the application in the middle of a pass: nothing it started runs
 // on, nothing is lost, and the next launch finds no stale busy flag.
 #include "platform/preferences/UserDefaults.h"
+#include "support/ChosenDestination.h"
 #include "support/AppProcess.h"
 #include "support/ChildrenInTheFuture.h"
 #include "support/FileContents.h"
@@ -82,7 +83,7 @@ TEST(ForcedQuitTest, NothingTheApplicationStartedOutlivesItAndNothingIsLost) {
             home.writeFile("Shoot/Main/d" + std::to_string(i % 8) + "/img" + std::to_string(i) + ".jpg",
                            std::string(4096, 'x'));
         auto& prefs = UserDefaults::standard();
-        prefs.setObject("prefDestinationFolderPathFormat1", dest.string());
+        testing_support::chooseDestination(dest, prefs);
         prefs.setObject("prefCameraFolderPathFormat1", source.string());
         prefs.setBool("prefCameraFolderPathAliasDataIsValidFormat1", true);
         prefs.setInteger("prefBackupSourceImagesAfterMinutesOld", 0);

@@ -1,5 +1,6 @@
 // The command line and the one instance per user, with the real application.
 #include "platform/preferences/UserDefaults.h"
+#include "support/ChosenDestination.h"
 #include "support/AppProcess.h"
 #include "support/TempHome.h"
 
@@ -61,6 +62,7 @@ TEST(SingleInstanceProcessTest, AStartThatNeedsNoApplicationAnswersAndExits) {
     // A folder whose last pass failed keeps the status at 1 for monitoring,
     // and the report still goes to standard output.
     auto& prefs = platform::UserDefaults::standard();
+    testing_support::chooseDestination(home.makeFolder("Backup"));
     prefs.setObject("prefCameraFolderPathFormat2", home.makeFolder("Shoot/Web").string());
     prefs.setBool("prefCameraFolderPathAliasDataIsValidFormat2", true);
     prefs.setObject("prefWatcherObject02LastPass",

@@ -1,6 +1,7 @@
 // What a pass leaves for the user to see, with the real tools: its counts,
 // the error that spoiled it, and the error gone once a pass succeeds again.
 #include "support/ChildrenInTheFuture.h"
+#include "support/ChosenDestination.h"
 #include "support/FileContents.h"
 #include "support/ScopedMount.h"
 #include "watch/PassResult.h"
@@ -72,6 +73,8 @@ TEST_F(PassStateTest, AFailedCopyIsAnErrorUntilAPassCopiesIt) {
 
 TEST_F(PassStateTest, AMissingFolderIsAnErrorUntilItIsBack) {
     tmp.writeFile("Shoot/Main/a.jpg", "a");
+    // Without alias data, as an older version left it, nothing finds the moved folder.
+    prefs().removeObjectForKey("prefDestinationFolderPathAliasDataFormat1");
     fs::rename(dest, tmp.path() / "Backup/away");
     PassResult missing = runPass();
     EXPECT_EQ(missing.error, "destination missing");
@@ -92,6 +95,7 @@ TEST_F(PassStateTest, AFullDestinationGetsNoCopiesAndTheSourceLosesNothing) {
     std::string why;
     auto volume = testing_support::ScopedMount::tmpfs(dest, &why); // 16 MB
     if (!volume) GTEST_SKIP() << why;
+    testing_support::chooseDestination(dest); // the disk, not the folder it is mounted on
     testing_support::ChildrenInTheFuture future(3);
     if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
     prefs().setBool(kPrefEnableDeleteOldSourceImages, true);

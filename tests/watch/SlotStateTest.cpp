@@ -20,14 +20,14 @@ PassCounts failing(std::int64_t failed) {
     return c;
 }
 
-PassOutcome ended(bool started, std::int32_t status, std::optional<PassCounts> counts, bool present = true,
-                  bool belowFloor = false) {
-    return PassOutcome{started, status, counts, present, belowFloor};
+PassOutcome ended(bool started, std::int32_t status, std::optional<PassCounts> counts, std::string problem = "",
+                  bool outOfRoom = false) {
+    return PassOutcome{started, status, counts, std::move(problem), outOfRoom};
 }
 
 SlotState::Inputs slot(bool enabled, bool watching, bool busy = false, std::optional<PassResult> last = std::nullopt,
-                       long alarmMinutes = 60) {
-    return SlotState::Inputs{enabled, watching, busy, std::move(last), alarmMinutes};
+                       long alarmMinutes = 60, std::optional<std::string> destinationProblem = std::nullopt) {
+    return SlotState::Inputs{enabled, watching, busy, std::move(last), alarmMinutes, std::move(destinationProblem)};
 }
 
 } // namespace
@@ -39,11 +39,13 @@ TEST(PassOutcomeTest, TheRunsEndNamesTheError) {
     } cases[] = {
         {ended(true, 0, PassCounts{}), ""},
         {ended(false, 127, std::nullopt), "the copy run could not start"},
-        {ended(true, 23, failing(1), false), "destination missing"},
+        {ended(true, 23, failing(1), "destination missing"), "destination missing"},
+        {ended(true, 23, failing(1), "destination not mounted"), "destination not mounted"},
         {ended(true, 11, failing(1)), "destination full"},
-        // Copies that failed on a disk below the floor failed for want of room.
-        {ended(true, 23, failing(2), true, true), "destination full"},
-        {ended(true, 0, PassCounts{}, true, true), ""},
+        // Copies that failed on a disk below the floor, or with less room
+        // than the largest failed file, failed for want of room.
+        {ended(true, 23, failing(2), "", true), "destination full"},
+        {ended(true, 0, PassCounts{}, "", true), ""},
         {ended(true, 23, failing(1)), "1 copy failed"},
         {ended(true, 0, failing(3)), "3 copies failed"},
         // Owners a card's file system cannot keep, or a file gone meanwhile: every copy is whole.
@@ -84,6 +86,15 @@ TEST(SlotStateTest, StateFollowsSwitchStreamPassAndLastResult) {
         {slot(true, true, false, broken), K::Error, "Error: destination missing", true},
         {slot(true, true, false, broken, 120), K::Error, "Error: destination missing", false},
         {slot(true, true, false, broken, 0), K::Error, "Error: destination missing", false},
+        // A destination that is not the archive now puts every slot that is on in error.
+        {slot(true, false, false, good, 60, "destination not mounted"), K::Error, "Error: destination not mounted", false},
+        {slot(true, true, false, std::nullopt, 60, "destination is not the chosen archive"), K::Error,
+         "Error: destination is not the chosen archive", false},
+        {slot(false, false, false, good, 60, "destination not mounted"), K::Off, "Off", false},
+        // Once it is back, a pass it stopped is no error; another failure still is.
+        {slot(true, false, false, broken, 60, ""), K::Off, "Off", false},
+        {slot(true, true, false, broken, 0, ""), K::Watching, "Watching", false},
+        {slot(true, true, false, waiting, 60, ""), K::Waiting, "Waiting for 2 young files", false},
     };
     int n = 0;
     for (const Case& c : cases) {

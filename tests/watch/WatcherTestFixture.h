@@ -7,6 +7,7 @@
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Task.h"
+#include "support/ChosenDestination.h"
 #include "support/TempHome.h"
 #include "watch/WatcherNSObject.h"
 
@@ -80,7 +81,7 @@ protected:
         src[1] = tmp.makeFolder("Shoot/Main");
         src[2] = tmp.makeFolder("Shoot/Web");
         src[3] = tmp.makeFolder("Shoot/Composed");
-        choose(0, dest);
+        testing_support::chooseDestination(dest);
         for (int i = 1; i <= 3; ++i) choose(i, src[i]);
         prefs().setInteger(kPrefBackupSourceImagesAfterMinutesOld, 0);
         // Passes must copy on a nearly full test disk too; the floor has tests of its own.

@@ -180,4 +180,9 @@ Alias::VolumeCheck Alias::compareVolume(std::span<const std::uint8_t> data, cons
     return volume->sameVolumeAs(record->volume) ? VolumeCheck::Same : VolumeCheck::Different;
 }
 
+bool Alias::namesItemAt(std::span<const std::uint8_t> data, const std::string& path) {
+    auto record = AliasRecord::decode(data);
+    return record && itemIsAt(*record, path);
+}
+
 } // namespace platform

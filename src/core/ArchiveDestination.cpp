@@ -1,0 +1,174 @@
+#include "core/ArchiveDestination.h"
+
+#include "core/CommonHeader.h"
+#include "core/DestinationMarker.h"
+#include "core/MyAliasKit.h"
+#include "core/validateFolderPrefWithParam.h"
+#include "platform/alias/Alias.h"
+#include "platform/alias/VolumeIdentity.h"
+#include "platform/preferences/UserDefaults.h"
+#include "platform/runtime/Log.h"
+
+#include <filesystem>
+#include <mutex>
+
+namespace fs = std::filesystem;
+using platform::logf;
+using platform::UserDefaults;
+using platform::Value;
+
+const std::string ArchiveDestination::kMissing = "destination missing";
+const std::string ArchiveDestination::kNotMounted = "destination not mounted";
+const std::string ArchiveDestination::kForeign = "destination is not the chosen archive";
+const std::string ArchiveDestination::kUnmarkable = "destination cannot be marked as the archive";
+const std::string ArchiveDestination::kIdKey = "prefDestinationArchiveID";
+
+namespace {
+
+UserDefaults& prefs() { return UserDefaults::standard(); }
+
+ParamDictionary destinationReference() {
+    return CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
+}
+
+std::optional<Value::Data> storedAliasData() {
+    const Value alias = prefs().objectForKey(destinationReference().at(sPrefFolderAliasDataKey));
+    return alias.data() ? std::optional(*alias.data()) : std::nullopt;
+}
+
+bool isEmptyFolder(const fs::path& folder) {
+    std::error_code ec;
+    return fs::directory_iterator(folder, ec) == fs::directory_iterator() && !ec;
+}
+
+// A mounted disk's root: the folder lies on another file system than its parent.
+bool isFileSystemRoot(const fs::path& folder) {
+    const auto self = platform::VolumeIdentity::ofPath(folder.string(), false);
+    const auto parent = platform::VolumeIdentity::ofPath((folder / "..").string(), false);
+    return self && parent && self->device != parent->device;
+}
+
+std::string lastComponent(const std::string& path) {
+    fs::path p(path);
+    if (!p.has_filename()) p = p.parent_path();
+    return p.filename().string();
+}
+
+// What passes of this installation leave in the archive: a folder per
+// source, named after it, and the kept versions.
+bool holdsThisArchive(const fs::path& folder) {
+    std::error_code ec;
+    if (fs::is_directory(folder / kKeptFolderName, ec)) return true;
+    for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) {
+        const auto source = prefs().stringForKey(CommonHeader::slotParameters(slot).at(sPrefCameraFolderPathKey));
+        const std::string name = source ? lastComponent(*source) : "";
+        if (!name.empty() && fs::is_directory(folder / name, ec)) return true;
+    }
+    return false;
+}
+
+// Why a folder without a marker, chosen before markers existed, may be
+// adopted as the archive; nullopt when it may not.
+std::optional<std::string> adoptionReason(const fs::path& folder, const std::optional<Value::Data>& alias) {
+    if (alias && platform::Alias::namesItemAt(*alias, folder.string())) return "it is the folder that was chosen";
+    if (holdsThisArchive(folder)) return "it holds this installation's archive folders";
+    if (isFileSystemRoot(folder)) return "it is the root of a mounted disk";
+    return std::nullopt;
+}
+
+// No marker where one should be: an empty folder is what an unmounted disk
+// leaves behind; anything else is some other folder.
+std::string unmarkedProblem(const fs::path& folder) {
+    return isEmptyFolder(folder) ? ArchiveDestination::kNotMounted : ArchiveDestination::kForeign;
+}
+
+DestinationState ready(const fs::path& folder) { return {folder.string(), "", ""}; }
+
+DestinationState refused(const std::string& path, const std::string& problem, const std::string& why) {
+    return {path, problem, path + ": " + why};
+}
+
+DestinationState adopt(const fs::path& folder, const std::string& why, bool mayWrite) {
+    if (!mayWrite) return ready(folder);
+    const std::string id = DestinationMarker::newId();
+    std::string error;
+    if (!DestinationMarker::write(folder, id, &error))
+        return refused(folder.string(), ArchiveDestination::kUnmarkable, error);
+    prefs().setObject(ArchiveDestination::kIdKey, Value(id));
+    // From now on a move of the disk is followed, as for a folder chosen in the window.
+    if (!storedAliasData()) MyAliasKit::savePath(folder.string(), destinationReference().at(sPrefFolderAliasDataKey));
+    prefs().synchronize();
+    logf("The destination %s is adopted as the archive (%s): marker %s written", folder.c_str(), why.c_str(),
+         DestinationMarker::kFileName.c_str());
+    return ready(folder);
+}
+
+// The folder a lookup found is the archive when its marker says so.
+DestinationState checkIdentity(const fs::path& folder, bool mayWrite) {
+    const auto expected = prefs().stringForKey(ArchiveDestination::kIdKey);
+    const auto marker = DestinationMarker::read(folder);
+    using Kind = DestinationMarker::Reading::Kind;
+    if (marker.kind == Kind::Damaged) return refused(folder.string(), ArchiveDestination::kForeign, marker.reason);
+    if (expected && !expected->empty()) {
+        if (marker.kind == Kind::Present && marker.id == *expected) return ready(folder);
+        if (marker.kind == Kind::Present)
+            return refused(folder.string(), ArchiveDestination::kForeign,
+                           "its marker names archive " + marker.id + ", not " + *expected);
+        return refused(folder.string(), unmarkedProblem(folder), "no " + DestinationMarker::kFileName + " in it");
+    }
+    // Chosen before markers existed.
+    if (marker.kind == Kind::Present) {
+        if (mayWrite) prefs().setObject(ArchiveDestination::kIdKey, Value(marker.id));
+        return ready(folder);
+    }
+    if (auto why = adoptionReason(folder, storedAliasData())) return adopt(folder, *why, mayWrite);
+    return refused(
+        folder.string(), unmarkedProblem(folder),
+        "it has no archive marker and nothing shows it is the archive; choose it again in the window if it is");
+}
+
+} // namespace
+
+bool ArchiveDestination::isDestinationProblem(const std::string& error) {
+    return error == kMissing || error == kNotMounted || error == kForeign || error == kUnmarkable;
+}
+
+ArchiveDestination::Marking ArchiveDestination::mark(const std::string& folder) {
+    const auto marker = DestinationMarker::read(folder);
+    if (marker.kind == DestinationMarker::Reading::Kind::Present) return {marker.id, ""};
+    const std::string id = DestinationMarker::newId();
+    std::string error;
+    if (!DestinationMarker::write(folder, id, &error))
+        return {"", "The archive's marker (" + DestinationMarker::kFileName + ") cannot be written into it: " + error};
+    logf("The destination %s is marked as the archive %s", folder.c_str(), id.c_str());
+    return {id, ""};
+}
+
+void ArchiveDestination::remember(const std::string& id) { prefs().setObject(kIdKey, Value(id)); }
+
+std::optional<std::string> ArchiveDestination::choose(const std::string& folder) {
+    const Marking marking = mark(folder);
+    if (!marking.error.empty()) return marking.error;
+    remember(marking.id);
+    return std::nullopt;
+}
+
+DestinationState ArchiveDestination::locate() { return find(true); }
+
+DestinationState ArchiveDestination::inspect() { return find(false); }
+
+DestinationState ArchiveDestination::find(bool mayWrite) {
+    // Two passes adopting at once would each write a marker of their own.
+    static std::mutex writing;
+    std::unique_lock lock(writing, std::defer_lock);
+    if (mayWrite) lock.lock();
+    const auto stored = prefs().stringForKey(destinationReference().at(sPrefFolderNameKey)).value_or("");
+    const FolderLookup found = lookUpFolder(destinationReference(), mayWrite);
+    if (!found.path) {
+        if (stored.empty()) return refused("", kMissing, "no destination folder is chosen");
+        const bool unmounted = found.leftBehind || found.volumeMissing;
+        return refused(stored, unmounted ? kNotMounted : kMissing,
+                       unmounted ? "its disk is not mounted" : "the folder is gone and its alias data finds nothing");
+    }
+    return checkIdentity(*found.path, mayWrite);
+}

@@ -1,0 +1,34 @@
+#pragma once
+// The file that makes a folder the archive: a small property list with a
+// random ID, written into the destination when the user chooses it. A pass
+// writes only into a folder whose marker holds the ID the preferences
+// remember, so the empty folder a backup disk leaves behind when it is
+// unmounted, or another disk mounted in its place, is never written into.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace DestinationMarker {
+
+// ".tolv-archiver-destination": hidden, and never the name of an archive folder.
+extern const std::string kFileName;
+
+struct Reading {
+    enum class Kind { Absent, Damaged, Present };
+    Kind kind = Kind::Absent;
+    std::string id;     // with Present
+    std::string reason; // with Damaged: why it could not be read
+};
+
+// What the folder's marker says.
+Reading read(const std::filesystem::path& folder);
+
+// A new random ID ("9F1C…", 32 hexadecimal digits).
+std::string newId();
+
+// Writes the marker with the ID into the folder, replacing a damaged one;
+// false (and why in *error) when the folder refuses it.
+bool write(const std::filesystem::path& folder, const std::string& id, std::string* error);
+
+} // namespace DestinationMarker
