@@ -76,6 +76,13 @@ std::optional<std::string> adoptionReason(const fs::path& folder, const std::opt
     return std::nullopt;
 }
 
+// Something else than the archive's disk is mounted at its place: a disk
+// with files, or one that another archive marked.
+bool isAnotherDisk(const fs::path& folder) {
+    if (DestinationMarker::read(folder).kind != DestinationMarker::Reading::Kind::Absent) return true;
+    return isFileSystemRoot(folder) && !isEmptyFolder(folder);
+}
+
 // No marker where one should be: an empty folder is what an unmounted disk
 // leaves behind; anything else is some other folder.
 std::string unmarkedProblem(const fs::path& folder) {
@@ -166,6 +173,8 @@ DestinationState ArchiveDestination::find(bool mayWrite) {
     const FolderLookup found = lookUpFolder(destinationReference(), mayWrite);
     if (!found.path) {
         if (stored.empty()) return refused("", kMissing, "no destination folder is chosen");
+        if (found.leftBehind && isAnotherDisk(stored))
+            return refused(stored, kForeign, "another disk is mounted where the archive's disk was");
         const bool unmounted = found.leftBehind || found.volumeMissing;
         return refused(stored, unmounted ? kNotMounted : kMissing,
                        unmounted ? "its disk is not mounted" : "the folder is gone and its alias data finds nothing");

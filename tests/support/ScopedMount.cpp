@@ -41,6 +41,13 @@ std::unique_ptr<ScopedMount> ScopedMount::device(const fs::path& device, const s
     return std::unique_ptr<ScopedMount>(new ScopedMount(at));
 }
 
+bool ScopedMount::moveTo(const fs::path& to) {
+    fs::create_directories(to);
+    if (mount(at_.c_str(), to.c_str(), nullptr, MS_MOVE, nullptr) != 0) return false;
+    at_ = to;
+    return true;
+}
+
 ScopedMount::~ScopedMount() {
     if (mounted_) umount2(at_.c_str(), MNT_DETACH);
 }

@@ -24,6 +24,9 @@ public:
     // Takes the mount down now; the destructor then does nothing. NO when
     // the kernel refused.
     bool unmount();
+    // Moves the mount to another folder (mount --move), as a disk mounted
+    // again elsewhere; NO when the kernel refused.
+    bool moveTo(const std::filesystem::path& to);
     const std::filesystem::path& at() const { return at_; }
 
 private:

@@ -114,13 +114,17 @@ TEST_F(PassStateTest, AFullDestinationGetsNoCopiesAndTheSourceLosesNothing) {
         EXPECT_FALSE(fs::exists(dest / "Main"));
         fs::remove(dest / "filler");
     }
-    // A copy that finds the disk full on the way: rsync says so (fast engine).
-    prefs().setBool(kPrefUseBatchedSynchronization, true);
+    // A copy that finds the disk full on the way, with no floor: rsync says
+    // so (fast engine), or the disk has less room than the file that failed.
     prefs().setInteger(kPrefMinimumFreeSpaceMB, 0);
     writeBytes(src[1] / "big.raw", 20 << 20);
     const FileContents source = fileContents(src[1]);
-    PassResult overflow = runPass();
-    EXPECT_EQ(overflow.error, "destination full");
-    EXPECT_TRUE(fs::exists(src[1] / "big.raw"));
-    testing_support::expectNothingLost(source, src[1], dest / "Main");
+    for (bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "fast" : "per file");
+        prefs().setBool(kPrefUseBatchedSynchronization, fast);
+        PassResult overflow = runPass();
+        EXPECT_EQ(overflow.error, "destination full");
+        EXPECT_TRUE(fs::exists(src[1] / "big.raw"));
+        testing_support::expectNothingLost(source, src[1], dest / "Main");
+    }
 }
