@@ -82,8 +82,10 @@ TEST_F(VisibleStateTest, StatusForScriptsMatchesTheRows) {
         if (s["state"] == "error") title += s["error"].toString().toStdString();
         EXPECT_EQ(line.substr(0, title.size()), title) << line;
         EXPECT_EQ(s["watching"].toBool(), watching(slot));
-        if (slot != 3) EXPECT_EQ(s["lastPass"].toObject()["copied"].toInt(), 4);
-        else EXPECT_TRUE(s["lastPass"].isNull());
+        if (slot != 3)
+            EXPECT_EQ(s["lastPass"].toObject()["copied"].toInt(), 4);
+        else
+            EXPECT_TRUE(s["lastPass"].isNull());
     }
     EXPECT_EQ(slotList[1].toObject()["error"].toString(), "2 copies failed");
 
@@ -118,6 +120,41 @@ TEST_F(VisibleStateTest, EachNewProblemIsToldOnceAndTheTitleShowsItWhileItLasts)
     EXPECT_TRUE(reporter.problems().empty());
     EXPECT_EQ(window->windowTitle().toStdString(), TOLV_APP_NAME);
     platform::NotificationCenter::defaultCenter().post(kWatcherDoStopAll);
+}
+
+// The destination's problem stops every folder: each row says so, the
+// destination row says what is wrong, and the user is told once.
+TEST_F(VisibleStateTest, ADestinationThatIsNotTheArchiveStopsEveryFolderAndIsToldOnce) {
+    ProblemReporter reporter(delegate, window.get(), true);
+    testing_support::StderrCapture log;
+    const fs::path backup = home.path() / "Backup";
+    fs::remove(backup / ".tolv-archiver-destination"); // what an unmounted disk's empty mount point looks like
+    store(1, result(""));                              // a pass ended: the destination is looked at again
+    ASSERT_TRUE(processEventsUntil([&] {
+        return row(2).stateLineShown().starts_with("Error: destination not mounted");
+    })) << row(2).stateLineShown();
+    EXPECT_TRUE(row(1).stateLineShown().starts_with("Error: destination not mounted")) << row(1).stateLineShown();
+    EXPECT_EQ(row(0).stateLineShown(), "Not mounted");
+    reporter.review();
+    EXPECT_EQ(log.count("ERROR: Destination/Backup: destination not mounted"), 1u) << log.text();
+    EXPECT_EQ(log.count("ERROR: Main Images"), 0u) << log.text();
+    EXPECT_NE(window->windowTitle().toStdString().find("Destination/Backup: destination not mounted"),
+              std::string::npos);
+
+    auto reply = status(true);
+    EXPECT_EQ(reply.status, 1);
+    const QJsonObject destination =
+        QJsonDocument::fromJson(QByteArray::fromStdString(reply.text)).object()["destination"].toObject();
+    EXPECT_FALSE(destination["present"].toBool());
+    EXPECT_TRUE(destination["freeBytes"].isNull()); // the system disk's space is not the archive's
+    EXPECT_EQ(destination["problem"].toString(), "destination not mounted");
+
+    testing_support::chooseDestination(backup); // chosen again in the window
+    ASSERT_TRUE(processEventsUntil([&] { return row(0).stateLineShown().find(" GB free") != std::string::npos; }));
+    ASSERT_TRUE(processEventsUntil([&] { return !row(1).stateLineShown().starts_with("Error"); }));
+    reporter.review();
+    EXPECT_TRUE(reporter.problems().empty());
+    EXPECT_EQ(status(false).status, 0);
 }
 
 } // namespace

@@ -106,29 +106,48 @@ TEST(ApplicationProcessTest, WithoutDisplayItRunsUntilTerminatedAndQuitsCleanly)
     }
 }
 
+// Both runs at once: each waits out the same delays. The second one's
+// destination, written by hand, is the empty folder an unmounted backup
+// disk leaves: it gets nothing, and the run's exit status says it failed.
 TEST(ApplicationProcessTest, ALaunchAgentRunWithoutDisplayArchivesByItself) {
-    TempHome home;
-    fs::path dest = home.makeFolder("Backup");
-    fs::path photo = home.writeFile("Shoot/Main/2026/img_0001.jpg", "pixels");
-    testing_support::chooseDestination(dest);
-    prefs().setObject("prefCameraFolderPathFormat1", (home.path() / "Shoot/Main").string());
-    prefs().setBool("prefCameraFolderPathAliasDataIsValidFormat1", true);
-    prefs().setInteger("prefBackupSourceImagesAfterMinutesOld", 0);
-    prefs().setInteger("prefMinimumFreeSpaceMB", 0); // a nearly full test disk must not stop the pass
-    ASSERT_TRUE(prefs().synchronize());
-
-    AppProcess app(AppProcess::application({"-fromlaunchagent"}));
-    const fs::path archived = dest / "Main/2026/img_0001.jpg";
-    ASSERT_TRUE(app.waitForOutput("args contains -fromlaunchagent...")) << app.output();
-    for (int i = 0; i < 300 && !fs::exists(archived); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(testing_support::readFile(archived), "pixels") << app.output();
-    EXPECT_TRUE(fs::exists(photo)); // deletion is off
-    // Nobody can see a window: once the scan is done, the run ends by itself.
-    EXPECT_EQ(app.waitForExit(std::chrono::seconds(40)), 0) << app.output();
-    EXPECT_NE(app.output().find("The daily run has archived every folder"), std::string::npos);
-    auto saved = platform::Value::readPlistFile(UserDefaults::standardFilePath());
-    ASSERT_TRUE(saved);
-    EXPECT_TRUE((*saved)["preflastLaunchctlDate"].string()) << saved->description();
+    struct Run {
+        bool diskThere;
+        std::unique_ptr<TempHome> home;
+        fs::path dest;
+        std::unique_ptr<AppProcess> app;
+    } runs[] = {{true, nullptr, {}, nullptr}, {false, nullptr, {}, nullptr}};
+    for (Run& run : runs) {
+        run.home = std::make_unique<TempHome>();
+        run.dest = run.home->makeFolder("Backup");
+        run.home->writeFile("Shoot/Main/2026/img_0001.jpg", "pixels");
+        if (run.diskThere)
+            testing_support::chooseDestination(run.dest);
+        else
+            prefs().setObject("prefDestinationFolderPathFormat1", run.dest.string());
+        prefs().setObject("prefCameraFolderPathFormat1", (run.home->path() / "Shoot/Main").string());
+        prefs().setBool("prefCameraFolderPathAliasDataIsValidFormat1", true);
+        prefs().setInteger("prefBackupSourceImagesAfterMinutesOld", 0);
+        prefs().setInteger("prefMinimumFreeSpaceMB", 0); // a nearly full test disk must not stop the pass
+        ASSERT_TRUE(prefs().synchronize());
+        run.app = std::make_unique<AppProcess>(AppProcess::application({"-fromlaunchagent"}));
+    }
+    for (Run& run : runs) {
+        SCOPED_TRACE(run.diskThere ? "disk there" : "disk not mounted");
+        AppProcess& app = *run.app;
+        ASSERT_TRUE(app.waitForOutput("args contains -fromlaunchagent...")) << app.output();
+        // Nobody can see a window: once the scan is done, the run ends by itself.
+        EXPECT_EQ(app.waitForExit(std::chrono::seconds(40)), run.diskThere ? 0 : 1) << app.output();
+        EXPECT_NE(app.output().find("The daily run has archived every folder"), std::string::npos);
+        const fs::path archived = run.dest / "Main/2026/img_0001.jpg";
+        if (run.diskThere)
+            EXPECT_EQ(testing_support::readFile(archived), "pixels") << app.output();
+        else
+            EXPECT_EQ(fs::directory_iterator(run.dest), fs::directory_iterator()) << app.output();
+        EXPECT_TRUE(fs::exists(run.home->path() / "Shoot/Main/2026/img_0001.jpg")); // deletion is off
+        auto saved = platform::Value::readPlistFile(run.home->home() / ".config/com.orvane.tolv-archiver.plist");
+        ASSERT_TRUE(saved);
+        EXPECT_TRUE((*saved)["preflastLaunchctlDate"].string()) << saved->description();
+    }
 }
 
 } // namespace
