@@ -1,5 +1,7 @@
 #include "folders/SelectFolderNSViewController.h"
 
+#include "core/ArchiveDestination.h"
+#include "core/DestinationMarker.h"
 #include "core/MyAliasKit.h"
 #include "folders/viewSetEnabled.h"
 #include "platform/runtime/NotificationCenter.h"
@@ -132,7 +134,9 @@ protected:
     static std::unique_ptr<Row> makeRow(int slot) { return makeRow(slot, CommonHeader::slotParameters(slot)); }
 
     UserDefaults& prefs() { return UserDefaults::standard(); }
-    std::string key(int slot, const std::string& name) { return CommonHeader::param(CommonHeader::slotParameters(slot), name); }
+    std::string key(int slot, const std::string& name) {
+        return CommonHeader::param(CommonHeader::slotParameters(slot), name);
+    }
     fs::path root() const { return fs::canonical(home_.path()); }
 
     TempHome home_;
@@ -165,11 +169,11 @@ TEST_F(SelectFolderNSViewControllerTest, SourceRowOwnsAWatcherWithItsOwnCopyOfTh
 
 TEST_F(SelectFolderNSViewControllerTest, ControlsAreFoundByParameterNameIgnoringCase) {
     auto row = makeRow(1);
-    EXPECT_EQ(row->getNSObjectForKey(std::string("SPREFCAMERAFOLDERPATHKEY")), control<QLineEdit>(*row, "ibNSTextField"));
+    EXPECT_EQ(row->getNSObjectForKey(std::string("SPREFCAMERAFOLDERPATHKEY")),
+              control<QLineEdit>(*row, "ibNSTextField"));
     EXPECT_EQ(row->getNSObjectForKey(sPrefCameraFolderPathAliasDataIsValidKey),
               control<QCheckBox>(*row, "ibNSButtonAliasIsValid"));
-    EXPECT_EQ(row->getNSObjectForKey(sPrefStartingNoCameraKey),
-              control<QSpinBox>(*row, "ibNSTextFieldForImageNumber"));
+    EXPECT_EQ(row->getNSObjectForKey(sPrefStartingNoCameraKey), control<QSpinBox>(*row, "ibNSTextFieldForImageNumber"));
     auto* enable = control<QCheckBox>(*row, "ibNSButtonEnable");
     EXPECT_EQ(row->getNSObjectForKey(sPrefCameraFolderPathEnableKey), enable);
     EXPECT_EQ(row->getNSObjectForKey(std::string("spreFCameraFolderPathEnableTitleStringKey")), enable);
@@ -199,8 +203,10 @@ TEST_F(SelectFolderNSViewControllerTest, EnableTitleComesFromThePreferencesOnlyW
 // ---- choosing the folder -------------------------------------------------------
 
 TEST_F(SelectFolderNSViewControllerTest, ChoosingAFolderStoresPathValidityAliasAndEnableInThatOrder) {
-    const std::string pathKey = key(2, sPrefCameraFolderPathKey), validKey = key(2, sPrefCameraFolderPathAliasDataIsValidKey),
-                      aliasKey = key(2, sPrefCameraFolderPathAliasDataKey), enableKey = key(2, sPrefCameraFolderPathEnableKey);
+    const std::string pathKey = key(2, sPrefCameraFolderPathKey),
+                      validKey = key(2, sPrefCameraFolderPathAliasDataIsValidKey),
+                      aliasKey = key(2, sPrefCameraFolderPathAliasDataKey),
+                      enableKey = key(2, sPrefCameraFolderPathEnableKey);
     prefs().setObject(pathKey, Value("/where/it/was"));
     prefs().setBool(enableKey, false);
     auto row = makeRow(2);
@@ -236,6 +242,38 @@ TEST_F(SelectFolderNSViewControllerTest, ChoosingAFolderStoresPathValidityAliasA
     EXPECT_EQ(panel.window, row->view()->window());
 }
 
+// The destination is the archive by its marker: choosing a folder marks it,
+// choosing an archive again keeps its ID, and a folder that refuses the
+// marker is not chosen.
+TEST_F(SelectFolderNSViewControllerTest, ChoosingTheDestinationMarksItAsTheArchive) {
+    auto row = makeRow(0);
+    const std::string pathKey = key(0, sPrefCameraFolderPathKey);
+    auto choose = [&](const fs::path& folder) {
+        dialogs_->answerNextPanel({ModalUI::kPanelOK, {folder.string()}});
+        row->selectCameraFolder(nullptr);
+    };
+    const fs::path fresh = home_.makeFolder("Backup"), marked = home_.makeFolder("Archive of station 2");
+    choose(fresh);
+    const auto id = prefs().stringForKey(ArchiveDestination::kIdKey);
+    ASSERT_TRUE(id);
+    EXPECT_EQ(DestinationMarker::read(fresh).id, *id);
+    EXPECT_TRUE(ArchiveDestination::locate().ready());
+
+    std::string error;
+    ASSERT_TRUE(DestinationMarker::write(marked, "0123456789ABCDEF0123456789ABCDEF", &error)) << error;
+    choose(marked);
+    EXPECT_EQ(prefs().stringForKey(ArchiveDestination::kIdKey), "0123456789ABCDEF0123456789ABCDEF");
+
+    // A folder where the marker's name is taken by a folder of files.
+    const fs::path blocked = home_.makeFolder("Blocked");
+    home_.writeFile("Blocked/.tolv-archiver-destination/keep", "k");
+    choose(blocked);
+    ASSERT_EQ(dialogs_->alerts().size(), 1u);
+    EXPECT_NE(dialogs_->alerts().back().informativeText.find("marker"), std::string::npos);
+    EXPECT_EQ(prefs().objectForKey(pathKey), Value(marked.string()));
+    EXPECT_EQ(prefs().stringForKey(ArchiveDestination::kIdKey), "0123456789ABCDEF0123456789ABCDEF");
+}
+
 TEST_F(SelectFolderNSViewControllerTest, AFolderAnotherSlotRulesOutIsRefusedWithAnAlertAndNothingStored) {
     prefs().setObject(key(0, sPrefCameraFolderPathKey), Value(home_.makeFolder("Backup").string()));
     prefs().setObject(key(2, sPrefCameraFolderPathKey), Value(home_.makeFolder("cardA/DCIM").string()));
@@ -247,7 +285,7 @@ TEST_F(SelectFolderNSViewControllerTest, AFolderAnotherSlotRulesOutIsRefusedWith
     struct Case {
         const char* what;
         std::string path;
-        bool typed;    // else chosen in the open panel
+        bool typed;       // else chosen in the open panel
         const char* says; // a part of the alert's text
     } cases[] = {
         {"same name, chosen", home_.makeFolder("cardB/DCIM").string(), false, "For Web"},
@@ -429,7 +467,8 @@ protected:
 TEST_F(RowIndicatorTest, StartFromAWatcherThreadReachesOnlyTheWatchersRow) {
     EXPECT_EQ(spinning(), (std::vector<bool>{false, false, false, false}));
     // The watcher decides, even when "index" names another row.
-    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoWatcherObj, watcherOfSlot(2)}, {kUserInfoIndex, std::int32_t{1}}});
+    postFromWorker(kWatcherDidStart,
+                   UserInfo{{kUserInfoWatcherObj, watcherOfSlot(2)}, {kUserInfoIndex, std::int32_t{1}}});
     EXPECT_FALSE(rows_[2]->indicatorIsAnimating()); // the watcher's thread left the widget alone
     EXPECT_TRUE(processEventsUntil([&] { return rows_[2]->indicatorIsAnimating(); }));
     drainEvents();
@@ -446,7 +485,8 @@ TEST_F(RowIndicatorTest, StartFromAWatcherThreadReachesOnlyTheWatchersRow) {
 TEST_F(RowIndicatorTest, StartWithNeitherWatcherNorIndexStartsNone) {
     postFromWorker(kWatcherDidStart, UserInfo{});
     postFromWorker(kWatcherDidStart, std::nullopt);
-    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoWatcherObj, std::shared_ptr<WatcherNSObject>()}, {kUserInfoIndex, std::int32_t{1}}});
+    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoWatcherObj, std::shared_ptr<WatcherNSObject>()},
+                                              {kUserInfoIndex, std::int32_t{1}}});
     postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoIndex, std::string("1")}});
     drainEvents();
     EXPECT_EQ(spinning(), (std::vector<bool>{false, false, false, false}));
@@ -454,7 +494,8 @@ TEST_F(RowIndicatorTest, StartWithNeitherWatcherNorIndexStartsNone) {
 
 TEST_F(RowIndicatorTest, OneStopAllStopsEveryRow) {
     for (int slot = 0; slot < CommonHeader::kSlotCount; ++slot)
-        NotificationCenter::defaultCenter().post(kWatcherDidStart, nullptr, UserInfo{{kUserInfoIndex, std::int32_t(slot)}});
+        NotificationCenter::defaultCenter().post(kWatcherDidStart, nullptr,
+                                                 UserInfo{{kUserInfoIndex, std::int32_t(slot)}});
     EXPECT_EQ(spinning(), (std::vector<bool>{true, true, true, true}));
     postFromWorker(kWatcherDidStopAll, std::nullopt);
     EXPECT_TRUE(processEventsUntil([&] { return spinning() == std::vector<bool>{false, false, false, false}; }));
@@ -472,7 +513,8 @@ TEST_F(RowIndicatorTest, RowGoingAwayWhileAWatcherThreadPostsIsSafe) {
     std::atomic<bool> stop{false};
     std::thread poster([&] {
         while (!stop)
-            NotificationCenter::defaultCenter().post(kWatcherDidStart, nullptr, UserInfo{{kUserInfoIndex, std::int32_t{1}}});
+            NotificationCenter::defaultCenter().post(kWatcherDidStart, nullptr,
+                                                     UserInfo{{kUserInfoIndex, std::int32_t{1}}});
     });
     ASSERT_TRUE(processEventsUntil([&] { return rows_[1]->indicatorIsAnimating(); }));
     rows_[1].reset();
@@ -540,8 +582,9 @@ TEST_F(SelectFolderNSViewControllerTest, NarrowestRowClipsNoControlAndOverlapsNo
     view->show();
     drainEvents();
     std::vector<QWidget*> controls;
-    for (const char* name : {"ibNSButtonEnable", "ibNSProgressIndicator", "ibNSTextField", "ibNSButtonAliasIsValid",
-                             "labelStartingNumber", "ibNSTextFieldForImageNumber", "ibNSButtonChange", "ibNSButtonReveal"})
+    for (const char* name :
+         {"ibNSButtonEnable", "ibNSProgressIndicator", "ibNSTextField", "ibNSButtonAliasIsValid", "labelStartingNumber",
+          "ibNSTextFieldForImageNumber", "ibNSButtonChange", "ibNSButtonReveal"})
         controls.push_back(view->findChild<QWidget*>(name));
     for (QWidget* c : controls) {
         // The busy bar is drawn at a fixed, smaller width than its kind asks for.
