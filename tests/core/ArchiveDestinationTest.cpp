@@ -178,7 +178,7 @@ TEST_F(ArchiveDestinationTest, AnUnmountedDisksFolderIsNeverTakenForTheArchive) 
     auto other = ScopedMount::tmpfs(dest(), &why);
     ASSERT_TRUE(other) << why;
     fs::create_directory(dest() / "DCIM");
-    EXPECT_FALSE(ArchiveDestination::locate().ready());
+    EXPECT_EQ(ArchiveDestination::locate().problem, kForeign);
     EXPECT_FALSE(fs::exists(dest() / kMarker));
     EXPECT_EQ(storedId(), id);
 }

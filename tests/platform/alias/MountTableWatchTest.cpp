@@ -2,17 +2,15 @@
 
 #include "support/RunWithin.h"
 #include "support/ScopedMount.h"
+#include "support/TempHome.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -21,8 +19,6 @@ using platform::MountTableWatch;
 using Reason = MountTableWatch::Reason;
 using testing_support::runWithin;
 using testing_support::ScopedMount;
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -80,48 +76,15 @@ private:
     bool open_ = false;
 };
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (fs::temp_directory_path() / "tolv-mountwatch-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
-// The watch's thread owns the callback, so the callback's captures are let go
-// exactly when that thread has finished with them.
-bool expiresWithin(const std::weak_ptr<int>& token, std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!token.expired()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
-
 } // namespace
 
-TEST(MountTableWatchTest, TheFirstCallbackComesAtOnce) {
+// The owner learns the state at once, then of every mount and unmount.
+TEST(MountTableWatchTest, MountingAndUnmountingAreSeenLongBeforeTheInterval) {
+    testing_support::TempHome folder;
     Calls calls;
     MountTableWatch watch(60s, calls.callback());
     ASSERT_TRUE(calls.waitFor(Reason::Woken, 1));
     EXPECT_EQ(calls.first(), Reason::Woken);
-}
-
-TEST(MountTableWatchTest, MountingAndUnmountingAreSeenLongBeforeTheInterval) {
-    TempFolder folder;
-    Calls calls;
-    MountTableWatch watch(60s, calls.callback());
-    ASSERT_TRUE(calls.waitFor(Reason::Woken, 1));
 
     const auto beforeMount = calls.count(Reason::MountsChanged);
     std::string why;
@@ -185,30 +148,5 @@ TEST(MountTableWatchTest, DestructionEndsAThreadWaitingInPoll) {
         watch.reset();
         EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
         EXPECT_TRUE(watched.expired()) << "the thread was not joined";
-    });
-}
-
-TEST(MountTableWatchTest, TheCallbackMayDestroyTheWatch) {
-    runWithin(20s, [] {
-        Calls calls;
-        std::mutex mutex;
-        std::unique_ptr<MountTableWatch> watch;
-        auto token = std::make_shared<int>();
-        std::weak_ptr<int> watched = token;
-        {
-            // Held until the watch is stored, so the first callback finds it there.
-            std::lock_guard lock(mutex);
-            watch = std::make_unique<MountTableWatch>(60s, [&, token](Reason reason) {
-                {
-                    std::lock_guard lock(mutex);
-                    watch.reset();
-                }
-                calls.record(reason);
-            });
-        }
-        token.reset();
-        ASSERT_TRUE(calls.waitFor(Reason::Woken, 1));
-        EXPECT_TRUE(expiresWithin(watched, 10s)) << "the thread went on after its watch was destroyed";
-        EXPECT_EQ(calls.count(Reason::Woken), 1u);
     });
 }
