@@ -95,16 +95,21 @@ DestinationState refused(const std::string& path, const std::string& problem, co
     return {path, problem, path + ": " + why};
 }
 
+// An adopted archive is remembered as a chosen one is.
+void remember(const fs::path& folder, const std::string& id) {
+    prefs().setObject(ArchiveDestination::kIdKey, Value(id));
+    // From now on a move of the disk is followed, as for a folder chosen in the window.
+    if (!storedAliasData()) MyAliasKit::savePath(folder.string(), destinationReference().at(sPrefFolderAliasDataKey));
+    prefs().synchronize();
+}
+
 DestinationState adopt(const fs::path& folder, const std::string& why, bool mayWrite) {
     if (!mayWrite) return ready(folder);
     const std::string id = DestinationMarker::newId();
     std::string error;
     if (!DestinationMarker::write(folder, id, &error))
         return refused(folder.string(), ArchiveDestination::kUnmarkable, error);
-    prefs().setObject(ArchiveDestination::kIdKey, Value(id));
-    // From now on a move of the disk is followed, as for a folder chosen in the window.
-    if (!storedAliasData()) MyAliasKit::savePath(folder.string(), destinationReference().at(sPrefFolderAliasDataKey));
-    prefs().synchronize();
+    remember(folder, id);
     logf("The destination %s is adopted as the archive (%s): marker %s written", folder.c_str(), why.c_str(),
          DestinationMarker::kFileName.c_str());
     return ready(folder);
@@ -125,7 +130,7 @@ DestinationState checkIdentity(const fs::path& folder, bool mayWrite) {
     }
     // Chosen before markers existed.
     if (marker.kind == Kind::Present) {
-        if (mayWrite) prefs().setObject(ArchiveDestination::kIdKey, Value(marker.id));
+        if (mayWrite) remember(folder, marker.id);
         return ready(folder);
     }
     if (auto why = adoptionReason(folder, storedAliasData())) return adopt(folder, *why, mayWrite);

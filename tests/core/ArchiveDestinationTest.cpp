@@ -118,7 +118,7 @@ TEST_F(ArchiveDestinationTest, AnOlderDestinationIsAdoptedOnlyWhenClearlyTheArch
         {"the folder its alias data names", true, "", None, ""},
         {"a folder named after a source", false, "Web Exports", None, ""},
         {"the kept versions", false, ".tolv-archiver-kept", None, ""},
-        {"a marker already there", true, "", Valid, ""},
+        {"a marker already there", false, "", Valid, ""},
         {"a damaged marker", true, "", Damaged, kForeign},
         {"an empty folder", false, "", None, kNotMounted},
         {"a folder of something else", false, "Documents", None, kForeign},
