@@ -6,6 +6,7 @@
 //
 //   WatcherLatencyBench [EVENTS=50] [FILES_ALREADY_ARCHIVED=0] [MODE=0 per-file|1 fast|2 bare inotify]
 
+#include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/preferences/UserDefaults.h"
@@ -135,6 +136,11 @@ int main(int argc, char** argv) {
 
     auto& prefs = platform::UserDefaults::standard();
     choose(prefs, 0, dest);
+    // Passes archive only into the folder whose marker proves it the archive.
+    if (auto why = ArchiveDestination::choose(dest.string())) {
+        std::fprintf(stdout, "%s\n", why->c_str());
+        return 1;
+    }
     choose(prefs, 1, src);
     prefs.setInteger(kPrefBackupSourceImagesAfterMinutesOld, 0);
     prefs.setBool(kPrefUseBatchedSynchronization, batched);
