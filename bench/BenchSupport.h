@@ -7,6 +7,7 @@
 #include "tools/KLVR_Task.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -16,6 +17,18 @@
 #include <vector>
 
 namespace bench {
+
+// A fresh folder under the temporary folder, holding the home (HOME and
+// XDG_CONFIG_HOME point into it) of a bench that runs watchers.
+inline std::filesystem::path makeTempHome() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tolv-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) std::exit(1);
+    const std::filesystem::path root = pattern;
+    setenv("HOME", (root / "home").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (root / "home/.config").c_str(), 1);
+    std::filesystem::create_directories(root / "home/.config");
+    return root;
+}
 
 // `files` files of `bytes` each in ten folders, all modified an hour ago.
 inline void buildSource(const std::filesystem::path& source, int files, size_t bytes) {

@@ -12,6 +12,7 @@
 //
 //   DestinationBench [ITERATIONS=2000] [PHOTOS=50] [RUNS=5] [FAST=0]
 
+#include "BenchSupport.h"
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
 #include "core/MyAliasKit.h"
@@ -39,12 +40,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-fs::path makeTempRoot() {
-    std::string pattern = (fs::temp_directory_path() / "tolv-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::exit(1);
-    return pattern;
-}
 
 void choose(int slot, const fs::path& folder) {
     auto& prefs = platform::UserDefaults::standard();
@@ -156,10 +151,7 @@ int main(int argc, char** argv) {
     const int photos = argc > 2 ? std::atoi(argv[2]) : 50;
     const int runs = argc > 3 ? std::atoi(argv[3]) : 5;
     const bool fast = argc > 4 && std::atoi(argv[4]) != 0;
-    const fs::path root = makeTempRoot();
-    setenv("HOME", (root / "home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root / "home/.config").c_str(), 1);
-    fs::create_directories(root / "home/.config");
+    const fs::path root = bench::makeTempHome();
     platform::UserDefaults::resetStandard();
     // Keep the log lines out of the figures' way.
     if (!freopen((root / "log.txt").c_str(), "w", stderr)) return 1;

@@ -6,6 +6,7 @@
 //
 //   WatcherLatencyBench [EVENTS=50] [FILES_ALREADY_ARCHIVED=0] [MODE=0 per-file|1 fast|2 bare inotify]
 
+#include "BenchSupport.h"
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
 #include "platform/runtime/NotificationCenter.h"
@@ -31,12 +32,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-fs::path makeTempRoot() {
-    std::string pattern = (fs::temp_directory_path() / "tolv-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::exit(1);
-    return pattern;
-}
 
 void writeFile(const fs::path& p, size_t size) {
     fs::create_directories(p.parent_path());
@@ -123,10 +118,7 @@ int main(int argc, char** argv) {
     const bool batched = mode == 1;
     const bool bare = mode == 2;
 
-    fs::path root = makeTempRoot();
-    setenv("HOME", (root / "home").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root / "home/.config").c_str(), 1);
-    fs::create_directories(root / "home/.config");
+    fs::path root = bench::makeTempHome();
     fs::path dest = root / "Backup", src = root / "Shoot/Main";
     fs::create_directories(dest);
     fs::create_directories(src);

@@ -55,6 +55,7 @@ TEST_F(FolderSlotRulesTest, ASourceMayNotShareANameOrOverlapAnotherSlot) {
         {"beside it with a longer name", tmp.makeFolder("Backup2"), false, false},
         {"inside slot 2's folder", tmp.makeFolder("cardA/DCIM/100CANON"), true, true},
         {"named like the kept folder", tmp.makeFolder("x/" + kKeptFolderName), true, true},
+        {"named like the archive's marker", tmp.makeFolder("y/.tolv-archiver-destination"), true, true},
         {"with {} in its path", tmp.makeFolder("a{}b/Main"), true, true},
     };
     for (const auto& c : cases) {
