@@ -1,5 +1,6 @@
 #include "tools/BatchedSynchronization.h"
 
+#include "platform/desktop/FileSystemFlush.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/Pipe.h"
 #include "platform/runtime/SearchPath.h"
@@ -147,6 +148,14 @@ void BatchedSynchronization::synchronize() {
         // One that only failed some files leaves the rest to cmp.
         logf("rsync for %s ended with status %d: no source file is deleted in this pass", source_.c_str(),
              TaskDone::status(outcome));
+        return finish(outcome);
+    }
+    // cmp reads the copies back from memory; only copies on the disk may
+    // let an original go, or a power cut could take both.
+    std::string why;
+    if (!platform::flushFileSystem(destination_, &why)) {
+        logf("the copies of %s could not be put on the disk (%s): no source file is deleted in this pass",
+             source_.c_str(), why.c_str());
         return finish(outcome);
     }
     deleteVerified(outcome);

@@ -66,9 +66,13 @@ std::vector<std::string> SynchronizationPolicy::verifiedDeletion(const std::stri
 
 std::vector<std::string> SynchronizationPolicy::perFileAction(const std::string& destination, unsigned days,
                                                               platform::Date start) {
+    // Copy and deletion alternate file by file: each copy an original may
+    // go against is on the disk before cmp reads it back, or a power cut
+    // could take both. A copy that is not written costs nothing.
+    std::vector<std::string> rsync{"-exec", "rsync", kCopyFlags};
+    if (deletes(days)) rsync.push_back("--fsync");
     std::vector<std::string> action =
-        concatenated(concatenated({"-exec", "rsync", kCopyFlags}, keepingArguments(destination, start)),
-                     {"{}", asFolder(destination), ";"});
+        concatenated(concatenated(rsync, keepingArguments(destination, start)), {"{}", asFolder(destination), ";"});
     // The age test rides on the copying walk itself, so here the deletion-off
     // value costs nothing: it is kept as it stands and matches no file.
     if (days > 0) action = concatenated(std::move(action), verifiedDeletion(destination, days));

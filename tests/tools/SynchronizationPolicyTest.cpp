@@ -75,9 +75,12 @@ TEST(SynchronizationPolicyTest, BothEnginesSelectCopyAndDeleteAlike) {
         // The per-file walk: the same selection, one rsync per file with the
         // fast run's flags (all before its list options) and folder, then the
         // fast deletion walk's primaries, less the printing of what it deleted.
+        // With deletion, each copy is flushed to the disk before its original
+        // may go (the fast run flushes the whole disk before its deletion walk).
         const auto listOptions = std::find(copy.begin(), copy.end(), "--from0");
-        const Args copyEach = joined(joined({"-exec", "rsync"}, Args(copy.begin(), listOptions)),
-                                     {"{}", copy.back(), ";"});
+        Args options(copy.begin(), listOptions);
+        if (c.deletes) options.insert(options.begin() + 1, "--fsync");
+        const Args copyEach = joined(joined({"-exec", "rsync"}, options), {"{}", copy.back(), ";"});
         const Args perFile =
             KLVR_Task::synchronizationRequest("/src", c.destination, c.minutes, c.days, nullptr, kStart)
                 .arguments(platform::Date{});

@@ -1,0 +1,72 @@
+// Every original a pass deletes has its copy on the disk first, with either
+// engine: the pass runs under strace, which lists the flushes and the
+// deletions of the pass and all its children in the order they happened.
+#include "support/ChildrenInTheFuture.h"
+#include "support/TempHome.h"
+#include "platform/runtime/Task.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Trace {
+    int deletions = 0;
+    int deletionsBeforeTheirFlush = 0;
+};
+
+// A copy's flush is an fsync of it (per-file engine) or a syncfs of the
+// archive's disk (fast engine); each unlink must have as many flushes
+// before it as originals deleted up to then, or one syncfs.
+Trace read(const fs::path& file) {
+    Trace trace;
+    int fsyncs = 0;
+    bool syncedAll = false;
+    std::ifstream in(file);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(" = 0") == std::string::npos) continue;
+        if (line.find("syncfs(") != std::string::npos)
+            syncedAll = true;
+        else if (line.find("fsync(") != std::string::npos || line.find("fdatasync(") != std::string::npos)
+            ++fsyncs;
+        else if (line.find("unlink") != std::string::npos && line.find("AT_REMOVEDIR") == std::string::npos) {
+            ++trace.deletions;
+            if (!syncedAll && fsyncs < trace.deletions) ++trace.deletionsBeforeTheirFlush;
+        }
+    }
+    return trace;
+}
+
+} // namespace
+
+TEST(DurableDeletionTest, AnOriginalGoesOnlyOnceItsCopyIsOnTheDisk) {
+    if (!fs::exists("/usr/bin/strace")) GTEST_SKIP() << "strace is not installed";
+    constexpr int kPhotos = 12;
+    for (const char* engine : {"per-file", "fast"}) {
+        SCOPED_TRACE(engine);
+        testing_support::TempHome home;
+        for (int i = 0; i < kPhotos; ++i)
+            home.writeFile("Main/d" + std::to_string(i % 3) + "/" + std::to_string(i) + ".jpg", "p");
+        const fs::path archive = home.makeFolder("Backup") / "Main";
+        testing_support::ChildrenInTheFuture future(3); // bfs takes the photos for three days old
+        if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+        const fs::path trace = home.path() / "trace";
+        const auto run = platform::Task::runCapturingOutput(
+            {.path = "/usr/bin/strace",
+             .arguments = {"-f", "-qq", "-o", trace.string(), "-e", "trace=fsync,fdatasync,syncfs,unlink,unlinkat",
+                           testing_support::testProgram("synchronizeonce").string(), (home.path() / "Main").string(),
+                           archive.string(), "0", "1", engine},
+             .workingDirectory = {}});
+        ASSERT_EQ(run.termination.status, 0) << run.standardOutput;
+        EXPECT_EQ(run.standardOutput, "copied 12 failed 0 deleted 12\n");
+        const Trace seen = read(trace);
+        EXPECT_EQ(seen.deletions, kPhotos);
+        EXPECT_EQ(seen.deletionsBeforeTheirFlush, 0);
+        EXPECT_EQ(testing_support::readFile(archive / "d1/4.jpg"), "p");
+    }
+}
