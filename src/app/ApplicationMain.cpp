@@ -44,14 +44,20 @@ const std::string kInstanceName = "tolv-archiver";
 
 bool isSet(const char* value) { return value && *value; }
 
+// The decision to end is made (the guard, a signal): quit() would first ask
+// the windows to close, and a busy window answers with the busy alert again.
+void leaveEventLoop() { QCoreApplication::exit(0); }
+
 void connectPlatform(bool headless) {
     platform::QtMainLoop::install();
-    if (headless) ModalUI::setCurrent(std::make_shared<HeadlessModalUI>());
-    else ModalUI::setCurrent(std::make_shared<QtModalUI>());
+    if (headless)
+        ModalUI::setCurrent(std::make_shared<HeadlessModalUI>());
+    else
+        ModalUI::setCurrent(std::make_shared<QtModalUI>());
     setSystemBeepHook([] { ModalUI::current().beep(); });
     platform::QtTerminationSignals::install([](int signalNumber) {
         logf("Signal %d received: quitting", signalNumber);
-        QCoreApplication::quit();
+        leaveEventLoop();
     });
 }
 
@@ -125,9 +131,8 @@ std::optional<int> answerWhenNoneRuns(const CommandLine& line, const std::vector
 // What a start that launched the application asked for besides the launch.
 void actOnOwnRequest(const CommandLine& line, InstanceRequests& requests, AppDelegate& delegate) {
     if (line.isCommand()) {
-        QTimer::singleShot(kCommandDelayMs, [&requests, line] {
-            logf("Command line: %s", requests.answer(line).text.c_str());
-        });
+        QTimer::singleShot(kCommandDelayMs,
+                           [&requests, line] { logf("Command line: %s", requests.answer(line).text.c_str()); });
     }
     for (const std::string& url : line.urls) delegate.handleURLEvent(url);
     if (!line.files.empty()) delegate.openFiles(line.files);
@@ -182,7 +187,6 @@ bool ApplicationMain::wantsHeadless(const std::vector<std::string>& arguments, c
     return !isSet(display) && !isSet(waylandDisplay);
 }
 
-
 int ApplicationMain::run(int argc, char** argv) {
     // Copied before Qt takes the options it knows out of argv.
     const std::vector<std::string> arguments(argv, argv + argc);
@@ -198,8 +202,7 @@ int ApplicationMain::run(int argc, char** argv) {
         if (claim.reply) return printReply(*claim.reply);
         return print(std::string(TOLV_APP_NAME) + " is running but did not answer\n", 1);
     }
-    const int result =
-        line.isScheduleCommand() ? actAlone(line) : runApplication(argc, argv, arguments, line, bridge);
+    const int result = line.isScheduleCommand() ? actAlone(line) : runApplication(argc, argv, arguments, line, bridge);
     bridge.detach();
     claim.primary.reset();
     // Nothing this application started may go on copying or deleting.
@@ -220,7 +223,7 @@ int ApplicationMain::runApplication(int& argc, char** argv, const std::vector<st
     AppDelegate::initialize();
     auto delegate = AppDelegate::create();
     delegate->setArguments(arguments);
-    delegate->setTerminator([] { QCoreApplication::quit(); });
+    delegate->setTerminator(leaveEventLoop);
     std::weak_ptr<AppDelegate> weak = delegate;
     QObject::connect(&app, &QGuiApplication::applicationStateChanged, &app, [weak](Qt::ApplicationState state) {
         if (auto d = weak.lock(); d && state == Qt::ApplicationActive) d->applicationWillBecomeActive();
@@ -235,15 +238,16 @@ int ApplicationMain::runApplication(int& argc, char** argv, const std::vector<st
         delegate->awakeFromNib();
         delegate->applicationWillFinishLaunching();
         delegate->applicationDidFinishLaunching();
-        if (headless) log("No display: running without a window");
-        else window.show();
+        if (headless)
+            log("No display: running without a window");
+        else
+            window.show();
         ProblemReporter problems(delegate, &window, headless);
         problems.review();
         InstanceRequests requests(delegate, &window, window.toggleButton(), headless);
         bridge.attach(&requests);
         actOnOwnRequest(line, requests, *delegate);
-        const bool askedHeadless =
-            std::find(arguments.begin(), arguments.end(), kHeadlessArgument) != arguments.end();
+        const bool askedHeadless = std::find(arguments.begin(), arguments.end(), kHeadlessArgument) != arguments.end();
         if (headless && line.fromLaunchAgent && !askedHeadless) endWhenTheDailyRunIsDone(delegate, dailyRunStatus);
         result = QApplication::exec();
         if (result == 0) result = *dailyRunStatus;

@@ -148,8 +148,12 @@ TEST_F(ApplicationEndTest, LaterStartsAreAnsweredAsTheWindowWouldBe) {
     EXPECT_NE(ask({"--status"}).text.find("Main Images: /p/\"Main\""), std::string::npos);
 
     setBusy(true);
-    const auto refused = ask({"--quit"}); // headless alert: "NO"
+    // A terminal is answered at once; the busy alert is the window's own.
+    const size_t alerts = dialogs->alerts().size();
+    const auto refused = ask({"--quit"});
     EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.text, "busy archiving: not quitting (--force quits)\n");
+    EXPECT_EQ(dialogs->alerts().size(), alerts);
     const auto forced = ask({"--quit", "--force"});
     EXPECT_EQ(forced.status, 0);
     EXPECT_TRUE(processEventsUntil([&] { return quits == 1; }));

@@ -75,7 +75,8 @@ bool eventually(const std::function<bool()>& done, std::chrono::milliseconds tim
 }
 
 TEST(ForcedQuitTest, NothingTheApplicationStartedOutlivesItAndNothingIsLost) {
-    for (const char* how : {"--quit --force", "SIGKILL"}) {
+    // With a window, the busy alert must not come back while the forced quit ends it.
+    for (const std::string how : {"--quit --force", "SIGKILL", "--quit --force, window shown"}) {
         SCOPED_TRACE(how);
         TempHome home;
         const fs::path dest = home.makeFolder("Backup"), source = home.makeFolder("Shoot/Main");
@@ -99,8 +100,17 @@ TEST(ForcedQuitTest, NothingTheApplicationStartedOutlivesItAndNothingIsLost) {
         // does not fake: the application must be one for its bfs to get it.
         setenv("FAKETIME_ONLY_CMDS", "Tolv-Archiver,bfs", 1);
 
-        auto app = std::make_unique<AppProcess>(AppProcess::application());
+        auto options = AppProcess::application();
+        const bool windowShown = how.ends_with("window shown");
+        if (windowShown) {
+            options.environment["DISPLAY"] = ":99";
+            options.environment["QT_QPA_PLATFORM"] = "offscreen";
+        }
+        auto app = std::make_unique<AppProcess>(options);
         ASSERT_TRUE(app->waitForOutput("Inside AppDelegate => ibStopAllWatcher")) << app->output();
+        if (windowShown) {
+            ASSERT_TRUE(app->waitForOutput("Main window shown")) << app->output();
+        }
         AppProcess scan(AppProcess::application({"--scan"}));
         ASSERT_EQ(scan.waitForExit(), 0) << scan.output();
         // Mid-pass: some files copied and deleted, the walk still running.
@@ -108,13 +118,17 @@ TEST(ForcedQuitTest, NothingTheApplicationStartedOutlivesItAndNothingIsLost) {
             << app->output();
         std::set<pid_t> groups;
         ASSERT_TRUE(eventually([&] { return !(groups = childGroups(app->pid())).empty(); }));
-        if (std::string(how) == "SIGKILL") {
+        if (how == "SIGKILL") {
             app->signal(SIGKILL);
         } else {
+            // Asked without --force, a busy application says so at once.
+            AppProcess ask(AppProcess::application({"--quit"}));
+            EXPECT_EQ(ask.waitForExit(5s), 1) << ask.output();
+            EXPECT_NE(ask.output().find("busy archiving: not quitting"), std::string::npos) << ask.output();
             AppProcess quit(AppProcess::application({"--quit", "--force"}));
             EXPECT_EQ(quit.waitForExit(), 0) << quit.output();
         }
-        EXPECT_TRUE(app->waitForExit().has_value());
+        EXPECT_TRUE(app->waitForExit(10s).has_value()) << app->output();
         EXPECT_TRUE(eventually([&] { return !anyInGroups(groups); }, 10s)) << "children left running";
         testing_support::expectNothingLost(before, source, dest / "Main");
         EXPECT_LT(testing_support::fileContents(source).size(), before.size()) << "the pass was deleting";
