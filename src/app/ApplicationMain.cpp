@@ -50,10 +50,8 @@ void leaveEventLoop() { QCoreApplication::exit(0); }
 
 void connectPlatform(bool headless) {
     platform::QtMainLoop::install();
-    if (headless)
-        ModalUI::setCurrent(std::make_shared<HeadlessModalUI>());
-    else
-        ModalUI::setCurrent(std::make_shared<QtModalUI>());
+    if (headless) ModalUI::setCurrent(std::make_shared<HeadlessModalUI>());
+    else ModalUI::setCurrent(std::make_shared<QtModalUI>());
     setSystemBeepHook([] { ModalUI::current().beep(); });
     platform::QtTerminationSignals::install([](int signalNumber) {
         logf("Signal %d received: quitting", signalNumber);
@@ -131,8 +129,9 @@ std::optional<int> answerWhenNoneRuns(const CommandLine& line, const std::vector
 // What a start that launched the application asked for besides the launch.
 void actOnOwnRequest(const CommandLine& line, InstanceRequests& requests, AppDelegate& delegate) {
     if (line.isCommand()) {
-        QTimer::singleShot(kCommandDelayMs,
-                           [&requests, line] { logf("Command line: %s", requests.answer(line).text.c_str()); });
+        QTimer::singleShot(kCommandDelayMs, [&requests, line] {
+            logf("Command line: %s", requests.answer(line).text.c_str());
+        });
     }
     for (const std::string& url : line.urls) delegate.handleURLEvent(url);
     if (!line.files.empty()) delegate.openFiles(line.files);
@@ -187,6 +186,7 @@ bool ApplicationMain::wantsHeadless(const std::vector<std::string>& arguments, c
     return !isSet(display) && !isSet(waylandDisplay);
 }
 
+
 int ApplicationMain::run(int argc, char** argv) {
     // Copied before Qt takes the options it knows out of argv.
     const std::vector<std::string> arguments(argv, argv + argc);
@@ -202,7 +202,8 @@ int ApplicationMain::run(int argc, char** argv) {
         if (claim.reply) return printReply(*claim.reply);
         return print(std::string(TOLV_APP_NAME) + " is running but did not answer\n", 1);
     }
-    const int result = line.isScheduleCommand() ? actAlone(line) : runApplication(argc, argv, arguments, line, bridge);
+    const int result =
+        line.isScheduleCommand() ? actAlone(line) : runApplication(argc, argv, arguments, line, bridge);
     bridge.detach();
     claim.primary.reset();
     // Nothing this application started may go on copying or deleting.
@@ -238,16 +239,15 @@ int ApplicationMain::runApplication(int& argc, char** argv, const std::vector<st
         delegate->awakeFromNib();
         delegate->applicationWillFinishLaunching();
         delegate->applicationDidFinishLaunching();
-        if (headless)
-            log("No display: running without a window");
-        else
-            window.show();
+        if (headless) log("No display: running without a window");
+        else window.show();
         ProblemReporter problems(delegate, &window, headless);
         problems.review();
         InstanceRequests requests(delegate, &window, window.toggleButton(), headless);
         bridge.attach(&requests);
         actOnOwnRequest(line, requests, *delegate);
-        const bool askedHeadless = std::find(arguments.begin(), arguments.end(), kHeadlessArgument) != arguments.end();
+        const bool askedHeadless =
+            std::find(arguments.begin(), arguments.end(), kHeadlessArgument) != arguments.end();
         if (headless && line.fromLaunchAgent && !askedHeadless) endWhenTheDailyRunIsDone(delegate, dailyRunStatus);
         result = QApplication::exec();
         if (result == 0) result = *dailyRunStatus;

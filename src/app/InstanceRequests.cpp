@@ -20,33 +20,21 @@ InstanceRequests::InstanceRequests(std::shared_ptr<AppDelegate> delegate, QWidge
 InstanceRequests::Reply InstanceRequests::answer(const CommandLine& line) {
     using Action = CommandLine::Action;
     switch (line.action) {
-    case Action::Launch:
-        return launchRequest(line);
-    case Action::Scan:
-        delegate_->ibScanAgain();
-        return {0, "scan started\n"};
-    case Action::StartAll:
-        return toggleWatching(true);
-    case Action::StopAll:
-        return toggleWatching(false);
-    case Action::Poll:
-        delegate_->pollAllPaths();
-        return {0, "poll started\n"};
-    case Action::Quit:
-        return quit(line.force);
+    case Action::Launch: return launchRequest(line);
+    case Action::Scan: delegate_->ibScanAgain(); return {0, "scan started\n"};
+    case Action::StartAll: return toggleWatching(true);
+    case Action::StopAll: return toggleWatching(false);
+    case Action::Poll: delegate_->pollAllPaths(); return {0, "poll started\n"};
+    case Action::Quit: return quit(line.force);
     case Action::Relaunch:
         // After the answer has gone out: relaunching ends this application.
         QTimer::singleShot(0, [delegate = delegate_] { delegate->ibRelaunchApp(nullptr); });
         return {0, "relaunching\n"};
-    case Action::Status:
-        return status(line.json);
-    case Action::Schedule:
-        return ScheduleCommand::schedule(delegate_->schedule(), line.scheduleTime);
-    case Action::Unschedule:
-        return ScheduleCommand::unschedule(delegate_->schedule());
+    case Action::Status: return status(line.json);
+    case Action::Schedule: return ScheduleCommand::schedule(delegate_->schedule(), line.scheduleTime);
+    case Action::Unschedule: return ScheduleCommand::unschedule(delegate_->schedule());
     case Action::Help:
-    case Action::Version:
-        break; // answered by the start itself
+    case Action::Version: break; // answered by the start itself
     }
     return {2, "not a request for the running application\n"};
 }
@@ -82,8 +70,8 @@ InstanceRequests::Reply InstanceRequests::toggleWatching(bool on) {
 InstanceRequests::Reply InstanceRequests::quit(bool force) {
     // A terminal has no window to answer the busy alert on: it is told at once.
     if (!force && delegate_->hasRunningTasks()) return {1, "busy archiving: not quitting (--force quits)\n"};
-    const auto reply =
-        delegate_->applicationShouldTerminate(force ? std::optional(ModalUI::kAlternateReturn) : std::nullopt);
+    const auto reply = delegate_->applicationShouldTerminate(force ? std::optional(ModalUI::kAlternateReturn)
+                                                                   : std::nullopt);
     if (reply == AppDelegate::TerminateReply::Cancel) return {1, "busy archiving: not quitting (--force quits)\n"};
     // After the answer has gone out; the guard has said yes already.
     QTimer::singleShot(0, [delegate = delegate_] { delegate->terminate(nullptr, ModalUI::kAlternateReturn); });
