@@ -134,9 +134,7 @@ protected:
     static std::unique_ptr<Row> makeRow(int slot) { return makeRow(slot, CommonHeader::slotParameters(slot)); }
 
     UserDefaults& prefs() { return UserDefaults::standard(); }
-    std::string key(int slot, const std::string& name) {
-        return CommonHeader::param(CommonHeader::slotParameters(slot), name);
-    }
+    std::string key(int slot, const std::string& name) { return CommonHeader::param(CommonHeader::slotParameters(slot), name); }
     fs::path root() const { return fs::canonical(home_.path()); }
 
     TempHome home_;
@@ -169,11 +167,11 @@ TEST_F(SelectFolderNSViewControllerTest, SourceRowOwnsAWatcherWithItsOwnCopyOfTh
 
 TEST_F(SelectFolderNSViewControllerTest, ControlsAreFoundByParameterNameIgnoringCase) {
     auto row = makeRow(1);
-    EXPECT_EQ(row->getNSObjectForKey(std::string("SPREFCAMERAFOLDERPATHKEY")),
-              control<QLineEdit>(*row, "ibNSTextField"));
+    EXPECT_EQ(row->getNSObjectForKey(std::string("SPREFCAMERAFOLDERPATHKEY")), control<QLineEdit>(*row, "ibNSTextField"));
     EXPECT_EQ(row->getNSObjectForKey(sPrefCameraFolderPathAliasDataIsValidKey),
               control<QCheckBox>(*row, "ibNSButtonAliasIsValid"));
-    EXPECT_EQ(row->getNSObjectForKey(sPrefStartingNoCameraKey), control<QSpinBox>(*row, "ibNSTextFieldForImageNumber"));
+    EXPECT_EQ(row->getNSObjectForKey(sPrefStartingNoCameraKey),
+              control<QSpinBox>(*row, "ibNSTextFieldForImageNumber"));
     auto* enable = control<QCheckBox>(*row, "ibNSButtonEnable");
     EXPECT_EQ(row->getNSObjectForKey(sPrefCameraFolderPathEnableKey), enable);
     EXPECT_EQ(row->getNSObjectForKey(std::string("spreFCameraFolderPathEnableTitleStringKey")), enable);
@@ -203,10 +201,8 @@ TEST_F(SelectFolderNSViewControllerTest, EnableTitleComesFromThePreferencesOnlyW
 // ---- choosing the folder -------------------------------------------------------
 
 TEST_F(SelectFolderNSViewControllerTest, ChoosingAFolderStoresPathValidityAliasAndEnableInThatOrder) {
-    const std::string pathKey = key(2, sPrefCameraFolderPathKey),
-                      validKey = key(2, sPrefCameraFolderPathAliasDataIsValidKey),
-                      aliasKey = key(2, sPrefCameraFolderPathAliasDataKey),
-                      enableKey = key(2, sPrefCameraFolderPathEnableKey);
+    const std::string pathKey = key(2, sPrefCameraFolderPathKey), validKey = key(2, sPrefCameraFolderPathAliasDataIsValidKey),
+                      aliasKey = key(2, sPrefCameraFolderPathAliasDataKey), enableKey = key(2, sPrefCameraFolderPathEnableKey);
     prefs().setObject(pathKey, Value("/where/it/was"));
     prefs().setBool(enableKey, false);
     auto row = makeRow(2);
@@ -285,7 +281,7 @@ TEST_F(SelectFolderNSViewControllerTest, AFolderAnotherSlotRulesOutIsRefusedWith
     struct Case {
         const char* what;
         std::string path;
-        bool typed;       // else chosen in the open panel
+        bool typed;    // else chosen in the open panel
         const char* says; // a part of the alert's text
     } cases[] = {
         {"same name, chosen", home_.makeFolder("cardB/DCIM").string(), false, "For Web"},
@@ -467,8 +463,7 @@ protected:
 TEST_F(RowIndicatorTest, StartFromAWatcherThreadReachesOnlyTheWatchersRow) {
     EXPECT_EQ(spinning(), (std::vector<bool>{false, false, false, false}));
     // The watcher decides, even when "index" names another row.
-    postFromWorker(kWatcherDidStart,
-                   UserInfo{{kUserInfoWatcherObj, watcherOfSlot(2)}, {kUserInfoIndex, std::int32_t{1}}});
+    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoWatcherObj, watcherOfSlot(2)}, {kUserInfoIndex, std::int32_t{1}}});
     EXPECT_FALSE(rows_[2]->indicatorIsAnimating()); // the watcher's thread left the widget alone
     EXPECT_TRUE(processEventsUntil([&] { return rows_[2]->indicatorIsAnimating(); }));
     drainEvents();
@@ -485,8 +480,7 @@ TEST_F(RowIndicatorTest, StartFromAWatcherThreadReachesOnlyTheWatchersRow) {
 TEST_F(RowIndicatorTest, StartWithNeitherWatcherNorIndexStartsNone) {
     postFromWorker(kWatcherDidStart, UserInfo{});
     postFromWorker(kWatcherDidStart, std::nullopt);
-    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoWatcherObj, std::shared_ptr<WatcherNSObject>()},
-                                              {kUserInfoIndex, std::int32_t{1}}});
+    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoWatcherObj, std::shared_ptr<WatcherNSObject>()}, {kUserInfoIndex, std::int32_t{1}}});
     postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoIndex, std::string("1")}});
     drainEvents();
     EXPECT_EQ(spinning(), (std::vector<bool>{false, false, false, false}));
@@ -494,8 +488,7 @@ TEST_F(RowIndicatorTest, StartWithNeitherWatcherNorIndexStartsNone) {
 
 TEST_F(RowIndicatorTest, OneStopAllStopsEveryRow) {
     for (int slot = 0; slot < CommonHeader::kSlotCount; ++slot)
-        NotificationCenter::defaultCenter().post(kWatcherDidStart, nullptr,
-                                                 UserInfo{{kUserInfoIndex, std::int32_t(slot)}});
+        NotificationCenter::defaultCenter().post(kWatcherDidStart, nullptr, UserInfo{{kUserInfoIndex, std::int32_t(slot)}});
     EXPECT_EQ(spinning(), (std::vector<bool>{true, true, true, true}));
     postFromWorker(kWatcherDidStopAll, std::nullopt);
     EXPECT_TRUE(processEventsUntil([&] { return spinning() == std::vector<bool>{false, false, false, false}; }));
@@ -513,8 +506,7 @@ TEST_F(RowIndicatorTest, RowGoingAwayWhileAWatcherThreadPostsIsSafe) {
     std::atomic<bool> stop{false};
     std::thread poster([&] {
         while (!stop)
-            NotificationCenter::defaultCenter().post(kWatcherDidStart, nullptr,
-                                                     UserInfo{{kUserInfoIndex, std::int32_t{1}}});
+            NotificationCenter::defaultCenter().post(kWatcherDidStart, nullptr, UserInfo{{kUserInfoIndex, std::int32_t{1}}});
     });
     ASSERT_TRUE(processEventsUntil([&] { return rows_[1]->indicatorIsAnimating(); }));
     rows_[1].reset();
@@ -582,9 +574,8 @@ TEST_F(SelectFolderNSViewControllerTest, NarrowestRowClipsNoControlAndOverlapsNo
     view->show();
     drainEvents();
     std::vector<QWidget*> controls;
-    for (const char* name :
-         {"ibNSButtonEnable", "ibNSProgressIndicator", "ibNSTextField", "ibNSButtonAliasIsValid", "labelStartingNumber",
-          "ibNSTextFieldForImageNumber", "ibNSButtonChange", "ibNSButtonReveal"})
+    for (const char* name : {"ibNSButtonEnable", "ibNSProgressIndicator", "ibNSTextField", "ibNSButtonAliasIsValid",
+                             "labelStartingNumber", "ibNSTextFieldForImageNumber", "ibNSButtonChange", "ibNSButtonReveal"})
         controls.push_back(view->findChild<QWidget*>(name));
     for (QWidget* c : controls) {
         // The busy bar is drawn at a fixed, smaller width than its kind asks for.
