@@ -163,7 +163,7 @@ int main(int argc, char** argv) {
         CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
     timeCalls("validation alone (what a pass did before)", iterations, [&] { validatedFolderPath(reference); });
     timeCalls("validation and identity (locate)", iterations, [] { ArchiveDestination::locate(); });
-    fs::remove(marked / ".tolv-archiver-destination");
+    fs::remove_all(marked / ".tolv-archiver-destination");
     timeCalls("locate, destination not mounted", iterations, [] { ArchiveDestination::locate(); });
 
     measureReturn(root, photos, runs, fast);

@@ -19,6 +19,20 @@ const char* const kNoteKey = "Note";
 // A marker is a few hundred bytes; anything much larger is not one of ours.
 constexpr std::size_t kMostBytes = 64 * 1024;
 
+const char* const kRecordName = "archive.plist";
+
+// A file, or a link, where the marker folder belongs is a damaged marker:
+// it goes, as the user chose this folder. A link is never followed.
+bool makeMarkerFolder(const std::filesystem::path& marker, std::string* error) {
+    std::error_code ec;
+    const auto status = std::filesystem::symlink_status(marker, ec);
+    ec.clear(); // nothing there yet is the usual case
+    if (std::filesystem::exists(status) && !std::filesystem::is_directory(status)) std::filesystem::remove(marker, ec);
+    if (!ec) std::filesystem::create_directory(marker, ec);
+    if (ec && error) *error = marker.string() + ": " + ec.message();
+    return !ec;
+}
+
 bool isId(const std::string& id) {
     if (id.size() < 16 || id.size() > 64) return false;
     for (char c : id)
@@ -33,10 +47,15 @@ const std::string kFileName = ".tolv-archiver-destination";
 Reading read(const std::filesystem::path& folder) {
     Reading reading;
     std::error_code ec;
-    const auto file = folder / kFileName;
-    if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec))) return reading;
+    const auto marker = folder / kFileName;
+    const auto status = std::filesystem::symlink_status(marker, ec);
+    if (!std::filesystem::exists(status)) return reading;
+    const auto file = marker / kRecordName;
     std::string why;
-    const auto bytes = platform::readWholeFile(file, kMostBytes, &why);
+    // Only a real folder: the tools' paths pass through it, and a link would lead them elsewhere.
+    const auto bytes =
+        std::filesystem::is_directory(status) ? platform::readWholeFile(file, kMostBytes, &why) : std::nullopt;
+    if (!std::filesystem::is_directory(status)) why = "not a folder";
     const auto plist = bytes ? Value::fromPlistBytes(*bytes, &why) : std::nullopt;
     const std::string* id = plist ? (*plist)[kIdKey].string() : nullptr;
     if (id && isId(*id)) {
@@ -61,13 +80,22 @@ std::string newId() {
 }
 
 bool write(const std::filesystem::path& folder, const std::string& id, std::string* error) {
-    const Value marker(Value::Dictionary{
+    const auto marker = folder / kFileName;
+    if (!makeMarkerFolder(marker, error)) return false;
+    const Value record(Value::Dictionary{
         {kIdKey, Value(id)},
         {kCreatedKey, Value(std::chrono::system_clock::now())},
         {kNoteKey, Value("This folder is a Tolv-Archiver archive. Keep this file: without it nothing is archived "
                          "here.")}});
-    // The name itself is replaced: a link planted there is never written through.
-    return platform::replaceFileAtomically(folder / kFileName, marker.toXmlPlist(), error);
+    return platform::replaceFileAtomically(marker / kRecordName, record.toXmlPlist(), error);
+}
+
+std::string reachedThroughMarker(const std::string& archiveFolder) {
+    std::filesystem::path archive(archiveFolder);
+    if (!archive.has_filename()) archive = archive.parent_path();
+    const auto destination = archive.parent_path();
+    if (read(destination).kind != Reading::Kind::Present) return archiveFolder;
+    return (destination / kFileName / ".." / archive.filename()).string();
 }
 
 } // namespace DestinationMarker

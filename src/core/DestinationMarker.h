@@ -1,9 +1,15 @@
 #pragma once
-// The file that makes a folder the archive: a small property list with a
-// random ID, written into the destination when the user chooses it. A pass
-// writes only into a folder whose marker holds the ID the preferences
-// remember, so the empty folder a backup disk leaves behind when it is
-// unmounted, or another disk mounted in its place, is never written into.
+// The folder that makes a folder the archive: ".tolv-archiver-destination",
+// holding a small property list with a random ID, made in the destination
+// when the user chooses it. A pass writes only into a folder whose marker
+// holds the ID the preferences remember, so the empty folder a backup disk
+// leaves behind when it is unmounted, or another disk mounted in its place,
+// is never written into.
+//
+// The copying tools reach the archive folder through the marker
+// ("<destination>/.tolv-archiver-destination/../Main"): should the disk go
+// in the middle of a run, that path leads nowhere, and nothing is copied
+// into, or deleted against, the folder it leaves behind.
 
 #include <filesystem>
 #include <optional>
@@ -27,8 +33,12 @@ Reading read(const std::filesystem::path& folder);
 // A new random ID ("9F1C…", 32 hexadecimal digits).
 std::string newId();
 
-// Writes the marker with the ID into the folder, replacing a damaged one;
+// Makes the marker with the ID in the folder, replacing a damaged one;
 // false (and why in *error) when the folder refuses it.
 bool write(const std::filesystem::path& folder, const std::string& id, std::string* error);
+
+// The archive folder as the tools must reach it: through the marker of the
+// folder that holds it, when that folder has one; else as it is.
+std::string reachedThroughMarker(const std::string& archiveFolder);
 
 } // namespace DestinationMarker

@@ -1,5 +1,6 @@
 #include "tools/KLVR_Task.h"
 
+#include "core/DestinationMarker.h"
 #include "platform/runtime/Log.h"
 #include "tools/BatchedSynchronization.h"
 #include "tools/PathString.h"
@@ -65,6 +66,9 @@ std::optional<ResolvedPaths> acceptedPaths(const std::string& sourcePath, const 
         TaskDone::postNotStarted(context);
         return std::nullopt;
     }
+    // After the checks, which resolve "..": a disk that goes during the run
+    // then takes the tools' way into the archive with it.
+    paths.destination = DestinationMarker::reachedThroughMarker(paths.destination);
     return paths;
 }
 

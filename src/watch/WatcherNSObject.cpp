@@ -1,6 +1,7 @@
 #include "watch/WatcherNSObject.h"
 
 #include "core/ArchiveDestination.h"
+#include "core/DestinationMarker.h"
 #include "core/validateFolderPrefWithParam.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
@@ -512,7 +513,8 @@ void WatcherNSObject::removeOldEmptyFolders(const ArchivePass& pass) {
     // Hidden files are often photos still being written under a temporary
     // name: only those left alone for the settle time, and copied, go.
     KLVR_Task::findAtPath(pass.source, std::string("f"), {".*"}, 0u, pass.cleanUpMinutes(), std::nullopt,
-                          SynchronizationPolicy::verifiedRemoval(pass.archiveFolder), nullptr);
+                          SynchronizationPolicy::verifiedRemoval(DestinationMarker::reachedThroughMarker(pass.archiveFolder)),
+                          nullptr);
     KLVR_Task::removeSubdirectoriesAtPath(pass.source, {}, static_cast<unsigned>(std::max(0L, pass.deleteAfterDays)),
                                           std::nullopt, nullptr);
 }

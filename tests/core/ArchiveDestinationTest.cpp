@@ -38,7 +38,10 @@ protected:
     std::string storedId() { return prefs().stringForKey(kIdKey).value_or(""); }
     std::string markerId() { return DestinationMarker::read(dest()).id; }
     void writeMarker(const std::string& id) { ASSERT_TRUE(DestinationMarker::write(dest(), id, nullptr)); }
-    void garble() { std::ofstream(dest() / kMarker) << std::string("\0\xff\x13garbage", 10); }
+    void garble() {
+        fs::remove_all(dest() / kMarker);
+        std::ofstream(dest() / kMarker) << std::string("\0\xff\x13garbage", 10);
+    }
     void freshDest() { fs::remove_all(dest()), fs::create_directory(dest()); }
     // A destination stored before markers existed: its path, maybe its alias data, no ID.
     void storeWithoutId(bool withAlias) {
@@ -54,7 +57,7 @@ protected:
 TEST_F(ArchiveDestinationTest, ChoosingMarksTheFolderAndKeepsAnArchiveItsId) {
     fs::create_directory(dest());
     ASSERT_EQ(ArchiveDestination::choose(dest().string()), std::nullopt);
-    ASSERT_TRUE(fs::is_regular_file(dest() / kMarker));
+    ASSERT_TRUE(fs::is_directory(dest() / kMarker));
     const std::string first = storedId();
     EXPECT_EQ(markerId(), first);
 
@@ -62,9 +65,9 @@ TEST_F(ArchiveDestinationTest, ChoosingMarksTheFolderAndKeepsAnArchiveItsId) {
     EXPECT_EQ(storedId(), first);
     EXPECT_EQ(markerId(), first);
 
-    // A folder whose marker name is taken by a folder cannot be the archive.
-    const fs::path blocked = home_.makeFolder("blocked/" + kMarker);
-    EXPECT_NE(ArchiveDestination::choose(blocked.parent_path().string()), std::nullopt);
+    // A folder whose marker's record cannot be written cannot be the archive.
+    home_.writeFile("blocked/" + kMarker + "/archive.plist/keep", "k");
+    EXPECT_NE(ArchiveDestination::choose((home_.path() / "blocked").string()), std::nullopt);
     EXPECT_EQ(storedId(), first);
 
     garble();
@@ -82,9 +85,9 @@ TEST_F(ArchiveDestinationTest, AChosenDestinationIsReadyOnlyWithItsOwnMarker) {
         {"its marker", [] {}, ""},
         {"another archive's marker", [this] { writeMarker(DestinationMarker::newId()); }, kForeign},
         {"a damaged marker", [this] { garble(); }, kForeign},
-        {"content, no marker", [this] { fs::remove(dest() / kMarker), fs::create_directory(dest() / "DCIM"); },
+        {"content, no marker", [this] { fs::remove_all(dest() / kMarker), fs::create_directory(dest() / "DCIM"); },
          kForeign},
-        {"empty, no marker", [this] { fs::remove(dest() / kMarker); }, kNotMounted},
+        {"empty, no marker", [this] { fs::remove_all(dest() / kMarker); }, kNotMounted},
         {"gone, no alias data", [this] { fs::remove_all(dest()), prefs().removeObjectForKey(kAliasKey); }, kMissing},
         {"nothing chosen", [this] { prefs().removeObjectForKey(kPathKey); }, kMissing},
     };

@@ -260,9 +260,9 @@ TEST_F(SelectFolderNSViewControllerTest, ChoosingTheDestinationMarksItAsTheArchi
     choose(marked);
     EXPECT_EQ(prefs().stringForKey(ArchiveDestination::kIdKey), "0123456789ABCDEF0123456789ABCDEF");
 
-    // A folder where the marker's name is taken by a folder of files.
+    // A folder where the marker's record cannot be written: its name is taken by a folder of files.
     const fs::path blocked = home_.makeFolder("Blocked");
-    home_.writeFile("Blocked/.tolv-archiver-destination/keep", "k");
+    home_.writeFile("Blocked/.tolv-archiver-destination/archive.plist/keep", "k");
     choose(blocked);
     ASSERT_EQ(dialogs_->alerts().size(), 1u);
     EXPECT_NE(dialogs_->alerts().back().informativeText.find("marker"), std::string::npos);

@@ -1,7 +1,9 @@
 // A backup disk that is unplugged, plugged in again or mounted elsewhere,
 // with the real tools and real mounts: an ext4 image on a loop device is
 // the disk.
+#include "support/ChildrenInTheFuture.h"
 #include "support/ChosenDestination.h"
+#include "support/FileContents.h"
 #include "support/LoopDevice.h"
 #include "support/ScopedMount.h"
 #include "watch/DestinationMonitor.h"
@@ -67,7 +69,7 @@ TEST_F(DestinationTest, AnUnpluggedDiskGetsNothingAndTheBacklogFollowsItsReturn)
         SCOPED_TRACE(referenceData ? "chosen in the window" : "paths only");
         if (!referenceData) {
             forgetReferenceData();
-            fs::remove(dest / ".tolv-archiver-destination"); // a disk archived into before markers existed
+            fs::remove_all(dest / ".tolv-archiver-destination"); // a disk archived into before markers existed
         }
         writePhotos(referenceData ? "a" : "b", 20);
         EXPECT_EQ(scanned().error, "");
@@ -119,4 +121,30 @@ TEST_F(DestinationTest, ADiskMountedElsewhereIsFollowed) {
     EXPECT_EQ(countEntries(dest.c_str()), 0u);
     EXPECT_TRUE(fs::exists(elsewhere / "Main/a2.jpg"));
     EXPECT_EQ(prefs().stringForKey("prefDestinationFolderPathFormat1"), elsewhere.string());
+}
+
+// A disk unplugged in the middle of a pass with deletion on: the rest of the
+// pass copies nothing into the folder it leaves behind and deletes no
+// original whose copy is not on the disk, with either engine.
+TEST_F(DestinationTest, ADiskUnpluggedMidPassGetsNothingMoreAndNoOriginalIsLost) {
+    testing_support::ChildrenInTheFuture future(3); // bfs takes every photo for three days old
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+    prefs().setBool(kPrefEnableDeleteOldSourceImages, true);
+    prefs().setInteger(kPrefDeleteSourceImagesAfterDaysOld, 1);
+    for (bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "fast" : "per file");
+        prefs().setBool(kPrefUseBatchedSynchronization, fast);
+        const std::string tag = fast ? "fast" : "slow";
+        writePhotos(tag + "/", fast ? 3000 : 150);
+        const auto before = testing_support::fileContents(src[1]);
+        scan();
+        ASSERT_TRUE(waitUntil([&] { return fs::exists(archived(1, tag + "/19.jpg")); }));
+        unplug();
+        ASSERT_TRUE(waitIdle());
+        EXPECT_EQ(countEntries(dest.c_str()), 0u) << "written into the folder the disk left behind";
+        EXPECT_EQ(PassResult::load(1)->error, "destination not mounted");
+        plugIn();
+        testing_support::expectNothingLost(before, src[1], dest / "Main");
+        EXPECT_EQ(scanned().error, "");
+    }
 }
