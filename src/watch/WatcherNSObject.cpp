@@ -512,9 +512,10 @@ void WatcherNSObject::removeOldEmptyFolders(const ArchivePass& pass) {
     }
     // Hidden files are often photos still being written under a temporary
     // name: only those left alone for the settle time, and copied, go.
+    // The copies are reached through the archive's marker, as the pass's own tools reach them.
+    const std::string archive = DestinationMarker::reachedThroughMarker(pass.archiveFolder);
     KLVR_Task::findAtPath(pass.source, std::string("f"), {".*"}, 0u, pass.cleanUpMinutes(), std::nullopt,
-                          SynchronizationPolicy::verifiedRemoval(DestinationMarker::reachedThroughMarker(pass.archiveFolder)),
-                          nullptr);
+                          SynchronizationPolicy::verifiedRemoval(archive), nullptr);
     KLVR_Task::removeSubdirectoriesAtPath(pass.source, {}, static_cast<unsigned>(std::max(0L, pass.deleteAfterDays)),
                                           std::nullopt, nullptr);
 }
