@@ -1,5 +1,7 @@
 #include "tools/CopyOutcomes.h"
 
+#include "platform/desktop/FileSystemTimes.h"
+
 #include <algorithm>
 #include <chrono>
 
@@ -18,7 +20,8 @@ void countFailed(PassCounts& counts, const FileStamp& file) {
 } // namespace
 
 CopyOutcomes::CopyOutcomes(std::string source, std::string destination, unsigned minutes)
-    : source_(asFolder(std::move(source))), destination_(asFolder(std::move(destination))), minutes_(minutes) {}
+    : source_(asFolder(std::move(source))), destination_(asFolder(std::move(destination))), minutes_(minutes),
+      windowSeconds_(platform::keepsExactTimes(destination_) ? 0 : 1) {}
 
 void CopyOutcomes::note(const std::string& name) {
     std::string relative = relativePart(name);
@@ -31,7 +34,7 @@ void CopyOutcomes::note(const std::string& name) {
 void CopyOutcomes::noteUnlessMatched(std::string name, const FileStamp& file) {
     std::string relative = relativePart(std::move(name));
     auto copy = FileStamp::of(destination_ + relative);
-    if (copy && copy->matches(file)) return;
+    if (copy && copy->matches(file, windowSeconds_)) return;
     noted_.push_back({std::move(relative), file, std::move(copy)});
 }
 
@@ -41,7 +44,7 @@ void CopyOutcomes::countInto(PassCounts& counts) const {
         auto file = FileStamp::of(source_ + noted.relative);
         if (file && !file->isRegularFile()) file.reset();
         const auto copy = FileStamp::of(destination_ + noted.relative);
-        if (copy && copy->matches(file.value_or(noted.file))) {
+        if (copy && copy->matches(file.value_or(noted.file), windowSeconds_)) {
             if (madeByTheRun(noted, *copy)) ++counts.copied;
         } else if (file && file->settled(minutes_, now)) {
             countFailed(counts, *file);
@@ -49,6 +52,6 @@ void CopyOutcomes::countInto(PassCounts& counts) const {
     }
 }
 
-bool CopyOutcomes::madeByTheRun(const Noted& noted, const FileStamp& copy) {
-    return !noted.copy || !noted.copy->matches(noted.file) || !noted.copy->isSameFileAs(copy);
+bool CopyOutcomes::madeByTheRun(const Noted& noted, const FileStamp& copy) const {
+    return !noted.copy || !noted.copy->matches(noted.file, windowSeconds_) || !noted.copy->isSameFileAs(copy);
 }

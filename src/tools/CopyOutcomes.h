@@ -39,10 +39,11 @@ private:
         FileStamp file;
         std::optional<FileStamp> copy;
     };
-    static bool madeByTheRun(const Noted& noted, const FileStamp& copy);
+    bool madeByTheRun(const Noted& noted, const FileStamp& copy) const;
 
     const std::string source_;      // with a trailing separator
     const std::string destination_; // with a trailing separator
     const unsigned minutes_;
+    const int windowSeconds_; // 1 on a disk that keeps coarser times, as rsync is told
     std::vector<Noted> noted_;
 };

@@ -16,11 +16,11 @@ std::optional<FileStamp> FileStamp::of(const std::string& path) {
     return stamp;
 }
 
-bool FileStamp::matches(const FileStamp& other) const {
+bool FileStamp::matches(const FileStamp& other, int windowSeconds) const {
     using std::chrono::floor;
     using std::chrono::seconds;
-    return regular_ && other.regular_ && size_ == other.size_ &&
-           floor<seconds>(modified_) == floor<seconds>(other.modified_);
+    const auto apart = floor<seconds>(modified_) - floor<seconds>(other.modified_);
+    return regular_ && other.regular_ && size_ == other.size_ && std::chrono::abs(apart) <= seconds(windowSeconds);
 }
 
 bool FileStamp::settled(unsigned minutes, platform::Date now) const {

@@ -20,8 +20,10 @@ public:
     std::uint64_t size() const { return size_; }
     // Both are regular files of the same size and modification time in
     // whole seconds: what rsync's own check takes for an identical copy, so
-    // a destination that keeps coarser times (exFAT) shows no failures.
-    bool matches(const FileStamp& other) const;
+    // a destination that keeps coarser times shows no failures. On a disk
+    // that keeps times to two seconds (FAT) they may differ by up to
+    // windowSeconds, as with rsync's --modify-window.
+    bool matches(const FileStamp& other, int windowSeconds = 0) const;
     bool isSameFileAs(const FileStamp& other) const { return device_ == other.device_ && inode_ == other.inode_; }
     // Whether the copy run's walk selects it: its -mmin test counts whole
     // minutes of age, rounded down, and takes a file once they exceed

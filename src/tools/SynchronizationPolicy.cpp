@@ -1,6 +1,7 @@
 #include "tools/SynchronizationPolicy.h"
 
 #include "core/CommonHeader.h"
+#include "platform/desktop/FileSystemTimes.h"
 #include "tools/PathString.h"
 
 #include <filesystem>
@@ -21,6 +22,14 @@ std::vector<std::string> concatenated(std::vector<std::string> head, const std::
 } // namespace
 
 bool SynchronizationPolicy::deletes(unsigned days) { return days > 0 && days < kDeletionOffDays; }
+
+std::vector<std::string> SynchronizationPolicy::timeWindow(const std::string& destination) {
+    // A copy on a disk that keeps coarser times is in place when its time is
+    // within a second of its file's; without the window rsync would copy
+    // every file again on every pass.
+    if (!platform::keepsExactTimes(destination)) return {"--modify-window=1"};
+    return {};
+}
 
 std::string SynchronizationPolicy::asFolder(const std::string& destination) {
     // The trailing separator makes rsync treat the destination as a folder
@@ -69,7 +78,7 @@ std::vector<std::string> SynchronizationPolicy::perFileAction(const std::string&
     // Copy and deletion alternate file by file: each copy an original may
     // go against is on the disk before cmp reads it back, or a power cut
     // could take both. A copy that is not written costs nothing.
-    std::vector<std::string> rsync{"-exec", "rsync", kCopyFlags};
+    std::vector<std::string> rsync = concatenated({"-exec", "rsync", kCopyFlags}, timeWindow(destination));
     if (deletes(days)) rsync.push_back("--fsync");
     std::vector<std::string> action =
         concatenated(concatenated(rsync, keepingArguments(destination, start)), {"{}", asFolder(destination), ";"});
@@ -94,7 +103,7 @@ std::vector<std::string> SynchronizationPolicy::walkArguments(unsigned minutes) 
 }
 
 std::vector<std::string> SynchronizationPolicy::copyOptions(const std::string& destination, platform::Date start) {
-    return concatenated({kCopyFlags}, keepingArguments(destination, start));
+    return concatenated(concatenated({kCopyFlags}, timeWindow(destination)), keepingArguments(destination, start));
 }
 
 std::vector<std::string> SynchronizationPolicy::copyArguments(const std::string& destination, platform::Date start) {

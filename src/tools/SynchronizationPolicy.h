@@ -26,6 +26,10 @@ public:
     // Whether a days value can delete any file: 0 means never, and the
     // deletion-off value and beyond are no real age.
     static bool deletes(unsigned days);
+    // "--modify-window=1" for a destination whose disk keeps coarser times
+    // than it is given (FAT, exFAT, some shares), else nothing; it follows
+    // the copy flags.
+    static std::vector<std::string> timeWindow(const std::string& destination);
     // The destination as rsync must be given it.
     static std::string asFolder(const std::string& destination);
     // Regular files below the working folder, settled for `minutes` when

@@ -19,12 +19,16 @@ std::string quoted(const fs::path& p) {
 } // namespace
 
 bool LoopDevice::makeExt4Image(const fs::path& image, int megabytes, std::string* why) {
+    return makeImage(image, megabytes, "ext4 -q -F", why);
+}
+
+bool LoopDevice::makeImage(const fs::path& image, int megabytes, const std::string& mkfs, std::string* why) {
     std::error_code ec;
     std::ofstream(image, std::ios::binary).close();
     fs::resize_file(image, static_cast<std::uintmax_t>(megabytes) * 1024 * 1024, ec);
-    const std::string command = "mkfs.ext4 -q -F " + quoted(image) + " >/dev/null 2>&1";
+    const std::string command = "mkfs." + mkfs + " " + quoted(image) + " >/dev/null 2>&1";
     if (ec || std::system(command.c_str()) != 0) {
-        if (why) *why = "could not make an ext4 image with mkfs.ext4";
+        if (why) *why = "could not make an image with mkfs." + mkfs;
         return false;
     }
     return true;

@@ -13,6 +13,8 @@ class LoopDevice {
 public:
     // An ext4 image of the given size, made with mkfs.ext4.
     static bool makeExt4Image(const std::filesystem::path& image, int megabytes, std::string* why);
+    // An image made by mkfs.<mkfs> ("vfat", or a type with its options).
+    static bool makeImage(const std::filesystem::path& image, int megabytes, const std::string& mkfs, std::string* why);
     static std::unique_ptr<LoopDevice> attach(const std::filesystem::path& image, std::string* why);
     ~LoopDevice();
     LoopDevice(const LoopDevice&) = delete;

@@ -3,6 +3,7 @@
 #include <sys/mount.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <chrono>
 #include <thread>
 #include <cstring>
@@ -38,6 +39,17 @@ std::unique_ptr<ScopedMount> ScopedMount::device(const fs::path& device, const s
     fs::create_directories(at);
     if (mount(device.c_str(), at.c_str(), fsType.c_str(), 0, nullptr) != 0)
         return failed(why, "mount " + device.string() + " " + at.string());
+    return std::unique_ptr<ScopedMount>(new ScopedMount(at));
+}
+
+std::unique_ptr<ScopedMount> ScopedMount::byProgram(const std::string& program, const fs::path& device,
+                                                    const fs::path& at, std::string* why) {
+    fs::create_directories(at);
+    const std::string command = program + " '" + device.string() + "' '" + at.string() + "' >/dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) {
+        if (why) *why = program + " could not mount " + device.string();
+        return nullptr;
+    }
     return std::unique_ptr<ScopedMount>(new ScopedMount(at));
 }
 

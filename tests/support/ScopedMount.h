@@ -17,6 +17,10 @@ public:
                                              std::string* why);
     static std::unique_ptr<ScopedMount> device(const std::filesystem::path& device, const std::string& fsType,
                                                const std::filesystem::path& at, std::string* why);
+    // A file system the kernel does not have, mounted by its own program
+    // ("fusefat -o rw+ DEVICE AT").
+    static std::unique_ptr<ScopedMount> byProgram(const std::string& program, const std::filesystem::path& device,
+                                                  const std::filesystem::path& at, std::string* why);
     ~ScopedMount();
     ScopedMount(const ScopedMount&) = delete;
     ScopedMount& operator=(const ScopedMount&) = delete;

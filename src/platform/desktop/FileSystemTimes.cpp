@@ -1,0 +1,57 @@
+#include "platform/desktop/FileSystemTimes.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <optional>
+
+namespace platform {
+namespace {
+
+std::optional<std::filesystem::path> nearestFolder(std::filesystem::path path) {
+    struct stat st {};
+    while (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (!path.has_relative_path()) return std::nullopt;
+        path = path.parent_path();
+    }
+    return path;
+}
+
+std::optional<bool> probe(const std::filesystem::path& folder) {
+    const auto file = folder / (".tolv-archiver-time-probe-" + std::to_string(::getpid()));
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return std::nullopt;
+    // An odd second and a fraction: a two-second or whole-second clock loses one of them.
+    const struct timespec times[2] = {{1'700'000'001, 500'000'123}, {1'700'000'001, 500'000'123}};
+    struct stat st {};
+    const bool measured = ::futimens(fd, times) == 0 && ::fstat(fd, &st) == 0;
+    ::close(fd);
+    ::unlink(file.c_str());
+    if (!measured) return std::nullopt;
+    return st.st_mtim.tv_sec == times[1].tv_sec && st.st_mtim.tv_nsec == times[1].tv_nsec;
+}
+
+} // namespace
+
+bool keepsExactTimes(const std::string& path) {
+    static std::mutex mutex;
+    static std::map<dev_t, bool> known;
+    const auto folder = nearestFolder(path);
+    struct stat st {};
+    if (!folder || ::stat(folder->c_str(), &st) != 0) return true;
+    {
+        std::lock_guard lock(mutex);
+        if (auto it = known.find(st.st_dev); it != known.end()) return it->second;
+    }
+    const auto exact = probe(*folder);
+    if (!exact) return true;
+    std::lock_guard lock(mutex);
+    known[st.st_dev] = *exact;
+    return *exact;
+}
+
+} // namespace platform
