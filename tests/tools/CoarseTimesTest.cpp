@@ -38,8 +38,8 @@ TEST(CoarseTimesTest, OnlyADiskThatLosesTimeGetsAWindow) {
     } cases[] = {
         {home.makeFolder("Backup"), true},
         {home.path() / "card", false},
-        {home.path() / "card/Main/not there yet", false}, // a first pass: its nearest folder tells
-        {"/nowhere/at/all", true},                        // no probe: nothing changes
+        {home.path() / "card/Main", false}, // a first pass: the folder it will be made in tells
+        {"/nowhere/at/all", true},          // no probe: nothing changes
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.folder.string());

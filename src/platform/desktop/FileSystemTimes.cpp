@@ -12,13 +12,14 @@
 namespace platform {
 namespace {
 
-std::optional<std::filesystem::path> nearestFolder(std::filesystem::path path) {
-    struct stat st {};
-    while (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        if (!path.has_relative_path()) return std::nullopt;
-        path = path.parent_path();
+// The folder itself, or the one it will be made in: never further up, where
+// the probe would land in some other folder.
+std::optional<std::filesystem::path> folderOrParent(const std::filesystem::path& path) {
+    for (const auto& candidate : {path, path.parent_path()}) {
+        struct stat st {};
+        if (!candidate.empty() && ::stat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return candidate;
     }
-    return path;
+    return std::nullopt;
 }
 
 std::optional<bool> probe(const std::filesystem::path& folder) {
@@ -40,7 +41,7 @@ std::optional<bool> probe(const std::filesystem::path& folder) {
 bool keepsExactTimes(const std::string& path) {
     static std::mutex mutex;
     static std::map<dev_t, bool> known;
-    const auto folder = nearestFolder(path);
+    const auto folder = folderOrParent(path);
     struct stat st {};
     if (!folder || ::stat(folder->c_str(), &st) != 0) return true;
     {

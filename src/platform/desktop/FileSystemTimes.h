@@ -9,9 +9,10 @@
 namespace platform {
 
 // Sets a time with an odd second and a fraction on a probe file in the
-// nearest existing folder at or above path, reads it back and removes the
-// file; the answer is kept per file system for the life of the process.
-// True where the probe cannot be made, which changes nothing.
+// folder at path (or, while it does not exist yet, the folder it will be
+// made in), reads it back and removes the file; the answer is kept per file
+// system for the life of the process. True where the probe cannot be made,
+// which changes nothing.
 bool keepsExactTimes(const std::string& path);
 
 } // namespace platform
