@@ -137,7 +137,15 @@ void AppDelegate::afterDelay(double seconds, void (AppDelegate::*fn)()) {
     });
 }
 
-void AppDelegate::stopAllWatchersWithoutSender() { ibStopAllWatcher(nullptr); }
+void AppDelegate::stopAllWatchersWithoutSender() {
+    // The launch's stops keep watching off until it is switched on: once it
+    // has been (a click, --start-all), they have nothing left to do.
+    if (watchingSwitchedOn_) {
+        log("Inside AppDelegate => watching was switched on during the launch: the launch's stop is dropped");
+        return;
+    }
+    ibStopAllWatcher(nullptr);
+}
 
 void AppDelegate::scanWithoutSender() { ibScanAgain(); }
 
@@ -298,6 +306,7 @@ void AppDelegate::ibStopAllWatcher(StateButton* sender) {
         break;
     case StateButton::kOffState:
         log("Inside AppDelegate => ibStopAllWatcher...state is OFF: starting all watchers");
+        watchingSwitchedOn_ = true;
         sender->setText("Turn Off");
         post(kWatcherDoStartAll);
         break;

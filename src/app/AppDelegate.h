@@ -148,6 +148,7 @@ private:
     QPointer<QWidget> disableTimeWindow_;
     DailySchedule schedule_;
     std::atomic<bool> isPolling_{false};
+    bool watchingSwitchedOn_ = false; // by the user or a command, since the launch
     std::vector<std::string> arguments_;
     QPointer<RowPlacer> rowPlacer_; // owned by the rows' superview
     std::vector<std::unique_ptr<SelectFolderNSViewController>> rows_;

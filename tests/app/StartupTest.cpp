@@ -3,6 +3,8 @@
 // requests and the launch-agent scan, and the window's bound settings.
 
 #include "app/AppDelegate.h"
+#include "app/CommandLine.h"
+#include "app/InstanceRequests.h"
 #include "app/RowLayout.h"
 #include "support/ChosenDestination.h"
 #include "support/MainWindowFixture.h"
@@ -217,6 +219,21 @@ TEST_F(StartupTest, WindowSettingsWriteTheirKeysAndShowWritesFromAnyThread) {
     EXPECT_TRUE(processEventsUntil([&] { return widget<QSpinBox>("minutesOldSpin")->value() == 42; }));
     EXPECT_TRUE(processEventsUntil([&] { return widget<QLabel>("nextRunLabel")->text() == "Tuesday 07:05"; }));
     EXPECT_EQ(widget<QLabel>("versionLabel")->text().toStdString(), "Vers: 1.0.0 (1)");
+}
+
+// Watching switched on while the launch is still under way (--start-all
+// sent right after starting the application) is not undone by the launch's
+// own stop requests at 0.1 and 0.2 s.
+TEST_F(StartupTest, WatchingSwitchedOnDuringTheLaunchStaysOn) {
+    prefs().setObject("prefCameraFolderPathFormat1", home.makeFolder("Shoot/Main").string());
+    prefs().setBool("prefCameraFolderPathAliasDataIsValidFormat1", true);
+    launch();
+    InstanceRequests requests(delegate, window.get(), window->toggleButton(), false);
+    EXPECT_EQ(requests.answer(CommandLine::parse({"Tolv-Archiver", "--start-all"})).status, 0);
+    const auto afterTheStops = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    processEventsUntil([&] { return std::chrono::steady_clock::now() > afterTheStops; });
+    EXPECT_EQ(window->toggleButton()->text().toStdString(), "Turn Off");
+    EXPECT_TRUE(processEventsUntil([&] { return row(1)._watcherObj()->_CFRunLoopRef() != nullptr; }));
 }
 
 } // namespace
