@@ -95,9 +95,9 @@ DestinationState refused(const std::string& path, const std::string& problem, co
     return {path, problem, path + ": " + why};
 }
 
-// An adopted archive is remembered as a chosen one is.
-void remember(const fs::path& folder, const std::string& id) {
-    prefs().setObject(ArchiveDestination::kIdKey, Value(id));
+// An adopted archive is remembered as a chosen one is, alias data included.
+void rememberAdopted(const fs::path& folder, const std::string& id) {
+    ArchiveDestination::remember(id);
     // From now on a move of the disk is followed, as for a folder chosen in the window.
     if (!storedAliasData()) MyAliasKit::savePath(folder.string(), destinationReference().at(sPrefFolderAliasDataKey));
     prefs().synchronize();
@@ -105,13 +105,10 @@ void remember(const fs::path& folder, const std::string& id) {
 
 DestinationState adopt(const fs::path& folder, const std::string& why, bool mayWrite) {
     if (!mayWrite) return ready(folder);
-    const std::string id = DestinationMarker::newId();
-    std::string error;
-    if (!DestinationMarker::write(folder, id, &error))
-        return refused(folder.string(), ArchiveDestination::kUnmarkable, error);
-    remember(folder, id);
-    logf("The destination %s is adopted as the archive (%s): marker %s written", folder.c_str(), why.c_str(),
-         DestinationMarker::kFileName.c_str());
+    const ArchiveDestination::Marking marking = ArchiveDestination::mark(folder.string());
+    if (!marking.error.empty()) return refused(folder.string(), ArchiveDestination::kUnmarkable, marking.error);
+    rememberAdopted(folder, marking.id);
+    logf("The destination %s is adopted as the archive (%s)", folder.c_str(), why.c_str());
     return ready(folder);
 }
 
@@ -126,11 +123,11 @@ DestinationState checkIdentity(const fs::path& folder, bool mayWrite) {
         if (marker.kind == Kind::Present)
             return refused(folder.string(), ArchiveDestination::kForeign,
                            "its marker names archive " + marker.id + ", not " + *expected);
-        return refused(folder.string(), unmarkedProblem(folder), "no " + DestinationMarker::kFileName + " in it");
+        return refused(folder.string(), unmarkedProblem(folder), "no " + DestinationMarker::kFolderName + " in it");
     }
     // Chosen before markers existed.
     if (marker.kind == Kind::Present) {
-        if (mayWrite) remember(folder, marker.id);
+        if (mayWrite) rememberAdopted(folder, marker.id);
         return ready(folder);
     }
     if (auto why = adoptionReason(folder, storedAliasData())) return adopt(folder, *why, mayWrite);
@@ -151,7 +148,8 @@ ArchiveDestination::Marking ArchiveDestination::mark(const std::string& folder) 
     const std::string id = DestinationMarker::newId();
     std::string error;
     if (!DestinationMarker::write(folder, id, &error))
-        return {"", "The archive's marker (" + DestinationMarker::kFileName + ") cannot be written into it: " + error};
+        return {"",
+                "The archive's marker (" + DestinationMarker::kFolderName + ") cannot be written into it: " + error};
     logf("The destination %s is marked as the archive %s", folder.c_str(), id.c_str());
     return {id, ""};
 }

@@ -42,20 +42,23 @@ bool isId(const std::string& id) {
 
 } // namespace
 
-const std::string kFileName = ".tolv-archiver-destination";
+const std::string kFolderName = ".tolv-archiver-destination";
 
 Reading read(const std::filesystem::path& folder) {
     Reading reading;
     std::error_code ec;
-    const auto marker = folder / kFileName;
+    const auto marker = folder / kFolderName;
     const auto status = std::filesystem::symlink_status(marker, ec);
     if (!std::filesystem::exists(status)) return reading;
+    reading.kind = Reading::Kind::Damaged;
+    // Only a real folder: the tools' paths pass through it, and a link would lead them elsewhere.
+    if (!std::filesystem::is_directory(status)) {
+        reading.reason = marker.string() + ": not a folder";
+        return reading;
+    }
     const auto file = marker / kRecordName;
     std::string why;
-    // Only a real folder: the tools' paths pass through it, and a link would lead them elsewhere.
-    const auto bytes =
-        std::filesystem::is_directory(status) ? platform::readWholeFile(file, kMostBytes, &why) : std::nullopt;
-    if (!std::filesystem::is_directory(status)) why = "not a folder";
+    const auto bytes = platform::readWholeFile(file, kMostBytes, &why);
     const auto plist = bytes ? Value::fromPlistBytes(*bytes, &why) : std::nullopt;
     const std::string* id = plist ? (*plist)[kIdKey].string() : nullptr;
     if (id && isId(*id)) {
@@ -63,7 +66,6 @@ Reading read(const std::filesystem::path& folder) {
         reading.id = *id;
         return reading;
     }
-    reading.kind = Reading::Kind::Damaged;
     reading.reason = file.string() + ": " + (why.empty() ? "no archive ID in it" : why);
     return reading;
 }
@@ -80,22 +82,27 @@ std::string newId() {
 }
 
 bool write(const std::filesystem::path& folder, const std::string& id, std::string* error) {
-    const auto marker = folder / kFileName;
+    const auto marker = folder / kFolderName;
     if (!makeMarkerFolder(marker, error)) return false;
     const Value record(Value::Dictionary{
         {kIdKey, Value(id)},
         {kCreatedKey, Value(std::chrono::system_clock::now())},
-        {kNoteKey, Value("This folder is a Tolv-Archiver archive. Keep this file: without it nothing is archived "
+        {kNoteKey, Value("This folder is a Tolv-Archiver archive. Keep this folder: without it nothing is archived "
                          "here.")}});
     return platform::replaceFileAtomically(marker / kRecordName, record.toXmlPlist(), error);
+}
+
+bool isIn(const std::filesystem::path& folder) {
+    std::error_code ec;
+    return std::filesystem::is_directory(std::filesystem::symlink_status(folder / kFolderName, ec));
 }
 
 std::string reachedThroughMarker(const std::string& archiveFolder) {
     std::filesystem::path archive(archiveFolder);
     if (!archive.has_filename()) archive = archive.parent_path();
     const auto destination = archive.parent_path();
-    if (read(destination).kind != Reading::Kind::Present) return archiveFolder;
-    return (destination / kFileName / ".." / archive.filename()).string();
+    if (!isIn(destination)) return archiveFolder;
+    return (destination / kFolderName / ".." / archive.filename()).string();
 }
 
 } // namespace DestinationMarker

@@ -18,7 +18,11 @@
 namespace DestinationMarker {
 
 // ".tolv-archiver-destination": hidden, and never the name of an archive folder.
-extern const std::string kFileName;
+extern const std::string kFolderName;
+
+// Whether the folder holds a marker folder, whatever it says: a disk that
+// was proven the archive when its pass began is still there.
+bool isIn(const std::filesystem::path& folder);
 
 struct Reading {
     enum class Kind { Absent, Damaged, Present };

@@ -4,6 +4,8 @@
 #include "platform/alias/MountTableWatch.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NotificationCenter.h"
+#include "watch/PassResult.h"
+#include "watch/WatcherNSObject.h"
 
 using platform::logf;
 using platform::NotificationCenter;
@@ -14,17 +16,30 @@ DestinationMonitor::DestinationMonitor() {
     // Choosing another folder, or marking one, changes what a pass finds.
     for (const std::string& key : {destination.at(sPrefCameraFolderPathKey), ArchiveDestination::kIdKey})
         observers_.push_back(prefs.addObserver(key, [this](const std::string&, const platform::Value&) { recheck(); }));
-    // A pass that ended may have met the problem first, or filled the disk.
-    NotificationCenter::defaultCenter().addObserver(this, kWatcherPassEnded,
-                                                    [this](const platform::Notification&) { recheck(); });
+    // A pass may meet a problem first: a marker gone without a mount changing.
+    NotificationCenter::defaultCenter().addObserver(this, kWatcherPassEnded, [this](const platform::Notification& n) {
+        if (metADestinationProblem(n)) recheck();
+    });
+    // Its first check starts at once; it finds watch_ set, as it waits for the lock.
+    std::lock_guard lock(mutex_);
     watch_ = std::make_unique<platform::MountTableWatch>(kInterval, [this](auto) { check(); });
+}
+
+bool DestinationMonitor::metADestinationProblem(const platform::Notification& n) {
+    int slot = -1;
+    if (const auto* watcher = n.info<std::shared_ptr<WatcherNSObject>>(kUserInfoWatcherObj); watcher && *watcher)
+        slot = (*watcher)->_index();
+    else if (const auto* index = n.info<std::int32_t>(kUserInfoIndex))
+        slot = *index;
+    const auto last = PassResult::load(slot);
+    return last && ArchiveDestination::isDestinationProblem(last->error);
 }
 
 DestinationMonitor::~DestinationMonitor() {
     NotificationCenter::defaultCenter().removeObserver(this);
     for (auto id : observers_) platform::UserDefaults::standard().removeObserver(id);
-    // Stops the checking thread before the state it writes goes.
-    watch_.reset();
+    // watch_, the last member, goes first: its thread ends while the state it
+    // writes, and watch_ itself, which a last check may still set, are there.
 }
 
 std::optional<DestinationState> DestinationMonitor::current() const {
@@ -33,6 +48,7 @@ std::optional<DestinationState> DestinationMonitor::current() const {
 }
 
 void DestinationMonitor::recheck() {
+    std::lock_guard lock(mutex_);
     if (watch_) watch_->wake();
 }
 
@@ -52,6 +68,9 @@ void DestinationMonitor::check() {
 
 bool DestinationMonitor::takeChange(const DestinationState& now, bool* returned) {
     std::lock_guard lock(mutex_);
+    // While the destination is ready, mounts and passes tell of a change;
+    // while it is not, it is looked at once a minute as well.
+    watch_->setInterval(now.problem.empty() ? std::chrono::milliseconds(0) : kInterval);
     if (state_ && state_->problem == now.problem && state_->path == now.path) return false;
     *returned = state_ && !state_->problem.empty() && now.problem.empty();
     state_ = now;

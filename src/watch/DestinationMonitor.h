@@ -1,14 +1,16 @@
 #pragma once
 // Keeps an eye on the destination for the whole application: whether passes
 // may archive into it (ArchiveDestination::locate), looked at again when
-// the mount table changes, after every pass, when the chosen folder
-// changes, and once a minute. Each change is posted as
+// the mount table changes, after a pass that met a destination problem,
+// when the chosen folder changes, and, while it is not ready, once a
+// minute. Each change is posted as
 // "DestinationDidChange"; the rows show it and, when the destination comes
 // back from a problem, the watchers archive what arrived meanwhile.
 //
 // Checks run on a thread of the monitor's own, never on the GUI thread.
 
 #include "core/ArchiveDestination.h"
+#include "platform/runtime/NotificationCenter.h"
 #include "platform/preferences/UserDefaults.h"
 
 #include <chrono>
@@ -38,11 +40,13 @@ public:
 
 private:
     void check();
-    // What a change is worth telling; false when nothing changed.
+    static bool metADestinationProblem(const platform::Notification& passEnded);
+    // Keeps what a check found and sets the next look's interval; false when
+    // nothing changed.
     bool takeChange(const DestinationState& now, bool* returned);
 
-    mutable std::mutex mutex_;
+    mutable std::mutex mutex_; // guards state_ and the setting of watch_
     std::optional<DestinationState> state_;
     std::vector<platform::UserDefaults::ObserverId> observers_;
-    std::unique_ptr<platform::MountTableWatch> watch_;
+    std::unique_ptr<platform::MountTableWatch> watch_; // last: it stops the checking thread first
 };

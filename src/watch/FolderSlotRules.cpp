@@ -84,8 +84,8 @@ std::optional<std::string> FolderSlotRules::refusal(int slot, const std::string&
     const bool isSource = slot != CommonHeader::kDestinationSlot;
     if (isSource && archiveName(path) == kKeptFolderName)
         return "Its name is that of the folder where replaced copies are kept.";
-    if (isSource && archiveName(path) == DestinationMarker::kFileName)
-        return "Its name is that of the file that marks the destination as the archive.";
+    if (isSource && archiveName(path) == DestinationMarker::kFolderName)
+        return "Its name is that of the folder that marks the destination as the archive.";
     const std::string resolved = PathString::resolvingSymlinks(path);
     for (const SlotFolder& other : otherFolders(slot, others)) {
         auto why = isSource ? sourceRefusal(path, resolved, other) : destinationRefusal(resolved, other);

@@ -29,8 +29,7 @@ std::optional<platform::Date> earliest(std::optional<platform::Date> a, std::opt
 std::string problemOf(const std::string& destination) {
     std::error_code ec;
     if (!std::filesystem::is_directory(destination, ec)) return ArchiveDestination::kMissing;
-    if (DestinationMarker::read(destination).kind != DestinationMarker::Reading::Kind::Present)
-        return ArchiveDestination::kNotMounted;
+    if (!DestinationMarker::isIn(destination)) return ArchiveDestination::kNotMounted;
     return "";
 }
 

@@ -129,7 +129,7 @@ TEST_F(VisibleStateTest, ADestinationThatIsNotTheArchiveStopsEveryFolderAndIsTol
     testing_support::StderrCapture log;
     const fs::path backup = home.path() / "Backup";
     fs::remove_all(backup / ".tolv-archiver-destination"); // what an unmounted disk's empty mount point looks like
-    store(1, result(""));                              // a pass ended: the destination is looked at again
+    store(1, result("destination not mounted")); // a pass met it first: the destination is looked at again
     ASSERT_TRUE(processEventsUntil([&] {
         return row(2).stateLineShown().starts_with("Error: destination not mounted");
     })) << row(2).stateLineShown();

@@ -1,5 +1,6 @@
 #include "platform/alias/MountTableWatch.h"
 
+#include "platform/runtime/FileDescriptor.h"
 #include "platform/runtime/Log.h"
 
 #include <algorithm>
@@ -20,20 +21,6 @@ namespace platform {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 int makeEventFd() {
     const int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -64,8 +51,8 @@ struct MountTableWatch::State {
         : callback(std::move(callback)), intervalMs(interval.count()) {}
 
     const Callback callback;
-    const Fd wakeFd{makeEventFd()};
-    const Fd mountInfo{openMountInfo()};
+    const FileDescriptor wakeFd{makeEventFd()};
+    const FileDescriptor mountInfo{openMountInfo()};
     std::atomic<std::int64_t> intervalMs;
     std::atomic<bool> wakeRequested{false};
     std::atomic<bool> stopping{false};
@@ -97,7 +84,7 @@ int MountTableWatch::State::timeoutAfter(Clock::time_point lastCallback) const {
     return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, INT_MAX));
 }
 
-// A callback may destroy the watch, so every further one first asks whether it still exists.
+// Once the watch is being destroyed, nothing more is told.
 bool MountTableWatch::State::deliver(Reason reason) {
     if (stopping) return false;
     callback(reason);
@@ -127,16 +114,13 @@ void MountTableWatch::State::run() {
 }
 
 MountTableWatch::MountTableWatch(std::chrono::milliseconds interval, Callback callback)
-    : state_(std::make_shared<State>(interval, std::move(callback))), thread_([state = state_] { state->run(); }) {}
+    : state_(std::make_unique<State>(interval, std::move(callback))),
+      thread_([state = state_.get()] { state->run(); }) {}
 
 MountTableWatch::~MountTableWatch() {
     state_->stopping = true;
     state_->signal();
-    // Joining from the callback would wait for itself; the thread holds its own share of the state.
-    if (thread_.get_id() == std::this_thread::get_id())
-        thread_.detach();
-    else
-        thread_.join();
+    thread_.join();
 }
 
 void MountTableWatch::wake() {

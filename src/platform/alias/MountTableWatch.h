@@ -21,9 +21,8 @@ public:
     // zero or less turns the periodic re-check off. Throws std::system_error
     // when the thread or its wake-up descriptor cannot be made.
     MountTableWatch(std::chrono::milliseconds interval, Callback callback);
-    // Stops the thread and waits for a callback running on it. Called from
-    // inside the callback it lets the thread finish on its own instead. A
-    // callback must not wait for the thread that destroys the watch.
+    // Stops the thread and waits for a callback running on it, so it must not
+    // be called from the callback, nor wait for the thread that destroys it.
     ~MountTableWatch();
     MountTableWatch(const MountTableWatch&) = delete;
     MountTableWatch& operator=(const MountTableWatch&) = delete;
@@ -36,10 +35,8 @@ public:
     void setInterval(std::chrono::milliseconds interval);
 
 private:
-    struct State;
-    // Shared with the thread, which outlives the watch when it is destroyed
-    // from inside its own callback.
-    std::shared_ptr<State> state_;
+    struct State; // what the thread uses; it ends before the state goes
+    std::unique_ptr<State> state_;
     std::thread thread_;
 };
 

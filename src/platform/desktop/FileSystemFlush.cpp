@@ -1,5 +1,7 @@
 #include "platform/desktop/FileSystemFlush.h"
 
+#include "platform/runtime/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -9,10 +11,9 @@
 namespace platform {
 
 bool flushFileSystem(const std::string& path, std::string* error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool flushed = fd >= 0 && ::syncfs(fd) == 0;
+    const FileDescriptor folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const bool flushed = folder.valid() && ::syncfs(folder.get()) == 0;
     if (!flushed && error) *error = path + ": " + std::strerror(errno);
-    if (fd >= 0) ::close(fd);
     return flushed;
 }
 

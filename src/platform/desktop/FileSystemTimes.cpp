@@ -1,5 +1,7 @@
 #include "platform/desktop/FileSystemTimes.h"
 
+#include "platform/runtime/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,13 +26,13 @@ std::optional<std::filesystem::path> folderOrParent(const std::filesystem::path&
 
 std::optional<bool> probe(const std::filesystem::path& folder) {
     const auto file = folder / (".tolv-archiver-time-probe-" + std::to_string(::getpid()));
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return std::nullopt;
+    FileDescriptor probeFile(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!probeFile.valid()) return std::nullopt;
     // An odd second and a fraction: a two-second or whole-second clock loses one of them.
     const struct timespec times[2] = {{1'700'000'001, 500'000'123}, {1'700'000'001, 500'000'123}};
     struct stat st {};
-    const bool measured = ::futimens(fd, times) == 0 && ::fstat(fd, &st) == 0;
-    ::close(fd);
+    const bool measured = ::futimens(probeFile.get(), times) == 0 && ::fstat(probeFile.get(), &st) == 0;
+    probeFile.reset();
     ::unlink(file.c_str());
     if (!measured) return std::nullopt;
     return st.st_mtim.tv_sec == times[1].tv_sec && st.st_mtim.tv_nsec == times[1].tv_nsec;

@@ -1,5 +1,7 @@
 #include "platform/preferences/AtomicFile.h"
 
+#include "platform/runtime/FileDescriptor.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -20,28 +22,6 @@ void setError(std::string* error, const std::string& text) {
 std::string errnoText(const std::string& what, const fs::path& path, int err) {
     return what + " " + path.string() + ": " + std::strerror(err);
 }
-
-// Closes the descriptor on every way out of the function that opened it.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() { reset(); }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    bool valid() const { return fd_ >= 0; }
-    // Returns close()'s own result, which for a written file can carry a
-    // delayed write error.
-    int reset() {
-        int rc = 0;
-        if (fd_ >= 0) rc = ::close(fd_);
-        fd_ = -1;
-        return rc;
-    }
-
-private:
-    int fd_;
-};
 
 bool writeAll(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
