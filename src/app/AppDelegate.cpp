@@ -13,6 +13,7 @@
 #include "platform/runtime/RunLoop.h"
 #include "platform/preferences/UserDefaults.h"
 #include "tools/TolvExtras.h"
+#include "watch/DestinationCheck.h"
 #include "watch/DestinationMonitor.h"
 #include "watch/WatcherNSObject.h"
 
@@ -147,6 +148,10 @@ void AppDelegate::stopAllWatchersWithoutSender() {
     ibStopAllWatcher(nullptr);
 }
 
+std::optional<DestinationState> AppDelegate::destinationState() const {
+    return destinationMonitor_ ? destinationMonitor_->current() : std::nullopt;
+}
+
 void AppDelegate::scanWithoutSender() { ibScanAgain(); }
 
 void AppDelegate::awakeFromNib() {
@@ -279,10 +284,11 @@ void AppDelegate::ibScanAgain() {
 
 void AppDelegate::doScanAgainInThread() {
     log("Inside AppDelegate => doScanAgainInThread...");
-    const ParamDictionary scan =
-        CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
-    if (!validateFolderPrefWithParam(scan)) {
-        log("Inside AppDelegate => doScanAgainInThread...destination folder is missing: nothing scanned");
+    // Looked at as a pass looks (a moved folder is found again), and only so
+    // long: a share that does not answer is as good as missing.
+    const std::string problem = DestinationCheck::locate().problem;
+    if (problem == ArchiveDestination::kMissing || problem == ArchiveDestination::kNotResponding) {
+        logf("Inside AppDelegate => doScanAgainInThread...%s: nothing will be archived", problem.c_str());
         systemBeep();
     }
     // Scanned all the same: each folder's pass finds the destination is not
@@ -322,8 +328,11 @@ void AppDelegate::pollAllPaths() {
         log("Inside AppDelegate => pollAllPaths...Another Polling still in progress...");
         return;
     }
-    post(kWatcherSetParams, shared_from_this());
-    post(kWatcherDoPollFolder);
+    // Off the GUI thread, as a scan: a pass looks at folders that may not answer at once.
+    std::thread([self = shared_from_this()] {
+        post(kWatcherSetParams, self);
+        post(kWatcherDoPollFolder);
+    }).detach();
 }
 
 void AppDelegate::deleteAllOldPhotos() {

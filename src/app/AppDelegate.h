@@ -4,6 +4,7 @@
 // and stop all, poll). Commands never call a watcher: they post
 // notifications that the watchers answer.
 
+#include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
 #include "app/DailySchedule.h"
 #include "app/RowPlacer.h"
@@ -123,6 +124,8 @@ public:
 
     // The folder rows, slot 0 first, once the did-finish phase has run.
     const std::vector<std::unique_ptr<SelectFolderNSViewController>>& rows() const { return rows_; }
+    // The destination as the monitor last found it; nullopt before it has looked.
+    std::optional<DestinationState> destinationState() const;
 
 private:
     AppDelegate();

@@ -8,6 +8,7 @@
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/DateFormat.h"
 #include "folders/SelectFolderNSViewController.h"
+#include "watch/DestinationCheck.h"
 #include "watch/FreeSpaceFloor.h"
 
 #include <cstdio>
@@ -70,17 +71,15 @@ StatusReport::Slot slotFromPreferences(int slot) {
     return s;
 }
 
-// Looked at as a pass would, without writing anything: a report only looks.
-StatusReport::Destination destinationNow() {
+StatusReport::Destination destinationOf(const DestinationState& state) {
     const ParamDictionary p = CommonHeader::slotParameters(CommonHeader::kDestinationSlot);
     StatusReport::Destination d;
     d.path = platform::UserDefaults::standard().stringForKey(p.at(sPrefCameraFolderPathKey)).value_or("");
-    const DestinationState state = ArchiveDestination::inspect();
     d.present = state.ready();
     d.problem = state.problem;
     if (!state.path.empty()) d.path = state.path;
-    // The free space of a folder a disk left behind is the system disk's.
-    if (d.present) d.freeBytes = FreeSpaceFloor::freeBytes(d.path);
+    // Only the archive's own disk: that of a folder a disk left behind is the system disk's.
+    if (d.present) d.freeBytes = state.freeBytes;
     return d;
 }
 
@@ -116,10 +115,14 @@ std::string lastPassJson(const std::optional<PassResult>& last) {
 } // namespace
 
 StatusReport StatusReport::fromPreferences(bool running) {
+    return fromPreferences(running, DestinationCheck::inspect(kDestinationBound));
+}
+
+StatusReport StatusReport::fromPreferences(bool running, const DestinationState& destination) {
     StatusReport report;
     report.version = platform::Bundle::main().infoString("CFBundleShortVersionString");
     report.running = running;
-    report.destination = destinationNow();
+    report.destination = destinationOf(destination);
     for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) {
         report.folders.push_back(slotFromPreferences(slot));
         report.folders.back().state.destinationProblem = report.destination.problem;
@@ -130,12 +133,12 @@ StatusReport StatusReport::fromPreferences(bool running) {
 }
 
 StatusReport StatusReport::ofRunningApplication(const AppDelegate& delegate) {
-    StatusReport report = fromPreferences(true);
+    const auto known = delegate.destinationState();
+    StatusReport report = known ? fromPreferences(true, *known) : fromPreferences(true);
     for (const auto& row : delegate.rows())
         for (auto& slot : report.folders)
             if (row && slot.slot == row->_viewIndex()) {
                 slot.state = row->stateInputs();
-                // Looked at just now, so the report never trails the monitor.
                 slot.state.destinationProblem = report.destination.problem;
             }
     return report;

@@ -5,10 +5,12 @@
 // adds which watchers are watching. A slot in error makes the exit status 1,
 // so monitoring can act on it.
 
+#include "core/ArchiveDestination.h"
 #include "platform/runtime/DateFormat.h"
 #include "watch/PassResult.h"
 #include "watch/SlotState.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -50,10 +52,16 @@ struct StatusReport {
     Schedule schedule;
     platform::Date now{};
 
+    // The destination is looked at as a pass would, writing nothing, and
+    // waited for at most kDestinationBound.
+    static constexpr std::chrono::milliseconds kDestinationBound{1500};
     static StatusReport fromPreferences(bool running);
-    // The report of this running application: the preferences, and what
-    // its rows know of their slots (watching, a pass running).
+    // The report of this running application: the preferences, what its
+    // rows know of their slots (watching, a pass running), and the
+    // destination as its monitor last found it, so that a destination that
+    // does not answer never holds up the answer.
     static StatusReport ofRunningApplication(const AppDelegate& delegate);
+    static StatusReport fromPreferences(bool running, const DestinationState& destination);
     SlotState stateOf(const Slot& slot) const;
     // 1 when a slot is in error, else 0.
     int exitStatus() const;

@@ -21,6 +21,7 @@ const std::string ArchiveDestination::kMissing = "destination missing";
 const std::string ArchiveDestination::kNotMounted = "destination not mounted";
 const std::string ArchiveDestination::kForeign = "destination is not the chosen archive";
 const std::string ArchiveDestination::kUnmarkable = "destination cannot be marked as the archive";
+const std::string ArchiveDestination::kNotResponding = "destination not responding";
 const std::string ArchiveDestination::kIdKey = "prefDestinationArchiveID";
 
 namespace {
@@ -89,10 +90,10 @@ std::string unmarkedProblem(const fs::path& folder) {
     return isEmptyFolder(folder) ? ArchiveDestination::kNotMounted : ArchiveDestination::kForeign;
 }
 
-DestinationState ready(const fs::path& folder) { return {folder.string(), "", ""}; }
+DestinationState ready(const fs::path& folder) { return {folder.string(), "", "", std::nullopt}; }
 
 DestinationState refused(const std::string& path, const std::string& problem, const std::string& why) {
-    return {path, problem, path + ": " + why};
+    return {path, problem, path + ": " + why, std::nullopt};
 }
 
 // An adopted archive is remembered as a chosen one is, alias data included.
@@ -139,7 +140,8 @@ DestinationState checkIdentity(const fs::path& folder, bool mayWrite) {
 } // namespace
 
 bool ArchiveDestination::isDestinationProblem(const std::string& error) {
-    return error == kMissing || error == kNotMounted || error == kForeign || error == kUnmarkable;
+    return error == kMissing || error == kNotMounted || error == kForeign || error == kUnmarkable ||
+           error == kNotResponding;
 }
 
 ArchiveDestination::Marking ArchiveDestination::mark(const std::string& folder) {

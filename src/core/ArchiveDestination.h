@@ -12,6 +12,7 @@
 // kept versions, or it is the root of a mounted file system; never an empty
 // folder on its parent's file system, which is what an unmounted disk leaves.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -19,6 +20,7 @@ struct DestinationState {
     std::string path;    // the folder found, "" when none was
     std::string problem; // "" when passes may write into path
     std::string detail;  // with a problem: what was found, for the log
+    std::optional<std::uintmax_t> freeBytes; // when ready and looked at with the rest
     bool ready() const { return problem.empty() && !path.empty(); }
 };
 
@@ -31,6 +33,8 @@ public:
     static const std::string kNotMounted; // "destination not mounted"
     static const std::string kForeign;    // "destination is not the chosen archive"
     static const std::string kUnmarkable; // "destination cannot be marked as the archive"
+    // Given by the callers that wait only so long for an answer (a hung share).
+    static const std::string kNotResponding; // "destination not responding"
     static bool isDestinationProblem(const std::string& error);
 
     // The preference that remembers the chosen archive's ID.

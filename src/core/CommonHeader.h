@@ -67,9 +67,11 @@ inline const std::string kWatcherPassRefused = "WatcherPassRefused";
 inline const std::string kWatcherPassEnded = "WatcherPassEnded";
 // What the destination is now, posted when that changes: {"reason": "" when
 // passes may archive into it, else the problem; "watchPath": the folder;
-// "returned": true when it came back from a problem}.
+// "returned": true when it came back from a problem; "freeBytes" (uint64),
+// when ready and known}.
 inline const std::string kDestinationDidChange = "DestinationDidChange";
 inline const std::string kUserInfoReturned = "returned";
+inline const std::string kUserInfoFreeBytes = "freeBytes";
 inline const std::string kEnableView = "EnableView";
 inline const std::string kKLVVR_TASK_DONE = "KLVVR_TASK_DONE";
 

@@ -435,9 +435,11 @@ void SelectFolderNSViewController::handlePassEndedNotification(const Notificatio
 
 void SelectFolderNSViewController::handleDestinationChangedNotification(const Notification& n) {
     const auto* reason = n.info<std::string>(kUserInfoReason);
+    const auto* free = n.info<std::uint64_t>(kUserInfoFreeBytes);
     {
         std::lock_guard lock(destinationMutex_);
         destinationProblem_ = reason ? *reason : "";
+        destinationFreeBytes_ = free ? std::optional<std::uintmax_t>(*free) : std::nullopt;
     }
     refreshStateLine();
 }
@@ -521,6 +523,7 @@ std::string SelectFolderNSViewController::destinationTitle(const std::string& pr
     if (problem == ArchiveDestination::kForeign) return "Not the chosen archive: choose it again if it is";
     if (problem == ArchiveDestination::kMissing) return "Missing";
     if (problem == ArchiveDestination::kUnmarkable) return "Cannot be marked as the archive";
+    if (problem == ArchiveDestination::kNotResponding) return "Not responding";
     return problem;
 }
 
@@ -530,8 +533,13 @@ SelectFolderNSViewController::StateLine SelectFolderNSViewController::destinatio
     if (path.empty()) return {};
     if (const std::string problem = destinationProblem().value_or(""); !problem.empty())
         return {destinationTitle(problem), true};
-    const auto free = FreeSpaceFloor::freeBytes(path);
-    if (!free) return {"Missing", true};
+    // As the monitor last found it: a share that stops answering never holds the window.
+    std::optional<std::uintmax_t> free;
+    {
+        std::lock_guard lock(destinationMutex_);
+        free = destinationFreeBytes_;
+    }
+    if (!free) return {};
     const std::string text = FreeSpaceFloor::gigabytes(*free) + " free";
     if (*free < FreeSpaceFloor::floorBytes()) return {text + " · below the free-space floor: nothing is copied", true};
     return {text, false};

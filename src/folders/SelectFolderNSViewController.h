@@ -151,6 +151,7 @@ private:
     std::atomic<bool> animating_{false};
     mutable std::mutex destinationMutex_;
     std::optional<std::string> destinationProblem_; // nullopt until the destination was first looked at
+    std::optional<std::uintmax_t> destinationFreeBytes_;
     // Made once on the GUI thread, copied by handlers on other threads.
     const QPointer<SelectFolderNSViewController> self_;
 };

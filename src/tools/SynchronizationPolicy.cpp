@@ -31,6 +31,16 @@ std::vector<std::string> SynchronizationPolicy::timeWindow(const std::string& de
     return {};
 }
 
+std::vector<std::string> SynchronizationPolicy::copyFlags(const std::string& destination, bool flushEach) {
+    std::vector<std::string> flags{kCopyFlags};
+    if (flushEach) flags.push_back("--fsync");
+    // A destination that stops answering (a hung share) ends the copy with
+    // an error after this long without progress, instead of holding the
+    // pass for ever; nothing is deleted without its copy.
+    flags.push_back(kIoTimeout);
+    return concatenated(flags, timeWindow(destination));
+}
+
 std::string SynchronizationPolicy::asFolder(const std::string& destination) {
     // The trailing separator makes rsync treat the destination as a folder
     // and create it when missing; without it, a file at the top of a source
@@ -78,8 +88,7 @@ std::vector<std::string> SynchronizationPolicy::perFileAction(const std::string&
     // Copy and deletion alternate file by file: each copy an original may
     // go against is on the disk before cmp reads it back, or a power cut
     // could take both. A copy that is not written costs nothing.
-    std::vector<std::string> rsync = concatenated({"-exec", "rsync", kCopyFlags}, timeWindow(destination));
-    if (deletes(days)) rsync.push_back("--fsync");
+    const std::vector<std::string> rsync = concatenated({"-exec", "rsync"}, copyFlags(destination, deletes(days)));
     std::vector<std::string> action =
         concatenated(concatenated(rsync, keepingArguments(destination, start)), {"{}", asFolder(destination), ";"});
     // The age test rides on the copying walk itself, so here the deletion-off
@@ -103,7 +112,7 @@ std::vector<std::string> SynchronizationPolicy::walkArguments(unsigned minutes) 
 }
 
 std::vector<std::string> SynchronizationPolicy::copyOptions(const std::string& destination, platform::Date start) {
-    return concatenated(concatenated({kCopyFlags}, timeWindow(destination)), keepingArguments(destination, start));
+    return concatenated(copyFlags(destination, false), keepingArguments(destination, start));
 }
 
 std::vector<std::string> SynchronizationPolicy::copyArguments(const std::string& destination, platform::Date start) {

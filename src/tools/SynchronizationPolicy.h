@@ -20,6 +20,7 @@ public:
     // Links as links, permissions, times, owner and group, relative paths
     // kept below the destination, and no chatter on success.
     static constexpr const char* kCopyFlags = "-lptogRq";
+    static constexpr const char* kIoTimeout = "--timeout=120";
 
     SynchronizationPolicy() = delete;
 
@@ -30,6 +31,9 @@ public:
     // than it is given (FAT, exFAT, some shares), else nothing; it follows
     // the copy flags.
     static std::vector<std::string> timeWindow(const std::string& destination);
+    // What every copy run is given: kCopyFlags, "--fsync" when each copy is
+    // to be on the disk before rsync ends, kIoTimeout and the time window.
+    static std::vector<std::string> copyFlags(const std::string& destination, bool flushEach);
     // The destination as rsync must be given it.
     static std::string asFolder(const std::string& destination);
     // Regular files below the working folder, settled for `minutes` when

@@ -4,11 +4,16 @@
 #include "platform/alias/MountTableWatch.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NotificationCenter.h"
-#include "watch/PassResult.h"
-#include "watch/WatcherNSObject.h"
+#include "watch/DestinationCheck.h"
+
+#include <utility>
 
 using platform::logf;
 using platform::NotificationCenter;
+
+namespace {
+constexpr std::uintmax_t kMegabyte = 1024 * 1024;
+}
 
 DestinationMonitor::DestinationMonitor() {
     auto& prefs = platform::UserDefaults::standard();
@@ -16,26 +21,17 @@ DestinationMonitor::DestinationMonitor() {
     // Choosing another folder, or marking one, changes what a pass finds.
     for (const std::string& key : {destination.at(sPrefCameraFolderPathKey), ArchiveDestination::kIdKey})
         observers_.push_back(prefs.addObserver(key, [this](const std::string&, const platform::Value&) { recheck(); }));
-    // A pass may meet a problem first: a marker gone without a mount changing.
-    NotificationCenter::defaultCenter().addObserver(this, kWatcherPassEnded, [this](const platform::Notification& n) {
-        if (metADestinationProblem(n)) recheck();
-    });
+    // A pass changes the free space, and may meet a problem first: a marker
+    // gone without a mount changing.
+    NotificationCenter::defaultCenter().addObserver(this, kWatcherPassEnded,
+                                                    [this](const platform::Notification&) { recheck(); });
     // Its first check starts at once; it finds watch_ set, as it waits for the lock.
     std::lock_guard lock(mutex_);
     watch_ = std::make_unique<platform::MountTableWatch>(kInterval, [this](auto) { check(); });
 }
 
-bool DestinationMonitor::metADestinationProblem(const platform::Notification& n) {
-    int slot = -1;
-    if (const auto* watcher = n.info<std::shared_ptr<WatcherNSObject>>(kUserInfoWatcherObj); watcher && *watcher)
-        slot = (*watcher)->_index();
-    else if (const auto* index = n.info<std::int32_t>(kUserInfoIndex))
-        slot = *index;
-    const auto last = PassResult::load(slot);
-    return last && ArchiveDestination::isDestinationProblem(last->error);
-}
-
 DestinationMonitor::~DestinationMonitor() {
+    stopping_.request_stop();
     NotificationCenter::defaultCenter().removeObserver(this);
     for (auto id : observers_) platform::UserDefaults::standard().removeObserver(id);
     // watch_, the last member, goes first: its thread ends while the state it
@@ -53,26 +49,36 @@ void DestinationMonitor::recheck() {
 }
 
 void DestinationMonitor::check() {
-    const DestinationState now = ArchiveDestination::locate();
+    const DestinationState now = DestinationCheck::locate(DestinationCheck::kBound, stopping_.get_token());
+    if (stopping_.stop_requested()) return;
     bool returned = false;
-    if (!takeChange(now, &returned)) return;
-    if (!now.problem.empty())
+    const Change change = takeChange(now, &returned);
+    if (change == Change::None) return;
+    if (change == Change::State && !now.problem.empty())
         logf("Destination: %s: %s", now.problem.c_str(), now.detail.c_str());
     else if (returned)
         logf("Destination: %s is back: archiving what waited for it", now.path.c_str());
-    NotificationCenter::defaultCenter().post(kDestinationDidChange, nullptr,
-                                             platform::UserInfo{{kUserInfoReason, now.problem},
-                                                                {kUserInfoWatchPath, now.path},
-                                                                {kUserInfoReturned, returned}});
+    platform::UserInfo info{
+        {kUserInfoReason, now.problem}, {kUserInfoWatchPath, now.path}, {kUserInfoReturned, returned}};
+    if (now.freeBytes) info[kUserInfoFreeBytes] = static_cast<std::uint64_t>(*now.freeBytes);
+    NotificationCenter::defaultCenter().post(kDestinationDidChange, nullptr, info);
 }
 
-bool DestinationMonitor::takeChange(const DestinationState& now, bool* returned) {
+std::chrono::milliseconds DestinationMonitor::intervalFor(const DestinationState& state) {
+    if (state.problem.empty()) return kReadyInterval;
+    if (state.problem == ArchiveDestination::kNotResponding) return kNotRespondingInterval;
+    return kInterval;
+}
+
+DestinationMonitor::Change DestinationMonitor::takeChange(const DestinationState& now, bool* returned) {
     std::lock_guard lock(mutex_);
-    // While the destination is ready, mounts and passes tell of a change;
-    // while it is not, it is looked at once a minute as well.
-    watch_->setInterval(now.problem.empty() ? std::chrono::milliseconds(0) : kInterval);
-    if (state_ && state_->problem == now.problem && state_->path == now.path) return false;
-    *returned = state_ && !state_->problem.empty() && now.problem.empty();
-    state_ = now;
-    return true;
+    watch_->setInterval(intervalFor(now));
+    const std::optional<DestinationState> before = std::exchange(state_, now);
+    *returned = before && !before->problem.empty() && now.problem.empty();
+    if (!before || before->problem != now.problem || before->path != now.path) return Change::State;
+    // Free space is told when it changes by a megabyte or more.
+    const auto megabytes = [](const std::optional<std::uintmax_t>& bytes) {
+        return bytes ? std::optional(*bytes / kMegabyte) : std::nullopt;
+    };
+    return megabytes(before->freeBytes) == megabytes(now.freeBytes) ? Change::None : Change::Space;
 }

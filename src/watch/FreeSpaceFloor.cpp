@@ -34,8 +34,7 @@ std::string gigabytes(std::uintmax_t bytes) {
     return text;
 }
 
-bool isBelow(const std::filesystem::path& folder) {
-    const auto free = freeBytes(folder);
+bool isBelow(const std::optional<std::uintmax_t>& free) {
     return free && *free < floorBytes();
 }
 

@@ -17,7 +17,7 @@ std::uintmax_t floorBytes();
 std::optional<std::uintmax_t> freeBytes(const std::filesystem::path& folder);
 // "79.2 GB": a size as people read it.
 std::string gigabytes(std::uintmax_t bytes);
-// Whether the folder's file system has less free space than the floor.
-bool isBelow(const std::filesystem::path& folder);
+// Whether free space, as freeBytes() told it, is less than the floor.
+bool isBelow(const std::optional<std::uintmax_t>& free);
 
 } // namespace FreeSpaceFloor

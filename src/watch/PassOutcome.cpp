@@ -3,10 +3,12 @@
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
 #include "core/DestinationMarker.h"
+#include "watch/DestinationCheck.h"
 #include "watch/FreeSpaceFloor.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 
 namespace {
 
@@ -53,11 +55,18 @@ PassOutcome PassOutcome::of(const ArchivePass& pass, const platform::Notificatio
     outcome.started = started && *started;
     outcome.status = status ? *status : 0;
     if (outcome.started && done.userInfo) outcome.counts = PassCounts::from(*done.userInfo);
-    // A destination that went away during the run is the reason its copies failed.
+    // A destination that went away during the run is the reason its copies
+    // failed; one that stopped answering is not waited for.
     const std::string destination = std::filesystem::path(pass.archiveFolder).parent_path().string();
-    outcome.destinationProblem = problemOf(destination);
+    auto now = std::make_shared<DestinationState>();
+    if (!DestinationCheck::within([now, destination] {
+            now->problem = problemOf(destination);
+            if (now->problem.empty()) now->freeBytes = FreeSpaceFloor::freeBytes(destination);
+        }))
+        now->problem = ArchiveDestination::kNotResponding;
+    outcome.destinationProblem = now->problem;
     if (!outcome.destinationProblem.empty()) return outcome;
-    const auto free = FreeSpaceFloor::freeBytes(destination);
+    const auto& free = now->freeBytes;
     const std::uint64_t largestFailed = outcome.counts ? outcome.counts->largestFailedBytes : 0;
     outcome.outOfRoom = free && (*free < FreeSpaceFloor::floorBytes() || *free < largestFailed);
     return outcome;

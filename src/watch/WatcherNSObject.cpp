@@ -8,6 +8,7 @@
 #include "tools/KLVR_Task.h"
 #include "tools/SynchronizationPolicy.h"
 #include "watch/ChangedFiles.h"
+#include "watch/DestinationCheck.h"
 #include "watch/FolderSlotRules.h"
 #include "watch/FreeSpaceFloor.h"
 #include "watch/PassOutcome.h"
@@ -354,7 +355,7 @@ void WatcherNSObject::requestPass(const std::optional<std::string>& requested) {
 
     // Everything the pass writes goes below the folder found and proven
     // here, never below a stored path that may name what a disk left behind.
-    const DestinationState destination = ArchiveDestination::locate();
+    const DestinationState destination = DestinationCheck::locate();
     auto pass = beginPass(*source, joinPath(destination.path, FolderSlotRules::archiveName(*source)));
     choosePassKind(*pass);
     if (!destination.ready()) {
@@ -366,7 +367,7 @@ void WatcherNSObject::requestPass(const std::optional<std::string>& requested) {
     }
     // A disk too full for this pass's copies gets none of them, and no
     // deletion either: the next pass with room archives them.
-    if (FreeSpaceFloor::isBelow(destination.path)) return endUnstartedPass(pass, "destination full");
+    if (FreeSpaceFloor::isBelow(destination.freeBytes)) return endUnstartedPass(pass, "destination full");
     startSynchronization(pass);
 }
 

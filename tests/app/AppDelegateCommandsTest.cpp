@@ -137,6 +137,7 @@ TEST_F(AppDelegateCommandsTest, MenuAndButtonsReachTheirCommands) {
         action->trigger();
     };
     trigger("actionPollAllFolders");
+    EXPECT_TRUE(processEventsUntil([&] { return posts.names().size() == 2; }));
     EXPECT_EQ(posts.names(), (std::vector<std::string>{kWatcherSetParams, kWatcherDoPollFolder}));
     trigger("actionDeleteOldWarning");
     EXPECT_EQ(dialogs->alerts().size(), 1u);
@@ -150,6 +151,8 @@ TEST_F(AppDelegateCommandsTest, MenuAndButtonsReachTheirCommands) {
 TEST_F(AppDelegateCommandsTest, OnlyTheFirstPollOfARunIsCarriedOut) {
     EXPECT_FALSE(delegate->_isPolling());
     delegate->pollAllPaths();
+    // Off the GUI thread, as a scan.
+    EXPECT_TRUE(processEventsUntil([&] { return posts.entries().size() == 2; }));
     auto first = posts.entries();
     ASSERT_EQ(first.size(), 2u);
     EXPECT_EQ(first[0].name, kWatcherSetParams);

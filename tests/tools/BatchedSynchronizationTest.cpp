@@ -237,7 +237,7 @@ TEST_F(BatchedSynchronizationTest, CopiesTheSameTreeAsThePerFileRunsAndLeavesNot
     const std::string kept = loggedKeptFolder(log, oneRun.parent_path());
     EXPECT_TRUE(kept.ends_with("/photos")) << log.text();
     EXPECT_TRUE(log.contains("starting task /usr/bin/bfs . -type f -mmin +20 -mindepth 1 -print0\n")) << log.text();
-    EXPECT_TRUE(log.contains("starting task " + rsyncPath() + " -lptogRq --backup --backup-dir=" + kept +
+    EXPECT_TRUE(log.contains("starting task " + rsyncPath() + " -lptogRq --timeout=120 --backup --backup-dir=" + kept +
                              " --from0 --files-from=- . " + folder + "\n"));
     EXPECT_TRUE(log.contains("started task " + rsyncPath() + " ["));
     EXPECT_TRUE(loggedEnd(log, rsyncPath(), 0)) << log.text();

@@ -67,7 +67,7 @@ TEST(FindRequestTest, SynchronizationCopiesThenAgesThenVerifiesThenDeletes) {
     platform::Date now = fixedNow();
     FindRequest off = KLVR_Task::synchronizationRequest("/src", "/dst/src", 20, 36500, nullptr, now);
     EXPECT_EQ(off.arguments(now), (Args{".", "-type", "f", "-mmin", "+20", "-mindepth", "1",
-                                        "-exec", "rsync", "-lptogRq", "--backup",
+                                        "-exec", "rsync", "-lptogRq", "--timeout=120", "--backup",
                                         "--backup-dir=/dst/.tolv-archiver-kept/2012-03-07 10-15-00.250/src",
                                         "{}", "/dst/src/", ";",
                                         "-Btime", "+36500d",
@@ -76,7 +76,7 @@ TEST(FindRequestTest, SynchronizationCopiesThenAgesThenVerifiesThenDeletes) {
     EXPECT_EQ(off.path, "/src");
 
     Args never = KLVR_Task::synchronizationRequest("/src", "/dst", 0, 0, nullptr, now).arguments(now);
-    EXPECT_EQ(never, (Args{".", "-type", "f", "-mindepth", "1", "-exec", "rsync", "-lptogRq", "--backup",
+    EXPECT_EQ(never, (Args{".", "-type", "f", "-mindepth", "1", "-exec", "rsync", "-lptogRq", "--timeout=120", "--backup",
                            "--backup-dir=/.tolv-archiver-kept/2012-03-07 10-15-00.250/dst", "{}", "/dst/", ";"}));
 }
 

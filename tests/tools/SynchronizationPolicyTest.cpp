@@ -108,5 +108,5 @@ TEST(SynchronizationPolicyTest, ReplacedCopiesGoToOneFolderPerRunBesideTheArchiv
         EXPECT_EQ(SynchronizationPolicy::keptFolder(c.destination, kStart), c.kept);
     }
     EXPECT_EQ(SynchronizationPolicy::copyArguments("/dst/photos", kStart),
-              (Args{"-lptogRq", "--backup", "--backup-dir=" + kept, "--from0", "--files-from=-", ".", "/dst/photos/"}));
+              (Args{"-lptogRq", "--timeout=120", "--backup", "--backup-dir=" + kept, "--from0", "--files-from=-", ".", "/dst/photos/"}));
 }
