@@ -3,6 +3,7 @@
 // everything once the share answers again.
 #include "platform/preferences/UserDefaults.h"
 #include "support/AppProcess.h"
+#include "support/ChildrenInTheFuture.h"
 #include "support/ChosenDestination.h"
 #include "support/FileContents.h"
 #include "support/HangingShare.h"
@@ -62,57 +63,91 @@ Status askStatus() {
     return s;
 }
 
-TEST(HungDestinationTest, AnsweringQuittingAndCatchingUpWhileTheShareHangs) {
-    TempHome home;
-    std::string why;
-    auto share = HangingShare::make(home.path() / "server", home.path() / "Share", &why);
-    if (!share) GTEST_SKIP() << why;
-    const fs::path dest = share->at() / "Backup";
-    fs::create_directories(dest);
-    const fs::path source = home.makeFolder("Shoot/Main");
-    for (int i = 0; i < 40; ++i)
-        home.writeFile("Shoot/Main/d" + std::to_string(i % 4) + "/img" + std::to_string(i) + ".jpg",
-                       std::string(2048, 'x'));
-    auto& prefs = UserDefaults::standard();
-    testing_support::chooseDestination(dest, prefs);
-    prefs.setObject("prefCameraFolderPathFormat1", source.string());
-    prefs.setBool("prefCameraFolderPathAliasDataIsValidFormat1", true);
-    prefs.setInteger("prefBackupSourceImagesAfterMinutesOld", 0);
-    prefs.setInteger("prefMinimumFreeSpaceMB", 0);
-    prefs.setBool("prefEnableDeleteOldSourceImages", true);
-    prefs.setInteger("prefDeleteSourceImagesAfterDaysOld", 1);
-    ASSERT_TRUE(prefs.synchronize());
-    const auto before = testing_support::fileContents(source);
+class HungDestinationTest : public ::testing::Test {
+protected:
+    // A source of `photos` photos archived into a folder of the share,
+    // deletion on, and the application running with a window.
+    bool start(int photos, std::string* why) {
+        share = HangingShare::make(home.path() / "server", home.path() / "Share", why);
+        if (!share) return false;
+        dest = share->at() / "Backup";
+        fs::create_directories(dest);
+        source = home.makeFolder("Shoot/Main");
+        for (int i = 0; i < photos; ++i)
+            home.writeFile("Shoot/Main/d" + std::to_string(i % 4) + "/img" + std::to_string(i) + ".jpg",
+                           std::string(2048, 'x'));
+        auto& prefs = UserDefaults::standard();
+        testing_support::chooseDestination(dest, prefs);
+        prefs.setObject("prefCameraFolderPathFormat1", source.string());
+        prefs.setBool("prefCameraFolderPathAliasDataIsValidFormat1", true);
+        prefs.setInteger("prefBackupSourceImagesAfterMinutesOld", 0);
+        prefs.setInteger("prefMinimumFreeSpaceMB", 0);
+        prefs.setBool("prefEnableDeleteOldSourceImages", true);
+        prefs.setInteger("prefDeleteSourceImagesAfterDaysOld", 1);
+        prefs.synchronize();
+        before = testing_support::fileContents(source);
+        options = AppProcess::application();
+        options.environment["DISPLAY"] = ":99";
+        options.environment["QT_QPA_PLATFORM"] = "offscreen";
+        launch();
+        return true;
+    }
 
-    auto options = AppProcess::application();
-    options.environment["DISPLAY"] = ":99";
-    options.environment["QT_QPA_PLATFORM"] = "offscreen";
-    auto app = std::make_unique<AppProcess>(options);
-    ASSERT_TRUE(app->waitForOutput("Main window shown")) << app->output();
+    void launch() {
+        app = std::make_unique<AppProcess>(options);
+        ASSERT_TRUE(app->waitForOutput("Main window shown")) << app->output();
+    }
+
+    static void command(std::vector<std::string> options) {
+        AppProcess sent(AppProcess::application(std::move(options)));
+        EXPECT_EQ(sent.waitForExit(5s), 0) << sent.output();
+    }
+
+    // Asked again and again while the share hangs, the application answers
+    // at once, and within a minute it says what is wrong.
+    void expectNotResponding(Clock::time_point hung) {
+        Status status;
+        ASSERT_TRUE(eventually(
+            [&] {
+                status = askStatus();
+                EXPECT_LT(status.took, 2s) << status.text;
+                return status.text.find("destination not responding") != std::string::npos;
+            },
+            60s))
+            << status.text << app->output();
+        EXPECT_EQ(status.exit, 1) << status.text;
+        std::printf("hung share to \"destination not responding\": %.1f s\n",
+                    std::chrono::duration<double>(Clock::now() - hung).count());
+    }
+
+    // Every photo has its copy, and every original went (they count as old).
+    bool allArchived() const {
+        return testing_support::fileContents(dest / "Main") == before && testing_support::fileContents(source).empty();
+    }
+
+    TempHome home;
+    std::unique_ptr<HangingShare> share;
+    fs::path dest, source;
+    testing_support::FileContents before;
+    AppProcess::Options options;
+    std::unique_ptr<AppProcess> app;
+};
+
+TEST_F(HungDestinationTest, HungBeforeAPassTheApplicationAnswersAndQuitsAndTheNextStartCatchesUp) {
+    std::string why;
+    testing_support::ChildrenInTheFuture future(3);
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+    setenv("FAKETIME_ONLY_CMDS", "Tolv-Archiver,bfs", 1);
+    if (!start(40, &why)) GTEST_SKIP() << why;
 
     share->hang();
     const auto hung = Clock::now();
-    AppProcess scan(AppProcess::application({"--scan"}));
-    EXPECT_EQ(scan.waitForExit(5s), 0) << scan.output();
-    // Asked again and again while it hangs, the application answers at once,
-    // and within a minute it says what is wrong.
-    Status status;
-    ASSERT_TRUE(eventually(
-        [&] {
-            status = askStatus();
-            EXPECT_LT(status.took, 2s) << status.text;
-            return status.text.find("destination not responding") != std::string::npos;
-        },
-        60s))
-        << status.text << app->output();
-    EXPECT_EQ(status.exit, 1) << status.text;
-    std::printf("hung share to \"destination not responding\": %.1f s\n",
-                std::chrono::duration<double>(Clock::now() - hung).count());
+    command({"--scan"});
+    expectNotResponding(hung);
     EXPECT_EQ(testing_support::fileContents(source), before) << "nothing is deleted while the copies cannot be read";
 
     const auto quitAsked = Clock::now();
-    AppProcess quit(AppProcess::application({"--quit", "--force"}));
-    EXPECT_EQ(quit.waitForExit(10s), 0) << quit.output();
+    command({"--quit", "--force"});
     EXPECT_TRUE(eventually([&] { return mainThreadEnded(app->pid()); }, 10s)) << app->output();
     std::printf("--quit --force to the end of the main thread: %.1f s\n",
                 std::chrono::duration<double>(Clock::now() - quitAsked).count());
@@ -121,15 +156,34 @@ TEST(HungDestinationTest, AnsweringQuittingAndCatchingUpWhileTheShareHangs) {
     // start archives everything.
     share->release();
     EXPECT_TRUE(app->waitForExit(10s).has_value()) << app->output();
-    app = std::make_unique<AppProcess>(options);
-    ASSERT_TRUE(app->waitForOutput("Main window shown")) << app->output();
-    AppProcess again(AppProcess::application({"--scan"}));
-    EXPECT_EQ(again.waitForExit(10s), 0) << again.output();
-    EXPECT_TRUE(eventually([&] { return testing_support::fileContents(dest / "Main") == before; }, 30s))
-        << app->output();
+    launch();
+    command({"--scan"});
+    EXPECT_TRUE(eventually([&] { return allArchived(); }, 30s)) << app->output();
     testing_support::expectNothingLost(before, source, dest / "Main");
-    AppProcess done(AppProcess::application({"--quit"}));
-    EXPECT_EQ(done.waitForExit(), 0) << done.output();
+    command({"--quit"});
+    EXPECT_EQ(app->waitForExit(), 0);
+}
+
+TEST_F(HungDestinationTest, HungInTheMiddleOfAPassNothingIsDeletedAndTheReturnCatchesUpByItself) {
+    std::string why;
+    testing_support::ChildrenInTheFuture future(3);
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+    setenv("FAKETIME_ONLY_CMDS", "Tolv-Archiver,bfs", 1);
+    if (!start(400, &why)) GTEST_SKIP() << why;
+
+    command({"--scan"});
+    ASSERT_TRUE(eventually([&] { return testing_support::fileContents(dest / "Main").size() > 20; }, 30s))
+        << app->output();
+    share->hang();
+    const auto hung = Clock::now();
+    const auto left = testing_support::fileContents(source);
+    expectNotResponding(hung);
+    EXPECT_EQ(testing_support::fileContents(source), left) << "nothing is deleted while the copies cannot be read";
+
+    share->release();
+    EXPECT_TRUE(eventually([&] { return allArchived(); }, 60s)) << app->output();
+    testing_support::expectNothingLost(before, source, dest / "Main");
+    command({"--quit"});
     EXPECT_EQ(app->waitForExit(), 0);
 }
 

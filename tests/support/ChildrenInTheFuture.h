@@ -28,6 +28,10 @@ public:
         // Only the clock moves: file times stay as the kernel reports them,
         // so rsync's size-and-time check and the copies' times are real.
         setenv("NO_FAKE_STAT", "1", 1);
+        // Waits measured on the monotonic clock (bounded waits, timers) stay
+        // real: a deadline of the faked clock handed to the kernel's would
+        // wait the days away.
+        setenv("FAKETIME_DONT_FAKE_MONOTONIC", "1", 1);
         // Only bfs judges ages. rsync and cmp keep the real clock: rsync's
         // waits under a faked one have been seen to stall for a minute.
         setenv("FAKETIME_ONLY_CMDS", "bfs", 1);
@@ -37,6 +41,7 @@ public:
         unsetenv("LD_PRELOAD");
         unsetenv("FAKETIME");
         unsetenv("NO_FAKE_STAT");
+        unsetenv("FAKETIME_DONT_FAKE_MONOTONIC");
         unsetenv("FAKETIME_ONLY_CMDS");
     }
     ChildrenInTheFuture(const ChildrenInTheFuture&) = delete;
