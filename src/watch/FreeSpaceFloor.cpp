@@ -1,11 +1,11 @@
 #include "watch/FreeSpaceFloor.h"
 
 #include "core/CommonHeader.h"
+#include "platform/desktop/FileSystemSpace.h"
 #include "platform/preferences/UserDefaults.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <system_error>
 
 namespace FreeSpaceFloor {
 namespace {
@@ -22,10 +22,9 @@ std::uintmax_t floorBytes() {
 }
 
 std::optional<std::uintmax_t> freeBytes(const std::filesystem::path& folder) {
-    std::error_code ec;
-    const auto space = std::filesystem::space(folder, ec);
-    if (ec) return std::nullopt;
-    return space.available;
+    const auto space = platform::fileSystemSpace(folder.string());
+    if (!space) return std::nullopt;
+    return space->availableBytes;
 }
 
 std::string gigabytes(std::uintmax_t bytes) {

@@ -3,6 +3,7 @@
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
 #include "core/DestinationMarker.h"
+#include "platform/desktop/FileSystemSpace.h"
 #include "watch/DestinationCheck.h"
 #include "watch/FreeSpaceFloor.h"
 
@@ -42,7 +43,10 @@ std::string PassOutcome::error() const {
     if (!destinationProblem.empty()) return destinationProblem;
     const std::int64_t failed = counts ? counts->failed : 0;
     const bool troubled = failed > 0 || status != 0;
-    if (status == kDiskFullStatus || (troubled && outOfRoom)) return "destination full";
+    // rsync's status 11 is any file error, a full disk among them: the
+    // destination itself tells which.
+    if (troubled && readOnly) return "destination read-only";
+    if (troubled && outOfRoom) return "destination full";
     if (failed > 0) return copiesFailed(failed);
     if (status != 0 && !onlySomeFiles(status)) return "the copy run ended with status " + std::to_string(status);
     return "";
@@ -58,17 +62,23 @@ PassOutcome PassOutcome::of(const ArchivePass& pass, const platform::Notificatio
     // A destination that went away during the run is the reason its copies
     // failed; one that stopped answering is not waited for.
     const std::string destination = std::filesystem::path(pass.archiveFolder).parent_path().string();
-    auto now = std::make_shared<DestinationState>();
-    if (!DestinationCheck::within([now, destination] {
-            now->problem = problemOf(destination);
-            if (now->problem.empty()) now->freeBytes = FreeSpaceFloor::freeBytes(destination);
+    struct Look {
+        std::string problem;
+        std::optional<platform::FileSystemSpace> space;
+    };
+    auto look = std::make_shared<Look>();
+    if (!DestinationCheck::within([look, destination] {
+            look->problem = problemOf(destination);
+            if (look->problem.empty()) look->space = platform::fileSystemSpace(destination);
         }))
-        now->problem = ArchiveDestination::kNotResponding;
-    outcome.destinationProblem = now->problem;
-    if (!outcome.destinationProblem.empty()) return outcome;
-    const auto& free = now->freeBytes;
+        look->problem = ArchiveDestination::kNotResponding;
+    outcome.destinationProblem = look->problem;
+    if (!outcome.destinationProblem.empty() || !look->space) return outcome;
+    const platform::FileSystemSpace& space = *look->space;
     const std::uint64_t largestFailed = outcome.counts ? outcome.counts->largestFailedBytes : 0;
-    outcome.outOfRoom = free && (*free < FreeSpaceFloor::floorBytes() || *free < largestFailed);
+    outcome.outOfRoom = space.availableBytes < FreeSpaceFloor::floorBytes() || space.availableBytes < largestFailed ||
+                        space.availableFiles == std::uintmax_t{0};
+    outcome.readOnly = space.readOnly;
     return outcome;
 }
 

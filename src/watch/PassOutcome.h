@@ -16,13 +16,12 @@ struct PassOutcome {
     std::int32_t status = 0;  // the copying tool's exit status
     std::optional<PassCounts> counts;
     // After the run: why the destination is no longer the archive ("" while
-    // it is), and whether it has too little room: less than the floor, or
-    // than the largest file that failed.
+    // it is), whether it has too little room (less than the floor, or than
+    // the largest file that failed, or no file left to make), and whether
+    // it takes no writes at all.
     std::string destinationProblem;
     bool outOfRoom = false;
-
-    // rsync's status for a write that found the disk full.
-    static constexpr std::int32_t kDiskFullStatus = 11;
+    bool readOnly = false;
 
     // How the copy run of a pass ended, from its "KLVVR_TASK_DONE", and
     // what the destination looks like now.

@@ -21,9 +21,9 @@ std::unique_ptr<ScopedMount> failed(std::string* why, const std::string& what) {
 
 } // namespace
 
-std::unique_ptr<ScopedMount> ScopedMount::tmpfs(const fs::path& at, std::string* why) {
+std::unique_ptr<ScopedMount> ScopedMount::tmpfs(const fs::path& at, std::string* why, const std::string& options) {
     fs::create_directories(at);
-    if (mount("tmpfs", at.c_str(), "tmpfs", 0, "size=16m") != 0) return failed(why, "mount -t tmpfs " + at.string());
+    if (mount("tmpfs", at.c_str(), "tmpfs", 0, options.c_str()) != 0) return failed(why, "mount -t tmpfs " + at.string());
     return std::unique_ptr<ScopedMount>(new ScopedMount(at));
 }
 
@@ -51,6 +51,10 @@ std::unique_ptr<ScopedMount> ScopedMount::byProgram(const std::string& program, 
         return nullptr;
     }
     return std::unique_ptr<ScopedMount>(new ScopedMount(at));
+}
+
+bool ScopedMount::remountReadOnly() {
+    return mount(nullptr, at_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
 }
 
 bool ScopedMount::moveTo(const fs::path& to) {

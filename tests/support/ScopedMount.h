@@ -12,7 +12,9 @@ namespace testing_support {
 
 class ScopedMount {
 public:
-    static std::unique_ptr<ScopedMount> tmpfs(const std::filesystem::path& at, std::string* why);
+    // options as mount -o takes them ("size=1m,nr_inodes=40").
+    static std::unique_ptr<ScopedMount> tmpfs(const std::filesystem::path& at, std::string* why,
+                                              const std::string& options = "size=16m");
     static std::unique_ptr<ScopedMount> bind(const std::filesystem::path& from, const std::filesystem::path& at,
                                              std::string* why);
     static std::unique_ptr<ScopedMount> device(const std::filesystem::path& device, const std::string& fsType,
@@ -31,6 +33,8 @@ public:
     // Moves the mount to another folder (mount --move), as a disk mounted
     // again elsewhere; NO when the kernel refused.
     bool moveTo(const std::filesystem::path& to);
+    // Makes the mount read-only, as a disk whose file system turned so after an error.
+    bool remountReadOnly();
     const std::filesystem::path& at() const { return at_; }
 
 private:
