@@ -25,7 +25,8 @@ bool isMountPoint(const fs::path& at) {
 
 } // namespace
 
-std::unique_ptr<HangingShare> HangingShare::make(const fs::path& backing, const fs::path& at, std::string* why) {
+std::unique_ptr<HangingShare> HangingShare::make(const fs::path& backing, const fs::path& at, std::string* why,
+                                                 Times times) {
     const fs::path program = fs::path(TOLV_TEST_PROGRAMS_DIR) / "hangingfs";
     if (!fs::exists(program)) return *why = "hangingfs was not built (no libfuse3)", nullptr;
     if (geteuid() != 0 || !fs::exists("/dev/fuse"))
@@ -33,8 +34,9 @@ std::unique_ptr<HangingShare> HangingShare::make(const fs::path& backing, const 
     fs::create_directories(backing);
     fs::create_directories(at);
     const std::string programText = program.string(), backingText = backing.string(), atText = at.string();
+    char twoSeconds[] = "--two-second-times";
     char* argv[] = {const_cast<char*>(programText.c_str()), const_cast<char*>(backingText.c_str()),
-                    const_cast<char*>(atText.c_str()), nullptr};
+                    const_cast<char*>(atText.c_str()), times == Times::TwoSeconds ? twoSeconds : nullptr, nullptr};
     pid_t pid = -1;
     if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) != 0)
         return *why = "hangingfs did not start", nullptr;

@@ -1,8 +1,9 @@
 #pragma once
 // A folder mounted again through FUSE (the hangingfs test program) that the
 // test can make stop answering, as a network share whose server hangs: every
-// call into it then waits in the kernel until release(). Mounting needs root
-// and libfuse3; make() says why it could not, and the test skips.
+// call into it then waits in the kernel until release(). It can also keep
+// times as FAT does, to two seconds. Mounting needs root and libfuse3;
+// make() says why it could not, and the test skips.
 
 #include <filesystem>
 #include <memory>
@@ -13,8 +14,9 @@ namespace testing_support {
 
 class HangingShare {
 public:
+    enum class Times { Exact, TwoSeconds };
     static std::unique_ptr<HangingShare> make(const std::filesystem::path& backing, const std::filesystem::path& at,
-                                              std::string* why);
+                                              std::string* why, Times times = Times::Exact);
     ~HangingShare(); // releases, unmounts and ends the program
     HangingShare(const HangingShare&) = delete;
     HangingShare& operator=(const HangingShare&) = delete;

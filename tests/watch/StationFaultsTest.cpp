@@ -7,6 +7,7 @@
 
 #include "support/ChildrenInTheFuture.h"
 #include "support/FileContents.h"
+#include "support/HangingShare.h"
 #include "support/ScopedMount.h"
 #include "watch/PassResult.h"
 
@@ -237,6 +238,39 @@ TEST_F(StationFaultsTest, NoFaultLosesOrMisplacesAPhotoWithEitherEngine) {
                 EXPECT_NE(last->error, "") << "what was left is told";
             }
         }
+    }
+}
+
+// A card-reader's FAT disk keeps times to two seconds: a pass over photos
+// that are all archived copies nothing and counts nothing as failed.
+TEST_F(StationFaultsTest, ACoarseTimeDestinationGetsNoCopyTwice) {
+    makeWatcher(1);
+    prefs().setBool(kPrefEnableDeleteOldSourceImages, false);
+    for (bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "fast" : "per file");
+        prefs().setBool(kPrefUseBatchedSynchronization, fast);
+        Station s = station(fast ? "fat-fast" : "fat-each");
+        std::string why;
+        auto card = testing_support::HangingShare::make(s.root / "card-backing", s.destination, &why,
+                                                        testing_support::HangingShare::Times::TwoSeconds);
+        if (!card) GTEST_SKIP() << why;
+        for (int i = 0; i < 12; ++i) {
+            add(s, "DCIM/IMG_" + std::to_string(i) + ".JPG", "photo " + std::to_string(i));
+            // Odd seconds with a fraction, which the card cannot keep.
+            fs::last_write_time(s.source / ("DCIM/IMG_" + std::to_string(i) + ".JPG"),
+                                fs::file_time_type::clock::now() - std::chrono::seconds(2 * i + 1) -
+                                    std::chrono::milliseconds(300));
+        }
+        use(s);
+        auto first = pass();
+        ASSERT_TRUE(first.has_value());
+        EXPECT_EQ(first->copied, 12);
+        EXPECT_EQ(fileContents(s.archive()), s.photos);
+        auto second = pass();
+        ASSERT_TRUE(second.has_value());
+        EXPECT_EQ(second->copied, 0);
+        EXPECT_EQ(second->failed, 0);
+        EXPECT_EQ(second->error, "");
     }
 }
 

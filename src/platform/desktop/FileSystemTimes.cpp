@@ -4,19 +4,26 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <tuple>
 
 namespace platform {
 namespace {
 
 // The folder itself, or the one it will be made in: never further up, where
 // the probe would land in some other folder.
-std::optional<std::filesystem::path> folderOrParent(const std::filesystem::path& path) {
+std::optional<std::filesystem::path> folderOrParent(std::filesystem::path path) {
+    // "a/b/" names the folder b, whose parent is a, as "a/b" does.
+    if (!path.has_filename() && path.has_relative_path()) path = path.parent_path();
     for (const auto& candidate : {path, path.parent_path()}) {
         struct stat st {};
         if (!candidate.empty() && ::stat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return candidate;
@@ -38,22 +45,35 @@ std::optional<bool> probe(const std::filesystem::path& folder) {
     return st.st_mtim.tv_sec == times[1].tv_sec && st.st_mtim.tv_nsec == times[1].tv_nsec;
 }
 
+// A file system as the answer is kept for: its device number alone is taken
+// again by the next disk plugged in, or the next share mounted, once it goes.
+using FileSystemKey = std::tuple<dev_t, long, std::uint64_t>;
+
+std::optional<FileSystemKey> keyOf(const std::filesystem::path& folder) {
+    struct stat st {};
+    struct statfs fs {};
+    if (::stat(folder.c_str(), &st) != 0 || ::statfs(folder.c_str(), &fs) != 0) return std::nullopt;
+    std::uint64_t fsid = 0;
+    std::memcpy(&fsid, &fs.f_fsid, std::min(sizeof fsid, sizeof fs.f_fsid));
+    return FileSystemKey{st.st_dev, static_cast<long>(fs.f_type), fsid};
+}
+
 } // namespace
 
 bool keepsExactTimes(const std::string& path) {
     static std::mutex mutex;
-    static std::map<dev_t, bool> known;
+    static std::map<FileSystemKey, bool> known;
     const auto folder = folderOrParent(path);
-    struct stat st {};
-    if (!folder || ::stat(folder->c_str(), &st) != 0) return true;
+    const auto key = folder ? keyOf(*folder) : std::nullopt;
+    if (!key) return true;
     {
         std::lock_guard lock(mutex);
-        if (auto it = known.find(st.st_dev); it != known.end()) return it->second;
+        if (auto it = known.find(*key); it != known.end()) return it->second;
     }
     const auto exact = probe(*folder);
     if (!exact) return true;
     std::lock_guard lock(mutex);
-    known[st.st_dev] = *exact;
+    known[*key] = *exact;
     return *exact;
 }
 

@@ -1,8 +1,10 @@
-// hangingfs <backing folder> <mount point>: mounts the backing folder again
-// at the mount point through FUSE, and stays in the foreground. SIGUSR1
-// makes every call hang, as a share that stops answering does; SIGUSR2
-// lets them go on. Attributes are never cached, so a hung file system
-// holds every look at it, not only reads and writes.
+// hangingfs <backing folder> <mount point> [--two-second-times]: mounts the
+// backing folder again at the mount point through FUSE, and stays in the
+// foreground. SIGUSR1 makes every call hang, as a share that stops
+// answering does; SIGUSR2 lets them go on. Attributes are never cached, so
+// a hung file system holds every look at it, not only reads and writes.
+// With --two-second-times it keeps times as FAT does: to the even second
+// below the one it is given.
 #define FUSE_USE_VERSION 31
 #include <fuse3/fuse.h>
 
@@ -12,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <ctime>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,6 +26,7 @@ namespace hanging {
 
 int backing = -1;
 std::atomic<bool> hung{false};
+bool twoSecondTimes = false;
 
 void holdWhileHung() {
     while (hung.load()) usleep(20000);
@@ -123,9 +127,17 @@ int truncate(const char* path, off_t size, fuse_file_info* fi) {
     return r;
 }
 
+timespec coarse(timespec t) {
+    if (t.tv_nsec == UTIME_OMIT) return t;
+    if (t.tv_nsec == UTIME_NOW) clock_gettime(CLOCK_REALTIME, &t);
+    return timespec{t.tv_sec - t.tv_sec % 2, 0};
+}
+
 int utimens(const char* path, const timespec times[2], fuse_file_info*) {
     holdWhileHung();
-    return result(utimensat(backing, rel(path).c_str(), times, AT_SYMLINK_NOFOLLOW));
+    const timespec kept[2] = {twoSecondTimes ? coarse(times[0]) : times[0],
+                              twoSecondTimes ? coarse(times[1]) : times[1]};
+    return result(utimensat(backing, rel(path).c_str(), kept, AT_SYMLINK_NOFOLLOW));
 }
 
 int open(const char* path, fuse_file_info* fi) {
@@ -173,10 +185,11 @@ int fsync(const char*, int dataOnly, fuse_file_info* fi) {
 } // namespace hanging
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s <backing folder> <mount point>\n", argv[0]);
+    if (argc < 3 || argc > 4 || (argc == 4 && std::string(argv[3]) != "--two-second-times")) {
+        std::fprintf(stderr, "usage: %s <backing folder> <mount point> [--two-second-times]\n", argv[0]);
         return 2;
     }
+    hanging::twoSecondTimes = argc == 4;
     hanging::backing = ::open(argv[1], O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (hanging::backing < 0) {
         std::perror(argv[1]);
