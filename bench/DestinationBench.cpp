@@ -14,6 +14,7 @@
 
 #include "BenchSupport.h"
 #include "core/ArchiveDestination.h"
+#include "watch/DestinationCheck.h"
 #include "core/CommonHeader.h"
 #include "core/MyAliasKit.h"
 #include "core/validateFolderPrefWithParam.h"
@@ -163,6 +164,7 @@ int main(int argc, char** argv) {
         CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
     timeCalls("validation alone (what a pass did before)", iterations, [&] { validatedFolderPath(reference); });
     timeCalls("validation and identity (locate)", iterations, [] { ArchiveDestination::locate(); });
+    timeCalls("the same on the bounded lane, with free space", iterations, [] { DestinationCheck::locate(); });
     fs::remove_all(marked / ".tolv-archiver-destination");
     timeCalls("locate, destination not mounted", iterations, [] { ArchiveDestination::locate(); });
 

@@ -21,8 +21,8 @@ PassCounts failing(std::int64_t failed) {
 }
 
 PassOutcome ended(bool started, std::int32_t status, std::optional<PassCounts> counts, std::string problem = "",
-                  bool outOfRoom = false) {
-    return PassOutcome{started, status, counts, std::move(problem), outOfRoom};
+                  bool outOfRoom = false, bool readOnly = false) {
+    return PassOutcome{started, status, counts, std::move(problem), outOfRoom, readOnly};
 }
 
 SlotState::Inputs slot(bool enabled, bool watching, bool busy = false, std::optional<PassResult> last = std::nullopt,
@@ -41,7 +41,10 @@ TEST(PassOutcomeTest, TheRunsEndNamesTheError) {
         {ended(false, 127, std::nullopt), "the copy run could not start"},
         {ended(true, 23, failing(1), "destination missing"), "destination missing"},
         {ended(true, 23, failing(1), "destination not mounted"), "destination not mounted"},
-        {ended(true, 11, failing(1)), "destination full"},
+        // rsync's 11 is any file error: the disk says whether it was room.
+        {ended(true, 11, failing(1)), "1 copy failed"},
+        {ended(true, 11, failing(1), "", true), "destination full"},
+        {ended(true, 23, failing(4), "", false, true), "destination read-only"},
         // Copies that failed on a disk below the floor, or with less room
         // than the largest failed file, failed for want of room.
         {ended(true, 23, failing(2), "", true), "destination full"},

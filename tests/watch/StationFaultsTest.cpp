@@ -21,11 +21,6 @@ using testing_support::ScopedMount;
 
 namespace {
 
-void writeFile(const fs::path& file, const std::string& contents) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << contents;
-}
-
 class StationFaultsTest : public WatcherTest {
 public: // for the cases of the table
     using WatcherTest::prefs;

@@ -23,15 +23,6 @@ using testing_support::readFile;
 using testing_support::StderrCapture;
 using testing_support::waitUntilContains;
 
-namespace {
-
-void writeFile(const fs::path& p, const std::string& contents) {
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << contents;
-}
-
-} // namespace
-
 // Counts the writes of each slot's running flag: the only preference a
 // watcher writes, and each write goes through to the file.
 class RunningFlagWrites {

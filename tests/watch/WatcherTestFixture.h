@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -33,6 +34,12 @@ inline bool waitUntil(const std::function<bool()>& done, std::chrono::millisecon
         std::this_thread::sleep_for(10ms);
     }
     return true;
+}
+
+// Writes a whole file (parents made as needed), replacing one that is there.
+inline void writeFile(const fs::path& file, const std::string& contents) {
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << contents;
 }
 
 inline size_t countEntries(const char* folder) {
