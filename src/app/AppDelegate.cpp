@@ -4,6 +4,7 @@
 
 #include "dialogs/ModalUI.h"
 #include "folders/SelectFolderNSViewController.h"
+#include "core/Settings.h"
 #include "core/validateFolderPrefWithParam.h"
 #include "log/OVLogFileManager.h"
 #include "platform/desktop/Bundle.h"
@@ -51,7 +52,7 @@ std::string describe(const std::vector<std::string>& list) {
 }
 
 std::int64_t daysToSaveLogs() {
-    std::int64_t days = prefs().integerForKey(kPrefDaysToSaveLogs);
+    const std::int64_t days = Settings::read().daysToSaveLogs;
     if (days < 0 || days > kMostDaysToSaveLogs) {
         std::int64_t kept = days < 0 ? 0 : kMostDaysToSaveLogs;
         logf("prefDaysToSaveLogs = %lld is out of range: %lld used", static_cast<long long>(days),

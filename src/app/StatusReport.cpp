@@ -4,6 +4,7 @@
 #include "app/NextLaunchDate.h"
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
+#include "core/Settings.h"
 #include "platform/desktop/Bundle.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/DateFormat.h"
@@ -65,7 +66,7 @@ StatusReport::Slot slotFromPreferences(int slot) {
     s.path = prefs.stringForKey(p.at(sPrefCameraFolderPathKey)).value_or("");
     s.valid = prefs.boolForKey(p.at(sPrefCameraFolderPathAliasDataIsValidKey));
     const platform::Value enabled = prefs.objectForKey(p.at(sPrefCameraFolderPathEnableKey));
-    s.enabled = enabled.isNone() || enabled.toBool();
+    s.enabled = Settings::switchedOn(enabled);
     // A running flag left by an application that ended mid-pass says nothing.
     s.state = SlotState::stored(slot);
     return s;

@@ -2,6 +2,7 @@
 
 #include "core/CommonHeader.h"
 #include "core/DestinationMarker.h"
+#include "core/Settings.h"
 #include "platform/preferences/UserDefaults.h"
 #include "tools/PathString.h"
 
@@ -24,9 +25,7 @@ std::vector<SlotFolder> otherFolders(int slot, FolderSlotRules::Others others) {
         const ParamDictionary p = CommonHeader::slotParameters(other);
         auto path = prefs.stringForKey(p.at(sPrefCameraFolderPathKey));
         if (!path || path->empty()) continue;
-        // The destination has no switch; a source's unset switch counts as on.
-        const platform::Value enabled = prefs.objectForKey(p.at(sPrefCameraFolderPathEnableKey));
-        const bool on = other == CommonHeader::kDestinationSlot || enabled.isNone() || enabled.toBool();
+        const bool on = Settings::slotSwitchedOn(other);
         if (others == FolderSlotRules::Others::Enabled && !on) continue;
         folders.push_back({other, *path});
     }

@@ -1,6 +1,6 @@
 #include "watch/FreeSpaceFloor.h"
 
-#include "core/CommonHeader.h"
+#include "core/Settings.h"
 #include "platform/desktop/FileSystemSpace.h"
 #include "platform/preferences/UserDefaults.h"
 
@@ -10,15 +10,12 @@
 namespace FreeSpaceFloor {
 namespace {
 
-constexpr std::int64_t kDefaultMegabytes = 1024;
 constexpr std::uintmax_t kMegabyte = 1024 * 1024;
 
 } // namespace
 
 std::uintmax_t floorBytes() {
-    const platform::Value stored = platform::UserDefaults::standard().objectForKey(kPrefMinimumFreeSpaceMB);
-    const std::int64_t megabytes = stored.isNumber() ? std::max<std::int64_t>(0, stored.toInteger()) : kDefaultMegabytes;
-    return static_cast<std::uintmax_t>(megabytes) * kMegabyte;
+    return static_cast<std::uintmax_t>(Settings::read().minimumFreeMB) * kMegabyte;
 }
 
 std::optional<std::uintmax_t> freeBytes(const std::filesystem::path& folder) {

@@ -2,13 +2,13 @@
 
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
+#include "core/Settings.h"
 #include "platform/preferences/UserDefaults.h"
 
 #include <chrono>
 
 namespace {
 
-constexpr long kDefaultLagAlarmMinutes = 60;
 
 std::string files(std::int64_t n) { return std::to_string(n) + (n == 1 ? " young file" : " young files"); }
 
@@ -45,15 +45,14 @@ SlotState::Inputs SlotState::stored(int slot) {
     const ParamDictionary p = CommonHeader::slotParameters(slot);
     Inputs in;
     const platform::Value enabled = prefs.objectForKey(p.at(sPrefCameraFolderPathEnableKey));
-    in.enabled = (enabled.isNone() || enabled.toBool()) && prefs.boolForKey(p.at(sPrefCameraFolderPathAliasDataIsValidKey));
+    in.enabled = Settings::switchedOn(enabled) && prefs.boolForKey(p.at(sPrefCameraFolderPathAliasDataIsValidKey));
     in.last = PassResult::load(slot);
     in.lagAlarmMinutes = lagAlarmMinutesSetting();
     return in;
 }
 
 long SlotState::lagAlarmMinutesSetting() {
-    const platform::Value stored = platform::UserDefaults::standard().objectForKey(kPrefBackupLagAlarmMinutes);
-    return stored.isNumber() ? std::max<long>(0, stored.toInteger()) : kDefaultLagAlarmMinutes;
+    return Settings::read().lagAlarmMinutes;
 }
 
 std::string SlotState::name() const {

@@ -2,6 +2,7 @@
 
 #include "core/ArchiveDestination.h"
 #include "core/DestinationMarker.h"
+#include "core/Settings.h"
 #include "core/validateFolderPrefWithParam.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
@@ -34,8 +35,6 @@ std::string joinPath(const std::string& folder, const std::string& name) {
 }
 
 UserDefaults& prefs() { return UserDefaults::standard(); }
-
-constexpr double kDefaultFullPassMinutes = 60;
 
 // Events the stream could not report one by one: only a walk of the whole
 // folder finds what they would have named.
@@ -221,14 +220,13 @@ void WatcherNSObject::streamDidReport(const std::string& watchedPath,
 // While watching with fast archiving, a full pass now and then deletes what
 // has grown old and catches anything the events missed.
 void WatcherNSObject::startFullPassTimer(const watcher::StreamHandles& handles) {
-    const platform::Value stored = prefs().objectForKey(kPrefFullPassIntervalMinutes);
-    const double minutes = stored.isNone() ? kDefaultFullPassMinutes : stored.toDouble();
+    const double minutes = Settings::read().fullPassMinutes;
     if (!(minutes > 0) || !handles.runLoop) return;
     const platform::RunLoop::Seconds interval(minutes * 60.0);
     std::weak_ptr<WatcherNSObject> weak = weak_from_this();
     handles.runLoop->addTimer(interval, interval, [weak, key = handles.whichPath] {
         auto self = weak.lock();
-        if (!self || !prefs().boolForKey(kPrefUseBatchedSynchronization)) return;
+        if (!self || !Settings::read().fast) return;
         logf("WatcherNSObject => index %d: the periodic full pass", self->index_);
         self->changes_.requestFull();
         self->requestPass(prefs().stringForKey(key));
@@ -409,9 +407,7 @@ std::optional<std::string> WatcherNSObject::acceptedSource(const std::optional<s
     // Validation may rewrite the stored path: a moved folder runs from the next request on.
     const auto stored = validatedFolderPath(CommonHeader::folderReferenceParameters(param));
     const std::string enableKey = CommonHeader::param(param, sPrefCameraFolderPathEnableKey);
-    // An enable switch that was never stored counts as on for a pass.
-    platform::Value enabled = enableKey.empty() ? platform::Value() : prefs().objectForKey(enableKey);
-    if (!enabled.isNone() && !enabled.toBool()) return std::nullopt;
+    if (!enableKey.empty() && !Settings::switchedOn(prefs().objectForKey(enableKey))) return std::nullopt;
     if (!stored) {
         // A chosen folder that is gone cannot be archived: the user must know.
         if (changed && !changed->empty()) recordUnstartedPass(*changed, "source missing");

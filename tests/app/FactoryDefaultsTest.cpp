@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "core/Settings.h"
 #include "platform/preferences/UserDefaults.h"
 #include "support/AppProcess.h"
 #include "support/TempHome.h"
@@ -44,6 +45,23 @@ std::string runUntilLogged(AppProcess::Options options, const std::string& line)
 }
 
 } // namespace
+
+// The code's table of settings and the factory file give every setting the same default.
+TEST(FactoryDefaultsTest, TheSettingsTableAndTheFactoryFileAgree) {
+    TempHome home;
+    const auto factory = AppDelegate::setupFactoryDefaults();
+    ASSERT_TRUE(factory);
+    for (const Settings::Entry& entry : Settings::table()) {
+        SCOPED_TRACE(entry.key);
+        ASSERT_TRUE(factory->count(entry.key));
+        EXPECT_EQ(factory->at(entry.key), entry.defaultValue);
+    }
+    // Nothing stored: what is read is the table's (and the file's) defaults.
+    const Settings read = Settings::read(), defaults;
+    EXPECT_EQ(read.settleMinutes, defaults.settleMinutes);
+    EXPECT_EQ(read.deleteAfterDays, defaults.deleteAfterDays);
+    EXPECT_EQ(read.minimumFreeMB, defaults.minimumFreeMB);
+}
 
 TEST(FactoryDefaultsTest, RegisteredValuesAnswerButAreNotStored) {
     TempHome home;

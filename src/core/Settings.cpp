@@ -1,0 +1,68 @@
+#include "core/Settings.h"
+
+#include "core/CommonHeader.h"
+#include "platform/preferences/UserDefaults.h"
+
+#include <algorithm>
+#include <type_traits>
+
+namespace {
+
+// How each field is read: a stored number (or switch) replaces the default.
+template <class T>
+void take(const platform::Value& stored, T& field) {
+    if constexpr (std::is_same_v<T, bool>) {
+        if (!stored.isNone()) field = stored.toBool();
+    } else if constexpr (std::is_floating_point_v<T>) {
+        if (stored.isNumber()) field = static_cast<T>(stored.toDouble());
+    } else {
+        if (stored.isNumber()) field = static_cast<T>(stored.toInteger());
+    }
+}
+
+// Each field with its key; the defaults are the member initialisers.
+template <class Visit>
+void eachField(Settings& s, Visit visit) {
+    visit(kPrefBackupSourceImagesAfterMinutesOld, s.settleMinutes);
+    visit(kPrefEnableDeleteOldSourceImages, s.deleting);
+    visit(kPrefDeleteSourceImagesAfterDaysOld, s.deleteAfterDays);
+    visit(kPrefUseBatchedSynchronization, s.fast);
+    visit(kPrefFullPassIntervalMinutes, s.fullPassMinutes);
+    visit(kPrefMinimumFreeSpaceMB, s.minimumFreeMB);
+    visit(kPrefBackupLagAlarmMinutes, s.lagAlarmMinutes);
+    visit(kPrefDaysToSaveLogs, s.daysToSaveLogs);
+}
+
+} // namespace
+
+Settings Settings::read() {
+    auto& prefs = platform::UserDefaults::standard();
+    Settings s;
+    eachField(s, [&](const std::string& key, auto& field) { take(prefs.objectForKey(key), field); });
+    // Below zero means none, as zero does.
+    s.minimumFreeMB = std::max<std::int64_t>(0, s.minimumFreeMB);
+    s.lagAlarmMinutes = std::max(0L, s.lagAlarmMinutes);
+    return s;
+}
+
+std::vector<Settings::Entry> Settings::table() {
+    std::vector<Entry> entries;
+    Settings defaults;
+    eachField(defaults, [&](const std::string& key, auto& field) {
+        using T = std::remove_reference_t<decltype(field)>;
+        // The factory file stores every number as an integer.
+        if constexpr (std::is_same_v<T, bool>)
+            entries.push_back({key, platform::Value(field)});
+        else
+            entries.push_back({key, platform::Value(static_cast<std::int64_t>(field))});
+    });
+    return entries;
+}
+
+bool Settings::switchedOn(const platform::Value& stored) { return stored.isNone() || stored.toBool(); }
+
+bool Settings::slotSwitchedOn(int slot) {
+    if (slot == CommonHeader::kDestinationSlot) return true;
+    const std::string key = CommonHeader::slotParameters(slot).at(sPrefCameraFolderPathEnableKey);
+    return switchedOn(platform::UserDefaults::standard().objectForKey(key));
+}

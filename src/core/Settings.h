@@ -1,0 +1,39 @@
+#pragma once
+// Every setting the archiving reads from the preferences, declared once:
+// its key, its type and the value it has while never stored (or stored as
+// something that is not a number). FactoryDefault.plist is the stored form
+// of the same defaults, registered at start-up; a test keeps the two equal.
+//
+// Settings::read() takes one snapshot of the values of the moment, so that
+// whatever is built from it (a pass, a state line) sees one consistent set.
+
+#include "platform/preferences/Value.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Settings {
+    long settleMinutes = 20;           // prefBackupSourceImagesAfterMinutesOld; 0: copy at once
+    bool deleting = false;             // prefEnableDeleteOldSourceImages
+    long deleteAfterDays = 30;         // prefDeleteSourceImagesAfterDaysOld
+    bool fast = false;                 // prefUseBatchedSynchronization
+    double fullPassMinutes = 60;       // prefFullPassIntervalMinutes; 0 or less: none
+    std::int64_t minimumFreeMB = 1024; // prefMinimumFreeSpaceMB; 0: no floor
+    long lagAlarmMinutes = 60;         // prefBackupLagAlarmMinutes; 0: no alarm
+    std::int64_t daysToSaveLogs = 14;  // prefDaysToSaveLogs
+
+    static Settings read();
+
+    // A folder's enable switch that was never stored counts as on.
+    static bool switchedOn(const platform::Value& stored);
+    // The switch of a slot as stored; the destination has none and is on.
+    static bool slotSwitchedOn(int slot);
+
+    // The table itself, for the test that holds it equal to the factory file.
+    struct Entry {
+        const std::string& key;
+        platform::Value defaultValue;
+    };
+    static std::vector<Entry> table();
+};
