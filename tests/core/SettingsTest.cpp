@@ -17,9 +17,9 @@ TEST(SettingsTest, AStoredNumberReplacesTheDefaultAndAnythingElseLeavesIt) {
         std::int64_t floorMB;
         bool deleting;
     } cases[] = {
-        {Value(), 20, 1024, false},              // never stored
-        {Value(std::int64_t{0}), 0, 0, false},   // 0 means none
-        {Value(std::int64_t{-5}), -5, 0, false}, // a floor below zero is none
+        {Value(), 20, 1024, false},             // never stored
+        {Value(std::int64_t{0}), 0, 0, false},  // 0 means none
+        {Value(std::int64_t{-5}), -5, 0, true}, // a floor below zero is none
         {Value(std::int64_t{7}), 7, 7, true},
         {Value(std::string("12")), 20, 1024, true}, // not a number: the default
         {Value(true), 1, 1, true},
