@@ -6,6 +6,7 @@
 #include "support/ChildrenInTheFuture.h"
 #include "support/FileContents.h"
 #include "support/TempHome.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -66,12 +67,7 @@ bool anyInGroups(const std::set<pid_t>& groups) {
 }
 
 bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout = 20s) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    return testing_support::waitUntil(done, timeout, 20ms);
 }
 
 TEST(ForcedQuitTest, NothingTheApplicationStartedOutlivesItAndNothingIsLost) {

@@ -8,6 +8,7 @@
 #include "support/FileContents.h"
 #include "support/HangingShare.h"
 #include "support/TempHome.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -28,12 +29,7 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 bool eventually(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-    const auto end = Clock::now() + timeout;
-    while (!done()) {
-        if (Clock::now() > end) return false;
-        std::this_thread::sleep_for(100ms);
-    }
-    return true;
+    return testing_support::waitUntil(done, timeout, 100ms);
 }
 
 // The application's main thread has ended: the process is gone, or only a

@@ -2,6 +2,7 @@
 // process, waiting on real processes, starting the program of a fake bundle
 // that writes down how it was started.
 
+#include "support/WaitUntil.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -64,14 +65,7 @@ fs::path makeFakeBundle(const TempHome& tmp, const std::string& bundleName, bool
     return tmp.path() / bundleName;
 }
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
+using testing_support::waitUntil;
 
 bool waitForFile(const fs::path& file, std::chrono::milliseconds timeout) {
     return waitUntil([&] { return fs::exists(file); }, timeout);

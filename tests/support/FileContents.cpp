@@ -1,5 +1,7 @@
 #include "support/FileContents.h"
 
+#include <fstream>
+
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -22,6 +24,11 @@ void expectNothingLost(const FileContents& before, const fs::path& source, const
         ASSERT_TRUE(fs::exists(destination / relative)) << relative << " was deleted without a copy";
         EXPECT_TRUE(readFile(destination / relative) == data) << relative << " copy differs";
     }
+}
+
+void writeFile(const std::filesystem::path& file, const std::string& contents) {
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << contents;
 }
 
 } // namespace testing_support

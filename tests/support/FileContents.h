@@ -15,6 +15,9 @@ FileContents fileContents(const std::filesystem::path& root);
 
 // Every file of `before` that is gone from source has an identical copy
 // at the same relative path below destination.
+// Writes a whole file (parents made as needed), replacing one that is there.
+void writeFile(const std::filesystem::path& file, const std::string& contents);
+
 void expectNothingLost(const FileContents& before, const std::filesystem::path& source,
                        const std::filesystem::path& destination);
 

@@ -8,6 +8,8 @@
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Task.h"
 #include "support/ChosenDestination.h"
+#include "support/FileContents.h"
+#include "support/WaitUntil.h"
 #include "support/TempHome.h"
 #include "watch/WatcherNSObject.h"
 
@@ -27,20 +29,8 @@ namespace watch_test {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-inline bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = 30s) {
-    auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(10ms);
-    }
-    return true;
-}
-
-// Writes a whole file (parents made as needed), replacing one that is there.
-inline void writeFile(const fs::path& file, const std::string& contents) {
-    fs::create_directories(file.parent_path());
-    std::ofstream(file, std::ios::binary | std::ios::trunc) << contents;
-}
+using testing_support::waitUntil;
+using testing_support::writeFile;
 
 inline size_t countEntries(const char* folder) {
     size_t n = 0;

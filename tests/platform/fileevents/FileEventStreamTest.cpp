@@ -2,6 +2,7 @@
 #include "platform/runtime/RunLoop.h"
 #include "platform/runtime/Task.h"
 #include "support/TempHome.h"
+#include "support/FileContents.h"
 
 #include <gtest/gtest.h>
 
@@ -79,7 +80,7 @@ private:
     bool started_ = false;
 };
 
-void writeFile(const fs::path& file, const std::string& contents = "x") { std::ofstream(file) << contents; }
+void writeFile(const fs::path& file, const std::string& contents = "x") { testing_support::writeFile(file, contents); }
 
 std::vector<std::string> pathsOf(const std::vector<Event>& events) {
     std::vector<std::string> paths;

@@ -2,6 +2,7 @@
 
 #include "platform/preferences/PlistSamples.h"
 #include "support/TempHome.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -84,14 +85,8 @@ private:
     bool chmodded_ = false;
 };
 
-template <class Predicate>
-bool waitUntil(Predicate done, std::chrono::seconds timeout = std::chrono::seconds(10)) {
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+bool waitUntil(const std::function<bool()>& done, std::chrono::seconds timeout = std::chrono::seconds(10)) {
+    return testing_support::waitUntil(done, timeout);
 }
 
 Value onDisk(const fs::path& file) { return Value::readPlistFile(file).value_or(Value()); }

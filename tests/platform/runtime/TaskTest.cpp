@@ -4,6 +4,7 @@
 
 #include "support/StderrCapture.h"
 #include "support/TempHome.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -112,13 +113,7 @@ private:
     pid_t pid_;
 };
 
-bool waitUntil(const std::function<bool()>& condition) {
-    for (int i = 0; i < 5000; ++i) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(1ms);
-    }
-    return condition();
-}
+bool waitUntil(const std::function<bool()>& condition) { return testing_support::waitUntil(condition, 5s, 1ms); }
 
 // Field 5 of /proc/<pid>/stat in a child's output, after the command name.
 pid_t groupInStat(const std::string& stat) {
