@@ -1,6 +1,7 @@
 #include "watch/ArchivePass.h"
 
 #include "core/Settings.h"
+#include "watch/FreeSpaceFloor.h"
 #include "tools/SynchronizationPolicy.h"
 
 #include <algorithm>
@@ -11,8 +12,8 @@ unsigned nonNegative(long value) { return static_cast<unsigned>(std::max(0L, val
 
 } // namespace
 
-ArchivePass ArchivePass::capture(std::int16_t index, std::string source, std::string archiveFolder) {
-    const Settings settings = Settings::read();
+ArchivePass ArchivePass::capture(std::int16_t index, std::string source, std::string archiveFolder,
+                                 const Settings& settings) {
     ArchivePass pass;
     pass.index = index;
     pass.source = std::move(source);
@@ -21,6 +22,7 @@ ArchivePass ArchivePass::capture(std::int16_t index, std::string source, std::st
     pass.deleting = settings.deleting;
     pass.deleteAfterDays = settings.deleteAfterDays;
     pass.fast = settings.fast;
+    pass.floorBytes = FreeSpaceFloor::bytesOf(settings);
     return pass;
 }
 

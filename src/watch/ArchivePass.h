@@ -4,6 +4,8 @@
 // its follow-ups use these, so a folder or setting changed meanwhile affects
 // the next pass only.
 
+#include "core/Settings.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -12,12 +14,13 @@
 
 struct ArchivePass {
     std::int16_t index = 0;
-    std::string source;        // the folder being archived
-    std::string archiveFolder; // destination folder + the source's own name
-    long settleMinutes = 0;    // a file is copied once unmodified this long
-    bool deleting = false;     // deletion of old source files is on
-    long deleteAfterDays = 0;  // the stored days (0: never)
-    bool fast = false;         // one rsync run instead of one per file
+    std::string source;            // the folder being archived
+    std::string archiveFolder;     // destination folder + the source's own name
+    long settleMinutes = 0;        // a file is copied once unmodified this long
+    bool deleting = false;         // deletion of old source files is on
+    long deleteAfterDays = 0;      // the stored days (0: never)
+    bool fast = false;             // one rsync run instead of one per file
+    std::uintmax_t floorBytes = 0; // the least free space the destination must keep
 
     // An incremental pass (fast only) copies the settled files directly in
     // the folders that events named, and neither deletes nor cleans up:
@@ -37,8 +40,9 @@ struct ArchivePass {
     std::chrono::steady_clock::time_point began = std::chrono::steady_clock::now();
     std::string error;
 
-    // Reads the settings from the preferences.
-    static ArchivePass capture(std::int16_t index, std::string source, std::string archiveFolder);
+    // The pass with the settings of one snapshot.
+    static ArchivePass capture(std::int16_t index, std::string source, std::string archiveFolder,
+                               const Settings& settings);
 
     // What the copy run is given: the minutes, never negative, and the
     // stored days when deletion is on, else days no real file reaches.

@@ -15,7 +15,11 @@ constexpr std::uintmax_t kMegabyte = 1024 * 1024;
 } // namespace
 
 std::uintmax_t floorBytes() {
-    return static_cast<std::uintmax_t>(Settings::read().minimumFreeMB) * kMegabyte;
+    return bytesOf(Settings::read());
+}
+
+std::uintmax_t bytesOf(const Settings& settings) {
+    return static_cast<std::uintmax_t>(settings.minimumFreeMB) * kMegabyte;
 }
 
 std::optional<std::uintmax_t> freeBytes(const std::filesystem::path& folder) {
@@ -30,8 +34,8 @@ std::string gigabytes(std::uintmax_t bytes) {
     return text;
 }
 
-bool isBelow(const std::optional<std::uintmax_t>& free) {
-    return free && *free < floorBytes();
+bool isBelow(const std::optional<std::uintmax_t>& free, std::uintmax_t floor) {
+    return free && *free < floor;
 }
 
 } // namespace FreeSpaceFloor

@@ -76,7 +76,7 @@ PassOutcome PassOutcome::of(const ArchivePass& pass, const platform::Notificatio
     if (!outcome.destinationProblem.empty() || !look->space) return outcome;
     const platform::FileSystemSpace& space = *look->space;
     const std::uint64_t largestFailed = outcome.counts ? outcome.counts->largestFailedBytes : 0;
-    outcome.outOfRoom = space.availableBytes < FreeSpaceFloor::floorBytes() || space.availableBytes < largestFailed ||
+    outcome.outOfRoom = space.availableBytes < pass.floorBytes || space.availableBytes < largestFailed ||
                         space.availableFiles == std::uintmax_t{0};
     outcome.readOnly = space.readOnly;
     return outcome;

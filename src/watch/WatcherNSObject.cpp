@@ -365,7 +365,7 @@ void WatcherNSObject::requestPass(const std::optional<std::string>& requested) {
     }
     // A disk too full for this pass's copies gets none of them, and no
     // deletion either: the next pass with room archives them.
-    if (FreeSpaceFloor::isBelow(destination.freeBytes)) return endUnstartedPass(pass, "destination full");
+    if (FreeSpaceFloor::isBelow(destination.freeBytes, pass->floorBytes)) return endUnstartedPass(pass, "destination full");
     startSynchronization(pass);
 }
 
@@ -419,7 +419,7 @@ std::optional<std::string> WatcherNSObject::acceptedSource(const std::optional<s
 
 std::shared_ptr<ArchivePass> WatcherNSObject::beginPass(const std::string& source,
                                                                const std::string& archiveFolder) {
-    auto pass = std::make_shared<ArchivePass>(ArchivePass::capture(index_, source, archiveFolder));
+    auto pass = std::make_shared<ArchivePass>(ArchivePass::capture(index_, source, archiveFolder, Settings::read()));
     std::lock_guard lock(mutex_);
     pass_ = pass;
     return pass;
@@ -493,7 +493,7 @@ void WatcherNSObject::removeOldEmptyFolders(const std::string& path) {
         CommonHeader::slotParameters(CommonHeader::kDestinationSlot).at(sPrefCameraFolderPathKey);
     const std::string destination = prefs().stringForKey(destinationKey).value_or("");
     removeOldEmptyFolders(
-        ArchivePass::capture(index_, path, joinPath(destination, FolderSlotRules::archiveName(path))));
+        ArchivePass::capture(index_, path, joinPath(destination, FolderSlotRules::archiveName(path)), Settings::read()));
 }
 
 void WatcherNSObject::removeOldEmptyFolders(const ArchivePass& pass) {
