@@ -14,7 +14,7 @@
 #include "platform/runtime/RunLoop.h"
 #include "platform/preferences/UserDefaults.h"
 #include "tools/TolvExtras.h"
-#include "watch/DestinationCheck.h"
+#include "tools/DestinationCheck.h"
 #include "watch/DestinationMonitor.h"
 #include "watch/WatcherNSObject.h"
 

@@ -9,8 +9,8 @@
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/DateFormat.h"
 #include "folders/SelectFolderNSViewController.h"
-#include "watch/DestinationCheck.h"
-#include "watch/FreeSpaceFloor.h"
+#include "tools/DestinationCheck.h"
+#include "tools/FreeSpaceFloor.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -7,7 +7,7 @@
 
 #include "core/ArchiveDestination.h"
 #include "platform/runtime/DateFormat.h"
-#include "watch/PassResult.h"
+#include "tools/PassResult.h"
 #include "watch/SlotState.h"
 
 #include <chrono>

@@ -13,9 +13,9 @@
 #include "platform/preferences/UserDefaults.h"
 #include "tools/TolvExtras.h"
 #include "tools/PathString.h"
-#include "watch/FolderSlotRules.h"
-#include "watch/FreeSpaceFloor.h"
-#include "watch/PassResult.h"
+#include "tools/FolderSlotRules.h"
+#include "tools/FreeSpaceFloor.h"
+#include "tools/PassResult.h"
 #include "watch/SlotState.h"
 #include "watch/WatcherNSObject.h"
 

@@ -4,7 +4,7 @@
 #include "platform/alias/MountTableWatch.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NotificationCenter.h"
-#include "watch/DestinationCheck.h"
+#include "tools/DestinationCheck.h"
 
 #include <utility>
 

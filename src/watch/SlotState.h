@@ -4,7 +4,7 @@
 // on, watched and busy, and from its last pass.
 
 #include "platform/runtime/DateFormat.h"
-#include "watch/PassResult.h"
+#include "tools/PassResult.h"
 
 #include <optional>
 #include <string>

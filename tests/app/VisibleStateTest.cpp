@@ -8,7 +8,7 @@
 #include "support/ChosenDestination.h"
 #include "support/MainWindowFixture.h"
 #include "support/StderrCapture.h"
-#include "watch/PassResult.h"
+#include "tools/PassResult.h"
 #include "watch/WatcherNSObject.h"
 
 #include <QJsonArray>

@@ -4,7 +4,7 @@
 #include "support/ChosenDestination.h"
 #include "support/FileContents.h"
 #include "support/ScopedMount.h"
-#include "watch/PassResult.h"
+#include "tools/PassResult.h"
 #include "watch/WatcherTestFixture.h"
 
 #include <fstream>

@@ -4,7 +4,7 @@
 #include "platform/preferences/Value.h"
 #include "support/StderrCapture.h"
 #include "tools/PathString.h"
-#include "watch/FolderSlotRules.h"
+#include "tools/FolderSlotRules.h"
 #include "watch/watcher.h"
 
 #include "support/ChildrenInTheFuture.h"

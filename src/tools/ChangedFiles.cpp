@@ -1,6 +1,6 @@
-#include "watch/ChangedFiles.h"
+#include "tools/ChangedFiles.h"
 
-#include "watch/SettleTime.h"
+#include "tools/SettleTime.h"
 
 #include <system_error>
 

@@ -1,5 +1,5 @@
 // Which folders the slots may hold together, with real folders and links.
-#include "watch/FolderSlotRules.h"
+#include "tools/FolderSlotRules.h"
 
 #include "core/CommonHeader.h"
 #include "platform/preferences/UserDefaults.h"

@@ -1,11 +1,11 @@
-#include "watch/PassOutcome.h"
+#include "tools/PassOutcome.h"
 
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
 #include "core/DestinationMarker.h"
 #include "platform/desktop/FileSystemSpace.h"
-#include "watch/DestinationCheck.h"
-#include "watch/FreeSpaceFloor.h"
+#include "tools/DestinationCheck.h"
+#include "tools/FreeSpaceFloor.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,4 +1,4 @@
-#include "watch/FolderSlotRules.h"
+#include "tools/FolderSlotRules.h"
 
 #include "core/CommonHeader.h"
 #include "core/DestinationMarker.h"

@@ -1,4 +1,4 @@
-#include "watch/PassResult.h"
+#include "tools/PassResult.h"
 
 #include "platform/preferences/UserDefaults.h"
 

@@ -1,7 +1,7 @@
-#include "watch/DestinationCheck.h"
+#include "tools/DestinationCheck.h"
 
 #include "platform/runtime/BoundedCall.h"
-#include "watch/FreeSpaceFloor.h"
+#include "tools/FreeSpaceFloor.h"
 
 #include <memory>
 

@@ -4,8 +4,8 @@
 
 #include "platform/runtime/NotificationCenter.h"
 #include "tools/PassCounts.h"
-#include "watch/ArchivePass.h"
-#include "watch/PassResult.h"
+#include "tools/ArchivePass.h"
+#include "tools/PassResult.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "watch/FreeSpaceFloor.h"
+#include "tools/FreeSpaceFloor.h"
 
 #include "core/Settings.h"
 #include "platform/desktop/FileSystemSpace.h"

@@ -1,7 +1,7 @@
-#include "watch/ArchivePass.h"
+#include "tools/ArchivePass.h"
 
 #include "core/Settings.h"
-#include "watch/FreeSpaceFloor.h"
+#include "tools/FreeSpaceFloor.h"
 #include "tools/SynchronizationPolicy.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 // What an incremental pass copies from the folders events named, and what
 // it leaves pending.
 #include "support/TempHome.h"
-#include "watch/ChangedFiles.h"
+#include "tools/ChangedFiles.h"
 #include "watch/PendingChanges.h"
 
 #include <gtest/gtest.h>

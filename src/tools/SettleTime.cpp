@@ -1,4 +1,4 @@
-#include "watch/SettleTime.h"
+#include "tools/SettleTime.h"
 
 #include <system_error>
 
