@@ -186,11 +186,16 @@ bool WatcherNSObject::isCurrentStream(std::uint64_t generation) const {
 }
 
 bool WatcherNSObject::streamDidStart(const watcher::StreamHandles& handles) {
+    std::shared_ptr<platform::RunLoop> replaced;
     {
         std::lock_guard lock(mutex_);
         if (handles.generation != generation_) return false;
+        // Two starts at once: the first one's stream may have been adopted
+        // before the second took its generation. It must not run on unseen.
+        replaced = std::exchange(stream_.runLoop, nullptr);
         stream_ = handles;
     }
+    if (replaced && replaced != handles.runLoop) replaced->stop();
     // What changed while nobody watched is found by a walk.
     changes_.requestFull();
     startFullPassTimer(handles);

@@ -95,7 +95,8 @@ protected:
         waitIdle();
         for (auto& watcher : w) watcher.reset();
         // Stream threads end once their loops are stopped; let them go before the folders do.
-        waitUntil([&] { return threadCount() <= baselineThreads; }, 10s);
+        EXPECT_TRUE(waitUntil([&] { return threadCount() <= baselineThreads; }, 20s))
+            << threadCount() << " threads left, " << baselineThreads << " before the test";
     }
 
     // What a row stores when the user chooses a folder.
