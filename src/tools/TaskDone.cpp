@@ -2,18 +2,44 @@
 
 #include "core/CommonHeader.h"
 
+#include <map>
+#include <mutex>
+
 namespace TaskDone {
 namespace {
+
+std::mutex owners;
+std::map<const void*, EndHandler>& handlers() {
+    static std::map<const void*, EndHandler> byContext; // guarded by owners
+    return byContext;
+}
+
+EndHandler takeHandler(const platform::Object& context) {
+    std::lock_guard lock(owners);
+    auto it = handlers().find(context.get());
+    if (it == handlers().end()) return nullptr;
+    EndHandler handler = std::move(it->second);
+    handlers().erase(it);
+    return handler;
+}
 
 void postOutcome(const platform::Object& context, bool started, std::int32_t status,
                  const std::optional<PassCounts>& counts) {
     platform::UserInfo outcome{{kUserInfoTaskStarted, started}, {kUserInfoTaskStatus, status}};
     if (started && counts) counts->addTo(outcome);
-    platform::NotificationCenter::defaultCenter().post(
-        platform::Notification{kKLVVR_TASK_DONE, nullptr, std::move(outcome), context});
+    const platform::Notification done{kKLVVR_TASK_DONE, nullptr, std::move(outcome), context};
+    if (context)
+        if (EndHandler owner = takeHandler(context)) owner(done);
+    platform::NotificationCenter::defaultCenter().post(done);
 }
 
 } // namespace
+
+void expect(const platform::Object& context, EndHandler handler) {
+    if (!context || !handler) return;
+    std::lock_guard lock(owners);
+    handlers()[context.get()] = std::move(handler);
+}
 
 std::int32_t status(const platform::Task::Termination& end) {
     if (!end.started) return kNotStartedStatus;

@@ -8,6 +8,7 @@
 #include "platform/runtime/Log.h"
 #include "tools/KLVR_Task.h"
 #include "tools/SynchronizationPolicy.h"
+#include "tools/TaskDone.h"
 #include "tools/ChangedFiles.h"
 #include "tools/DestinationCheck.h"
 #include "tools/FolderSlotRules.h"
@@ -56,7 +57,6 @@ Notification changeOf(const std::string& folder) {
 std::shared_ptr<WatcherNSObject> WatcherNSObject::create() {
     std::shared_ptr<WatcherNSObject> w(new WatcherNSObject());
     w->subscribe(kWatcherSetParams, &WatcherNSObject::handleWatcherSetParamsNotification2);
-    w->subscribe(kKLVVR_TASK_DONE, &WatcherNSObject::handleFileSynchingDone);
     return w;
 }
 
@@ -383,8 +383,9 @@ void WatcherNSObject::refusePass(const std::string& source, const std::string& w
 void WatcherNSObject::endUnstartedPass(const std::shared_ptr<ArchivePass>& pass, const std::string& why) {
     pass->error = why;
     // Nothing was copied, so the clean-up has nothing it may remove.
-    NotificationCenter::defaultCenter().post(
-        Notification{kKLVVR_TASK_DONE, nullptr, platform::UserInfo{{kUserInfoTaskStarted, false}}, pass});
+    const Notification done{kKLVVR_TASK_DONE, nullptr, platform::UserInfo{{kUserInfoTaskStarted, false}}, pass};
+    handleFileSynchingDone(done);
+    NotificationCenter::defaultCenter().post(done); // for any other listener
 }
 
 // ---- pass results -------------------------------------------------------------
@@ -445,6 +446,11 @@ std::shared_ptr<ArchivePass> WatcherNSObject::takePass(const platform::Object& c
 }
 
 void WatcherNSObject::startSynchronization(const std::shared_ptr<ArchivePass>& pass) {
+    // The run's end comes back to this watcher alone.
+    std::weak_ptr<WatcherNSObject> weak = weak_from_this();
+    TaskDone::expect(pass, [weak](const Notification& done) {
+        if (auto self = weak.lock()) self->handleFileSynchingDone(done);
+    });
     if (pass->incremental) {
         auto changed = ChangedFiles::list(pass->source, pass->changedFolders, pass->settleMinutes,
                                           std::chrono::system_clock::now());

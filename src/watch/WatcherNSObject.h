@@ -8,8 +8,9 @@
 // - The slot's stream thread runs its own run loop. It hands its handles
 //   to this watcher directly (streamDidStart) and reports each batch of
 //   events directly (streamDidReport); no other watcher hears of them.
-// - A pass ends on the thread that reports its copy run's end, with the
-//   "KLVVR_TASK_DONE" that carries the pass itself as context.
+// - A pass ends on the thread that reports its copy run's end: the engine
+//   hands that end (its "KLVVR_TASK_DONE", with the pass as context) to
+//   this watcher alone, before any other listener hears of it.
 // - Passes of one slot run one at a time: the claim is one atomic step. A
 //   request that finds the slot busy sets the one pending flag; however many
 //   came, one follow-up pass runs after the current one, on the thread that
@@ -43,7 +44,8 @@
 
 class WatcherNSObject : public std::enable_shared_from_this<WatcherNSObject>, public watcher::StreamOwner {
 public:
-    // Creates a watcher subscribed to "WatcherSetParams" and "KLVVR_TASK_DONE".
+    // Creates a watcher subscribed to "WatcherSetParams"; the ends of its
+    // passes' runs come to it directly (TaskDone::expect).
     static std::shared_ptr<WatcherNSObject> create();
     ~WatcherNSObject() override;
     WatcherNSObject(const WatcherNSObject&) = delete;
@@ -81,6 +83,7 @@ public:
     void handleWatcherSetParamsNotification2(const platform::Notification& n);
     void handleFoundNewFile(const platform::Notification& n);
     void handleWatcherDoPollFolderNotification(const platform::Notification& n);
+    // The end of this watcher's current pass's run ("KLVVR_TASK_DONE").
     void handleFileSynchingDone(const platform::Notification& n);
     // The destination came back: the folder is archived at once (see .cpp).
     void handleDestinationChanged(const platform::Notification& n);
