@@ -58,7 +58,13 @@ inline const std::string kWatcherDoStopAll = "WatcherDoStopAll";
 inline const std::string kWatcherSetParams = "WatcherSetParams";
 inline const std::string kWatcherDoPollFolder = "WatcherDoPollFolder";
 inline const std::string kWatcherItemChanged = "WatcherItemChanged";
+// A stream or a pass started (both, told apart by a "timer" key); the two
+// below say which, for listeners that care.
 inline const std::string kWatcherDidStart = "WatcherDidStart";
+// A slot's stream runs: {"watcherObj", "runLoop", "index", "timer"}.
+inline const std::string kWatcherStreamDidStart = "WatcherStreamDidStart";
+// A slot's pass begins: {"watcherObj", "runLoop"}.
+inline const std::string kWatcherPassDidStart = "WatcherPassDidStart";
 inline const std::string kWatcherDidStop = "WatcherDidStop";
 inline const std::string kWatcherDidStopAll = "WatcherDidStopAll";
 // A watcher refused to run a pass of its folder: {"watcherObj", "reason"}.

@@ -148,7 +148,9 @@ void SelectFolderNSViewController::awakeFromNib() {
     auto& center = NotificationCenter::defaultCenter();
     center.addObserver(this, kWatcherDidStopAll, [this](const Notification& n) { handleWatcherStoppedAllNotification(n); });
     center.addObserver(this, kWatcherDidStop, [this](const Notification& n) { handleWatcherStoppedNotification(n); });
-    center.addObserver(this, kWatcherDidStart, [this](const Notification& n) { handleWatcherStartedNotification(n); });
+    center.addObserver(this, kWatcherStreamDidStart,
+                       [this](const Notification& n) { handleStreamStartedNotification(n); });
+    center.addObserver(this, kWatcherPassDidStart, [this](const Notification& n) { handlePassStartedNotification(n); });
     center.addObserver(this, kEnableView, [this](const Notification& n) { handleEnableViewNotification(n); });
     center.addObserver(this, kWatcherPassRefused, [this](const Notification& n) { handlePassRefusedNotification(n); });
     center.addObserver(this, kWatcherPassEnded, [this](const Notification& n) { handlePassEndedNotification(n); });
@@ -420,10 +422,12 @@ bool SelectFolderNSViewController::concernsThisRow(const Notification& n) const 
     return index && *index == viewIndex_;
 }
 
-void SelectFolderNSViewController::handleWatcherStartedNotification(const Notification& n) {
+void SelectFolderNSViewController::handleStreamStartedNotification(const Notification& n) {
+    if (concernsThisRow(n)) refreshStateLine();
+}
+
+void SelectFolderNSViewController::handlePassStartedNotification(const Notification& n) {
     if (!concernsThisRow(n)) return;
-    // A stream that starts hands over its timer; a pass that begins does not.
-    if (n.userInfo && n.userInfo->count(kUserInfoTimer)) return refreshStateLine();
     setIndicatorAnimating(true);
     showPassRefusal(std::nullopt);
 }

@@ -80,7 +80,10 @@ public:
 
     // Observers. They run on the posting thread, often a watcher's; what they
     // change on screen is carried to the GUI thread.
-    void handleWatcherStartedNotification(const platform::Notification& n);
+    // The slot's stream runs: the state line says "Watching".
+    void handleStreamStartedNotification(const platform::Notification& n);
+    // A pass of the slot begins: the indicator spins.
+    void handlePassStartedNotification(const platform::Notification& n);
     void handleWatcherStoppedNotification(const platform::Notification& n);
     void handleWatcherStoppedAllNotification(const platform::Notification& n);
     void handleEnableViewNotification(const platform::Notification& n);

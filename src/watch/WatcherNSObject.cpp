@@ -75,7 +75,6 @@ void WatcherNSObject::setupObservers() {
     subscribe(kWatcherDoStop, &WatcherNSObject::handleWatcherDoStopNotification);
     subscribe(kWatcherDoStopAll, &WatcherNSObject::handleWatcherDoStopAllNotification);
     subscribe(kWatcherDoStartAll, &WatcherNSObject::handleWatcherDoStartAllNotification);
-    subscribe(kWatcherDidStart, &WatcherNSObject::handleWatcherStartedNotification);
     subscribe(kWatcherItemChanged, &WatcherNSObject::handleFoundNewFile);
     subscribe(kWatcherDoPollFolder, &WatcherNSObject::handleWatcherDoPollFolderNotification);
     subscribe(kDestinationDidChange, &WatcherNSObject::handleDestinationChanged);
@@ -199,9 +198,11 @@ bool WatcherNSObject::streamDidStart(const watcher::StreamHandles& handles) {
     // What changed while nobody watched is found by a walk.
     changes_.requestFull();
     startFullPassTimer(handles);
-    announce(kWatcherDidStart, {{kUserInfoRunLoop, handles.runLoop},
-                                {kUserInfoIndex, static_cast<std::int32_t>(index_)},
-                                {kUserInfoTimer, handles.timer}});
+    const platform::UserInfo started{{kUserInfoRunLoop, handles.runLoop},
+                                     {kUserInfoIndex, static_cast<std::int32_t>(index_)},
+                                     {kUserInfoTimer, handles.timer}};
+    announce(kWatcherStreamDidStart, started);
+    announce(kWatcherDidStart, started);
     // A stop between adopting the stream and announcing it has already said
     // "stopped"; say it again so the row does not keep showing a stream.
     if (!isCurrentStream(handles.generation)) announce(kWatcherDidStop);
@@ -236,14 +237,6 @@ void WatcherNSObject::startFullPassTimer(const watcher::StreamHandles& handles) 
         self->changes_.requestFull();
         self->requestPass(prefs().stringForKey(key));
     });
-}
-
-void WatcherNSObject::handleWatcherStartedNotification(const Notification& n) {
-    // A watcher hears of its own stream directly; these announcements are
-    // for the rows.
-    const auto* obj = n.info<std::shared_ptr<WatcherNSObject>>(kUserInfoWatcherObj);
-    if (!obj || !*obj || obj->get() == this) return;
-    logf("WatcherNSObject => handleWatcherStartedNotification...index %d is not mine (%d)", (*obj)->_index(), index_);
 }
 
 void WatcherNSObject::unloadWatcher() {
@@ -354,6 +347,7 @@ void WatcherNSObject::requestPass(const std::optional<std::string>& requested) {
     logf("%s", rule.c_str());
     logf("======    HANDLE the FILE or FOLDER       =======");
     logf("%s", rule.c_str());
+    announce(kWatcherPassDidStart, {{kUserInfoRunLoop, platform::RunLoop::current()}});
     announce(kWatcherDidStart, {{kUserInfoRunLoop, platform::RunLoop::current()}});
 
     // Everything the pass writes goes below the folder found and proven

@@ -79,7 +79,6 @@ public:
     void handleWatcherDoStopAllNotification(const platform::Notification& n);
     void handleWatcherDoStartNotification(const platform::Notification& n);
     void handleWatcherDoStopNotification(const platform::Notification& n);
-    void handleWatcherStartedNotification(const platform::Notification& n);
     void handleWatcherSetParamsNotification2(const platform::Notification& n);
     void handleFoundNewFile(const platform::Notification& n);
     void handleWatcherDoPollFolderNotification(const platform::Notification& n);

@@ -347,7 +347,7 @@ TEST_F(SelectFolderNSViewControllerTest, ARefusedPassShowsOnItsRowUntilTheNextPa
     post(kWatcherPassRefused, {{kUserInfoReason, std::string("It has the same name.")}});
     EXPECT_NE(row->passRefusalShown().find("It has the same name."), std::string::npos);
     EXPECT_EQ(other->passRefusalShown(), "");
-    post(kWatcherDidStart, {});
+    post(kWatcherPassDidStart, {});
     EXPECT_EQ(row->passRefusalShown(), "");
 }
 
@@ -463,13 +463,13 @@ protected:
 TEST_F(RowIndicatorTest, StartFromAWatcherThreadReachesOnlyTheWatchersRow) {
     EXPECT_EQ(spinning(), (std::vector<bool>{false, false, false, false}));
     // The watcher decides, even when "index" names another row.
-    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoWatcherObj, watcherOfSlot(2)}, {kUserInfoIndex, std::int32_t{1}}});
+    postFromWorker(kWatcherPassDidStart, UserInfo{{kUserInfoWatcherObj, watcherOfSlot(2)}, {kUserInfoIndex, std::int32_t{1}}});
     EXPECT_FALSE(rows_[2]->indicatorIsAnimating()); // the watcher's thread left the widget alone
     EXPECT_TRUE(processEventsUntil([&] { return rows_[2]->indicatorIsAnimating(); }));
     drainEvents();
     EXPECT_EQ(spinning(), (std::vector<bool>{false, false, true, false}));
 
-    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoIndex, std::int32_t{3}}});
+    postFromWorker(kWatcherPassDidStart, UserInfo{{kUserInfoIndex, std::int32_t{3}}});
     EXPECT_TRUE(processEventsUntil([&] { return rows_[3]->indicatorIsAnimating(); }));
 
     postFromWorker(kWatcherDidStop, UserInfo{{kUserInfoWatcherObj, watcherOfSlot(2)}});
@@ -478,24 +478,24 @@ TEST_F(RowIndicatorTest, StartFromAWatcherThreadReachesOnlyTheWatchersRow) {
 }
 
 TEST_F(RowIndicatorTest, StartWithNeitherWatcherNorIndexStartsNone) {
-    postFromWorker(kWatcherDidStart, UserInfo{});
-    postFromWorker(kWatcherDidStart, std::nullopt);
-    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoWatcherObj, std::shared_ptr<WatcherNSObject>()}, {kUserInfoIndex, std::int32_t{1}}});
-    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoIndex, std::string("1")}});
+    postFromWorker(kWatcherPassDidStart, UserInfo{});
+    postFromWorker(kWatcherPassDidStart, std::nullopt);
+    postFromWorker(kWatcherPassDidStart, UserInfo{{kUserInfoWatcherObj, std::shared_ptr<WatcherNSObject>()}, {kUserInfoIndex, std::int32_t{1}}});
+    postFromWorker(kWatcherPassDidStart, UserInfo{{kUserInfoIndex, std::string("1")}});
     drainEvents();
     EXPECT_EQ(spinning(), (std::vector<bool>{false, false, false, false}));
 }
 
 TEST_F(RowIndicatorTest, OneStopAllStopsEveryRow) {
     for (int slot = 0; slot < CommonHeader::kSlotCount; ++slot)
-        NotificationCenter::defaultCenter().post(kWatcherDidStart, nullptr, UserInfo{{kUserInfoIndex, std::int32_t(slot)}});
+        NotificationCenter::defaultCenter().post(kWatcherPassDidStart, nullptr, UserInfo{{kUserInfoIndex, std::int32_t(slot)}});
     EXPECT_EQ(spinning(), (std::vector<bool>{true, true, true, true}));
     postFromWorker(kWatcherDidStopAll, std::nullopt);
     EXPECT_TRUE(processEventsUntil([&] { return spinning() == std::vector<bool>{false, false, false, false}; }));
 }
 
 TEST_F(RowIndicatorTest, StartQueuedFromAThreadCannotUndoALaterStop) {
-    postFromWorker(kWatcherDidStart, UserInfo{{kUserInfoIndex, std::int32_t{1}}});
+    postFromWorker(kWatcherPassDidStart, UserInfo{{kUserInfoIndex, std::int32_t{1}}});
     // The stop comes on the GUI thread before the queued start has been shown.
     NotificationCenter::defaultCenter().post(kWatcherDidStop, nullptr, UserInfo{{kUserInfoIndex, std::int32_t{1}}});
     drainEvents();
@@ -506,7 +506,7 @@ TEST_F(RowIndicatorTest, RowGoingAwayWhileAWatcherThreadPostsIsSafe) {
     std::atomic<bool> stop{false};
     std::thread poster([&] {
         while (!stop)
-            NotificationCenter::defaultCenter().post(kWatcherDidStart, nullptr, UserInfo{{kUserInfoIndex, std::int32_t{1}}});
+            NotificationCenter::defaultCenter().post(kWatcherPassDidStart, nullptr, UserInfo{{kUserInfoIndex, std::int32_t{1}}});
     });
     ASSERT_TRUE(processEventsUntil([&] { return rows_[1]->indicatorIsAnimating(); }));
     rows_[1].reset();

@@ -440,8 +440,7 @@ TEST_F(WatcherTest, ARunningPassAlwaysHasItsFlagSet) {
     makeWatcher(1);
     std::atomic<int> begun{0}, flagless{0};
     const std::string key = CommonHeader::inProgressKey(1);
-    platform::NotificationCenter::defaultCenter().addObserver(&begun, kWatcherDidStart, [&](const auto& n) {
-        if (n.userInfo && n.userInfo->count(kUserInfoIndex)) return;
+    platform::NotificationCenter::defaultCenter().addObserver(&begun, kWatcherPassDidStart, [&](const auto&) {
         ++begun;
         if (!prefs().boolForKey(key)) ++flagless;
     });

@@ -15,8 +15,7 @@ TEST_F(WatcherTest, AThousandMixedRequestsFromFourThreadsLoseNoneAndAlwaysFlagTh
     makeAllWatchers();
     prefs().setBool(kPrefUseBatchedSynchronization, true);
     std::atomic<int> begun{0}, flagless{0};
-    platform::NotificationCenter::defaultCenter().addObserver(&begun, kWatcherDidStart, [&](const auto& n) {
-        if (n.userInfo && n.userInfo->count(kUserInfoIndex)) return; // a stream, not a pass
+    platform::NotificationCenter::defaultCenter().addObserver(&begun, kWatcherPassDidStart, [&](const auto& n) {
         const auto* w = n.template info<std::shared_ptr<WatcherNSObject>>(kUserInfoWatcherObj);
         if (!w || !*w) return;
         ++begun;

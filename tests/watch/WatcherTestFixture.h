@@ -44,8 +44,7 @@ inline size_t fdCount() { return countEntries("/proc/self/fd"); }
 class PassRecorder {
 public:
     PassRecorder() {
-        platform::NotificationCenter::defaultCenter().addObserver(this, kWatcherDidStart, [this](const auto& n) {
-            if (n.userInfo && n.userInfo->count(kUserInfoIndex)) return; // a stream thread, not a pass
+        platform::NotificationCenter::defaultCenter().addObserver(this, kWatcherPassDidStart, [this](const auto& n) {
             if (auto* w = n.template info<std::shared_ptr<WatcherNSObject>>(kUserInfoWatcherObj)) {
                 std::lock_guard lock(mutex_);
                 passes_.push_back((*w)->_index());
