@@ -36,9 +36,13 @@ void eachField(Settings& s, Visit visit) {
 } // namespace
 
 Settings Settings::read() {
-    auto& prefs = platform::UserDefaults::standard();
     Settings s;
-    eachField(s, [&](const std::string& key, auto& field) { take(prefs.objectForKey(key), field); });
+    std::vector<std::string> keys;
+    eachField(s, [&](const std::string& key, auto&) { keys.push_back(key); });
+    // One read of all of them: a setting changed meanwhile is in none or all.
+    const std::vector<platform::Value> stored = platform::UserDefaults::standard().objectsForKeys(keys);
+    std::size_t next = 0;
+    eachField(s, [&](const std::string&, auto& field) { take(stored[next++], field); });
     // Below zero means none, as zero does.
     s.minimumFreeMB = std::max<std::int64_t>(0, s.minimumFreeMB);
     s.lagAlarmMinutes = std::max(0L, s.lagAlarmMinutes);

@@ -269,6 +269,14 @@ Value UserDefaults::objectForKey(const std::string& key) const {
     return impl_->effective(key);
 }
 
+std::vector<Value> UserDefaults::objectsForKeys(const std::vector<std::string>& keys) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    std::vector<Value> values;
+    values.reserve(keys.size());
+    for (const auto& key : keys) values.push_back(impl_->effective(key));
+    return values;
+}
+
 std::optional<std::string> UserDefaults::stringForKey(const std::string& key) const {
     return objectForKey(key).toString();
 }

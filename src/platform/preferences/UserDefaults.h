@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 #include <thread>
 
 namespace platform {
@@ -35,6 +36,8 @@ public:
     UserDefaults& operator=(const UserDefaults&) = delete;
 
     Value objectForKey(const std::string& key) const;             // None when absent
+    // Several at once, as one consistent read: no write comes between them.
+    std::vector<Value> objectsForKeys(const std::vector<std::string>& keys) const;
     std::optional<std::string> stringForKey(const std::string& key) const;
     bool boolForKey(const std::string& key) const;                // NO when absent
     std::int64_t integerForKey(const std::string& key) const;     // 0 when absent
