@@ -16,16 +16,22 @@ struct SlotFolder {
     std::string path;
 };
 
-// The folders the other slots hold, as stored.
+// The folders the other slots hold, as stored, in one read of the store.
 std::vector<SlotFolder> otherFolders(int slot, FolderSlotRules::Others others) {
-    auto& prefs = platform::UserDefaults::standard();
+    std::vector<std::string> keys;
+    for (int other = 0; other < CommonHeader::kSlotCount; ++other) {
+        const ParamDictionary p = CommonHeader::slotParameters(other);
+        keys.push_back(p.at(sPrefCameraFolderPathKey));
+        keys.push_back(p.at(sPrefCameraFolderPathEnableKey));
+    }
+    const std::vector<platform::Value> stored = platform::UserDefaults::standard().objectsForKeys(keys);
     std::vector<SlotFolder> folders;
     for (int other = 0; other < CommonHeader::kSlotCount; ++other) {
         if (other == slot) continue;
-        const ParamDictionary p = CommonHeader::slotParameters(other);
-        auto path = prefs.stringForKey(p.at(sPrefCameraFolderPathKey));
+        const auto path = stored[2 * other].toString();
         if (!path || path->empty()) continue;
-        const bool on = Settings::slotSwitchedOn(other);
+        // The destination has no switch of its own.
+        const bool on = other == CommonHeader::kDestinationSlot || Settings::switchedOn(stored[2 * other + 1]);
         if (others == FolderSlotRules::Others::Enabled && !on) continue;
         folders.push_back({other, *path});
     }
