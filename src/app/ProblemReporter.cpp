@@ -29,8 +29,9 @@ ProblemReporter::ProblemReporter(std::shared_ptr<AppDelegate> delegate, QWidget*
 ProblemReporter::~ProblemReporter() { NotificationCenter::defaultCenter().removeObserver(this); }
 
 void ProblemReporter::reviewSoon(const platform::Notification&) {
-    // Watchers post from their own threads; the window lives on the GUI thread.
-    platform::runOnGuiThread([self = self_] {
+    // Watchers post from their own threads; the window lives on the GUI
+    // thread. Queued even there, so the rows have taken the news first.
+    platform::queueOnGuiThread([self = self_] {
         if (self) self->review();
     });
 }

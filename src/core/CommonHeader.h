@@ -69,8 +69,10 @@ inline const std::string kWatcherDidStop = "WatcherDidStop";
 inline const std::string kWatcherDidStopAll = "WatcherDidStopAll";
 // A watcher refused to run a pass of its folder: {"watcherObj", "reason"}.
 inline const std::string kWatcherPassRefused = "WatcherPassRefused";
-// A watcher stored its slot's last pass result (PassResult): {"watcherObj"}.
+// A watcher stored its slot's last pass result: {"watcherObj", "passResult"
+// (the PassResult itself, so listeners need not read it back)}.
 inline const std::string kWatcherPassEnded = "WatcherPassEnded";
+inline const std::string kUserInfoPassResult = "passResult";
 // What the destination is now, posted when that changes: {"reason": "" when
 // passes may archive into it, else the problem; "watchPath": the folder;
 // "returned": true when it came back from a problem; "freeBytes" (uint64),

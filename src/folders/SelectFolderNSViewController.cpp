@@ -169,6 +169,11 @@ std::optional<std::string> SelectFolderNSViewController::preferenceKeyFor(const 
 void SelectFolderNSViewController::setupViewForIndex(std::int16_t index) {
     logf("Inside %s => setupViewForIndex...index = %d", kClassName, index);
     viewIndex_ = index;
+    {
+        // What the last run left; from now on the watcher hands each result over.
+        std::lock_guard lock(destinationMutex_);
+        lastPass_ = PassResult::load(index);
+    }
     // The controls must exist to be bound, whoever forgot to load the view.
     view();
     bindControls();
@@ -433,8 +438,14 @@ void SelectFolderNSViewController::handlePassStartedNotification(const Notificat
 }
 
 void SelectFolderNSViewController::handlePassEndedNotification(const Notification& n) {
-    // Every pass changes the destination's free space.
-    if (concernsThisRow(n) || viewIndex_ == CommonHeader::kDestinationSlot) refreshStateLine();
+    if (!concernsThisRow(n)) return;
+    // The watcher hands over its result; one posted without it is read back.
+    const auto* result = n.info<PassResult>(kUserInfoPassResult);
+    {
+        std::lock_guard lock(destinationMutex_);
+        lastPass_ = result ? std::optional(*result) : PassResult::load(viewIndex_);
+    }
+    refreshStateLine();
 }
 
 void SelectFolderNSViewController::handleDestinationChangedNotification(const Notification& n) {
@@ -510,7 +521,11 @@ void SelectFolderNSViewController::showIndicatorState() {
 // ---- state line --------------------------------------------------------------
 
 SlotState::Inputs SelectFolderNSViewController::stateInputs() const {
-    SlotState::Inputs in = SlotState::stored(viewIndex_);
+    SlotState::Inputs in = SlotState::storedSwitches(viewIndex_);
+    {
+        std::lock_guard lock(destinationMutex_);
+        in.last = lastPass_;
+    }
     in.destinationProblem = destinationProblem();
     in.watching = watcherObj_ && watcherObj_->_CFRunLoopRef();
     in.busy = animating_;

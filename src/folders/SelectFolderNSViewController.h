@@ -152,9 +152,12 @@ private:
     // What the watcher notifications last asked of the indicator; written on
     // any thread, shown on the GUI thread.
     std::atomic<bool> animating_{false};
+    // What notifications hand over, on any thread: the destination's state
+    // and the slot's last pass.
     mutable std::mutex destinationMutex_;
     std::optional<std::string> destinationProblem_; // nullopt until the destination was first looked at
     std::optional<std::uintmax_t> destinationFreeBytes_;
+    std::optional<PassResult> lastPass_; // the slot's last pass, as its watcher told it
     // Made once on the GUI thread, copied by handlers on other threads.
     const QPointer<SelectFolderNSViewController> self_;
 };

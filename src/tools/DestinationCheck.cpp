@@ -7,9 +7,10 @@
 
 namespace {
 
+// Never destroyed: a look may still run on its worker while the program exits.
 platform::BoundedCall& lane() {
-    static platform::BoundedCall destinationLane;
-    return destinationLane;
+    static auto* destinationLane = new platform::BoundedCall;
+    return *destinationLane;
 }
 
 DestinationState notResponding() {

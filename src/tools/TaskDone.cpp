@@ -8,14 +8,18 @@
 namespace TaskDone {
 namespace {
 
-std::mutex owners;
+// Never destroyed: a run may end on its own thread while the program exits.
+std::mutex& owners() {
+    static auto* mutex = new std::mutex;
+    return *mutex;
+}
 std::map<const void*, EndHandler>& handlers() {
-    static std::map<const void*, EndHandler> byContext; // guarded by owners
-    return byContext;
+    static auto* byContext = new std::map<const void*, EndHandler>; // guarded by owners()
+    return *byContext;
 }
 
 EndHandler takeHandler(const platform::Object& context) {
-    std::lock_guard lock(owners);
+    std::lock_guard lock(owners());
     auto it = handlers().find(context.get());
     if (it == handlers().end()) return nullptr;
     EndHandler handler = std::move(it->second);
@@ -37,7 +41,7 @@ void postOutcome(const platform::Object& context, bool started, std::int32_t sta
 
 void expect(const platform::Object& context, EndHandler handler) {
     if (!context || !handler) return;
-    std::lock_guard lock(owners);
+    std::lock_guard lock(owners());
     handlers()[context.get()] = std::move(handler);
 }
 

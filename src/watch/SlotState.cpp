@@ -41,12 +41,17 @@ SlotState SlotState::of(const Inputs& in, platform::Date now) {
 }
 
 SlotState::Inputs SlotState::stored(int slot) {
+    Inputs in = storedSwitches(slot);
+    in.last = PassResult::load(slot);
+    return in;
+}
+
+SlotState::Inputs SlotState::storedSwitches(int slot) {
     auto& prefs = platform::UserDefaults::standard();
     const ParamDictionary p = CommonHeader::slotParameters(slot);
     Inputs in;
     const platform::Value enabled = prefs.objectForKey(p.at(sPrefCameraFolderPathEnableKey));
     in.enabled = Settings::switchedOn(enabled) && prefs.boolForKey(p.at(sPrefCameraFolderPathAliasDataIsValidKey));
-    in.last = PassResult::load(slot);
     in.lagAlarmMinutes = lagAlarmMinutesSetting();
     return in;
 }

@@ -35,6 +35,8 @@ struct SlotState {
     // stored counts as on, as for a pass) with a folder that is there, its
     // last pass and the alarm setting. Watching and busy are the caller's.
     static Inputs stored(int slot);
+    // The same without the last pass, which the caller already has.
+    static Inputs storedSwitches(int slot);
     static SlotState of(const Inputs& in, platform::Date now);
     // The alarm setting ("prefBackupLagAlarmMinutes"), 60 when never stored.
     static long lagAlarmMinutesSetting();

@@ -392,7 +392,7 @@ void WatcherNSObject::recordResult(const std::string& source, const PassResult& 
     result.store(index_);
     logf("%s", result.summary(source).c_str());
     if (!result.error.empty()) logf("ERROR: %s: %s", source.c_str(), result.error.c_str());
-    announce(kWatcherPassEnded);
+    announce(kWatcherPassEnded, {{kUserInfoPassResult, result}});
 }
 
 // The folder a request may archive: its own (or, without one, the stored

@@ -96,6 +96,17 @@ TEST_F(VisibleStateTest, StatusForScriptsMatchesTheRows) {
     EXPECT_EQ(row(2).stateLineShown().find("Error"), std::string::npos);
 }
 
+TEST_F(VisibleStateTest, TheRowsAndTheStatusUseTheResultTheWatcherHandsOver) {
+    // Not stored: what the row and the report show is what the watcher told them.
+    platform::NotificationCenter::defaultCenter().post(
+        kWatcherPassEnded, nullptr,
+        platform::UserInfo{{kUserInfoIndex, std::int32_t(1)}, {kUserInfoPassResult, result("5 copies failed")}});
+    drainEvents();
+    EXPECT_FALSE(PassResult::load(1).has_value());
+    EXPECT_EQ(row(1).stateLineShown().rfind("Error: 5 copies failed", 0), 0u) << row(1).stateLineShown();
+    EXPECT_EQ(status(false).status, 1);
+}
+
 TEST_F(VisibleStateTest, EachNewProblemIsToldOnceAndTheTitleShowsItWhileItLasts) {
     ProblemReporter reporter(delegate, window.get(), true);
     testing_support::StderrCapture log;
