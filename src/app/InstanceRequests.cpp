@@ -68,11 +68,12 @@ InstanceRequests::Reply InstanceRequests::toggleWatching(bool on) {
 }
 
 InstanceRequests::Reply InstanceRequests::quit(bool force) {
+    const Reply busy{1, "busy archiving: not quitting (--force quits)\n"};
     // A terminal has no window to answer the busy alert on: it is told at once.
-    if (!force && delegate_->hasRunningTasks()) return {1, "busy archiving: not quitting (--force quits)\n"};
+    if (!force && delegate_->hasRunningTasks()) return busy;
     const auto reply = delegate_->applicationShouldTerminate(force ? std::optional(ModalUI::kAlternateReturn)
                                                                    : std::nullopt);
-    if (reply == AppDelegate::TerminateReply::Cancel) return {1, "busy archiving: not quitting (--force quits)\n"};
+    if (reply == AppDelegate::TerminateReply::Cancel) return busy;
     // After the answer has gone out; the guard has said yes already.
     QTimer::singleShot(0, [delegate = delegate_] { delegate->terminate(nullptr, ModalUI::kAlternateReturn); });
     return {0, "quitting\n"};

@@ -65,8 +65,7 @@ StatusReport::Slot slotFromPreferences(int slot) {
     s.name = CommonHeader::slotDisplayName(slot);
     s.path = prefs.stringForKey(p.at(sPrefCameraFolderPathKey)).value_or("");
     s.valid = prefs.boolForKey(p.at(sPrefCameraFolderPathAliasDataIsValidKey));
-    const platform::Value enabled = prefs.objectForKey(p.at(sPrefCameraFolderPathEnableKey));
-    s.enabled = Settings::switchedOn(enabled);
+    s.enabled = Settings::slotSwitchedOn(slot);
     // A running flag left by an application that ended mid-pass says nothing.
     s.state = SlotState::stored(slot);
     return s;

@@ -171,7 +171,7 @@ void SelectFolderNSViewController::setupViewForIndex(std::int16_t index) {
     viewIndex_ = index;
     {
         // What the last run left; from now on the watcher hands each result over.
-        std::lock_guard lock(destinationMutex_);
+        std::lock_guard lock(notifiedMutex_);
         lastPass_ = PassResult::load(index);
     }
     // The controls must exist to be bound, whoever forgot to load the view.
@@ -442,7 +442,7 @@ void SelectFolderNSViewController::handlePassEndedNotification(const Notificatio
     // The watcher hands over its result; one posted without it is read back.
     const auto* result = n.info<PassResult>(kUserInfoPassResult);
     {
-        std::lock_guard lock(destinationMutex_);
+        std::lock_guard lock(notifiedMutex_);
         lastPass_ = result ? std::optional(*result) : PassResult::load(viewIndex_);
     }
     refreshStateLine();
@@ -452,7 +452,7 @@ void SelectFolderNSViewController::handleDestinationChangedNotification(const No
     const auto* reason = n.info<std::string>(kUserInfoReason);
     const auto* free = n.info<std::uint64_t>(kUserInfoFreeBytes);
     {
-        std::lock_guard lock(destinationMutex_);
+        std::lock_guard lock(notifiedMutex_);
         destinationProblem_ = reason ? *reason : "";
         destinationFreeBytes_ = free ? std::optional<std::uintmax_t>(*free) : std::nullopt;
     }
@@ -460,7 +460,7 @@ void SelectFolderNSViewController::handleDestinationChangedNotification(const No
 }
 
 std::optional<std::string> SelectFolderNSViewController::destinationProblem() const {
-    std::lock_guard lock(destinationMutex_);
+    std::lock_guard lock(notifiedMutex_);
     return destinationProblem_;
 }
 
@@ -523,10 +523,10 @@ void SelectFolderNSViewController::showIndicatorState() {
 SlotState::Inputs SelectFolderNSViewController::stateInputs() const {
     SlotState::Inputs in = SlotState::storedSwitches(viewIndex_);
     {
-        std::lock_guard lock(destinationMutex_);
+        std::lock_guard lock(notifiedMutex_);
         in.last = lastPass_;
+        in.destinationProblem = destinationProblem_;
     }
-    in.destinationProblem = destinationProblem();
     in.watching = watcherObj_ && watcherObj_->_CFRunLoopRef();
     in.busy = animating_;
     return in;
@@ -555,7 +555,7 @@ SelectFolderNSViewController::StateLine SelectFolderNSViewController::destinatio
     // As the monitor last found it: a share that stops answering never holds the window.
     std::optional<std::uintmax_t> free;
     {
-        std::lock_guard lock(destinationMutex_);
+        std::lock_guard lock(notifiedMutex_);
         free = destinationFreeBytes_;
     }
     if (!free) return {};

@@ -154,7 +154,7 @@ private:
     std::atomic<bool> animating_{false};
     // What notifications hand over, on any thread: the destination's state
     // and the slot's last pass.
-    mutable std::mutex destinationMutex_;
+    mutable std::mutex notifiedMutex_;
     std::optional<std::string> destinationProblem_; // nullopt until the destination was first looked at
     std::optional<std::uintmax_t> destinationFreeBytes_;
     std::optional<PassResult> lastPass_; // the slot's last pass, as its watcher told it

@@ -1,13 +1,11 @@
 #include "tools/CopyOutcomes.h"
 
-#include "platform/desktop/FileSystemTimes.h"
+#include "tools/SynchronizationPolicy.h"
 
 #include <algorithm>
 #include <chrono>
 
 namespace {
-
-std::string asFolder(std::string path) { return path.ends_with('/') ? path : path + "/"; }
 
 std::string relativePart(std::string name) { return name.starts_with("./") ? name.substr(2) : name; }
 
@@ -20,8 +18,9 @@ void countFailed(PassCounts& counts, const FileStamp& file) {
 } // namespace
 
 CopyOutcomes::CopyOutcomes(std::string source, std::string destination, unsigned minutes)
-    : source_(asFolder(std::move(source))), destination_(asFolder(std::move(destination))), minutes_(minutes),
-      windowSeconds_(platform::keepsExactTimes(destination_) ? 0 : 1) {}
+    : source_(SynchronizationPolicy::asFolder(source)), destination_(SynchronizationPolicy::asFolder(destination)),
+      minutes_(minutes),
+      windowSeconds_(SynchronizationPolicy::windowSeconds(destination_)) {}
 
 void CopyOutcomes::note(const std::string& name) {
     std::string relative = relativePart(name);

@@ -44,5 +44,3 @@ DestinationState DestinationCheck::inspect(std::chrono::milliseconds bound, std:
 bool DestinationCheck::within(std::function<void()> look, std::chrono::milliseconds bound) {
     return lane().run(std::move(look), bound);
 }
-
-bool DestinationCheck::stuck() { return lane().stuck(); }

@@ -26,6 +26,4 @@ public:
     // Any other look; false when it did not end in time (look must own
     // what it writes: it may end long after this returns).
     static bool within(std::function<void()> look, std::chrono::milliseconds bound = kBound);
-    // Whether a look is stuck right now.
-    static bool stuck();
 };

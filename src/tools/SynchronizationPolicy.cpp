@@ -23,12 +23,17 @@ std::vector<std::string> concatenated(std::vector<std::string> head, const std::
 
 bool SynchronizationPolicy::deletes(unsigned days) { return days > 0 && days < kDeletionOffDays; }
 
-std::vector<std::string> SynchronizationPolicy::timeWindow(const std::string& destination) {
+int SynchronizationPolicy::windowSeconds(const std::string& destination) {
     // A copy on a disk that keeps coarser times is in place when its time is
     // within a second of its file's; without the window rsync would copy
     // every file again on every pass.
-    if (!platform::keepsExactTimes(destination)) return {"--modify-window=1"};
-    return {};
+    return platform::keepsExactTimes(destination) ? 0 : 1;
+}
+
+std::vector<std::string> SynchronizationPolicy::timeWindow(const std::string& destination) {
+    const int window = windowSeconds(destination);
+    if (window == 0) return {};
+    return {"--modify-window=" + std::to_string(window)};
 }
 
 std::vector<std::string> SynchronizationPolicy::copyFlags(const std::string& destination, bool flushEach) {

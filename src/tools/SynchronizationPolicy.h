@@ -27,9 +27,13 @@ public:
     // Whether a days value can delete any file: 0 means never, and the
     // deletion-off value and beyond are no real age.
     static bool deletes(unsigned days);
-    // "--modify-window=1" for a destination whose disk keeps coarser times
-    // than it is given (FAT, exFAT, some shares), else nothing; it follows
-    // the copy flags.
+    // How many seconds apart a copy's time may be from its file's and still
+    // count as in place: 1 on a disk that keeps coarser times than it is
+    // given (FAT, exFAT, some shares), else 0. The copy runs and the pass's
+    // counts both go by it.
+    static int windowSeconds(const std::string& destination);
+    // "--modify-window=1" where windowSeconds() is 1, else nothing; it
+    // follows the copy flags.
     static std::vector<std::string> timeWindow(const std::string& destination);
     // What every copy run is given: kCopyFlags, "--fsync" when each copy is
     // to be on the disk before rsync ends, kIoTimeout and the time window.

@@ -50,8 +50,7 @@ SlotState::Inputs SlotState::storedSwitches(int slot) {
     auto& prefs = platform::UserDefaults::standard();
     const ParamDictionary p = CommonHeader::slotParameters(slot);
     Inputs in;
-    const platform::Value enabled = prefs.objectForKey(p.at(sPrefCameraFolderPathEnableKey));
-    in.enabled = Settings::switchedOn(enabled) && prefs.boolForKey(p.at(sPrefCameraFolderPathAliasDataIsValidKey));
+    in.enabled = Settings::slotSwitchedOn(slot) && prefs.boolForKey(p.at(sPrefCameraFolderPathAliasDataIsValidKey));
     in.lagAlarmMinutes = lagAlarmMinutesSetting();
     return in;
 }
