@@ -3,6 +3,7 @@
 #include "platform/preferences/UserDefaults.h"
 #include "support/ChosenDestination.h"
 #include "support/AppProcess.h"
+#include "support/ChildProcesses.h"
 #include "support/ChildrenInTheFuture.h"
 #include "support/FileContents.h"
 #include "support/TempHome.h"
@@ -26,43 +27,18 @@ using namespace std::chrono_literals;
 
 namespace {
 
-struct ProcStat {
-    pid_t pid;
-    pid_t parent;
-    pid_t group;
-};
-
-std::vector<ProcStat> processes() {
-    std::vector<ProcStat> all;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        std::ifstream in(entry.path() / "stat");
-        std::string line;
-        if (!std::getline(in, line)) continue;
-        // "pid (comm) state ppid pgrp ...": comm may hold spaces and parentheses.
-        const auto close = line.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream rest(line.substr(close + 2));
-        char state;
-        ProcStat p{std::stoi(name), 0, 0};
-        rest >> state >> p.parent >> p.group;
-        all.push_back(p);
-    }
-    return all;
-}
-
 // The process groups of the application's children.
 std::set<pid_t> childGroups(pid_t application) {
     std::set<pid_t> groups;
-    for (const auto& p : processes())
-        if (p.parent == application && p.group != application) groups.insert(p.group);
+    for (pid_t pid : testing_support::allProcesses())
+        if (const auto p = testing_support::procStat(pid); p && p->parent == application && p->group != application)
+            groups.insert(p->group);
     return groups;
 }
 
 bool anyInGroups(const std::set<pid_t>& groups) {
-    for (const auto& p : processes())
-        if (groups.count(p.group)) return true;
+    for (pid_t pid : testing_support::allProcesses())
+        if (const auto p = testing_support::procStat(pid); p && groups.count(p->group)) return true;
     return false;
 }
 

@@ -3,6 +3,7 @@
 // everything once the share answers again.
 #include "platform/preferences/UserDefaults.h"
 #include "support/AppProcess.h"
+#include "support/ChildProcesses.h"
 #include "support/ChildrenInTheFuture.h"
 #include "support/ChosenDestination.h"
 #include "support/FileContents.h"
@@ -36,11 +37,8 @@ bool eventually(const std::function<bool()>& done, std::chrono::milliseconds tim
 // thread held in the kernel by the hung share is left of it (nobody can end
 // that one; it goes when the share answers).
 bool mainThreadEnded(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!std::getline(in, line)) return true;
-    const auto close = line.rfind(')');
-    return close == std::string::npos || line.at(close + 2) == 'Z' || line.at(close + 2) == 'X';
+    const auto stat = testing_support::procStat(pid);
+    return !stat || stat->state == 'Z' || stat->state == 'X';
 }
 
 struct Status {
