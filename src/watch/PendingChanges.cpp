@@ -1,7 +1,6 @@
 #include "watch/PendingChanges.h"
 
 void PendingChanges::addFolders(const std::vector<std::string>& folders) {
-    std::lock_guard lock(mutex_);
     if (full_) return;
     folders_.insert(folders.begin(), folders.end());
     if (folders_.size() <= kMostFolders) return;
@@ -10,13 +9,11 @@ void PendingChanges::addFolders(const std::vector<std::string>& folders) {
 }
 
 void PendingChanges::requestFull() {
-    std::lock_guard lock(mutex_);
     full_ = true;
     folders_.clear();
 }
 
 PendingChanges::Taken PendingChanges::take() {
-    std::lock_guard lock(mutex_);
     Taken taken{full_, std::vector<std::string>(folders_.begin(), folders_.end())};
     full_ = false;
     folders_.clear();
@@ -24,11 +21,9 @@ PendingChanges::Taken PendingChanges::take() {
 }
 
 bool PendingChanges::fullRequested() const {
-    std::lock_guard lock(mutex_);
     return full_;
 }
 
 bool PendingChanges::empty() const {
-    std::lock_guard lock(mutex_);
     return !full_ && folders_.empty();
 }

@@ -2,10 +2,10 @@
 // What the watch events of a slot named since a pass last took them: the
 // folders in which something changed, for an incremental pass, or the word
 // that the next pass must walk the whole folder (events were dropped, too
-// many folders changed, or a full pass was asked for). Safe from any thread.
+// many folders changed, or a full pass was asked for). Used on the slot's
+// loop only.
 
 #include <cstddef>
-#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,7 +28,6 @@ public:
     bool empty() const;
 
 private:
-    mutable std::mutex mutex_;
     std::set<std::string> folders_;
     bool full_ = false;
 };

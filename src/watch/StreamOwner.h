@@ -3,6 +3,7 @@
 // calls its owner directly: its events concern that one watcher only.
 
 #include "platform/fileevents/FileEventStream.h"
+#include "platform/fileevents/StreamCancel.h"
 #include "platform/runtime/RunLoop.h"
 
 #include <cstdint>
@@ -18,14 +19,16 @@ struct StreamHandles {
     platform::FileEventStream* stream = nullptr;
     std::shared_ptr<platform::RunLoop> runLoop;
     platform::RunLoop::Id timer = 0;
-    std::uint64_t generation = 0; // which start of the watcher made the thread
+    // The token of the start that made the thread: which start it was.
+    std::shared_ptr<platform::StreamCancel> start;
 };
 
 class StreamOwner {
 public:
     virtual ~StreamOwner() = default;
     // On the stream thread, once its stream runs. False when the owner no
-    // longer wants this thread (stopped or restarted since): it then ends.
+    // longer wants this thread: it then ends. An owner that finds out later
+    // stops the handles' run loop instead.
     virtual bool streamDidStart(const StreamHandles& handles) = 0;
     // On the stream thread, once per delivered batch: the watched folder as
     // the owner handed it over, and the events: the folders they named, with

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 using platform::FileEventStream;
@@ -104,7 +105,6 @@ void doInstallTheWatcherNew(const platform::UserInfo& setup, StreamOwner& owner)
     const std::string pathToWatch = setupValue<std::string>(setup, "pathToWatch", "");
     const std::string watchPath = setupValue<std::string>(setup, kUserInfoWatchPath, "");
     const std::int32_t index = setupValue<std::int32_t>(setup, kUserInfoIndex, 0);
-    const std::uint64_t generation = setupValue<std::uint64_t>(setup, "generation", 0);
     const auto cancel = setupValue<std::shared_ptr<platform::StreamCancel>>(setup, "cancel", nullptr);
     logf("Inside doInstallTheWatcherNew => pathToWatch = %s, watchPath = %s, index = %d", pathToWatch.c_str(),
          watchPath.c_str(), index);
@@ -122,7 +122,7 @@ void doInstallTheWatcherNew(const platform::UserInfo& setup, StreamOwner& owner)
     if (!stream) return;
     const platform::RunLoop::Id timer = addFlushTimer(*loop, stream.get(), settings);
 
-    if (owner.streamDidStart({watchPath, stream.get(), loop, timer, generation})) {
+    if (owner.streamDidStart({watchPath, stream.get(), loop, timer, cancel})) {
         logf("Inside doInstallTheWatcherNew => WatcherDidStart sent for index %d", index);
         loop->run();
         logf("Inside doInstallTheWatcherNew => run loop done for index %d", index);
@@ -133,6 +133,18 @@ void doInstallTheWatcherNew(const platform::UserInfo& setup, StreamOwner& owner)
     if (timer) loop->removeTimer(timer);
     stream->stop();
     stream->invalidate();
+}
+
+void runStreamThread(const platform::UserInfo& setup, StreamOwner& owner) {
+    const std::string path = setupValue<std::string>(setup, "pathToWatch", "");
+    std::error_code ec;
+    // A path too long for the thread's path buffer is refused like a missing folder.
+    if (!pathFitsBuffer(path) || !std::filesystem::is_directory(path, ec)) {
+        logf("Inside WatcherNSObject => doSetupWatchFolderInThreadNew... FAILED to install the watcher - folder does "
+             "NOT exists?");
+        return;
+    }
+    doInstallTheWatcherNew(setup, owner);
 }
 
 } // namespace watcher

@@ -42,6 +42,10 @@ struct StreamContext {
 // longer wants ends at once. The owner outlives the call.
 void doInstallTheWatcherNew(const platform::UserInfo& setup, StreamOwner& owner);
 
+// The body of a stream thread: the setup's folder ("pathToWatch") must be
+// there and fit the buffer; then as doInstallTheWatcherNew.
+void runStreamThread(const platform::UserInfo& setup, StreamOwner& owner);
+
 // cancel, when given, ends the stream's set-up early (the stream is then null).
 std::unique_ptr<platform::FileEventStream> my_FSEventStreamCreate(
     const char* path, const StreamSettings& settings, const StreamContext& context,

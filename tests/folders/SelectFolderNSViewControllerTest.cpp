@@ -10,6 +10,7 @@
 #include "support/ScriptedModalUI.h"
 #include "support/StderrCapture.h"
 #include "support/TempHome.h"
+#include "support/WaitUntil.h"
 #include "tools/TolvExtras.h"
 #include "watch/WatcherNSObject.h"
 
@@ -450,7 +451,14 @@ TEST_F(SelectFolderNSViewControllerTest, RevealButtonCarriesBothImagesAtOneAndTw
 class RowIndicatorTest : public SelectFolderNSViewControllerTest {
 protected:
     RowIndicatorTest() {
+        // Each source row's watcher says "stopped" once it has set itself up, on its own loop:
+        // that must not land in the middle of a test.
+        std::atomic<int> settled{0};
+        NotificationCenter::defaultCenter().addObserver(&settled, kWatcherDidStop, [&](const auto&) { ++settled; });
         for (int slot = 0; slot < CommonHeader::kSlotCount; ++slot) rows_.push_back(makeRow(slot));
+        EXPECT_TRUE(testing_support::waitUntil([&] { return settled >= CommonHeader::kSlotCount - 1; }));
+        NotificationCenter::defaultCenter().removeObserver(&settled);
+        drainEvents();
     }
     std::vector<bool> spinning() const {
         std::vector<bool> states;

@@ -172,20 +172,20 @@ TEST_F(WatcherTest, StartAndStopActOnTheirSlotsAndSetParamsRestarts) {
     post(kWatcherDoStartAll);
     ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() && w[2]->_CFRunLoopRef() && w[3]->_CFRunLoopRef(); }));
     post(kWatcherDoStop, index(1));
-    EXPECT_EQ(w[1]->_CFRunLoopRef(), nullptr);
+    EXPECT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() == nullptr; }));
     EXPECT_NE(w[2]->_CFRunLoopRef(), nullptr);
 
     prefs().setBool("prefCameraFolderPathEnableFormat3", false);
     auto oldLoop2 = w[2]->_CFRunLoopRef();
     platform::NotificationCenter::defaultCenter().post(kWatcherSetParams, std::make_shared<int>(0));
-    EXPECT_EQ(w[3]->_CFRunLoopRef(), nullptr);
+    EXPECT_TRUE(waitUntil([&] { return w[3]->_CFRunLoopRef() == nullptr; }));
     ASSERT_TRUE(waitUntil([&] { return w[2]->_CFRunLoopRef() && w[2]->_CFRunLoopRef() != oldLoop2; }));
     ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }));
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(w[3]->_CFRunLoopRef(), nullptr);
 
     post(kWatcherDoStopAll);
-    for (int i = 1; i <= 3; ++i) EXPECT_EQ(w[i]->_CFRunLoopRef(), nullptr);
+    for (int i = 1; i <= 3; ++i) EXPECT_TRUE(waitUntil([&] { return w[i]->_CFRunLoopRef() == nullptr; }));
     EXPECT_TRUE(waitUntil([&] { return threadCount() <= baselineThreads; }, 10s));
 }
 
@@ -208,6 +208,7 @@ TEST_F(WatcherTest, MissingDestinationEndsThePassWithoutCleaningUp) {
         });
     StderrCapture log;
     scan();
+    ASSERT_TRUE(waitIdle());
     platform::NotificationCenter::defaultCenter().removeObserver(&events);
     EXPECT_EQ(events, (std::vector<std::string>{"WatcherDidStart", "WatcherDidStop"}));
     EXPECT_FALSE(w[1]->_insideFoundItemLoop());
@@ -231,7 +232,9 @@ TEST_F(WatcherTest, APassCleansUpTheFolderItArchivedWhenThePathChangesMeanwhile)
     }
     for (int i = 0; i < 60; ++i) writeFile(src[1] / ("img" + std::to_string(i) + ".jpg"), "x");
 
+    PassRecorder recorder;
     scan();
+    ASSERT_TRUE(waitUntil([&] { return recorder.passes(1) == 1; }));
     ASSERT_TRUE(w[1]->_insideFoundItemLoop());
     choose(1, other); // the user picks another folder while the pass copies
     ASSERT_TRUE(waitIdle());
@@ -252,7 +255,7 @@ TEST_F(WatcherTest, RunningFlagIsOnDiskWhileThePassRunsAndAPassOutlivesItsStream
     };
     scan();
     ASSERT_TRUE(w[1]->_insideFoundItemLoop());
-    EXPECT_TRUE(flagOnDisk());
+    EXPECT_TRUE(waitUntil(flagOnDisk, 5s));
     post(kWatcherDoStop, index(1)); // stop the stream mid-pass
     ASSERT_TRUE(waitIdle());
     EXPECT_TRUE(waitUntil([&] { return !flagOnDisk(); }, 5s));

@@ -68,7 +68,8 @@ protected:
     fs::path dest;
     fs::path src[4];
     std::shared_ptr<WatcherNSObject> w[4];
-    size_t baselineThreads = 0;
+    size_t threadsBefore = 0;   // before any watcher
+    size_t baselineThreads = 0; // with the watchers' own loops, without streams
 
     platform::UserDefaults& prefs() { return platform::UserDefaults::standard(); }
 
@@ -86,7 +87,7 @@ protected:
         // Children are started by one thread that lives as long as the
         // process: have it before counting the threads that must go again.
         platform::Task::runCapturingOutput({.path = "/bin/true", .arguments = {}, .workingDirectory = {}});
-        baselineThreads = threadCount();
+        threadsBefore = baselineThreads = threadCount();
     }
 
     void TearDown() override {
@@ -94,8 +95,8 @@ protected:
         waitIdle();
         for (auto& watcher : w) watcher.reset();
         // Stream threads end once their loops are stopped; let them go before the folders do.
-        EXPECT_TRUE(waitUntil([&] { return threadCount() <= baselineThreads; }, 20s))
-            << threadCount() << " threads left, " << baselineThreads << " before the test";
+        EXPECT_TRUE(waitUntil([&] { return threadCount() <= threadsBefore; }, 20s))
+            << threadCount() << " threads left, " << threadsBefore << " before the test";
     }
 
     // What a row stores when the user chooses a folder.
@@ -112,6 +113,7 @@ protected:
         watcher->set_index(static_cast<std::int16_t>(slot));
         watcher->set_Param(CommonHeader::slotParameters(slot));
         watcher->setupObservers();
+        if (!w[slot]) ++baselineThreads; // its loop
         w[slot] = watcher;
         return watcher;
     }

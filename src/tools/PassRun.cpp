@@ -1,0 +1,66 @@
+#include "tools/PassRun.h"
+
+#include "core/DestinationMarker.h"
+#include "platform/runtime/Log.h"
+#include "tools/ChangedFiles.h"
+#include "tools/FolderSlotRules.h"
+#include "tools/KLVR_Task.h"
+#include "tools/SettleTime.h"
+#include "tools/SynchronizationPolicy.h"
+
+#include <algorithm>
+#include <filesystem>
+
+using platform::logf;
+
+namespace PassRun {
+
+void start(const std::shared_ptr<ArchivePass>& pass) {
+    if (pass->incremental) {
+        auto changed = ChangedFiles::list(pass->source, pass->changedFolders, pass->settleMinutes,
+                                          std::chrono::system_clock::now());
+        logf("WatcherNSObject => index %d: %zu file(s) to copy in %zu changed folder(s) of %s", pass->index,
+             changed.files.size(), pass->changedFolders.size(), pass->source.c_str());
+        pass->youngFolders = std::move(changed.youngFolders);
+        pass->settleMoment = changed.settleMoment;
+        pass->youngCount = changed.youngCount;
+        pass->oldestYoung = changed.oldestYoung;
+        KLVR_Task::synchronizeListedFileItemsAtFolderPath(pass->source, pass->archiveFolder, std::move(changed.files),
+                                                          pass);
+    } else if (pass->fast)
+        KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(pass->source, pass->archiveFolder, pass->copyMinutes(),
+                                                           pass->copyDays(), pass);
+    else
+        KLVR_Task::synchronizeFileItemsAtFolderPath(pass->source, pass->archiveFolder, pass->copyMinutes(),
+                                                    pass->copyDays(), pass);
+}
+
+void noteYoungFiles(ArchivePass& pass) {
+    const auto young = SettleTime::youngFiles(pass.source, pass.settleMinutes, SettleTime::Clock::now());
+    pass.youngCount = young.count;
+    pass.oldestYoung = young.oldest;
+    pass.settleMoment = young.settleMoment;
+}
+
+void cleanUp(const ArchivePass& pass) {
+    std::error_code ec;
+    if (pass.source.empty() || !std::filesystem::is_directory(pass.source, ec)) {
+        logf("Inside WatcherNSObject => removeOldEmptyFolders...Directory does not exist or is not a directory...km");
+        return;
+    }
+    if (pass.deleteAfterDays == 0) return;
+    if (auto why = FolderSlotRules::cleanUpRefusal(pass.source, pass.archiveFolder)) {
+        logf("WatcherNSObject => no clean-up of %s: %s", pass.source.c_str(), why->c_str());
+        return;
+    }
+    // Hidden files are often photos still being written under a temporary
+    // name: only those left alone for the settle time, and copied, go.
+    // The copies are reached through the archive's marker, as the pass's own tools reach them.
+    const std::string archive = DestinationMarker::reachedThroughMarker(pass.archiveFolder);
+    KLVR_Task::findAtPath(pass.source, std::string("f"), {".*"}, 0u, pass.cleanUpMinutes(), std::nullopt,
+                          SynchronizationPolicy::verifiedRemoval(archive), nullptr);
+    KLVR_Task::removeSubdirectoriesAtPath(pass.source, {}, static_cast<unsigned>(std::max(0L, pass.deleteAfterDays)),
+                                          std::nullopt, nullptr);
+}
+
+} // namespace PassRun

@@ -1,0 +1,61 @@
+#include "watch/SlotStream.h"
+
+#include "platform/preferences/UserDefaults.h"
+#include "platform/runtime/Log.h"
+#include "watch/watcher.h"
+
+#include <thread>
+#include <utility>
+
+using platform::logf;
+
+void SlotStream::start(std::int16_t index, const ParamDictionary& param, std::shared_ptr<watcher::StreamOwner> owner) {
+    auto& prefs = platform::UserDefaults::standard();
+    const std::string enableKey = CommonHeader::param(param, sPrefCameraFolderPathEnableKey);
+    if (enableKey.empty() || !prefs.boolForKey(enableKey)) {
+        logf("WatcherNSObject => setupWatcher...NOT Enabled...");
+        return;
+    }
+    const std::string pathKey = CommonHeader::param(param, sPrefCameraFolderPathKey);
+    const std::string validKey = CommonHeader::param(param, sPrefCameraFolderPathAliasDataIsValidKey);
+    const auto path = pathKey.empty() ? std::nullopt : prefs.stringForKey(pathKey);
+    const bool isValidPath = !validKey.empty() && prefs.boolForKey(validKey);
+    if (!path || !isValidPath) {
+        if (!path) logf("WatcherNSObject => setupWatcher...pathToWatch is NIL");
+        if (!isValidPath) logf("WatcherNSObject => setupWatcher...isValidPath is FALSE");
+        return;
+    }
+
+    starting_ = std::make_shared<platform::StreamCancel>();
+    platform::UserInfo setup{{"pathToWatch", *path},
+                             {kUserInfoWatchPath, pathKey},
+                             {kUserInfoIndex, static_cast<std::int32_t>(index)},
+                             {"cancel", starting_}};
+    logf("WatcherNSObject => setupWatcher...pathToWatch = %s, watchPath = %s, index = %d", path->c_str(),
+         pathKey.c_str(), index);
+    std::thread([owner = std::move(owner), setup] { watcher::runStreamThread(setup, *owner); }).detach();
+}
+
+bool SlotStream::adopt(const watcher::StreamHandles& handles) {
+    if (!handles.start || handles.start != starting_) {
+        // This thread must not run on unseen.
+        if (handles.runLoop) handles.runLoop->stop();
+        return false;
+    }
+    handles_ = handles;
+    return true;
+}
+
+bool SlotStream::stop(std::int16_t index) {
+    // A stream still adding its watches stops adding them and lets them go.
+    const auto starting = std::exchange(starting_, nullptr);
+    if (starting) starting->cancel();
+    const auto loop = std::exchange(handles_, {}).runLoop;
+    if (loop) {
+        logf("Trying to Stop myLoop[%i]........", index);
+        loop->stop();
+    } else {
+        logf("Inside WatcherNSObject => unloadWatcher...myRunLoop[%i] is NIL....", index);
+    }
+    return loop || starting;
+}
