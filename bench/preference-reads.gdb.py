@@ -3,33 +3,37 @@
 #   gdb -q -batch -x bench/preference-reads.gdb.py \
 #       --args build/tests/test_watch_WatcherNSObjectTest --gtest_filter=WatcherTest.ScanArchivesEveryEnabledSourceOnly
 # Prints one line per pass: the reads between WatcherNSObject::requestPass
-# and the engine's start (KLVR_Task::synchronize*).
+# and the engine's start (KLVR_Task::synchronize*), counted on the thread
+# that decides (each slot has its own).
 import gdb
 
-state = {"counting": False, "reads": 0, "passes": 0}
+reads = {}  # thread number -> reads since its request, while counting
+passes = [0]
+
+
+def thread():
+    return gdb.selected_thread().num
 
 
 class Start(gdb.Breakpoint):
     def stop(self):
-        state["counting"] = True
-        state["reads"] = 0
+        reads[thread()] = 0
         return False
 
 
 class Read(gdb.Breakpoint):
     def stop(self):
-        if state["counting"]:
-            state["reads"] += 1
+        if thread() in reads:
+            reads[thread()] += 1
         return False
 
 
 class Copy(gdb.Breakpoint):
     def stop(self):
-        if state["counting"]:
-            state["passes"] += 1
+        if thread() in reads:
+            passes[0] += 1
             print("pass %d: %d preference reads from the request to the copy's start"
-                  % (state["passes"], state["reads"]))
-            state["counting"] = False
+                  % (passes[0], reads.pop(thread())))
         return False
 
 

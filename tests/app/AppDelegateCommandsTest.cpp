@@ -1,9 +1,9 @@
 // The commands of the application delegate: busy flags, the start/stop-all
 // toggle, poll, scan and the delete-old warning.
 
-#include "app/AppDelegate.h"
+#include "app/lifecycle/AppDelegate.h"
 #include "app/ApplicationMain.h"
-#include "app/StateButton.h"
+#include "app/widgets/StateButton.h"
 #include "core/MyAliasKit.h"
 #include "support/MainWindowFixture.h"
 #include "support/NotificationRecorder.h"

@@ -1,10 +1,10 @@
 // How the application ends and answers the desktop: the quit guard, the
 // window-close rule, open requests, relaunch and the later starts' requests.
 
-#include "app/AppDelegate.h"
-#include "app/InstanceRequests.h"
-#include "app/Relaunch.h"
-#include "app/StateButton.h"
+#include "app/lifecycle/AppDelegate.h"
+#include "app/instance/InstanceRequests.h"
+#include "app/lifecycle/Relaunch.h"
+#include "app/widgets/StateButton.h"
 #include "support/MainWindowFixture.h"
 #include "support/NotificationRecorder.h"
 

@@ -1,5 +1,5 @@
 // What a start asks for, read from its command line.
-#include "app/CommandLine.h"
+#include "app/instance/CommandLine.h"
 
 #include <gtest/gtest.h>
 

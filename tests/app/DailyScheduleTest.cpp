@@ -3,8 +3,8 @@
 // user's scheduler on PATH), its refresh at launch, its failures, and the
 // next run's moment.
 
-#include "app/DailySchedule.h"
-#include "app/LaunchAgentFile.h"
+#include "app/schedule/DailySchedule.h"
+#include "app/schedule/LaunchAgentFile.h"
 #include "support/FakeScheduler.h"
 #include "support/MainWindowFixture.h"
 #include "support/UnwritableFolder.h"

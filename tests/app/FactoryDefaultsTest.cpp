@@ -1,4 +1,4 @@
-#include "app/AppDelegate.h"
+#include "app/lifecycle/AppDelegate.h"
 #include "core/Settings.h"
 #include "platform/preferences/UserDefaults.h"
 #include "support/AppProcess.h"

@@ -1,6 +1,6 @@
 // The real dialogs, answered by clicking their buttons as a person would.
 
-#include "app/QtModalUI.h"
+#include "app/widgets/QtModalUI.h"
 #include "support/QtTestApp.h"
 #include "support/TempHome.h"
 

@@ -1,4 +1,4 @@
-#include "app/RowLayout.h"
+#include "app/widgets/RowLayout.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // the rows they build and where the window puts them, the delayed stop
 // requests and the launch-agent scan, and the window's bound settings.
 
-#include "app/AppDelegate.h"
-#include "app/CommandLine.h"
-#include "app/InstanceRequests.h"
-#include "app/RowLayout.h"
+#include "app/lifecycle/AppDelegate.h"
+#include "app/instance/CommandLine.h"
+#include "app/instance/InstanceRequests.h"
+#include "app/widgets/RowLayout.h"
 #include "support/ChosenDestination.h"
 #include "support/MainWindowFixture.h"
 #include "support/NotificationRecorder.h"

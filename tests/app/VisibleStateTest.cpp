@@ -1,9 +1,9 @@
 // What the user sees of each folder: the rows' state lines, --status for
 // scripts, and the problems that reach the window's title and the log.
 
-#include "app/AppDelegate.h"
-#include "app/InstanceRequests.h"
-#include "app/ProblemReporter.h"
+#include "app/lifecycle/AppDelegate.h"
+#include "app/instance/InstanceRequests.h"
+#include "app/status/ProblemReporter.h"
 #include "folders/SelectFolderNSViewController.h"
 #include "support/ChosenDestination.h"
 #include "support/MainWindowFixture.h"

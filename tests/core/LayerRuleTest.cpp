@@ -25,7 +25,9 @@ const std::map<std::string, int>& layers() {
         {"platform/scheduler", 3},
         {"core", 10},                {"tools", 11},               {"dialogs", 11},
         {"log", 12},                 {"watch", 12},               {"folders", 13},
-        {"app", 14},                 {"relaunch", 15},            {"launchagent", 15},
+        {"app/schedule", 14},        {"app/widgets", 14},         {"app/lifecycle", 15},
+        {"app/status", 16},          {"app/window", 16},          {"app/instance", 17},
+        {"app", 18},                 {"relaunch", 19},            {"launchagent", 19},
     };
     return table;
 }
@@ -89,7 +91,7 @@ TEST(LayerRuleTest, TheRuleCatchesUpwardSidewaysAndUnknownIncludes) {
         {{"watch/WatcherNSObject.cpp", "tools/KLVR_Task.h"}, false},
         {{"tools/KLVR_Task.cpp", "watch/WatcherNSObject.h"}, true},
         {{"tools/KLVR_Task.cpp", "dialogs/ModalUI.h"}, true},
-        {{"core/CommonHeader.cpp", "app/AppDelegate.h"}, true},
+        {{"core/CommonHeader.cpp", "app/lifecycle/AppDelegate.h"}, true},
         {{"platform/runtime/Log.cpp", "platform/preferences/Value.h"}, true},
         {{"platform/preferences/Value.cpp", "platform/runtime/Log.h"}, false},
         {{"newfolder/X.cpp", "core/CommonHeader.h"}, true},

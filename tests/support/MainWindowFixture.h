@@ -4,8 +4,8 @@
 // loop as the main loop, dialogs answered by a script, and the main window
 // with its delegate. Only widget tests (tests/app, tests/e2e) include this.
 
-#include "app/AppDelegate.h"
-#include "app/MainWindow.h"
+#include "app/lifecycle/AppDelegate.h"
+#include "app/window/MainWindow.h"
 #include "dialogs/ModalUI.h"
 #include "folders/SelectFolderNSViewController.h"
 #include "platform/qt/QtMainLoop.h"

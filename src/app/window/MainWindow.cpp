@@ -1,7 +1,7 @@
-#include "app/MainWindow.h"
+#include "app/window/MainWindow.h"
 
-#include "app/AppDelegate.h"
-#include "app/ScheduleSheets.h"
+#include "app/lifecycle/AppDelegate.h"
+#include "app/window/ScheduleSheets.h"
 #include "core/CommonHeader.h"
 #include "platform/qt/QtPreferenceBinding.h"
 

@@ -1,6 +1,6 @@
-#include "app/RowPlacer.h"
+#include "app/widgets/RowPlacer.h"
 
-#include "app/RowLayout.h"
+#include "app/widgets/RowLayout.h"
 
 #include <QEvent>
 

@@ -1,4 +1,4 @@
-#include "app/LaunchAgentFile.h"
+#include "app/schedule/LaunchAgentFile.h"
 
 #include "platform/runtime/Log.h"
 #include "tools/PathString.h"

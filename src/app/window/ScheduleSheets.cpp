@@ -1,6 +1,6 @@
-#include "app/ScheduleSheets.h"
+#include "app/window/ScheduleSheets.h"
 
-#include "app/AppDelegate.h"
+#include "app/lifecycle/AppDelegate.h"
 #include "core/CommonHeader.h"
 #include "dialogs/ModalUI.h"
 #include "platform/qt/QtPreferenceBinding.h"

@@ -1,7 +1,7 @@
-#include "app/StatusReport.h"
+#include "app/status/StatusReport.h"
 
-#include "app/AppDelegate.h"
-#include "app/NextLaunchDate.h"
+#include "app/lifecycle/AppDelegate.h"
+#include "app/schedule/NextLaunchDate.h"
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
 #include "core/Settings.h"

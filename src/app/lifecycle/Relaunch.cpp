@@ -1,4 +1,4 @@
-#include "app/Relaunch.h"
+#include "app/lifecycle/Relaunch.h"
 
 #include "platform/desktop/Bundle.h"
 #include "platform/runtime/DetachedProcess.h"

@@ -3,7 +3,7 @@
 // running application on its GUI thread: open requests, URL events, a
 // reopen, and the command-line commands.
 
-#include "app/CommandLine.h"
+#include "app/instance/CommandLine.h"
 #include "platform/desktop/SingleInstance.h"
 
 #include <QPointer>

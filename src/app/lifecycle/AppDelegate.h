@@ -6,9 +6,9 @@
 
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
-#include "app/DailySchedule.h"
-#include "app/RowPlacer.h"
-#include "app/StateButton.h"
+#include "app/schedule/DailySchedule.h"
+#include "app/widgets/RowPlacer.h"
+#include "app/widgets/StateButton.h"
 #include "platform/preferences/Value.h"
 
 #include <QPointer>

@@ -1,6 +1,6 @@
-#include "app/CommandLine.h"
+#include "app/instance/CommandLine.h"
 
-#include "app/NextLaunchDate.h"
+#include "app/schedule/NextLaunchDate.h"
 
 #include <algorithm>
 #include <array>

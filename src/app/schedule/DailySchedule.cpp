@@ -1,7 +1,7 @@
-#include "app/DailySchedule.h"
+#include "app/schedule/DailySchedule.h"
 
-#include "app/LaunchAgentFile.h"
-#include "app/NextLaunchDate.h"
+#include "app/schedule/LaunchAgentFile.h"
+#include "app/schedule/NextLaunchDate.h"
 #include "core/CommonHeader.h"
 #include "dialogs/ModalUI.h"
 #include "platform/desktop/Bundle.h"

@@ -1,6 +1,6 @@
-#include "app/ProblemReporter.h"
+#include "app/status/ProblemReporter.h"
 
-#include "app/AppDelegate.h"
+#include "app/lifecycle/AppDelegate.h"
 #include "folders/SelectFolderNSViewController.h"
 #include "core/CommonHeader.h"
 #include "platform/qt/DesktopNotification.h"

@@ -1,4 +1,4 @@
-#include "app/RowLayout.h"
+#include "app/widgets/RowLayout.h"
 
 namespace RowLayout {
 

@@ -1,4 +1,4 @@
-#include "app/NextLaunchDate.h"
+#include "app/schedule/NextLaunchDate.h"
 
 #include <chrono>
 #include <regex>

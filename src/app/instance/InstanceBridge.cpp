@@ -1,4 +1,4 @@
-#include "app/InstanceBridge.h"
+#include "app/instance/InstanceBridge.h"
 
 #include "platform/runtime/Log.h"
 

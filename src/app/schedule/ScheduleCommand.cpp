@@ -1,6 +1,6 @@
-#include "app/ScheduleCommand.h"
+#include "app/schedule/ScheduleCommand.h"
 
-#include "app/DailySchedule.h"
+#include "app/schedule/DailySchedule.h"
 #include "core/CommonHeader.h"
 #include "platform/preferences/UserDefaults.h"
 

@@ -5,7 +5,7 @@
 // instance is still starting waits for it; one that comes while it ends is
 // refused at once.
 
-#include "app/InstanceRequests.h"
+#include "app/instance/InstanceRequests.h"
 #include "platform/desktop/SingleInstance.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
-#include "app/AppDelegate.h"
+#include "app/lifecycle/AppDelegate.h"
 
-#include "app/Relaunch.h"
+#include "app/lifecycle/Relaunch.h"
 
 #include "dialogs/ModalUI.h"
 #include "folders/SelectFolderNSViewController.h"

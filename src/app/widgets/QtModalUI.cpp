@@ -1,4 +1,4 @@
-#include "app/QtModalUI.h"
+#include "app/widgets/QtModalUI.h"
 
 #include "platform/runtime/Log.h"
 

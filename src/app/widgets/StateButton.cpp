@@ -1,4 +1,4 @@
-#include "app/StateButton.h"
+#include "app/widgets/StateButton.h"
 
 StateButton::StateButton(QWidget* parent) : QPushButton(parent) {
     // Checkable only so that a click calls nextCheckState(); the checked
