@@ -32,8 +32,8 @@ ParamDictionary destinationReference() {
     return CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
 }
 
-std::optional<Value::Data> storedAliasData() {
-    const Value alias = prefs().objectForKey(destinationReference().at(sPrefFolderAliasDataKey));
+std::optional<Value::Data> storedAliasData(const platform::PreferenceSnapshot& stored) {
+    const Value alias = stored.object(destinationReference().at(sPrefFolderAliasDataKey));
     return alias.data() ? std::optional(*alias.data()) : std::nullopt;
 }
 
@@ -57,11 +57,11 @@ std::string lastComponent(const std::string& path) {
 
 // What passes of this installation leave in the archive: a folder per
 // source, named after it, and the kept versions.
-bool holdsThisArchive(const fs::path& folder) {
+bool holdsThisArchive(const fs::path& folder, const platform::PreferenceSnapshot& stored) {
     std::error_code ec;
     if (fs::is_directory(folder / kKeptFolderName, ec)) return true;
     for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) {
-        const auto source = prefs().stringForKey(CommonHeader::slotParameters(slot).at(sPrefCameraFolderPathKey));
+        const auto source = stored.string(CommonHeader::slotParameters(slot).at(sPrefCameraFolderPathKey));
         const std::string name = source ? lastComponent(*source) : "";
         if (!name.empty() && fs::is_directory(folder / name, ec)) return true;
     }
@@ -70,9 +70,10 @@ bool holdsThisArchive(const fs::path& folder) {
 
 // Why a folder without a marker, chosen before markers existed, may be
 // adopted as the archive; nullopt when it may not.
-std::optional<std::string> adoptionReason(const fs::path& folder, const std::optional<Value::Data>& alias) {
+std::optional<std::string> adoptionReason(const fs::path& folder, const platform::PreferenceSnapshot& stored) {
+    const auto alias = storedAliasData(stored);
     if (alias && platform::Alias::namesItemAt(*alias, folder.string())) return "it is the folder that was chosen";
-    if (holdsThisArchive(folder)) return "it holds this installation's archive folders";
+    if (holdsThisArchive(folder, stored)) return "it holds this installation's archive folders";
     if (isFileSystemRoot(folder)) return "it is the root of a mounted disk";
     return std::nullopt;
 }
@@ -100,7 +101,8 @@ DestinationState refused(const std::string& path, const std::string& problem, co
 void rememberAdopted(const fs::path& folder, const std::string& id) {
     ArchiveDestination::remember(id);
     // From now on a move of the disk is followed, as for a folder chosen in the window.
-    if (!storedAliasData()) MyAliasKit::savePath(folder.string(), destinationReference().at(sPrefFolderAliasDataKey));
+    const std::string aliasKey = destinationReference().at(sPrefFolderAliasDataKey);
+    if (!prefs().objectForKey(aliasKey).data()) MyAliasKit::savePath(folder.string(), destinationReference().at(sPrefFolderAliasDataKey));
     prefs().synchronize();
 }
 
@@ -114,8 +116,8 @@ DestinationState adopt(const fs::path& folder, const std::string& why, bool mayW
 }
 
 // The folder a lookup found is the archive when its marker says so.
-DestinationState checkIdentity(const fs::path& folder, bool mayWrite) {
-    const auto expected = prefs().stringForKey(ArchiveDestination::kIdKey);
+DestinationState checkIdentity(const fs::path& folder, bool mayWrite, const platform::PreferenceSnapshot& stored) {
+    const auto expected = stored.string(ArchiveDestination::kIdKey);
     const auto marker = DestinationMarker::read(folder);
     using Kind = DestinationMarker::Reading::Kind;
     if (marker.kind == Kind::Damaged) return refused(folder.string(), ArchiveDestination::kForeign, marker.reason);
@@ -131,7 +133,7 @@ DestinationState checkIdentity(const fs::path& folder, bool mayWrite) {
         if (mayWrite) rememberAdopted(folder, marker.id);
         return ready(folder);
     }
-    if (auto why = adoptionReason(folder, storedAliasData())) return adopt(folder, *why, mayWrite);
+    if (auto why = adoptionReason(folder, stored)) return adopt(folder, *why, mayWrite);
     return refused(
         folder.string(), unmarkedProblem(folder),
         "it has no archive marker and nothing shows it is the archive; choose it again in the window if it is");
@@ -165,24 +167,35 @@ std::optional<std::string> ArchiveDestination::choose(const std::string& folder)
     return std::nullopt;
 }
 
-DestinationState ArchiveDestination::locate() { return find(true); }
+DestinationState ArchiveDestination::locate() { return find(true, readStored()); }
 
-DestinationState ArchiveDestination::inspect() { return find(false); }
+DestinationState ArchiveDestination::locate(const platform::PreferenceSnapshot& stored) { return find(true, stored); }
 
-DestinationState ArchiveDestination::find(bool mayWrite) {
+DestinationState ArchiveDestination::inspect() { return find(false, readStored()); }
+
+platform::PreferenceSnapshot ArchiveDestination::readStored() {
+    std::vector<std::string> keys;
+    for (const auto& [name, key] : destinationReference()) keys.push_back(key);
+    for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot)
+        keys.push_back(CommonHeader::slotParameters(slot).at(sPrefCameraFolderPathKey));
+    keys.push_back(kIdKey);
+    return platform::PreferenceSnapshot::read(keys);
+}
+
+DestinationState ArchiveDestination::find(bool mayWrite, const platform::PreferenceSnapshot& stored) {
     // Two passes adopting at once would each write a marker of their own.
     static std::mutex writing;
     std::unique_lock lock(writing, std::defer_lock);
     if (mayWrite) lock.lock();
-    const auto stored = prefs().stringForKey(destinationReference().at(sPrefFolderNameKey)).value_or("");
-    const FolderLookup found = lookUpFolder(destinationReference(), mayWrite);
+    const auto path = stored.string(destinationReference().at(sPrefFolderNameKey)).value_or("");
+    const FolderLookup found = lookUpFolder(destinationReference(), mayWrite, stored);
     if (!found.path) {
-        if (stored.empty()) return refused("", kMissing, "no destination folder is chosen");
-        if (found.leftBehind && isAnotherDisk(stored))
-            return refused(stored, kForeign, "another disk is mounted where the archive's disk was");
+        if (path.empty()) return refused("", kMissing, "no destination folder is chosen");
+        if (found.leftBehind && isAnotherDisk(path))
+            return refused(path, kForeign, "another disk is mounted where the archive's disk was");
         const bool unmounted = found.leftBehind || found.volumeMissing;
-        return refused(stored, unmounted ? kNotMounted : kMissing,
+        return refused(path, unmounted ? kNotMounted : kMissing,
                        unmounted ? "its disk is not mounted" : "the folder is gone and its alias data finds nothing");
     }
-    return checkIdentity(*found.path, mayWrite);
+    return checkIdentity(*found.path, mayWrite, stored);
 }

@@ -12,6 +12,7 @@
 // kept versions, or it is the root of a mounted file system; never an empty
 // folder on its parent's file system, which is what an unmounted disk leaves.
 
+#include "platform/preferences/PreferenceSnapshot.h"
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,9 +59,13 @@ public:
     // marker, and adopts a destination chosen before markers existed. Safe
     // on any thread; callers log the problem as they see fit.
     static DestinationState locate();
+    // The same from stored values already read (Settings::readForPass).
+    static DestinationState locate(const platform::PreferenceSnapshot& stored);
     // The same, writing nothing: for a report of a start that runs nothing.
     static DestinationState inspect();
 
 private:
-    static DestinationState find(bool mayWrite);
+    static DestinationState find(bool mayWrite, const platform::PreferenceSnapshot& stored);
+    // What find() reads, when no snapshot is given.
+    static platform::PreferenceSnapshot readStored();
 };

@@ -1,5 +1,6 @@
 #include "core/Settings.h"
 
+#include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
 #include "platform/preferences/UserDefaults.h"
 
@@ -33,20 +34,36 @@ void eachField(Settings& s, Visit visit) {
     visit(kPrefDaysToSaveLogs, s.daysToSaveLogs);
 }
 
-} // namespace
-
-Settings Settings::read() {
+std::vector<std::string> settingKeys() {
     Settings s;
     std::vector<std::string> keys;
     eachField(s, [&](const std::string& key, auto&) { keys.push_back(key); });
-    // One read of all of them: a setting changed meanwhile is in none or all.
-    const std::vector<platform::Value> stored = platform::UserDefaults::standard().objectsForKeys(keys);
-    std::size_t next = 0;
-    eachField(s, [&](const std::string&, auto& field) { take(stored[next++], field); });
+    return keys;
+}
+
+} // namespace
+
+// One read of all of them: a setting changed meanwhile is in none or all.
+Settings Settings::read() { return from(platform::PreferenceSnapshot::read(settingKeys())); }
+
+Settings Settings::from(const platform::PreferenceSnapshot& stored) {
+    Settings s;
+    eachField(s, [&](const std::string& key, auto& field) { take(stored.object(key), field); });
     // Below zero means none, as zero does.
     s.minimumFreeMB = std::max<std::int64_t>(0, s.minimumFreeMB);
     s.lagAlarmMinutes = std::max(0L, s.lagAlarmMinutes);
     return s;
+}
+
+platform::PreferenceSnapshot Settings::readForPass() {
+    std::vector<std::string> keys = settingKeys();
+    for (int slot = 0; slot < CommonHeader::kSlotCount; ++slot) {
+        const ParamDictionary slotKeys = CommonHeader::slotParameters(slot);
+        for (const auto& [name, key] : CommonHeader::folderReferenceParameters(slotKeys)) keys.push_back(key);
+        if (slot != CommonHeader::kDestinationSlot) keys.push_back(slotKeys.at(sPrefCameraFolderPathEnableKey));
+    }
+    keys.push_back(ArchiveDestination::kIdKey);
+    return platform::PreferenceSnapshot::read(keys);
 }
 
 std::vector<Settings::Entry> Settings::table() {

@@ -7,6 +7,7 @@
 // Settings::read() takes one snapshot of the values of the moment, so that
 // whatever is built from it (a pass, a state line) sees one consistent set.
 
+#include "platform/preferences/PreferenceSnapshot.h"
 #include "platform/preferences/Value.h"
 
 #include <cstdint>
@@ -24,6 +25,11 @@ struct Settings {
     std::int64_t daysToSaveLogs = 14;  // prefDaysToSaveLogs
 
     static Settings read();
+    static Settings from(const platform::PreferenceSnapshot& stored);
+
+    // One read of everything a pass decides from: these settings, every
+    // slot's folder reference and switch, and the destination's archive ID.
+    static platform::PreferenceSnapshot readForPass();
 
     // A folder's enable switch that was never stored counts as on.
     static bool switchedOn(const platform::Value& stored);

@@ -39,14 +39,27 @@ bool validateFolderPrefWithParam(const ParamDictionary& params) { return validat
 
 std::optional<std::string> validatedFolderPath(const ParamDictionary& params) { return lookUpFolder(params, true).path; }
 
+std::optional<std::string> validatedFolderPath(const ParamDictionary& params,
+                                               const platform::PreferenceSnapshot& stored) {
+    return lookUpFolder(params, true, stored).path;
+}
+
 FolderLookup lookUpFolder(const ParamDictionary& params, bool repair) {
+    std::vector<std::string> keys;
+    for (const auto& name : {sPrefFolderNameKey, sPrefFolderAliasDataKey}) {
+        const std::string key = CommonHeader::param(params, name);
+        if (!key.empty()) keys.push_back(key);
+    }
+    return lookUpFolder(params, repair, platform::PreferenceSnapshot::read(keys));
+}
+
+FolderLookup lookUpFolder(const ParamDictionary& params, bool repair, const platform::PreferenceSnapshot& stored) {
     logf("Inside validateFolderPrefWithParam withParameter = %s", CommonHeader::describe(params).c_str());
     const std::string pathKey = CommonHeader::param(params, sPrefFolderNameKey);
     const std::string validKey = CommonHeader::param(params, sPrefFolderNameIsValidKey);
     const std::string aliasKey = CommonHeader::param(params, sPrefFolderAliasDataKey);
-    auto& defaults = UserDefaults::standard();
-    const auto path = pathKey.empty() ? std::nullopt : defaults.stringForKey(pathKey);
-    const Value aliasValue = aliasKey.empty() ? Value() : defaults.objectForKey(aliasKey);
+    const auto path = pathKey.empty() ? std::nullopt : stored.string(pathKey);
+    const Value aliasValue = aliasKey.empty() ? Value() : stored.object(aliasKey);
     if (!aliasValue.isNone() && !aliasValue.isData())
         logf("Inside validateFolderPrefWithParam => the value under %s is not alias data", aliasKey.c_str());
 

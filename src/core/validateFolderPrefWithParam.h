@@ -3,6 +3,7 @@
 // repairs the stored path from the alias data when the folder has moved.
 
 #include "core/CommonHeader.h"
+#include "platform/preferences/PreferenceSnapshot.h"
 
 #include <optional>
 #include <string>
@@ -13,6 +14,8 @@ bool validateFolderPrefWithParam(const ParamDictionary& params);
 // The same check, giving the usable path (the stored one, or the one the
 // alias data resolved to and that is now stored), or nullopt.
 std::optional<std::string> validatedFolderPath(const ParamDictionary& params);
+// The same from stored values already read (repairs still go to the store).
+std::optional<std::string> validatedFolderPath(const ParamDictionary& params, const platform::PreferenceSnapshot& stored);
 
 // What looking for a referenced folder found: its usable path, or why there
 // is none. With repair, a moved folder's new path is stored as validation
@@ -23,3 +26,4 @@ struct FolderLookup {
     bool volumeMissing = false; // the alias data's volume is not mounted anywhere
 };
 FolderLookup lookUpFolder(const ParamDictionary& params, bool repair);
+FolderLookup lookUpFolder(const ParamDictionary& params, bool repair, const platform::PreferenceSnapshot& stored);

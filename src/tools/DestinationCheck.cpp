@@ -20,7 +20,8 @@ DestinationState notResponding() {
     return state;
 }
 
-DestinationState looked(DestinationState (*find)(), std::chrono::milliseconds bound, std::stop_token stop) {
+DestinationState looked(std::function<DestinationState()> find, std::chrono::milliseconds bound,
+                        std::stop_token stop) {
     auto found = std::make_shared<DestinationState>();
     const bool answered = lane().run(
         [found, find] {
@@ -34,11 +35,15 @@ DestinationState looked(DestinationState (*find)(), std::chrono::milliseconds bo
 } // namespace
 
 DestinationState DestinationCheck::locate(std::chrono::milliseconds bound, std::stop_token stop) {
-    return looked(&ArchiveDestination::locate, bound, std::move(stop));
+    return looked([] { return ArchiveDestination::locate(); }, bound, std::move(stop));
+}
+
+DestinationState DestinationCheck::locate(const platform::PreferenceSnapshot& stored) {
+    return looked([stored] { return ArchiveDestination::locate(stored); }, kBound, {});
 }
 
 DestinationState DestinationCheck::inspect(std::chrono::milliseconds bound, std::stop_token stop) {
-    return looked(&ArchiveDestination::inspect, bound, std::move(stop));
+    return looked([] { return ArchiveDestination::inspect(); }, bound, std::move(stop));
 }
 
 bool DestinationCheck::within(std::function<void()> look, std::chrono::milliseconds bound) {

@@ -22,6 +22,8 @@ public:
     // ArchiveDestination::locate() (or inspect(), writing nothing) and,
     // when the destination is ready, its free space.
     static DestinationState locate(std::chrono::milliseconds bound = kBound, std::stop_token stop = {});
+    // locate() from stored values already read (a pass's).
+    static DestinationState locate(const platform::PreferenceSnapshot& stored);
     static DestinationState inspect(std::chrono::milliseconds bound = kBound, std::stop_token stop = {});
     // Any other look; false when it did not end in time (look must own
     // what it writes: it may end long after this returns).

@@ -3,7 +3,6 @@
 #include "core/CommonHeader.h"
 #include "core/DestinationMarker.h"
 #include "core/Settings.h"
-#include "platform/preferences/UserDefaults.h"
 #include "tools/PathString.h"
 
 #include <filesystem>
@@ -16,22 +15,28 @@ struct SlotFolder {
     std::string path;
 };
 
-// The folders the other slots hold, as stored, in one read of the store.
-std::vector<SlotFolder> otherFolders(int slot, FolderSlotRules::Others others) {
+std::vector<std::string> slotKeys() {
     std::vector<std::string> keys;
     for (int other = 0; other < CommonHeader::kSlotCount; ++other) {
         const ParamDictionary p = CommonHeader::slotParameters(other);
         keys.push_back(p.at(sPrefCameraFolderPathKey));
         keys.push_back(p.at(sPrefCameraFolderPathEnableKey));
     }
-    const std::vector<platform::Value> stored = platform::UserDefaults::standard().objectsForKeys(keys);
+    return keys;
+}
+
+// The folders the other slots hold, as stored.
+std::vector<SlotFolder> otherFolders(int slot, FolderSlotRules::Others others,
+                                     const platform::PreferenceSnapshot& stored) {
     std::vector<SlotFolder> folders;
     for (int other = 0; other < CommonHeader::kSlotCount; ++other) {
         if (other == slot) continue;
-        const auto path = stored[2 * other].toString();
+        const ParamDictionary p = CommonHeader::slotParameters(other);
+        const auto path = stored.string(p.at(sPrefCameraFolderPathKey));
         if (!path || path->empty()) continue;
         // The destination has no switch of its own.
-        const bool on = other == CommonHeader::kDestinationSlot || Settings::switchedOn(stored[2 * other + 1]);
+        const bool on = other == CommonHeader::kDestinationSlot ||
+                        Settings::switchedOn(stored.object(p.at(sPrefCameraFolderPathEnableKey)));
         if (others == FolderSlotRules::Others::Enabled && !on) continue;
         folders.push_back({other, *path});
     }
@@ -83,6 +88,12 @@ std::string FolderSlotRules::archiveName(const std::string& sourcePath) {
 }
 
 std::optional<std::string> FolderSlotRules::refusal(int slot, const std::string& path, Others others) {
+    // The other slots' folders in one read of the store.
+    return refusal(slot, path, others, platform::PreferenceSnapshot::read(slotKeys()));
+}
+
+std::optional<std::string> FolderSlotRules::refusal(int slot, const std::string& path, Others others,
+                                                    const platform::PreferenceSnapshot& stored) {
     // The copying tools read "{}" in any argument as the file at hand.
     if (path.find("{}") != std::string::npos)
         return "Its path holds \"{}\", which the copying tools would take for a file's name.";
@@ -92,7 +103,7 @@ std::optional<std::string> FolderSlotRules::refusal(int slot, const std::string&
     if (isSource && archiveName(path) == DestinationMarker::kFolderName)
         return "Its name is that of the folder that marks the destination as the archive.";
     const std::string resolved = PathString::resolvingSymlinks(path);
-    for (const SlotFolder& other : otherFolders(slot, others)) {
+    for (const SlotFolder& other : otherFolders(slot, others, stored)) {
         auto why = isSource ? sourceRefusal(path, resolved, other) : destinationRefusal(resolved, other);
         if (why) return why;
     }

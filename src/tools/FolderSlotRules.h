@@ -6,6 +6,7 @@
 // The rows ask when a folder is chosen or typed; a watcher asks again when a
 // pass starts, since the preferences may have been edited by hand.
 
+#include "platform/preferences/PreferenceSnapshot.h"
 #include <optional>
 #include <string>
 
@@ -22,6 +23,9 @@ public:
     // before folders are compared; names compare exactly, as the file
     // system does.
     static std::optional<std::string> refusal(int slot, const std::string& path, Others others);
+    // The same with the other slots' folders as already read.
+    static std::optional<std::string> refusal(int slot, const std::string& path, Others others,
+                                              const platform::PreferenceSnapshot& stored);
 
     // Why the clean-up (hidden files, old empty folders) may not walk the
     // source of a pass into `archiveFolder`, or nullopt: never the root, the

@@ -256,16 +256,18 @@ void WatcherNSObject::requestPass(const std::optional<std::string>& requested) {
         return;
     }
     markBusy(true);
-    const auto source = acceptedSource(requested);
+    // Everything the pass decides from, in one read of the store.
+    const platform::PreferenceSnapshot stored = Settings::readForPass();
+    const auto source = acceptedSource(requested, stored);
     if (!source) return markBusy(false);
-    if (auto why = FolderSlotRules::refusal(index_, *source, FolderSlotRules::Others::Enabled)) {
+    if (auto why = FolderSlotRules::refusal(index_, *source, FolderSlotRules::Others::Enabled, stored)) {
         refusePass(*source, *why);
         return markBusy(false);
     }
-    startPass(*source);
+    startPass(*source, stored);
 }
 
-void WatcherNSObject::startPass(const std::string& source) {
+void WatcherNSObject::startPass(const std::string& source, const platform::PreferenceSnapshot& stored) {
     const std::string rule(49, '=');
     logf("%s", rule.c_str());
     logf("======    HANDLE the FILE or FOLDER       =======");
@@ -275,9 +277,9 @@ void WatcherNSObject::startPass(const std::string& source) {
 
     // Everything the pass writes goes below the folder found and proven
     // here, never below a stored path that may name what a disk left behind.
-    const DestinationState destination = DestinationCheck::locate();
+    const DestinationState destination = DestinationCheck::locate(stored);
     pass_ = std::make_shared<ArchivePass>(ArchivePass::capture(
-        index_, source, joinPath(destination.path, FolderSlotRules::archiveName(source)), Settings::read()));
+        index_, source, joinPath(destination.path, FolderSlotRules::archiveName(source)), Settings::from(stored)));
     ++outstanding_; // until the pass has ended
     choosePassKind(*pass_);
     if (!destination.ready()) {
@@ -318,22 +320,23 @@ void WatcherNSObject::recordResult(const std::string& source, const PassResult& 
 // The folder a request may archive: its own (or, without one, the stored
 // path), when the slot's folder validates, is that same folder and the slot
 // is not switched off.
-std::optional<std::string> WatcherNSObject::acceptedSource(const std::optional<std::string>& requested) {
+std::optional<std::string> WatcherNSObject::acceptedSource(const std::optional<std::string>& requested,
+                                                           const platform::PreferenceSnapshot& stored) {
     const ParamDictionary param = _param();
     const std::string pathKey = CommonHeader::param(param, sPrefCameraFolderPathKey);
     std::optional<std::string> changed = requested;
-    if (!changed && !pathKey.empty()) changed = prefs().stringForKey(pathKey);
+    if (!changed && !pathKey.empty()) changed = stored.string(pathKey);
 
     // Validation may rewrite the stored path: a moved folder runs from the next request on.
-    const auto stored = validatedFolderPath(CommonHeader::folderReferenceParameters(param));
+    const auto folder = validatedFolderPath(CommonHeader::folderReferenceParameters(param), stored);
     const std::string enableKey = CommonHeader::param(param, sPrefCameraFolderPathEnableKey);
-    if (!enableKey.empty() && !Settings::switchedOn(prefs().objectForKey(enableKey))) return std::nullopt;
-    if (!stored) {
+    if (!enableKey.empty() && !Settings::switchedOn(stored.object(enableKey))) return std::nullopt;
+    if (!folder) {
         // A chosen folder that is gone cannot be archived: the user must know.
         if (changed && !changed->empty()) recordResult(*changed, PassResult::unstarted(index_, "source missing"));
         return std::nullopt;
     }
-    if (!changed || *changed != *stored) return std::nullopt;
+    if (!changed || *changed != *folder) return std::nullopt;
     return changed;
 }
 

@@ -96,7 +96,7 @@ private:
 
     // Archive pass steps, on the loop.
     void requestPass(const std::optional<std::string>& requested);
-    void startPass(const std::string& source);
+    void startPass(const std::string& source, const platform::PreferenceSnapshot& stored);
     void choosePassKind(ArchivePass& pass);
     void markBusy(bool busy);
     void startSynchronization(const std::shared_ptr<ArchivePass>& pass);
@@ -107,7 +107,8 @@ private:
     void recordResult(const std::string& source, const PassResult& result);
     void runFollowUps(const ArchivePass& pass);
     void scheduleSettleFollowUp(const ArchivePass& pass);
-    std::optional<std::string> acceptedSource(const std::optional<std::string>& requested);
+    std::optional<std::string> acceptedSource(const std::optional<std::string>& requested,
+                                              const platform::PreferenceSnapshot& stored);
 
     // What any thread may read.
     struct Shown {
