@@ -3,6 +3,7 @@
 #include "core/CommonHeader.h"
 #include "core/DestinationMarker.h"
 #include "core/MyAliasKit.h"
+#include "core/Settings.h"
 #include "core/validateFolderPrefWithParam.h"
 #include "platform/alias/Alias.h"
 #include "platform/alias/VolumeIdentity.h"
@@ -98,19 +99,19 @@ DestinationState refused(const std::string& path, const std::string& problem, co
 }
 
 // An adopted archive is remembered as a chosen one is, alias data included.
-void rememberAdopted(const fs::path& folder, const std::string& id) {
+void rememberAdopted(const fs::path& folder, const std::string& id, const platform::PreferenceSnapshot& stored) {
     ArchiveDestination::remember(id);
     // From now on a move of the disk is followed, as for a folder chosen in the window.
-    const std::string aliasKey = destinationReference().at(sPrefFolderAliasDataKey);
-    if (!prefs().objectForKey(aliasKey).data()) MyAliasKit::savePath(folder.string(), destinationReference().at(sPrefFolderAliasDataKey));
+    if (!storedAliasData(stored)) MyAliasKit::savePath(folder.string(), destinationReference().at(sPrefFolderAliasDataKey));
     prefs().synchronize();
 }
 
-DestinationState adopt(const fs::path& folder, const std::string& why, bool mayWrite) {
+DestinationState adopt(const fs::path& folder, const std::string& why, bool mayWrite,
+                       const platform::PreferenceSnapshot& stored) {
     if (!mayWrite) return ready(folder);
     const ArchiveDestination::Marking marking = ArchiveDestination::mark(folder.string());
     if (!marking.error.empty()) return refused(folder.string(), ArchiveDestination::kUnmarkable, marking.error);
-    rememberAdopted(folder, marking.id);
+    rememberAdopted(folder, marking.id, stored);
     logf("The destination %s is adopted as the archive (%s)", folder.c_str(), why.c_str());
     return ready(folder);
 }
@@ -130,10 +131,10 @@ DestinationState checkIdentity(const fs::path& folder, bool mayWrite, const plat
     }
     // Chosen before markers existed.
     if (marker.kind == Kind::Present) {
-        if (mayWrite) rememberAdopted(folder, marker.id);
+        if (mayWrite) rememberAdopted(folder, marker.id, stored);
         return ready(folder);
     }
-    if (auto why = adoptionReason(folder, stored)) return adopt(folder, *why, mayWrite);
+    if (auto why = adoptionReason(folder, stored)) return adopt(folder, *why, mayWrite, stored);
     return refused(
         folder.string(), unmarkedProblem(folder),
         "it has no archive marker and nothing shows it is the archive; choose it again in the window if it is");
@@ -173,14 +174,7 @@ DestinationState ArchiveDestination::locate(const platform::PreferenceSnapshot& 
 
 DestinationState ArchiveDestination::inspect() { return find(false, readStored()); }
 
-platform::PreferenceSnapshot ArchiveDestination::readStored() {
-    std::vector<std::string> keys;
-    for (const auto& [name, key] : destinationReference()) keys.push_back(key);
-    for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot)
-        keys.push_back(CommonHeader::slotParameters(slot).at(sPrefCameraFolderPathKey));
-    keys.push_back(kIdKey);
-    return platform::PreferenceSnapshot::read(keys);
-}
+platform::PreferenceSnapshot ArchiveDestination::readStored() { return Settings::readForPass(); }
 
 DestinationState ArchiveDestination::find(bool mayWrite, const platform::PreferenceSnapshot& stored) {
     // Two passes adopting at once would each write a marker of their own.

@@ -2,7 +2,6 @@
 
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
-#include "platform/preferences/UserDefaults.h"
 
 #include <algorithm>
 #include <type_traits>
@@ -83,7 +82,22 @@ std::vector<Settings::Entry> Settings::table() {
 bool Settings::switchedOn(const platform::Value& stored) { return stored.isNone() || stored.toBool(); }
 
 bool Settings::slotSwitchedOn(int slot) {
-    if (slot == CommonHeader::kDestinationSlot) return true;
-    const std::string key = CommonHeader::slotParameters(slot).at(sPrefCameraFolderPathEnableKey);
-    return switchedOn(platform::UserDefaults::standard().objectForKey(key));
+    return slot == CommonHeader::kDestinationSlot || folder(slot).switchedOn();
 }
+
+Settings::Folder Settings::folder(const std::map<std::string, std::string>& slotParams) {
+    const std::string pathKey = CommonHeader::param(slotParams, sPrefCameraFolderPathKey);
+    const std::string validKey = CommonHeader::param(slotParams, sPrefCameraFolderPathAliasDataIsValidKey);
+    const std::string enableKey = CommonHeader::param(slotParams, sPrefCameraFolderPathEnableKey);
+    std::vector<std::string> keys;
+    for (const auto& key : {pathKey, validKey, enableKey})
+        if (!key.empty()) keys.push_back(key);
+    const auto stored = platform::PreferenceSnapshot::read(keys);
+    Folder f;
+    if (!pathKey.empty()) f.path = stored.string(pathKey);
+    f.valid = !validKey.empty() && stored.object(validKey).toBool();
+    if (!enableKey.empty()) f.enable = stored.object(enableKey);
+    return f;
+}
+
+Settings::Folder Settings::folder(int slot) { return folder(CommonHeader::slotParameters(slot)); }

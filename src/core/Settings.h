@@ -11,6 +11,8 @@
 #include "platform/preferences/Value.h"
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +37,17 @@ struct Settings {
     static bool switchedOn(const platform::Value& stored);
     // The switch of a slot as stored; the destination has none and is on.
     static bool slotSwitchedOn(int slot);
+
+    // A slot's folder as stored, in one read: its path, whether its
+    // reference validated when last looked at, and its switch.
+    struct Folder {
+        std::optional<std::string> path;
+        bool valid = false;
+        platform::Value enable; // as stored: a stream needs it set, a pass counts it unset as on
+        bool switchedOn() const { return Settings::switchedOn(enable); }
+    };
+    static Folder folder(const std::map<std::string, std::string>& slotParams);
+    static Folder folder(int slot);
 
     // The table itself, for the test that holds it equal to the factory file.
     struct Entry {

@@ -1,5 +1,7 @@
 #include "core/validateFolderPrefWithParam.h"
 
+#include "core/Settings.h"
+
 #include "core/MyAliasKit.h"
 #include "platform/alias/Alias.h"
 #include "platform/runtime/Log.h"
@@ -45,12 +47,7 @@ std::optional<std::string> validatedFolderPath(const ParamDictionary& params,
 }
 
 FolderLookup lookUpFolder(const ParamDictionary& params, bool repair) {
-    std::vector<std::string> keys;
-    for (const auto& name : {sPrefFolderNameKey, sPrefFolderAliasDataKey}) {
-        const std::string key = CommonHeader::param(params, name);
-        if (!key.empty()) keys.push_back(key);
-    }
-    return lookUpFolder(params, repair, platform::PreferenceSnapshot::read(keys));
+    return lookUpFolder(params, repair, Settings::readForPass());
 }
 
 FolderLookup lookUpFolder(const ParamDictionary& params, bool repair, const platform::PreferenceSnapshot& stored) {

@@ -15,16 +15,6 @@ struct SlotFolder {
     std::string path;
 };
 
-std::vector<std::string> slotKeys() {
-    std::vector<std::string> keys;
-    for (int other = 0; other < CommonHeader::kSlotCount; ++other) {
-        const ParamDictionary p = CommonHeader::slotParameters(other);
-        keys.push_back(p.at(sPrefCameraFolderPathKey));
-        keys.push_back(p.at(sPrefCameraFolderPathEnableKey));
-    }
-    return keys;
-}
-
 // The folders the other slots hold, as stored.
 std::vector<SlotFolder> otherFolders(int slot, FolderSlotRules::Others others,
                                      const platform::PreferenceSnapshot& stored) {
@@ -88,8 +78,7 @@ std::string FolderSlotRules::archiveName(const std::string& sourcePath) {
 }
 
 std::optional<std::string> FolderSlotRules::refusal(int slot, const std::string& path, Others others) {
-    // The other slots' folders in one read of the store.
-    return refusal(slot, path, others, platform::PreferenceSnapshot::read(slotKeys()));
+    return refusal(slot, path, others, Settings::readForPass());
 }
 
 std::optional<std::string> FolderSlotRules::refusal(int slot, const std::string& path, Others others,

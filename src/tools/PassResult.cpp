@@ -1,5 +1,6 @@
 #include "tools/PassResult.h"
 
+#include "core/CommonHeader.h"
 #include "platform/preferences/UserDefaults.h"
 
 #include <algorithm>
@@ -73,4 +74,12 @@ std::string PassResult::summary(const std::string& folder) const {
     char duration[32];
     std::snprintf(duration, sizeof duration, "%.2f s", seconds);
     return "pass of " + folder + ": " + counts() + ", " + duration;
+}
+
+void PassResult::markRunning(int slot, bool running) {
+    auto& prefs = platform::UserDefaults::standard();
+    const std::string key = CommonHeader::inProgressKey(slot);
+    if (running) prefs.setBool(key, true);
+    else prefs.removeObjectForKey(key);
+    prefs.synchronize();
 }

@@ -30,6 +30,9 @@ struct PassResult {
     static std::string preferenceKey(int slot);
     // nullopt when the slot never finished a pass, or the stored value is damaged.
     static std::optional<PassResult> load(int slot);
+    // The slot's running flag ("prefWatcherObject0NInProgress"), written
+    // through to the file: a start after a crash finds a pass cut short.
+    static void markRunning(int slot, bool running);
     void store(int slot) const;
 
     // "pass of <folder>: 12 copied, 0 failed, 3 deleted, 2 waiting, 0.84 s"

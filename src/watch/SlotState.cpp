@@ -3,7 +3,6 @@
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
 #include "core/Settings.h"
-#include "platform/preferences/UserDefaults.h"
 
 #include <chrono>
 
@@ -47,10 +46,9 @@ SlotState::Inputs SlotState::stored(int slot) {
 }
 
 SlotState::Inputs SlotState::storedSwitches(int slot) {
-    auto& prefs = platform::UserDefaults::standard();
-    const ParamDictionary p = CommonHeader::slotParameters(slot);
+    const Settings::Folder folder = Settings::folder(slot);
     Inputs in;
-    in.enabled = Settings::slotSwitchedOn(slot) && prefs.boolForKey(p.at(sPrefCameraFolderPathAliasDataIsValidKey));
+    in.enabled = (slot == CommonHeader::kDestinationSlot || folder.switchedOn()) && folder.valid;
     in.lagAlarmMinutes = lagAlarmMinutesSetting();
     return in;
 }

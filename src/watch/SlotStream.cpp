@@ -1,6 +1,6 @@
 #include "watch/SlotStream.h"
 
-#include "platform/preferences/UserDefaults.h"
+#include "core/Settings.h"
 #include "platform/runtime/Log.h"
 #include "watch/watcher.h"
 
@@ -10,21 +10,18 @@
 using platform::logf;
 
 void SlotStream::start(std::int16_t index, const ParamDictionary& param, std::shared_ptr<watcher::StreamOwner> owner) {
-    auto& prefs = platform::UserDefaults::standard();
-    const std::string enableKey = CommonHeader::param(param, sPrefCameraFolderPathEnableKey);
-    if (enableKey.empty() || !prefs.boolForKey(enableKey)) {
+    const Settings::Folder folder = Settings::folder(param);
+    if (!folder.enable.toBool()) {
         logf("WatcherNSObject => setupWatcher...NOT Enabled...");
         return;
     }
-    const std::string pathKey = CommonHeader::param(param, sPrefCameraFolderPathKey);
-    const std::string validKey = CommonHeader::param(param, sPrefCameraFolderPathAliasDataIsValidKey);
-    const auto path = pathKey.empty() ? std::nullopt : prefs.stringForKey(pathKey);
-    const bool isValidPath = !validKey.empty() && prefs.boolForKey(validKey);
-    if (!path || !isValidPath) {
-        if (!path) logf("WatcherNSObject => setupWatcher...pathToWatch is NIL");
-        if (!isValidPath) logf("WatcherNSObject => setupWatcher...isValidPath is FALSE");
+    if (!folder.path || !folder.valid) {
+        if (!folder.path) logf("WatcherNSObject => setupWatcher...pathToWatch is NIL");
+        if (!folder.valid) logf("WatcherNSObject => setupWatcher...isValidPath is FALSE");
         return;
     }
+    const auto& path = folder.path;
+    const std::string pathKey = CommonHeader::param(param, sPrefCameraFolderPathKey);
 
     starting_ = std::make_shared<platform::StreamCancel>();
     platform::UserInfo setup{{"pathToWatch", *path},

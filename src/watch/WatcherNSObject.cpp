@@ -3,7 +3,6 @@
 #include "core/ArchiveDestination.h"
 #include "core/Settings.h"
 #include "core/validateFolderPrefWithParam.h"
-#include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
 #include "tools/DestinationCheck.h"
 #include "tools/FolderSlotRules.h"
@@ -20,7 +19,6 @@
 using platform::logf;
 using platform::Notification;
 using platform::NotificationCenter;
-using platform::UserDefaults;
 
 namespace {
 
@@ -28,8 +26,6 @@ std::string joinPath(const std::string& folder, const std::string& name) {
     if (folder.empty()) return name;
     return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
-
-UserDefaults& prefs() { return UserDefaults::standard(); }
 
 // Events the stream could not report one by one: only a walk of the whole
 // folder finds what they would have named.
@@ -83,7 +79,7 @@ void WatcherNSObject::setupObservers() {
     });
     subscribe(kWatcherDoPollFolder, [](Self& self, const Notification&) {
         logf("WatcherNSObject => handleWatcherDoPollFolderNotification...index = %d", self.index_);
-        if (auto path = prefs().stringForKey(CommonHeader::cameraFolderPathKey(self.index_))) self.requestScan(*path);
+        if (auto path = self.storedFolder()) self.requestScan(*path);
     });
     subscribe(kDestinationDidChange, [](Self& self, const Notification& n) {
         const bool* returned = n.info<bool>(kUserInfoReturned);
@@ -119,11 +115,7 @@ void WatcherNSObject::set_Param(const ParamDictionary& param) {
 
 std::string WatcherNSObject::getPrefNameForInProgress(std::int16_t index) { return CommonHeader::inProgressKey(index); }
 
-std::string WatcherNSObject::prefString(const std::string& paramName) const {
-    auto key = CommonHeader::param(_param(), paramName);
-    if (key.empty()) return {};
-    return prefs().stringForKey(key).value_or("");
-}
+std::optional<std::string> WatcherNSObject::storedFolder() const { return Settings::folder(_param()).path; }
 
 // ---- starting and stopping the stream ---------------------------------------
 
@@ -193,7 +185,7 @@ void WatcherNSObject::startFullPassTimer() {
         if (!self || !Settings::read().fast) return;
         logf("WatcherNSObject => index %d: the periodic full pass", self->index_);
         self->changes_.requestFull();
-        self->requestPass(prefs().stringForKey(self->stream_.handles().whichPath));
+        self->requestPass(self->storedFolder());
     });
 }
 
@@ -232,7 +224,7 @@ void WatcherNSObject::destinationReturned() {
     const auto last = PassResult::load(index_);
     const bool stopped = last && ArchiveDestination::isDestinationProblem(last->error);
     if (!stream_.running() && !stopped) return;
-    const std::string own = prefString(sPrefCameraFolderPathKey);
+    const std::string own = storedFolder().value_or("");
     if (own.empty()) return;
     logf("WatcherNSObject => index %d: the destination is back: archiving %s", index_, own.c_str());
     changes_.requestFull();
@@ -241,12 +233,7 @@ void WatcherNSObject::destinationReturned() {
 
 // ---- the archive pass -------------------------------------------------------
 
-void WatcherNSObject::markBusy(bool busy) {
-    const std::string key = getPrefNameForInProgress(index_);
-    if (busy) prefs().setBool(key, true);
-    else prefs().removeObjectForKey(key);
-    prefs().synchronize();
-}
+void WatcherNSObject::markBusy(bool busy) { PassResult::markRunning(index_, busy); }
 
 void WatcherNSObject::requestPass(const std::optional<std::string>& requested) {
     if (pass_) {

@@ -85,7 +85,7 @@ private:
     void requestScan(const std::optional<std::string>& requested);
     void destinationReturned();
     bool matchesIndex(const platform::Notification& n, const char* what) const;
-    std::string prefString(const std::string& paramName) const;
+    std::optional<std::string> storedFolder() const; // the slot's folder as stored
     void announce(const std::string& name, const platform::UserInfo& extra = {});
 
     // The stream, on the loop.

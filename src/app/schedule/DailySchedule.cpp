@@ -6,6 +6,7 @@
 #include "dialogs/ModalUI.h"
 #include "platform/desktop/Bundle.h"
 #include "platform/preferences/AtomicFile.h"
+#include "platform/preferences/PreferenceSnapshot.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
 #include "tools/TolvExtras.h"
@@ -231,4 +232,33 @@ std::optional<platform::Date> DailySchedule::parseTimeOfDay(const std::string& t
     const auto time = NextLaunchDate::parseTimeOfDay(text);
     if (!time) return std::nullopt;
     return DateFormat::localTimeOnDay(std::chrono::system_clock::now(), time->first, time->second);
+}
+
+DailySchedule::Stored DailySchedule::stored() {
+    const auto values = platform::PreferenceSnapshot::read({kPreflastLaunchctlDate, sPrefDailyScheduledTime,
+                                                            kPrefDidSetSchedule, sPrefNextScheduledTime,
+                                                            sPrefNextScheduledTimeDisplayString});
+    Stored s;
+    s.lastAgentStart = values.string(kPreflastLaunchctlDate).value_or("");
+    s.time = values.object(sPrefDailyScheduledTime).date();
+    s.confirmed = values.object(kPrefDidSetSchedule).toBool();
+    s.set = s.confirmed && s.time.has_value();
+    s.next = values.object(sPrefNextScheduledTime).date();
+    s.nextRunText = values.string(sPrefNextScheduledTimeDisplayString).value_or("(not known)");
+    return s;
+}
+
+bool DailySchedule::confirmTime(platform::Date time) {
+    prefs().setObject(kPrefTempTime, Value(time));
+    return confirmTime();
+}
+
+bool DailySchedule::removeWithoutSheet() {
+    // The sheet removes only after its time has been shown; without one,
+    // the daily time (or now) stands in for it.
+    if (prefs().objectForKey(kPrefTempTime).isNone()) {
+        const Value scheduled = prefs().objectForKey(sPrefDailyScheduledTime);
+        prefs().setObject(kPrefTempTime, scheduled.isNone() ? Value(std::chrono::system_clock::now()) : scheduled);
+    }
+    return removeSchedule();
 }

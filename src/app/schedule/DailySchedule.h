@@ -50,8 +50,23 @@ public:
     // and is installed. False when there was no edited time or it could not
     // be installed and loaded.
     bool confirmTime();
+    // The same for a time given without the sheet (--schedule).
+    bool confirmTime(platform::Date time);
     // Confirming the remove-schedule sheet. False when nothing was removed.
     bool removeSchedule();
+    // The same without the sheet (--unschedule).
+    bool removeWithoutSheet();
+
+    // What the preferences keep of the schedule, in one read.
+    struct Stored {
+        std::string lastAgentStart;         // the last start by the scheduler, as written then
+        bool confirmed = false;             // a daily time was confirmed once
+        bool set = false;                   // ... and is there
+        std::optional<platform::Date> time; // the daily time
+        std::optional<platform::Date> next; // the next run as worked out at the last launch
+        std::string nextRunText;            // its description, "(not known)" without one
+    };
+    static Stored stored();
 
     // "HH:MM" → today at that time in the local zone; nullopt when malformed.
     static std::optional<platform::Date> parseTimeOfDay(const std::string& text);

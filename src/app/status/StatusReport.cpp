@@ -1,12 +1,12 @@
 #include "app/status/StatusReport.h"
 
 #include "app/lifecycle/AppDelegate.h"
+#include "app/schedule/DailySchedule.h"
 #include "app/schedule/NextLaunchDate.h"
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
 #include "core/Settings.h"
 #include "platform/desktop/Bundle.h"
-#include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/DateFormat.h"
 #include "folders/SelectFolderNSViewController.h"
 #include "tools/DestinationCheck.h"
@@ -58,23 +58,21 @@ std::string jsonObject(const std::vector<std::pair<std::string, std::string>>& m
 }
 
 StatusReport::Slot slotFromPreferences(int slot) {
-    auto& prefs = platform::UserDefaults::standard();
-    const ParamDictionary p = CommonHeader::slotParameters(slot);
+    const Settings::Folder folder = Settings::folder(slot);
     StatusReport::Slot s;
     s.slot = slot;
     s.name = CommonHeader::slotDisplayName(slot);
-    s.path = prefs.stringForKey(p.at(sPrefCameraFolderPathKey)).value_or("");
-    s.valid = prefs.boolForKey(p.at(sPrefCameraFolderPathAliasDataIsValidKey));
-    s.enabled = Settings::slotSwitchedOn(slot);
+    s.path = folder.path.value_or("");
+    s.valid = folder.valid;
+    s.enabled = folder.switchedOn();
     // A running flag left by an application that ended mid-pass says nothing.
     s.state = SlotState::stored(slot);
     return s;
 }
 
 StatusReport::Destination destinationOf(const DestinationState& state) {
-    const ParamDictionary p = CommonHeader::slotParameters(CommonHeader::kDestinationSlot);
     StatusReport::Destination d;
-    d.path = platform::UserDefaults::standard().stringForKey(p.at(sPrefCameraFolderPathKey)).value_or("");
+    d.path = Settings::folder(CommonHeader::kDestinationSlot).path.value_or("");
     d.present = state.ready();
     d.problem = state.problem;
     if (!state.path.empty()) d.path = state.path;
@@ -84,21 +82,20 @@ StatusReport::Destination destinationOf(const DestinationState& state) {
 }
 
 StatusReport::Schedule scheduleFromPreferences() {
-    auto& prefs = platform::UserDefaults::standard();
+    const DailySchedule::Stored stored = DailySchedule::stored();
     StatusReport::Schedule s;
-    s.lastAgentStart = prefs.stringForKey(kPreflastLaunchctlDate).value_or("");
-    const auto time = prefs.objectForKey(sPrefDailyScheduledTime).date();
-    s.set = prefs.boolForKey(kPrefDidSetSchedule) && time.has_value();
+    s.lastAgentStart = stored.lastAgentStart;
+    s.set = stored.set;
     if (!s.set) return s;
-    s.time = platform::DateFormat::format(*time, "HH:mm");
+    s.time = platform::DateFormat::format(*stored.time, "HH:mm");
     // The stored moment is as old as the last launch; once it has passed,
     // the next one is worked out afresh.
     const auto now = std::chrono::system_clock::now();
-    auto next = prefs.objectForKey(sPrefNextScheduledTime).date();
+    auto next = stored.next;
     if (!next || *next <= now)
-        next = NextLaunchDate::after(now, platform::DateFormat::localHour(*time), platform::DateFormat::localMinute(*time));
+        next = NextLaunchDate::after(now, platform::DateFormat::localHour(*stored.time),
+                                     platform::DateFormat::localMinute(*stored.time));
     s.nextRun = platform::DateFormat::describe(*next);
-    s.nextRunIso = platform::DateFormat::iso8601(*next);
     return s;
 }
 
