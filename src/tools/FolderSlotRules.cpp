@@ -109,3 +109,9 @@ std::optional<std::string> FolderSlotRules::cleanUpRefusal(const std::string &so
         return "it holds the destination backup folder";
     return std::nullopt;
 }
+
+std::string FolderSlotRules::archiveFolder(const std::string& destination, const std::string& sourcePath) {
+    const std::string name = archiveName(sourcePath);
+    if (destination.empty()) return name;
+    return destination.back() == '/' ? destination + name : destination + "/" + name;
+}

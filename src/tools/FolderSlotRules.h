@@ -34,4 +34,6 @@ public:
 
     // The archive folder's name for a source: its last path component.
     static std::string archiveName(const std::string& sourcePath);
+    // The source's archive folder in the destination folder.
+    static std::string archiveFolder(const std::string& destination, const std::string& sourcePath);
 };

@@ -1,5 +1,18 @@
 #include "watch/PendingChanges.h"
 
+void PendingChanges::addEvents(const std::vector<platform::FileEventStream::Event>& events) {
+    using platform::FileEventStream;
+    constexpr std::uint32_t kNeedsWalk = FileEventStream::UserDropped | FileEventStream::KernelDropped |
+                                         FileEventStream::RootChanged | FileEventStream::Unmount |
+                                         FileEventStream::MustScanSubDirs;
+    std::vector<std::string> folders;
+    for (const auto& event : events) {
+        if (event.flags & kNeedsWalk) return requestFull();
+        folders.push_back(event.path);
+    }
+    addFolders(folders);
+}
+
 void PendingChanges::addFolders(const std::vector<std::string>& folders) {
     if (full_) return;
     folders_.insert(folders.begin(), folders.end());

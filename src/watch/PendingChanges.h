@@ -5,6 +5,8 @@
 // many folders changed, or a full pass was asked for). Used on the slot's
 // loop only.
 
+#include "platform/fileevents/FileEventStream.h"
+
 #include <cstddef>
 #include <set>
 #include <string>
@@ -16,6 +18,9 @@ public:
     static constexpr std::size_t kMostFolders = 4096;
 
     void addFolders(const std::vector<std::string>& folders);
+    // The folders a stream's events named; events it could not report one
+    // by one (dropped, the folder itself gone) ask for a full walk.
+    void addEvents(const std::vector<platform::FileEventStream::Event>& events);
     void requestFull();
 
     struct Taken {

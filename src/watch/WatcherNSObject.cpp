@@ -20,23 +20,6 @@ using platform::logf;
 using platform::Notification;
 using platform::NotificationCenter;
 
-namespace {
-
-std::string joinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty()) return name;
-    return folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
-// Events the stream could not report one by one: only a walk of the whole
-// folder finds what they would have named.
-bool needsFullWalk(const platform::FileEventStream::Event& event) {
-    using platform::FileEventStream;
-    return event.flags & (FileEventStream::UserDropped | FileEventStream::KernelDropped | FileEventStream::RootChanged |
-                          FileEventStream::Unmount | FileEventStream::MustScanSubDirs);
-}
-
-} // namespace
-
 // ---- life cycle -------------------------------------------------------------
 
 WatcherNSObject::WatcherNSObject() : settleFollowUp_(loop_.loop()) {}
@@ -160,15 +143,8 @@ void WatcherNSObject::adoptStream(const watcher::StreamHandles& handles) {
 void WatcherNSObject::streamDidReport(const std::string& watchedPath,
                                       const std::vector<platform::FileEventStream::Event>& events) {
     logf("WatcherNSObject => index %d: %zu event(s) below %s", index_, events.size(), watchedPath.c_str());
-    std::vector<std::string> folders;
-    bool full = false;
-    for (const auto& event : events) {
-        full = full || needsFullWalk(event);
-        folders.push_back(event.path);
-    }
-    queueRequest([watchedPath, folders = std::move(folders), full](WatcherNSObject& self) {
-        if (full) self.changes_.requestFull();
-        else self.changes_.addFolders(folders);
+    queueRequest([watchedPath, events](WatcherNSObject& self) {
+        self.changes_.addEvents(events);
         self.requestPass(watchedPath);
     });
 }
@@ -266,7 +242,7 @@ void WatcherNSObject::startPass(const std::string& source, const platform::Prefe
     // here, never below a stored path that may name what a disk left behind.
     const DestinationState destination = DestinationCheck::locate(stored);
     pass_ = std::make_shared<ArchivePass>(ArchivePass::capture(
-        index_, source, joinPath(destination.path, FolderSlotRules::archiveName(source)), Settings::from(stored)));
+        index_, source, FolderSlotRules::archiveFolder(destination.path, source), Settings::from(stored)));
     ++outstanding_; // until the pass has ended
     choosePassKind(*pass_);
     if (!destination.ready()) {
