@@ -1,5 +1,7 @@
 #include "platform/preferences/UserDefaults.h"
 
+#include "platform/preferences/PreferenceSnapshot.h"
+
 #include "platform/preferences/PlistSamples.h"
 #include "support/TempHome.h"
 #include "support/WaitUntil.h"
@@ -111,6 +113,22 @@ TEST(UserDefaultsTest, AbsentKeysReadAsNoneNoAndZero) {
     EXPECT_EQ(defaults.doubleForKey("prefNothing"), 0.0);
     // Reading creates no file.
     EXPECT_FALSE(fs::exists(UserDefaults::standardFilePath()));
+}
+
+// A snapshot keeps the values of its moment; a key it was not made with is
+// read from the store when asked.
+TEST(UserDefaultsTest, ASnapshotKeepsItsMomentAndReadsOtherKeysLive) {
+    TempHome home;
+    UserDefaults& defaults = UserDefaults::standard();
+    defaults.setObject("prefA", Value("before"));
+    defaults.setInteger("prefB", 3);
+    const auto snapshot = platform::PreferenceSnapshot::read({"prefA", "prefB", "prefAbsent"});
+    defaults.setObject("prefA", Value("after"));
+    defaults.setObject("prefLater", Value("live"));
+    EXPECT_EQ(snapshot.string("prefA"), "before");
+    EXPECT_EQ(snapshot.object("prefB").toInteger(), 3);
+    EXPECT_TRUE(snapshot.object("prefAbsent").isNone());
+    EXPECT_EQ(snapshot.string("prefLater"), "live");
 }
 
 TEST(UserDefaultsTest, StandardFileFollowsXdgConfigHomeAndHome) {
