@@ -1,6 +1,8 @@
 // What a start asks for, read from its command line.
 #include "app/instance/CommandLine.h"
 
+#include "app/lifecycle/AppDelegate.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -27,7 +29,15 @@ TEST(CommandLineTest, EachLineAsksForOneThing) {
         {{"--relaunch"}, Action::Relaunch, false},
         {{"--status", "--json"}, Action::Status, false},
         {{"--help"}, Action::Help, false},
+        {{"-h"}, Action::Help, false},
         {{"--version"}, Action::Version, false},
+        {{"-v"}, Action::Version, false},
+        {{"-x"}, Action::Launch, true},
+        {{"-vx"}, Action::Launch, true},
+        {{"word"}, Action::Launch, true},
+        {{"--status", "extra"}, Action::Status, true},
+        {{"--status", "/"}, Action::Status, true}, // a file goes with no command
+        {{"--scan", "tolv-archiver:scan"}, Action::Scan, true},
         // Qt's own options, with their values, in both spellings.
         {{"-platform", "offscreen", "--style=fusion", "-reverse", "--scan"}, Action::Scan, false},
         {{"--nope"}, Action::Launch, true},
@@ -54,16 +64,17 @@ TEST(CommandLineTest, EachLineAsksForOneThing) {
             EXPECT_EQ(line.action, c.action);
         }
     }
-    EXPECT_NE(parse({"--nope"}).error->find("--nope"), std::string::npos);
+    EXPECT_NE(parse({"--nope"}).error->find("nope"), std::string::npos);
+    EXPECT_NE(parse({"word"}).error->find("'word'"), std::string::npos);
     EXPECT_NE(parse({"--schedule", "7pm"}).error->find("HH:MM"), std::string::npos);
     EXPECT_EQ(parse({"--schedule", "21:30"}).scheduleTime, "21:30");
 }
 
 TEST(CommandLineTest, FilesUrlsAndTheLaunchAgentMarkAreKeptApart) {
-    const CommandLine line = parse({"-fromlaunchagent", "tolv-archiver:scan?x=1", "/p/a.plist", "-psn_0_1", "rel"});
+    const CommandLine line = parse({"-fromlaunchagent", "tolv-archiver:scan?x=1", "/", "-psn_0_1", AppDelegate::kAgentFile});
     EXPECT_TRUE(line.fromLaunchAgent);
     EXPECT_EQ(line.urls, std::vector<std::string>{"tolv-archiver:scan?x=1"});
-    EXPECT_EQ(line.files, (std::vector<std::string>{"/p/a.plist", "rel"}));
+    EXPECT_EQ(line.files, (std::vector<std::string>{"/", AppDelegate::kAgentFile}));
     EXPECT_FALSE(line.isBare());
     EXPECT_TRUE(parse({"--headless"}).isBare());
     EXPECT_EQ(*parse({"--grab-window", "w.png"}).grabWindowFile, "w.png");
@@ -72,7 +83,8 @@ TEST(CommandLineTest, FilesUrlsAndTheLaunchAgentMarkAreKeptApart) {
 TEST(CommandLineTest, HelpNamesEveryCommandAndWhereThingsLive) {
     const std::string help = CommandLine::helpText("tolv-archiver", "/home/u/.config/p.plist", "/home/u/logs");
     for (const char* part : {"--scan", "--start-all", "--stop-all", "--poll", "--quit", "--force", "--status",
-                             "--json", "--help", "--version", "/home/u/.config/p.plist", "/home/u/logs"})
+                             "--json", "--help", "-h", "--version", "-v", "-fromlaunchagent", "--grab-window",
+                             "Used by the system", "/home/u/.config/p.plist", "/home/u/logs"})
         EXPECT_NE(help.find(part), std::string::npos) << part;
 }
 

@@ -1,34 +1,38 @@
 #include "app/instance/CommandLine.h"
 
+#include "app/lifecycle/AppDelegate.h"
 #include "app/schedule/NextLaunchDate.h"
+
+#include <QCommandLineParser>
+#include <QStringList>
 
 #include <algorithm>
 #include <array>
+#include <filesystem>
 #include <string_view>
 
 namespace {
 
 const std::string kUrlScheme = "tolv-archiver:";
-const std::string kLaunchAgentArgument = "-fromlaunchagent";
 
 struct Command {
-    std::string_view option;
+    std::string_view name; // without its dashes
     CommandLine::Action action;
     std::string_view help;
 };
 
 constexpr std::array<Command, 11> kCommands{{
-    {"--scan", CommandLine::Action::Scan, "archive every enabled folder now"},
-    {"--start-all", CommandLine::Action::StartAll, "switch watching on for every folder"},
-    {"--stop-all", CommandLine::Action::StopAll, "switch watching off for every folder"},
-    {"--poll", CommandLine::Action::Poll, "set every watcher up again and poll its folder"},
-    {"--quit", CommandLine::Action::Quit, "quit the running application (--force: even mid-pass)"},
-    {"--relaunch", CommandLine::Action::Relaunch, "quit the running application and start it again"},
-    {"--status", CommandLine::Action::Status, "print the destination, each folder's state and last pass, and the daily schedule (--json: as JSON); exit status 1 when a folder is in error"},
-    {"--schedule", CommandLine::Action::Schedule, "HH:MM: archive every enabled folder once a day at that time"},
-    {"--unschedule", CommandLine::Action::Unschedule, "remove the daily schedule"},
-    {"--help", CommandLine::Action::Help, "print this help"},
-    {"--version", CommandLine::Action::Version, "print the version"},
+    {"scan", CommandLine::Action::Scan, "archive every enabled folder now"},
+    {"start-all", CommandLine::Action::StartAll, "switch watching on for every folder"},
+    {"stop-all", CommandLine::Action::StopAll, "switch watching off for every folder"},
+    {"poll", CommandLine::Action::Poll, "set every watcher up again and poll its folder"},
+    {"quit", CommandLine::Action::Quit, "quit the running application (--force: even mid-pass)"},
+    {"relaunch", CommandLine::Action::Relaunch, "quit the running application and start it again"},
+    {"status", CommandLine::Action::Status, "print the destination, each folder's state and last pass, and the daily schedule (--json: as JSON); exit status 1 when a folder is in error"},
+    {"schedule", CommandLine::Action::Schedule, "HH:MM: archive every enabled folder once a day at that time"},
+    {"unschedule", CommandLine::Action::Unschedule, "remove the daily schedule"},
+    {"help", CommandLine::Action::Help, "print this help (also -h)"},
+    {"version", CommandLine::Action::Version, "print the version (also -v)"},
 }};
 
 // Qt's own options, with and without a value; Qt takes them out of argv.
@@ -48,6 +52,7 @@ bool contains(auto& list, std::string_view name) { return std::find(list.begin()
 
 // How many arguments a Qt option takes up (0: not Qt's).
 int qtOptionLength(const std::vector<std::string>& args, size_t i) {
+    if (!args[i].starts_with("-")) return 0;
     const std::string_view name = optionName(args[i]);
     if (contains(kQtFlags, name)) return 1;
     if (!contains(kQtOptionsWithValue, name)) return 0;
@@ -55,35 +60,74 @@ int qtOptionLength(const std::vector<std::string>& args, size_t i) {
     return inlineValue || i + 1 >= args.size() ? 1 : 2;
 }
 
-void setAction(CommandLine& line, CommandLine::Action action, const std::string& option) {
-    if (line.action != CommandLine::Action::Launch && line.action != action)
-        line.error = "only one command at a time: " + option + " comes after another";
-    line.action = action;
+QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// Our options for Qt's parser. Single-dash words are long options, so that
+// the scheduler's "-fromlaunchagent" is one; -h and -v are the short forms.
+void addOptions(QCommandLineParser& parser) {
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    for (const Command& c : kCommands) {
+        QStringList names{q(c.name)};
+        if (c.action == CommandLine::Action::Help) names.prepend("h");
+        if (c.action == CommandLine::Action::Version) names.prepend("v");
+        if (c.action == CommandLine::Action::Schedule) parser.addOption({names, q(c.help), "HH:MM"});
+        else parser.addOption({names, q(c.help)});
+    }
+    for (const char* flag : {"force", "json", "headless", "fromlaunchagent"}) parser.addOption({flag, ""});
+    parser.addOption({"grab-window", "", "FILE"});
 }
 
-// One argument of ours; false when it is none of ours.
-bool parseOwn(CommandLine& line, const std::vector<std::string>& args, size_t& i) {
-    const std::string& a = args[i];
-    if (a == "--schedule") {
-        setAction(line, CommandLine::Action::Schedule, a);
-        if (i + 1 >= args.size() || !NextLaunchDate::parseTimeOfDay(args[i + 1]))
-            line.error = "--schedule needs a time of day as HH:MM, 00:00 to 23:59" +
-                         (i + 1 < args.size() ? ", not '" + args[i + 1] + "'" : std::string());
-        else line.scheduleTime = args[++i];
-        return true;
+std::string text(const QString& s) { return s.toStdString(); }
+
+// The system's own open request: a file that is there, or the agent file
+// the scheduler names relative to the bundle.
+bool isOpenRequest(const std::string& word) {
+    std::error_code ec;
+    return word == AppDelegate::kAgentFile || std::filesystem::exists(word, ec);
+}
+
+void takeAction(CommandLine& line, const QCommandLineParser& parser) {
+    for (const Command& c : kCommands) {
+        if (!parser.isSet(q(c.name))) continue;
+        if (line.action != CommandLine::Action::Launch) {
+            line.error = "only one command at a time: --" + std::string(c.name) + " comes with another";
+            return;
+        }
+        line.action = c.action;
     }
-    for (const Command& c : kCommands)
-        if (a == c.option) return setAction(line, c.action, a), true;
-    if (a == "--force") return line.force = true, true;
-    if (a == "--json") return line.json = true, true;
-    if (a == "--headless") return true; // ApplicationMain::wantsHeadless reads it
-    if (a == kLaunchAgentArgument) return line.fromLaunchAgent = true, true;
-    if (a == "--grab-window") {
-        if (i + 1 >= args.size()) line.error = "--grab-window needs a file name";
-        else line.grabWindowFile = args[++i];
-        return true;
+    if (line.action != CommandLine::Action::Schedule) return;
+    const std::string time = text(parser.value("schedule"));
+    if (NextLaunchDate::parseTimeOfDay(time)) line.scheduleTime = time;
+    else line.error = "--schedule needs a time of day as HH:MM, 00:00 to 23:59, not '" + time + "'";
+}
+
+void takeWords(CommandLine& line, const QStringList& words) {
+    for (const QString& w : words) {
+        const std::string word = text(w);
+        if (line.action != CommandLine::Action::Launch) {
+            line.error = "unexpected argument '" + word + "'";
+            return;
+        }
+        if (word.starts_with(kUrlScheme)) line.urls.push_back(word);
+        else if (isOpenRequest(word)) line.files.push_back(word);
+        else {
+            line.error = "unexpected argument '" + word + "': no such file";
+            return;
+        }
     }
-    return false;
+}
+
+// Qt's reason, with an unknown option named as it was typed.
+std::string refusal(const QCommandLineParser& parser, const QStringList& arguments) {
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty()) return text(parser.errorText());
+    for (const QString& argument : arguments) {
+        const std::string typed = text(argument);
+        if (typed.starts_with("-") && optionName(typed) == text(unknown.front()))
+            return "unknown option " + typed.substr(0, typed.find('='));
+    }
+    return "unknown option -" + text(unknown.front());
 }
 
 void checkCombinations(CommandLine& line) {
@@ -96,19 +140,27 @@ void checkCombinations(CommandLine& line) {
 
 CommandLine CommandLine::parse(const std::vector<std::string>& args) {
     CommandLine line;
-    for (size_t i = 1; i < args.size() && !line.error; ++i) {
-        const std::string& a = args[i];
-        if (parseOwn(line, args, i)) continue;
-        if (int n = a.starts_with("-") ? qtOptionLength(args, i) : 0) {
+    // Qt's options are Qt's; the desktop's process serial words are ignored.
+    QStringList ours{args.empty() ? QString() : QString::fromStdString(args[0])};
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (int n = qtOptionLength(args, i)) {
             i += n - 1;
             continue;
         }
-        if (a.starts_with("--")) line.error = "unknown option " + a;
-        else if (a.starts_with(kUrlScheme)) line.urls.push_back(a);
-        else if (!a.starts_with("-")) line.files.push_back(a);
-        // Other single-dash words are the desktop's (session and process
-        // serial arguments): ignored, as they always were.
+        if (!args[i].starts_with("-psn_")) ours << QString::fromStdString(args[i]);
     }
+    QCommandLineParser parser;
+    addOptions(parser);
+    if (!parser.parse(ours)) {
+        line.error = refusal(parser, ours);
+        return line;
+    }
+    line.force = parser.isSet("force");
+    line.json = parser.isSet("json");
+    line.fromLaunchAgent = parser.isSet("fromlaunchagent");
+    if (parser.isSet("grab-window")) line.grabWindowFile = text(parser.value("grab-window"));
+    takeAction(line, parser);
+    if (!line.error) takeWords(line, parser.positionalArguments());
     checkCombinations(line);
     return line;
 }
@@ -125,18 +177,23 @@ bool CommandLine::isCommand() const {
 
 std::string CommandLine::helpText(const std::string& programName, const std::string& preferencesFile,
                                   const std::string& logFolder) {
-    std::string text = "Usage: " + programName + " [OPTION] [FILE...]\n"
+    std::string text = "Usage: " + programName + " [OPTION]\n"
                        "Keeps the image folders of a photo station archived. With no option, starts the\n"
                        "application, or shows the window of the one already running.\n\n";
     for (const Command& c : kCommands) {
-        std::string option(c.option);
+        const std::string option = "--" + std::string(c.name);
         text += "  " + option + std::string(option.size() < 14 ? 14 - option.size() : 1, ' ') + std::string(c.help) + "\n";
     }
-    text += "  --headless    run without a window (also when there is no display)\n"
-            "  -fromlaunchagent  a start by the daily schedule: scan once started\n\n"
+    text += "  --headless    run without a window (also when there is no display)\n\n"
             "--scan, --start-all, --stop-all and --poll start the application when none runs.\n"
             "--schedule and --unschedule act on the running application, or alone when none runs.\n"
             "Qt's own options (-platform, -style, ...) are accepted.\n\n"
+            "Used by the system:\n"
+            "  -fromlaunchagent     a start by the daily schedule: scan once started\n"
+            "  FILE...              open requests of the desktop (the schedule's agent file)\n"
+            "  tolv-archiver:URL    the application's own links\n\n"
+            "For developers:\n"
+            "  --grab-window FILE   save a picture of the window as PNG once it shows\n\n"
             "Preferences: " + preferencesFile + "\n"
             "Log files (when saving logs is on): " + logFolder + "\n";
     return text;

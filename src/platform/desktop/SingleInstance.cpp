@@ -494,7 +494,10 @@ std::optional<SingleInstance::Reply> SingleInstance::send(const std::string& app
     if (!withinLimits(arguments, socket)) return std::nullopt; // not even a connection for nothing
     int fd = connectTo(socket, timeout);
     if (fd < 0) {
-        logf("single instance: no instance at %s: %s", socket.c_str(), reason(errno).c_str());
+        // Nobody listening is the usual answer, and no complaint: a start
+        // then acts on its own (--status reports the stored state).
+        if (errno != ENOENT && errno != ECONNREFUSED)
+            logf("single instance: no instance at %s: %s", socket.c_str(), reason(errno).c_str());
         return std::nullopt;
     }
     return exchange(fd, arguments, deadline, socket);
