@@ -41,6 +41,8 @@ inline const std::string kPrefLaunchAgentContent = "prefLaunchAgentContent";
 inline const std::string kPrefLastSavedLaunchAgentContent = "prefLastSavedLaunchAgentContent";
 inline const std::string kPrefUseAbsolueBundlePathForProgramArguments = "prefUseAbsolueBundlePathForProgramArguments";
 inline const std::string kPreflastLaunchctlDate = "preflastLaunchctlDate";
+// The same moment as a date, for scripts.
+inline const std::string kPrefLastScheduledStart = "prefLastScheduledStart";
 inline const std::string kPrefVersionDisplayString = "prefVersionDisplayString";
 inline const std::string kPrefUseBatchedSynchronization = "prefUseBatchedSynchronization";
 // Minutes between the full passes of a watched folder with fast archiving on; 0: none.

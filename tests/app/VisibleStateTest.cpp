@@ -96,6 +96,32 @@ TEST_F(VisibleStateTest, StatusForScriptsMatchesTheRows) {
     EXPECT_EQ(row(2).stateLineShown().find("Error"), std::string::npos);
 }
 
+// Every moment in the JSON is RFC 3339 in UTC, as scripts' parsers take it
+// (jq's fromdateiso8601 reads exactly this form); what never happened is null.
+TEST_F(VisibleStateTest, StatusJsonTimesAreRfc3339OrNull) {
+    const auto isRfc3339 = [](const QJsonValue& v) {
+        std::tm tm{};
+        const std::string text = v.toString().toStdString();
+        const char* end = strptime(text.c_str(), "%Y-%m-%dT%H:%M:%SZ", &tm);
+        return v.isString() && end && *end == '\0';
+    };
+    auto json = [&] { return QJsonDocument::fromJson(QByteArray::fromStdString(status(true).text)).object(); };
+
+    QJsonObject top = json();
+    EXPECT_TRUE(top["lastScheduledStart"].isNull());
+    EXPECT_TRUE(top["schedule"].toObject()["next"].isNull());
+    EXPECT_TRUE(top["slots"].toArray()[2].toObject()["lastPass"].isNull());
+
+    store(1, result(""));
+    prefs().setObject(sPrefDailyScheduledTime, platform::Value(std::chrono::system_clock::now()));
+    prefs().setBool(kPrefDidSetSchedule, true);
+    prefs().setObject(kPrefLastScheduledStart, platform::Value(std::chrono::system_clock::now()));
+    top = json();
+    EXPECT_TRUE(isRfc3339(top["lastScheduledStart"])) << top["lastScheduledStart"].toString().toStdString();
+    EXPECT_TRUE(isRfc3339(top["schedule"].toObject()["next"]));
+    EXPECT_TRUE(isRfc3339(top["slots"].toArray()[0].toObject()["lastPass"].toObject()["ended"]));
+}
+
 TEST_F(VisibleStateTest, TheRowsAndTheStatusUseTheResultTheWatcherHandsOver) {
     // Not stored: what the row and the report show is what the watcher told them.
     platform::NotificationCenter::defaultCenter().post(

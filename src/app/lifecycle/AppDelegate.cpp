@@ -270,6 +270,7 @@ void AppDelegate::doValidateDestinationPathInThread(const ParamDictionary& folde
 void AppDelegate::kickStartScanning() {
     const auto now = std::chrono::system_clock::now();
     prefs().setObject(kPreflastLaunchctlDate, platform::DateFormat::describe(now));
+    prefs().setObject(kPrefLastScheduledStart, platform::Value(now));
     log("args contains -fromlaunchagent...");
     logf("Will auto start backup at time: %s", platform::DateFormat::describe(now + std::chrono::seconds(2)).c_str());
     afterDelay(2.0, &AppDelegate::scanWithoutSender);

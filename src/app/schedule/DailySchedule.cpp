@@ -237,9 +237,11 @@ std::optional<platform::Date> DailySchedule::parseTimeOfDay(const std::string& t
 DailySchedule::Stored DailySchedule::stored() {
     const auto values = platform::PreferenceSnapshot::read({kPreflastLaunchctlDate, sPrefDailyScheduledTime,
                                                             kPrefDidSetSchedule, sPrefNextScheduledTime,
-                                                            sPrefNextScheduledTimeDisplayString});
+                                                            sPrefNextScheduledTimeDisplayString,
+                                                            kPrefLastScheduledStart});
     Stored s;
     s.lastAgentStart = values.string(kPreflastLaunchctlDate).value_or("");
+    s.lastAgentStartDate = values.object(kPrefLastScheduledStart).date();
     s.time = values.object(sPrefDailyScheduledTime).date();
     s.confirmed = values.object(kPrefDidSetSchedule).toBool();
     s.set = s.confirmed && s.time.has_value();

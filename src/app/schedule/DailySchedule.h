@@ -60,6 +60,7 @@ public:
     // What the preferences keep of the schedule, in one read.
     struct Stored {
         std::string lastAgentStart;         // the last start by the scheduler, as written then
+        std::optional<platform::Date> lastAgentStartDate; // the same moment (stored since it was kept as a date)
         bool confirmed = false;             // a daily time was confirmed once
         bool set = false;                   // ... and is there
         std::optional<platform::Date> time; // the daily time

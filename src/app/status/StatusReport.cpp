@@ -12,50 +12,17 @@
 #include "tools/DestinationCheck.h"
 #include "tools/FreeSpaceFloor.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 
 namespace {
 
 std::string yesNo(bool value) { return value ? "yes" : "no"; }
-
-std::string jsonString(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        case '\r': out += "\\r"; break;
-        default:
-            if (c < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out += static_cast<char>(c); // UTF-8 passes through as it is
-            }
-        }
-    }
-    return out + "\"";
-}
-
-std::string jsonBool(bool value) { return value ? "true" : "false"; }
-
-std::string jsonNumber(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.2f", value);
-    return text;
-}
-
-// A JSON object from members already written as JSON, in order.
-std::string jsonObject(const std::vector<std::pair<std::string, std::string>>& members) {
-    std::string out = "{";
-    for (size_t i = 0; i < members.size(); ++i)
-        out += (i ? "," : "") + jsonString(members[i].first) + ":" + members[i].second;
-    return out + "}";
-}
 
 StatusReport::Slot slotFromPreferences(int slot) {
     const Settings::Folder folder = Settings::folder(slot);
@@ -85,6 +52,7 @@ StatusReport::Schedule scheduleFromPreferences() {
     const DailySchedule::Stored stored = DailySchedule::stored();
     StatusReport::Schedule s;
     s.lastAgentStart = stored.lastAgentStart;
+    s.lastAgentStartDate = stored.lastAgentStartDate;
     s.set = stored.set;
     if (!s.set) return s;
     s.time = platform::DateFormat::format(*stored.time, "HH:mm");
@@ -96,17 +64,27 @@ StatusReport::Schedule scheduleFromPreferences() {
         next = NextLaunchDate::after(now, platform::DateFormat::localHour(*stored.time),
                                      platform::DateFormat::localMinute(*stored.time));
     s.nextRun = platform::DateFormat::describe(*next);
+    s.next = next;
     return s;
 }
 
-std::string lastPassJson(const std::optional<PassResult>& last) {
-    if (!last) return "null";
-    return jsonObject({{"ended", jsonString(platform::DateFormat::iso8601(last->ended))},
-                       {"copied", std::to_string(last->copied)},
-                       {"failed", std::to_string(last->failed)},
-                       {"deleted", std::to_string(last->deleted)},
-                       {"waiting", std::to_string(last->waiting)},
-                       {"seconds", jsonNumber(last->seconds)}});
+// A moment for scripts: RFC 3339 in UTC, or null for one that never came.
+QJsonValue jsonTime(const std::optional<platform::Date>& date) {
+    return date ? QJsonValue(QString::fromStdString(platform::DateFormat::rfc3339(*date))) : QJsonValue();
+}
+
+QJsonValue jsonText(const std::string& text, bool nullWhenEmpty = false) {
+    return nullWhenEmpty && text.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(text));
+}
+
+QJsonValue lastPassJson(const std::optional<PassResult>& last) {
+    if (!last) return QJsonValue();
+    return QJsonObject{{"ended", jsonTime(last->ended)},
+                       {"copied", static_cast<qint64>(last->copied)},
+                       {"failed", static_cast<qint64>(last->failed)},
+                       {"deleted", static_cast<qint64>(last->deleted)},
+                       {"waiting", static_cast<qint64>(last->waiting)},
+                       {"seconds", std::round(last->seconds * 100) / 100}};
 }
 
 } // namespace
@@ -173,37 +151,33 @@ std::string StatusReport::text() const {
 }
 
 std::string StatusReport::json() const {
-    std::string slotList = "[";
-    for (size_t i = 0; i < folders.size(); ++i) {
-        const Slot& s = folders[i];
+    QJsonArray slotList;
+    for (const Slot& s : folders) {
         const SlotState state = stateOf(s);
         const auto lag = state.oldestUnarchivedMinutes;
-        slotList += (i ? "," : "") +
-                 jsonObject({{"index", std::to_string(s.slot)},
-                             {"name", jsonString(s.name)},
-                             {"path", jsonString(s.path)},
-                             {"enabled", jsonBool(s.enabled)},
-                             {"watching", jsonBool(s.state.watching)},
-                             {"busy", jsonBool(s.state.busy)},
-                             {"state", jsonString(state.name())},
-                             {"error", state.error.empty() ? "null" : jsonString(state.error)},
-                             {"lastPass", lastPassJson(s.state.last)},
-                             {"oldestUnarchivedMinutes", lag ? std::to_string(*lag) : "null"}});
+        slotList.append(QJsonObject{{"index", s.slot},
+                                    {"name", jsonText(s.name)},
+                                    {"path", jsonText(s.path)},
+                                    {"enabled", s.enabled},
+                                    {"watching", s.state.watching},
+                                    {"busy", s.state.busy},
+                                    {"state", jsonText(state.name())},
+                                    {"error", jsonText(state.error, true)},
+                                    {"lastPass", lastPassJson(s.state.last)},
+                                    {"oldestUnarchivedMinutes", lag ? QJsonValue(static_cast<qint64>(*lag)) : QJsonValue()}});
     }
-    slotList += "]";
-    const std::string dest = jsonObject(
-        {{"path", jsonString(destination.path)},
-         {"present", jsonBool(destination.present)},
-         {"problem", destination.problem.empty() ? "null" : jsonString(destination.problem)},
-         {"freeBytes", destination.freeBytes ? std::to_string(*destination.freeBytes) : "null"}});
-    const std::string sched =
-        jsonObject({{"time", schedule.set ? jsonString(schedule.time) : "null"},
-                    {"next", schedule.set ? jsonString(schedule.nextRunIso) : "null"}});
-    return jsonObject({{"version", jsonString(version)},
-                       {"running", jsonBool(running)},
-                       {"destination", dest},
-                       {"slots", slotList},
-                       {"schedule", sched},
-                       {"lastScheduledStart", jsonString(schedule.lastAgentStart)}}) +
-           "\n";
+    const QJsonObject dest{
+        {"path", jsonText(destination.path)},
+        {"present", destination.present},
+        {"problem", jsonText(destination.problem, true)},
+        {"freeBytes", destination.freeBytes ? QJsonValue(static_cast<qint64>(*destination.freeBytes)) : QJsonValue()}};
+    const QJsonObject sched{{"time", schedule.set ? jsonText(schedule.time) : QJsonValue()},
+                            {"next", schedule.set ? jsonTime(schedule.next) : QJsonValue()}};
+    const QJsonObject top{{"version", jsonText(version)},
+                          {"running", running},
+                          {"destination", dest},
+                          {"slots", slotList},
+                          {"schedule", sched},
+                          {"lastScheduledStart", jsonTime(schedule.lastAgentStartDate)}};
+    return QJsonDocument(top).toJson(QJsonDocument::Compact).toStdString() + "\n";
 }

@@ -41,8 +41,9 @@ struct StatusReport {
         bool set = false;
         std::string time;           // "07:05"
         std::string nextRun;        // as the window shows it
-        std::string nextRunIso;     // ISO 8601, for scripts
-        std::string lastAgentStart; // when the schedule last started the application
+        std::optional<platform::Date> next;           // the same, for scripts
+        std::string lastAgentStart;                   // when the schedule last started the application
+        std::optional<platform::Date> lastAgentStartDate; // the same, for scripts, when known
     };
 
     std::string version;

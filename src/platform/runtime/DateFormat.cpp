@@ -101,6 +101,15 @@ std::string DateFormat::format(Date date, const std::string& pattern) {
 
 std::string DateFormat::iso8601(Date date) { return format(date, "yyyy-MM-dd'T'HH:mm:ssZ"); }
 
+std::string DateFormat::rfc3339(Date date) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(date);
+    std::tm utc{};
+    gmtime_r(&t, &utc);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return buf;
+}
+
 std::string DateFormat::describe(Date date) {
     LocalTime lt = toLocal(date);
     char buf[128];

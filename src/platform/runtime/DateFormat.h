@@ -15,6 +15,9 @@ public:
     static std::string format(Date date, const std::string& pattern);
     // ISO-8601 with zone offset, "2026-12-07T20:15:00+0100".
     static std::string iso8601(Date date);
+    // RFC 3339 in UTC, "2026-12-07T19:15:00Z": what scripts' date parsers
+    // (jq's fromdateiso8601 among them) take.
+    static std::string rfc3339(Date date);
     // "Monday, 7 December 2026 at 20:15:00 Central European Standard Time"
     // style description in the current locale.
     static std::string describe(Date date);
