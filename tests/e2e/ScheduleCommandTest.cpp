@@ -54,7 +54,7 @@ TEST(ScheduleCommandTest, SchedulesAloneOrThroughTheRunningApplication) {
     const Finished status = runToEnd({"--status"});
     EXPECT_NE(status.output.find("Daily schedule: 07:05, next run"), std::string::npos) << status.output;
     const Finished json = runToEnd({"--status", "--json"});
-    EXPECT_NE(json.output.find("\"schedule\":{\"time\":\"07:05\""), std::string::npos) << json.output;
+    EXPECT_NE(json.output.find("\"time\":\"07:05\""), std::string::npos) << json.output;
 
     AppProcess running(AppProcess::application());
     ASSERT_TRUE(running.waitForOutput("Inside AppDelegate => ibStopAllWatcher")) << running.output();

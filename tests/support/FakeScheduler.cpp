@@ -33,6 +33,7 @@ FakeScheduler::FakeScheduler(const fs::path& folder, bool userManager) : folder_
                                          "  -l) [ -f " + table + " ] || { echo 'no crontab for user' >&2; exit 1; }\n"
                                          "      cat " + table + " ;;\n"
                                          "  -) cat > " + table + " ;;\n"
+                                         "  -r) rm -f " + table + " ;;\n"
                                          "  *) cat \"$1\" > " + table + " ;;\n"
                                          "esac\n");
     const char* path = std::getenv("PATH");

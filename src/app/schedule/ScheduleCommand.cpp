@@ -1,13 +1,16 @@
 #include "app/schedule/ScheduleCommand.h"
 
 #include "app/schedule/DailySchedule.h"
+#include "platform/scheduler/UserScheduler.h"
 
 ScheduleCommand::Reply ScheduleCommand::schedule(DailySchedule& schedule, const std::string& timeOfDay) {
     const auto time = DailySchedule::parseTimeOfDay(timeOfDay);
     if (!time) return {2, "not a time of day (HH:MM): " + timeOfDay + "\n"};
     if (!schedule.confirmTime(*time))
         return {1, "the daily run at " + timeOfDay + " could not be installed; the log says why\n"};
-    return {0, "archiving daily at " + timeOfDay + "; next run: " + DailySchedule::stored().nextRunText + "\n"};
+    std::string reply = "archiving daily at " + timeOfDay + "; next run: " + DailySchedule::stored().nextRunText + "\n";
+    if (platform::UserScheduler::cronDaemonMissing()) reply += "note: " + platform::UserScheduler::kNoCronDaemon + "\n";
+    return {0, reply};
 }
 
 ScheduleCommand::Reply ScheduleCommand::unschedule(DailySchedule& schedule) {

@@ -9,6 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -85,6 +88,25 @@ bool CrontabJob::available() {
     return ToolRun::available("crontab");
 }
 
+bool CrontabJob::daemonRunning() {
+    static const std::set<std::string> kDaemons{"cron", "crond", "cronie", "fcron", "dcron"};
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string pid = entry.path().filename().string();
+        if (pid.empty() || !std::all_of(pid.begin(), pid.end(), ::isdigit)) continue;
+        std::ifstream comm(entry.path() / "comm");
+        std::string name;
+        if (!std::getline(comm, name)) continue;
+        if (kDaemons.count(name)) return true;
+        if (name == "busybox") {
+            std::ifstream cmdline(entry.path() / "cmdline");
+            std::string all((std::istreambuf_iterator<char>(cmdline)), {});
+            if (all.find("crond") != std::string::npos) return true;
+        }
+    }
+    return false;
+}
+
 std::string CrontabJob::whyNotATag(const std::string& label) {
     auto blankOrHash = [](char c) { return c == ' ' || c == '\t' || c == '#'; };
     if (label.empty() || std::any_of(label.begin(), label.end(), blankOrHash))
@@ -156,7 +178,11 @@ bool CrontabJob::unload(bool* removed, std::string* error) const {
     if (!table) return false;
     if (!isIn(*table)) return true;
     *removed = true;
-    return installTable(withoutJob(*table), error);
+    const std::string rest = withoutJob(*table);
+    if (rest.find_first_not_of(" \t\n") != std::string::npos) return installTable(rest, error);
+    // Ours was its only line: the user had no crontab before it.
+    ToolRun run = ToolRun::run("crontab", {"-r"});
+    return run.succeeded() || fail(error, "cannot remove the crontab: " + run.failure());
 }
 
 } // namespace platform

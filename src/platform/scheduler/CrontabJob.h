@@ -18,6 +18,9 @@ public:
     explicit CrontabJob(std::string label);
 
     static bool available(); // crontab on PATH
+    // A cron daemon (cron, crond, cronie, fcron, dcron, busybox crond) runs:
+    // without one, a crontab line waits.
+    static bool daemonRunning();
 
     // "" when the label can stand in a tag unambiguously (no blanks, no
     // "#"), else why not.
@@ -37,7 +40,8 @@ public:
     // Replaces the job's lines in the user's crontab by the job's new line.
     bool load(const LaunchdJob& job, const JobCommand& command, std::string* error) const;
     // Removes the job's lines; *removed says whether there were any. A
-    // crontab without them is not rewritten.
+    // crontab without them is not rewritten; one that held nothing else is
+    // removed (crontab -r), as it was before the job came.
     bool unload(bool* removed, std::string* error) const;
 
 private:

@@ -55,7 +55,9 @@ Outcome loadIntoCrontab(const LaunchdJob& job, const JobCommand& command) {
     std::string error;
     if (!CrontabJob(job.label).load(job, command, &error)) return failed("cannot load " + job.label, error);
     removeSystemdLeftover(job.label);
-    return {true, "loaded " + job.label + ": crontab line at " + job.timeOfDay()};
+    std::string message = "loaded " + job.label + ": crontab line at " + job.timeOfDay();
+    if (!CrontabJob::daemonRunning()) message += "; " + UserScheduler::kNoCronDaemon;
+    return {true, message};
 }
 
 // The app deletes the description after unloading, so a later unload may
@@ -74,6 +76,12 @@ std::optional<std::string> unloadLabel(const fs::path& jobFile, std::string* err
 }
 
 } // namespace
+
+const std::string UserScheduler::kNoCronDaemon = "no cron daemon runs: the daily run starts only once one does";
+
+bool UserScheduler::cronDaemonMissing() {
+    return !userManagerRunning() && CrontabJob::available() && !CrontabJob::daemonRunning();
+}
 
 bool UserScheduler::userManagerRunning() {
     return ToolRun::available("systemctl") && ToolRun::run("systemctl", {"--user", "show-environment"}, true).succeeded();

@@ -19,6 +19,9 @@ public:
 
     // systemctl is on PATH and "systemctl --user show-environment" succeeds.
     static bool userManagerRunning();
+    // Jobs go into the crontab, and no cron daemon runs to start them.
+    static bool cronDaemonMissing();
+    static const std::string kNoCronDaemon; // what a load into such a crontab adds to its message
 
     // Schedules the job of the description, replacing an earlier load of
     // the same Label in either place. A description that cannot be read or

@@ -3,13 +3,17 @@
 // stand-ins of support/FakeScheduler.
 
 #include "platform/scheduler/UserScheduler.h"
+#include "platform/scheduler/CrontabJob.h"
 #include "platform/preferences/Value.h"
 #include "platform/runtime/Task.h"
 #include "support/FakeScheduler.h"
 #include "support/TempHome.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <csignal>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -140,9 +144,25 @@ TEST_F(UserSchedulerTest, TheCrontabLineRunsTheOpenedBundlesProgramWithEveryArgu
     FakeScheduler fake(tmp.path(), false);
     const fs::path bundle = makeBundle();
 
+    // No cron daemon runs here: the load says the line waits for one, and
+    // stops saying so once one runs (a program named as the daemon is).
+    const std::string loaded = "loaded " + kLabel + ": crontab line at 07:05";
     auto outcome = UserScheduler::load(openJob(bundle));
     ASSERT_TRUE(outcome.succeeded) << outcome.message;
-    EXPECT_EQ(outcome.message, "loaded " + kLabel + ": crontab line at 07:05");
+    ASSERT_FALSE(platform::CrontabJob::daemonRunning()) << "a cron daemon runs on this machine";
+    EXPECT_EQ(outcome.message, loaded + "; " + UserScheduler::kNoCronDaemon);
+    {
+        const fs::path cron = tmp.path() / "cron";
+        fs::copy_file("/bin/sleep", cron);
+        std::atomic<bool> ended{false};
+        const pid_t daemon = platform::Task::launch({cron.string(), {"30"}, std::nullopt, -1, -1, -1},
+                                                    [&](const auto&) { ended = true; });
+        ASSERT_GT(daemon, 0);
+        EXPECT_TRUE(testing_support::waitUntil([] { return platform::CrontabJob::daemonRunning(); }));
+        EXPECT_EQ(UserScheduler::load(openJob(bundle)).message, loaded);
+        ::kill(daemon, SIGTERM);
+        EXPECT_TRUE(testing_support::waitUntil([&] { return ended.load(); }));
+    }
     const std::string line = "5 7 * * * '" + (bundle / "Contents/MacOS/Tolv Ärchiver").string() + "' " +
                              R"('-fromlaunchagent' 'two words' 'it'\''s "quoted"' '50'\%' of $HOME' 'Ünïcödé ✓' )" +
                              R"('back\slash\'\% '' # tolv-launch-agent )" + kLabel;
@@ -218,6 +238,8 @@ TEST_F(UserSchedulerTest, UnloadFindsTheJobByTheFileNameAndRemovesItEverywhere) 
         fs::remove(file);
         EXPECT_EQ(UserScheduler::unload(file).message,
                   "unloaded " + kLabel + ": systemd timer and crontab line removed");
+        // Ours was its only line: the crontab goes, as there was none before.
+        EXPECT_EQ(fake.count("crontab -r"), 1);
         EXPECT_EQ(fake.crontab(), "");
 
         ASSERT_TRUE(UserScheduler::load(writeJob(description({"/bin/echo"}))).succeeded);
