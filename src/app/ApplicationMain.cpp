@@ -4,6 +4,7 @@
 #include "app/instance/CommandLine.h"
 #include "app/instance/InstanceBridge.h"
 #include "app/instance/InstanceRequests.h"
+#include "app/schedule/LoginStart.h"
 #include "app/schedule/ScheduleCommand.h"
 #include "app/window/MainWindow.h"
 #include "app/widgets/QtModalUI.h"
@@ -94,6 +95,11 @@ std::optional<int> answerWithoutApplication(const CommandLine& line, const std::
                                            OVLogFileManager::logFolder().string()),
                      0);
     if (line.action == CommandLine::Action::Version) return print(versionLine(), 0);
+    if (line.action == CommandLine::Action::Autostart) {
+        std::string error;
+        if (!LoginStart::set(line.autostart, &error)) return print(name + ": " + error + "\n", 1);
+        return print(line.autostart ? "watching starts at login\n" : "no start at login\n", 0);
+    }
     return std::nullopt;
 }
 

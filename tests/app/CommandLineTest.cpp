@@ -48,6 +48,10 @@ TEST(CommandLineTest, EachLineAsksForOneThing) {
         {{"--schedule", "07:05"}, Action::Schedule, false},
         {{"--schedule", "7:05"}, Action::Schedule, false},
         {{"--unschedule"}, Action::Unschedule, false},
+        {{"--autostart", "on"}, Action::Autostart, false},
+        {{"--autostart", "off"}, Action::Autostart, false},
+        {{"--autostart", "maybe"}, Action::Autostart, true},
+        {{"--autostart"}, Action::Launch, true},
         {{"--schedule"}, Action::Schedule, true},
         {{"--schedule", "24:00"}, Action::Schedule, true},
         {{"--schedule", "07:5"}, Action::Schedule, true},
@@ -68,6 +72,8 @@ TEST(CommandLineTest, EachLineAsksForOneThing) {
     EXPECT_NE(parse({"word"}).error->find("'word'"), std::string::npos);
     EXPECT_NE(parse({"--schedule", "7pm"}).error->find("HH:MM"), std::string::npos);
     EXPECT_EQ(parse({"--schedule", "21:30"}).scheduleTime, "21:30");
+    EXPECT_TRUE(parse({"--autostart", "on"}).autostart);
+    EXPECT_FALSE(parse({"--autostart", "off"}).autostart);
 }
 
 TEST(CommandLineTest, FilesUrlsAndTheLaunchAgentMarkAreKeptApart) {

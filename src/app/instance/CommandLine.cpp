@@ -21,7 +21,7 @@ struct Command {
     std::string_view help;
 };
 
-constexpr std::array<Command, 11> kCommands{{
+constexpr std::array<Command, 12> kCommands{{
     {"scan", CommandLine::Action::Scan, "archive every enabled folder now"},
     {"start-all", CommandLine::Action::StartAll, "switch watching on for every folder"},
     {"stop-all", CommandLine::Action::StopAll, "switch watching off for every folder"},
@@ -31,6 +31,7 @@ constexpr std::array<Command, 11> kCommands{{
     {"status", CommandLine::Action::Status, "print the destination, each folder's state and last pass, and the daily schedule (--json: as JSON); exit status 1 when a folder is in error"},
     {"schedule", CommandLine::Action::Schedule, "HH:MM: archive every enabled folder once a day at that time"},
     {"unschedule", CommandLine::Action::Unschedule, "remove the daily schedule"},
+    {"autostart", CommandLine::Action::Autostart, "on|off: start the application watching every folder at login, or not"},
     {"help", CommandLine::Action::Help, "print this help (also -h)"},
     {"version", CommandLine::Action::Version, "print the version (also -v)"},
 }};
@@ -72,6 +73,7 @@ void addOptions(QCommandLineParser& parser) {
         if (c.action == CommandLine::Action::Help) names.prepend("h");
         if (c.action == CommandLine::Action::Version) names.prepend("v");
         if (c.action == CommandLine::Action::Schedule) parser.addOption({names, q(c.help), "HH:MM"});
+        else if (c.action == CommandLine::Action::Autostart) parser.addOption({names, q(c.help), "on|off"});
         else parser.addOption({names, q(c.help)});
     }
     for (const char* flag : {"force", "json", "headless", "fromlaunchagent"}) parser.addOption({flag, ""});
@@ -95,6 +97,12 @@ void takeAction(CommandLine& line, const QCommandLineParser& parser) {
             return;
         }
         line.action = c.action;
+    }
+    if (line.action == CommandLine::Action::Autostart) {
+        const std::string value = text(parser.value("autostart"));
+        if (value == "on" || value == "off") line.autostart = value == "on";
+        else line.error = "--autostart takes on or off, not '" + value + "'";
+        return;
     }
     if (line.action != CommandLine::Action::Schedule) return;
     const std::string time = text(parser.value("schedule"));

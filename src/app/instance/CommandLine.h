@@ -8,7 +8,7 @@
 #include <vector>
 
 struct CommandLine {
-    enum class Action { Launch, Help, Version, Scan, StartAll, StopAll, Poll, Quit, Relaunch, Status, Schedule, Unschedule };
+    enum class Action { Launch, Help, Version, Scan, StartAll, StopAll, Poll, Quit, Relaunch, Status, Schedule, Unschedule, Autostart };
 
     Action action = Action::Launch;
     bool force = false;    // --quit --force: answer the busy alert with "Force Terminate"
@@ -16,6 +16,7 @@ struct CommandLine {
     bool fromLaunchAgent = false;
     std::optional<std::string> grabWindowFile;
     std::string scheduleTime; // --schedule HH:MM
+    bool autostart = false;   // --autostart on|off
     std::vector<std::string> files; // named on the command line: open requests
     std::vector<std::string> urls;  // "tolv-archiver:" URLs: get-URL events
     std::optional<std::string> error; // why the line was refused (exit status 2)

@@ -34,7 +34,8 @@ InstanceRequests::Reply InstanceRequests::answer(const CommandLine& line) {
     case Action::Schedule: return ScheduleCommand::schedule(delegate_->schedule(), line.scheduleTime);
     case Action::Unschedule: return ScheduleCommand::unschedule(delegate_->schedule());
     case Action::Help:
-    case Action::Version: break; // answered by the start itself
+    case Action::Version:
+    case Action::Autostart: break; // answered by the start itself
     }
     return {2, "not a request for the running application\n"};
 }

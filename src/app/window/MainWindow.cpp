@@ -1,13 +1,16 @@
 #include "app/window/MainWindow.h"
 
 #include "app/lifecycle/AppDelegate.h"
+#include "app/schedule/LoginStart.h"
 #include "app/window/ScheduleSheets.h"
 #include "core/CommonHeader.h"
 #include "platform/qt/QtPreferenceBinding.h"
+#include "platform/runtime/Log.h"
 
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
+#include <QSignalBlocker>
 #include <QShowEvent>
 #include <QWindow>
 
@@ -54,6 +57,14 @@ void MainWindow::connectActions() {
     connect(ui_->actionQuit, &QAction::triggered, this, [d] { d->terminate(nullptr); });
     connect(ui_->setTimeButton, &QPushButton::clicked, this, [d] { d->changeScheduledTime(); });
     connect(ui_->removeScheduleButton, &QPushButton::clicked, this, [d] { d->ibRemoveScheduleTime(); });
+    ui_->startAtLoginCheck->setChecked(LoginStart::isOn());
+    connect(ui_->startAtLoginCheck, &QCheckBox::toggled, this, [this](bool on) {
+        std::string error;
+        if (LoginStart::set(on, &error)) return;
+        platform::logf("ERROR: start at login: %s", error.c_str());
+        const QSignalBlocker quiet(ui_->startAtLoginCheck);
+        ui_->startAtLoginCheck->setChecked(LoginStart::isOn());
+    });
     QPushButton* relaunch = ui_->relaunchButton;
     relaunch->setEnabled(true);
     connect(relaunch, &QPushButton::clicked, this, [d, relaunch] { d->ibRelaunchApp(relaunch); });

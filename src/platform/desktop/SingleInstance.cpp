@@ -487,7 +487,10 @@ std::optional<SingleInstance::Reply> SingleInstance::send(const std::string& app
     const auto deadline = Clock::now() + timeout;
     const fs::path folder = preferredFolder(appName);
     if (auto why = whyUnusable(folder)) {
-        logf("single instance: no instance to reach: %s %s", folder.c_str(), why->c_str());
+        // No folder yet: no instance has ever run here, which is no complaint.
+        std::error_code ec;
+        if (fs::exists(fs::symlink_status(folder, ec)))
+            logf("single instance: no instance to reach: %s %s", folder.c_str(), why->c_str());
         return std::nullopt;
     }
     const fs::path socket = folder / socketName;
