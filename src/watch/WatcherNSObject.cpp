@@ -43,14 +43,14 @@ void WatcherNSObject::subscribe(const std::string& name, Handler handler) {
 void WatcherNSObject::setupObservers() {
     using Self = WatcherNSObject;
     subscribe(kWatcherDoStart, [](Self& self, const Notification& n) {
-        if (self.matchesIndex(n, "handleWatcherDoStartNotification")) self.setupWatcher();
+        if (self.matchesIndex(n, "handleWatcherDoStartNotification")) self.switchOn();
     });
     subscribe(kWatcherDoStop, [](Self& self, const Notification& n) {
         if (self.matchesIndex(n, "handleWatcherDoStopNotification")) self.unloadWatcher();
     });
     subscribe(kWatcherDoStartAll, [](Self& self, const Notification& n) {
         logf("WatcherNSObject => handleWatcherDoStartAllNotification...%s (index %d)", n.name.c_str(), self.index_);
-        self.setupWatcher();
+        self.switchOn();
     });
     subscribe(kWatcherDoStopAll, [](Self& self, const Notification& n) {
         logf("WatcherNSObject => handleWatcherDoStopAllNotification...%s (index %d)", n.name.c_str(), self.index_);
@@ -103,16 +103,21 @@ std::optional<std::string> WatcherNSObject::storedFolder() const { return Settin
 // ---- starting and stopping the stream ---------------------------------------
 
 void WatcherNSObject::setupWatcher() {
-    onLoop([](WatcherNSObject& self) { self.startStream(); });
+    onLoop([](WatcherNSObject& self) { self.startStream(false); });
+}
+
+void WatcherNSObject::switchOn() {
+    onLoop([](WatcherNSObject& self) { self.startStream(true); });
 }
 
 void WatcherNSObject::unloadWatcher() {
     onLoop([](WatcherNSObject& self) { self.stopStream(); });
 }
 
-void WatcherNSObject::startStream() {
+void WatcherNSObject::startStream(bool catchUp) {
     logf("Inside WatcherNSObject => setupWatcher...index = %d", index_);
     stopStream();
+    catchUpWanted_ = catchUp;
     stream_.start(index_, _param(), shared_from_this());
 }
 
@@ -138,6 +143,11 @@ void WatcherNSObject::adoptStream(const watcher::StreamHandles& handles) {
                                      {kUserInfoTimer, handles.timer}};
     announce(kWatcherStreamDidStart, started);
     announce(kWatcherDidStart, started);
+    // Switched on: what arrived while nobody watched (the application was
+    // not running, or watching was off) is archived now, not at the next event.
+    if (!std::exchange(catchUpWanted_, false)) return;
+    logf("WatcherNSObject => index %d: watching from now on; archiving what came meanwhile", index_);
+    requestPass(storedFolder());
 }
 
 void WatcherNSObject::streamDidReport(const std::string& watchedPath,

@@ -65,8 +65,10 @@ public:
     static std::string getPrefNameForInProgress(std::int16_t index);
 
     void setupObservers();
-    // Both queue their work to the slot's loop.
+    // All three queue their work to the slot's loop. Switching on (the
+    // start commands) also archives what came while nobody watched.
     void setupWatcher();
+    void switchOn();
     void unloadWatcher();
 
     // What the stream thread reports (watcher::StreamOwner).
@@ -89,7 +91,7 @@ private:
     void announce(const std::string& name, const platform::UserInfo& extra = {});
 
     // The stream, on the loop.
-    void startStream();
+    void startStream(bool catchUp);
     void stopStream();
     void adoptStream(const watcher::StreamHandles& handles);
     void startFullPassTimer();
@@ -124,6 +126,7 @@ private:
 
     // The loop's alone.
     SlotStream stream_;
+    bool catchUpWanted_ = false; // the stream being started was switched on
     platform::RunLoop::Id fullPassTimer_ = 0;
     std::shared_ptr<ArchivePass> pass_; // the pass whose copy run is under way
     bool passWanted_ = false;

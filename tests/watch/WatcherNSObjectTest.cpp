@@ -54,6 +54,9 @@ TEST_F(WatcherTest, AStreamEventReachesOnlyItsOwnWatcher) {
     post(kWatcherDoStartAll);
     ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() && w[2]->_CFRunLoopRef() && w[3]->_CFRunLoopRef(); }));
     EXPECT_EQ(w[1]->_whichPath(), "prefCameraFolderPathFormat1");
+    // Switching on archives what came meanwhile: one pass each.
+    ASSERT_TRUE(waitUntil([&] { return recorder.passes(2) == 1 && recorder.passes(3) == 1; }));
+    ASSERT_TRUE(waitIdle());
 
     writeFile(src[1] / "a/b/c/photo.jpg", "pixels");
     ASSERT_TRUE(waitUntil([&] { return fs::exists(archived(1, "a/b/c/photo.jpg")); }, 20s));
@@ -63,10 +66,9 @@ TEST_F(WatcherTest, AStreamEventReachesOnlyItsOwnWatcher) {
     ASSERT_TRUE(waitIdle());
     platform::NotificationCenter::defaultCenter().removeObserver(&posted);
     EXPECT_EQ(posted, 0) << "events go to their own watcher, not round the centre";
-    EXPECT_EQ(recorder.passes(2) + recorder.passes(3), 0u);
-    // Each pass of slot 1 writes its running flag twice; slots 2 and 3 write nothing.
-    EXPECT_EQ(writes.of(1), 2 * recorder.passes(1));
-    EXPECT_EQ(writes.of(2) + writes.of(3), 0u);
+    EXPECT_EQ(recorder.passes(2) + recorder.passes(3), 2u) << "no pass but the switch-on's";
+    // Each pass writes its slot's running flag twice, and nothing else does.
+    for (int i = 1; i <= 3; ++i) EXPECT_EQ(writes.of(i), 2 * recorder.passes(i)) << i;
 }
 
 TEST_F(WatcherTest, RequestsDuringAPassGiveExactlyOneFollowUp) {
@@ -510,4 +512,22 @@ TEST_F(WatcherTest, AStopDuringTheStreamsSetUpEndsItAndLeavesNoWatch) {
     ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }, 30s));
     writeFile(src[1] / "7/7/new.jpg", "new");
     EXPECT_TRUE(waitUntil([&] { return fs::exists(archived(1, "7/7/new.jpg")); }, 20s));
+}
+
+// Switching watching on archives what came while it was off, without
+// waiting for another event; a restart by new settings does not.
+TEST_F(WatcherTest, SwitchingOnArchivesWhatCameMeanwhile) {
+    makeWatcher(1);
+    PassRecorder recorder;
+    writeFile(src[1] / "while-off/photo.jpg", "pixels");
+    post(kWatcherDoStart, index(1));
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(archived(1, "while-off/photo.jpg")); }, 10s));
+    ASSERT_TRUE(waitIdle());
+
+    const size_t passes = recorder.passes(1);
+    platform::NotificationCenter::defaultCenter().post(kWatcherSetParams, std::make_shared<int>(0));
+    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() != nullptr; }));
+    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(recorder.passes(1), passes);
 }
