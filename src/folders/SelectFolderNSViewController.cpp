@@ -4,7 +4,6 @@
 
 #include "dialogs/ModalUI.h"
 #include "core/ArchiveDestination.h"
-#include "core/MyAliasKit.h"
 #include "folders/viewSetEnabled.h"
 #include "platform/desktop/Bundle.h"
 #include "platform/runtime/Log.h"
@@ -13,7 +12,7 @@
 #include "platform/preferences/UserDefaults.h"
 #include "tools/TolvExtras.h"
 #include "tools/PathString.h"
-#include "tools/FolderSlotRules.h"
+#include "tools/FolderChoice.h"
 #include "tools/FreeSpaceFloor.h"
 #include "tools/PassResult.h"
 #include "watch/SlotState.h"
@@ -310,7 +309,6 @@ void SelectFolderNSViewController::openPanelDidEndNew(int returnCode, const std:
         platform::log("openPanelDidEnd returned no folder: nothing stored");
         return;
     }
-    if (refuseFolder(path)) return;
     storeChosenFolder(path, contextInfo->keys);
 }
 
@@ -333,17 +331,9 @@ void SelectFolderNSViewController::commitTypedFolder(const std::string& typed) {
         showRefusal(typed, "There is no folder at this path.");
         return;
     }
-    if (refuseFolder(path)) return;
     // Stored as a chosen folder is, alias data included, so a later move of
     // the folder is followed; the enable switch stays as the user set it.
     storeChosenFolder(path, folderKeys());
-}
-
-bool SelectFolderNSViewController::refuseFolder(const std::string& path) {
-    auto why = FolderSlotRules::refusal(viewIndex_, path, FolderSlotRules::Others::All);
-    if (!why) return false;
-    showRefusal(path, *why);
-    return true;
 }
 
 void SelectFolderNSViewController::showRefusal(const std::string& path, const std::string& why) {
@@ -357,27 +347,7 @@ void SelectFolderNSViewController::showRefusal(const std::string& path, const st
 }
 
 void SelectFolderNSViewController::storeChosenFolder(const std::string& path, const ParamDictionary& keys) {
-    const std::string pathKey = CommonHeader::param(keys, sPrefFolderNameKey);
-    const std::string validKey = CommonHeader::param(keys, sPrefFolderNameIsValidKey);
-    const std::string aliasKey = CommonHeader::param(keys, sPrefFolderAliasDataKey);
-    if (pathKey.empty() || validKey.empty() || aliasKey.empty()) {
-        logf("openPanelDidEnd contextInfo lacks a folder key: %s; nothing stored", CommonHeader::describe(keys).c_str());
-        return;
-    }
-    // The destination is the archive only with its marker in it: a folder
-    // that cannot take one is not chosen.
-    ArchiveDestination::Marking marking;
-    if (viewIndex_ == CommonHeader::kDestinationSlot) {
-        marking = ArchiveDestination::mark(path);
-        if (!marking.error.empty()) return showRefusal(path, marking.error);
-    }
-    // The order matters to whoever follows these keys: path, validity, alias data, archive ID, enable.
-    prefs().setObject(pathKey, Value(path));
-    prefs().setBool(validKey, true);
-    MyAliasKit::savePath(path, aliasKey);
-    if (!marking.id.empty()) ArchiveDestination::remember(marking.id);
-    if (auto enableKey = CommonHeader::param(keys, sPrefCameraFolderPathEnableKey); !enableKey.empty())
-        prefs().setBool(enableKey, true);
+    if (auto why = FolderChoice::choose(viewIndex_, path, keys)) showRefusal(path, *why);
 }
 
 // ---- reveal and enable -----------------------------------------------------

@@ -140,7 +140,6 @@ private:
     ParamDictionary folderKeys() const;
     void commitTypedFolder(const std::string& typed);
     // True, after telling the user why, when the slot may not hold the folder.
-    bool refuseFolder(const std::string& path);
     void showRefusal(const std::string& path, const std::string& why);
     void showPassRefusal(const std::optional<std::string>& reason);
 
