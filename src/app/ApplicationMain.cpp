@@ -4,6 +4,7 @@
 #include "app/instance/CommandLine.h"
 #include "app/instance/InstanceBridge.h"
 #include "app/instance/InstanceRequests.h"
+#include "app/instance/SetupCommand.h"
 #include "app/schedule/LoginStart.h"
 #include "app/schedule/ScheduleCommand.h"
 #include "app/window/MainWindow.h"
@@ -107,7 +108,7 @@ std::chrono::milliseconds patienceFor(const CommandLine& line) {
     // --quit may wait for a person to answer the busy alert; the schedule
     // commands wait for the user's scheduler.
     if (line.action == CommandLine::Action::Quit) return std::chrono::minutes(5);
-    return line.isScheduleCommand() ? std::chrono::minutes(1) : std::chrono::seconds(10);
+    return line.isScheduleCommand() || line.isSetupCommand() ? std::chrono::minutes(1) : std::chrono::seconds(10);
 }
 
 int printReply(const platform::SingleInstance::Reply& reply) {
@@ -177,9 +178,9 @@ int actAlone(const CommandLine& line) {
     ModalUI::setCurrent(std::make_shared<HeadlessModalUI>());
     AppDelegate::initialize();
     DailySchedule schedule([] { log("Inside AppDelegate => setupManualTimer... DOES NOTHING...."); });
-    const auto reply = line.action == CommandLine::Action::Schedule
-                           ? ScheduleCommand::schedule(schedule, line.scheduleTime)
-                           : ScheduleCommand::unschedule(schedule);
+    const auto reply = line.isSetupCommand()                       ? SetupCommand::run(line, false)
+                       : line.action == CommandLine::Action::Schedule ? ScheduleCommand::schedule(schedule, line.scheduleTime)
+                                                                      : ScheduleCommand::unschedule(schedule);
     platform::UserDefaults::standard().synchronize();
     return printReply(reply);
 }
@@ -209,7 +210,8 @@ int ApplicationMain::run(int argc, char** argv) {
         return print(std::string(TOLV_APP_NAME) + " is running but did not answer\n", 1);
     }
     const int result =
-        line.isScheduleCommand() ? actAlone(line) : runApplication(argc, argv, arguments, line, bridge);
+        line.isScheduleCommand() || line.isSetupCommand() ? actAlone(line)
+                                                          : runApplication(argc, argv, arguments, line, bridge);
     bridge.detach();
     claim.primary.reset();
     // Nothing this application started may go on copying or deleting.

@@ -52,6 +52,15 @@ TEST(CommandLineTest, EachLineAsksForOneThing) {
         {{"--autostart", "off"}, Action::Autostart, false},
         {{"--autostart", "maybe"}, Action::Autostart, true},
         {{"--autostart"}, Action::Launch, true},
+        {{"--set-destination", "/d"}, Action::SetDestination, false},
+        {{"--set-source", "2", "/s"}, Action::SetSource, false},
+        {{"--set-source", "4", "/s"}, Action::SetSource, true},
+        {{"--set-source", "1"}, Action::SetSource, true},
+        {{"--set-source", "1", "/s", "/t"}, Action::SetSource, true},
+        {{"--enable", "3"}, Action::Enable, false},
+        {{"--disable", "0"}, Action::Disable, true},
+        {{"--set", "log-days", "7"}, Action::Set, false},
+        {{"--set", "log-days"}, Action::Set, true},
         {{"--schedule"}, Action::Schedule, true},
         {{"--schedule", "24:00"}, Action::Schedule, true},
         {{"--schedule", "07:5"}, Action::Schedule, true},
@@ -74,6 +83,12 @@ TEST(CommandLineTest, EachLineAsksForOneThing) {
     EXPECT_EQ(parse({"--schedule", "21:30"}).scheduleTime, "21:30");
     EXPECT_TRUE(parse({"--autostart", "on"}).autostart);
     EXPECT_FALSE(parse({"--autostart", "off"}).autostart);
+    const CommandLine source = parse({"--set-source", "2", "/s"});
+    EXPECT_EQ(source.slot, 2);
+    EXPECT_EQ(source.path, "/s");
+    const CommandLine set = parse({"--set", "log-days", "7"});
+    EXPECT_EQ(set.settingName, "log-days");
+    EXPECT_EQ(set.settingValue, "7");
 }
 
 TEST(CommandLineTest, FilesUrlsAndTheLaunchAgentMarkAreKeptApart) {

@@ -2,6 +2,7 @@
 #include "platform/preferences/UserDefaults.h"
 #include "support/ChosenDestination.h"
 #include "support/AppProcess.h"
+#include "support/FileContents.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -99,6 +100,14 @@ TEST(SingleInstanceProcessTest, LaterStartsHandTheirRequestToTheRunningApplicati
     EXPECT_EQ(started.status, 0);
     EXPECT_NE(started.output.find("watching switched on"), std::string::npos) << started.output;
 
+    // A set-up command is the running application's to carry out: its file says so at once.
+    const Finished set = runToEnd({"--set", "log-days", "9"});
+    EXPECT_EQ(set.status, 0) << set.output;
+    EXPECT_TRUE(first->waitForOutput("A later start asks")) << first->output();
+    auto saved = platform::Value::readPlistFile(platform::UserDefaults::standardFilePath());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ((*saved)["prefDaysToSaveLogs"].toInteger(), 9);
+
     const Finished quit = runToEnd({"--quit"});
     EXPECT_EQ(quit.status, 0) << quit.output;
     EXPECT_EQ(first->waitForExit(), 0) << first->output();
@@ -153,6 +162,42 @@ TEST(SingleInstanceProcessTest, RelaunchBringsUpANewProcessWithTheSamePreference
         status = runToEnd({"--status"});
     } while (status.output.find("not running") == std::string::npos && std::chrono::steady_clock::now() < deadline);
     EXPECT_NE(status.output.find("not running"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// Set up from nothing without the window, then the daily run archives: no
+// preference written by hand. Refusals change nothing and exit 2.
+TEST(SingleInstanceProcessTest, AHeadlessSetUpFromNothingArchives) {
+    TempHome home;
+    const auto dest = home.makeFolder("Backup");
+    home.writeFile("Shoot/Main/2026/img_0001.jpg", "pixels");
+    const std::string source = (home.path() / "Shoot/Main").string();
+    struct Step {
+        std::vector<std::string> arguments;
+        int status;
+    } steps[] = {
+        {{"--set-destination", dest.string()}, 0},
+        {{"--set-source", "1", source}, 0},
+        {{"--set-source", "2", dest.string()}, 2}, // inside the destination
+        {{"--set-source", "4", source}, 2},
+        {{"--set", "settle-minutes", "0"}, 0},
+        {{"--set", "settle-minutes", "soon"}, 2},
+        {{"--set", "delete-old", "maybe"}, 2},
+        {{"--enable", "1"}, 0},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.arguments.front() + " " + step.arguments[1]);
+        const Finished end = runToEnd(step.arguments);
+        EXPECT_EQ(end.status, step.status) << end.output;
+    }
+    // The daily run with no display archives by itself and ends.
+    const Finished run = runToEnd({"-fromlaunchagent"}, 60s);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(testing_support::readFile(dest / "Main/2026/img_0001.jpg"), "pixels") << run.output;
+    EXPECT_FALSE(std::filesystem::exists(dest / "Backup")) << "the refused source was not stored";
 }
 
 } // namespace

@@ -21,7 +21,7 @@ struct Command {
     std::string_view help;
 };
 
-constexpr std::array<Command, 12> kCommands{{
+constexpr std::array<Command, 17> kCommands{{
     {"scan", CommandLine::Action::Scan, "archive every enabled folder now"},
     {"start-all", CommandLine::Action::StartAll, "switch watching on for every folder"},
     {"stop-all", CommandLine::Action::StopAll, "switch watching off for every folder"},
@@ -32,6 +32,11 @@ constexpr std::array<Command, 12> kCommands{{
     {"schedule", CommandLine::Action::Schedule, "HH:MM: archive every enabled folder once a day at that time"},
     {"unschedule", CommandLine::Action::Unschedule, "remove the daily schedule"},
     {"autostart", CommandLine::Action::Autostart, "on|off: start the application watching every folder at login, or not"},
+    {"set-destination", CommandLine::Action::SetDestination, "PATH: choose the destination folder, as the window does"},
+    {"set-source", CommandLine::Action::SetSource, "N PATH: choose source folder N (1 to 3), as the window does"},
+    {"enable", CommandLine::Action::Enable, "N: switch source folder N on"},
+    {"disable", CommandLine::Action::Disable, "N: switch source folder N off"},
+    {"set", CommandLine::Action::Set, "NAME VALUE: change a setting of the window (settle-minutes, delete-old, delete-after-days, fast-archiving, full-pass-minutes, save-logs, log-days)"},
     {"help", CommandLine::Action::Help, "print this help (also -h)"},
     {"version", CommandLine::Action::Version, "print the version (also -v)"},
 }};
@@ -61,6 +66,37 @@ int qtOptionLength(const std::vector<std::string>& args, size_t i) {
     return inlineValue || i + 1 >= args.size() ? 1 : 2;
 }
 
+bool takesSlot(CommandLine::Action action) {
+    using A = CommandLine::Action;
+    return action == A::SetSource || action == A::Enable || action == A::Disable;
+}
+
+// The command's own words after its option: the path of --set-source, the
+// value of --set. Taken out of `words`.
+void takeSetupWords(CommandLine& line, const QCommandLineParser& parser, QStringList& words) {
+    using A = CommandLine::Action;
+    if (takesSlot(line.action)) {
+        const std::string n = parser.value(QString::fromUtf8(line.action == A::SetSource ? "set-source"
+                                                            : line.action == A::Enable  ? "enable"
+                                                                                        : "disable"))
+                                  .toStdString();
+        if (n == "1" || n == "2" || n == "3") line.slot = n[0] - '0';
+        else line.error = "no source folder " + n + ": they are 1, 2 and 3";
+    }
+    if (line.action == A::SetDestination) line.path = parser.value("set-destination").toStdString();
+    if (line.action != A::SetSource && line.action != A::Set) return;
+    if (words.isEmpty()) {
+        if (!line.error) line.error = line.action == A::Set ? "--set needs a NAME and a VALUE" : "--set-source needs N and a PATH";
+        return;
+    }
+    const std::string word = words.takeFirst().toStdString();
+    if (line.action == A::SetSource) line.path = word;
+    else {
+        line.settingName = parser.value("set").toStdString();
+        line.settingValue = word;
+    }
+}
+
 QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // Our options for Qt's parser. Single-dash words are long options, so that
@@ -74,6 +110,9 @@ void addOptions(QCommandLineParser& parser) {
         if (c.action == CommandLine::Action::Version) names.prepend("v");
         if (c.action == CommandLine::Action::Schedule) parser.addOption({names, q(c.help), "HH:MM"});
         else if (c.action == CommandLine::Action::Autostart) parser.addOption({names, q(c.help), "on|off"});
+        else if (c.action == CommandLine::Action::SetDestination) parser.addOption({names, q(c.help), "PATH"});
+        else if (c.action == CommandLine::Action::Set) parser.addOption({names, q(c.help), "NAME"});
+        else if (takesSlot(c.action)) parser.addOption({names, q(c.help), "N"});
         else parser.addOption({names, q(c.help)});
     }
     for (const char* flag : {"force", "json", "headless", "fromlaunchagent"}) parser.addOption({flag, ""});
@@ -168,7 +207,9 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
     line.fromLaunchAgent = parser.isSet("fromlaunchagent");
     if (parser.isSet("grab-window")) line.grabWindowFile = text(parser.value("grab-window"));
     takeAction(line, parser);
-    if (!line.error) takeWords(line, parser.positionalArguments());
+    QStringList words = parser.positionalArguments();
+    if (!line.error) takeSetupWords(line, parser, words);
+    if (!line.error) takeWords(line, words);
     checkCombinations(line);
     return line;
 }
@@ -178,6 +219,11 @@ bool CommandLine::isBare() const {
 }
 
 bool CommandLine::isScheduleCommand() const { return action == Action::Schedule || action == Action::Unschedule; }
+
+bool CommandLine::isSetupCommand() const {
+    return action == Action::SetDestination || action == Action::SetSource || action == Action::Enable ||
+           action == Action::Disable || action == Action::Set;
+}
 
 bool CommandLine::isCommand() const {
     return action == Action::Scan || action == Action::StartAll || action == Action::StopAll || action == Action::Poll;

@@ -8,7 +8,8 @@
 #include <vector>
 
 struct CommandLine {
-    enum class Action { Launch, Help, Version, Scan, StartAll, StopAll, Poll, Quit, Relaunch, Status, Schedule, Unschedule, Autostart };
+    enum class Action { Launch, Help, Version, Scan, StartAll, StopAll, Poll, Quit, Relaunch, Status, Schedule, Unschedule, Autostart,
+                        SetDestination, SetSource, Enable, Disable, Set };
 
     Action action = Action::Launch;
     bool force = false;    // --quit --force: answer the busy alert with "Force Terminate"
@@ -17,6 +18,9 @@ struct CommandLine {
     std::optional<std::string> grabWindowFile;
     std::string scheduleTime; // --schedule HH:MM
     bool autostart = false;   // --autostart on|off
+    int slot = 0;             // --set-source N, --enable N, --disable N: 1 to 3
+    std::string path;         // --set-destination PATH, --set-source N PATH
+    std::string settingName, settingValue; // --set NAME VALUE
     std::vector<std::string> files; // named on the command line: open requests
     std::vector<std::string> urls;  // "tolv-archiver:" URLs: get-URL events
     std::optional<std::string> error; // why the line was refused (exit status 2)
@@ -33,4 +37,7 @@ struct CommandLine {
     // Commands that act on the running application, or on the preferences
     // and the scheduler of a start that ends once it has acted.
     bool isScheduleCommand() const;
+    // Set-up commands: they act on the running application, or alone on
+    // the preference file when none runs.
+    bool isSetupCommand() const;
 };

@@ -1,5 +1,6 @@
 #include "app/instance/InstanceRequests.h"
 
+#include "app/instance/SetupCommand.h"
 #include "app/lifecycle/AppDelegate.h"
 #include "app/schedule/ScheduleCommand.h"
 #include "app/widgets/StateButton.h"
@@ -33,6 +34,11 @@ InstanceRequests::Reply InstanceRequests::answer(const CommandLine& line) {
     case Action::Status: return status(line.json);
     case Action::Schedule: return ScheduleCommand::schedule(delegate_->schedule(), line.scheduleTime);
     case Action::Unschedule: return ScheduleCommand::unschedule(delegate_->schedule());
+    case Action::SetDestination:
+    case Action::SetSource:
+    case Action::Enable:
+    case Action::Disable:
+    case Action::Set: return SetupCommand::run(line, true);
     case Action::Help:
     case Action::Version:
     case Action::Autostart: break; // answered by the start itself
