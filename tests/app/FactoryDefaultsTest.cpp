@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <regex>
+
 #include <array>
 #include <csignal>
 #include <cstdio>
@@ -101,7 +104,29 @@ TEST(FactoryDefaultsTest, ApplicationLogsRegistrationFromBuildTreeAndInstalledCo
     std::string install = runShell("cmake --install " + quoted(bundle.parent_path()) + " --prefix " + quoted(prefix));
     fs::path installed = prefix / "lib/tolv-archiver/Tolv-Archiver.app";
     ASSERT_TRUE(fs::exists(prefix / "bin/tolv-archiver")) << install;
-    EXPECT_TRUE(fs::exists(prefix / "share/applications/tolv-archiver.desktop"));
+    // What the desktop finds: each file passes its own checker, and the manual
+    // and the completion know every option the help names.
+    const fs::path share = prefix / "share";
+    EXPECT_TRUE(fs::exists(share / "icons/hicolor/scalable/apps/tolv-archiver.svg"));
+    for (const std::string& check :
+         {"desktop-file-validate " + quoted(share / "applications/tolv-archiver.desktop"),
+          "appstreamcli validate --no-net " + quoted(share / "metainfo/com.orvane.tolv-archiver.metainfo.xml"),
+          "man -l " + quoted(share / "man/man1/tolv-archiver.1") + " > /dev/null",
+          "bash -n " + quoted(share / "bash-completion/completions/tolv-archiver")})
+        EXPECT_EQ(std::system((check + " > /dev/null 2>&1").c_str()), 0) << check;
+    const std::string help = runShell(quoted(prefix / "bin/tolv-archiver") + " --help");
+    const std::string manual = testing_support::readFile(share / "man/man1/tolv-archiver.1");
+    const std::string completion = testing_support::readFile(share / "bash-completion/completions/tolv-archiver");
+    static const std::regex option("--[a-z][a-z-]+");
+    int options = 0;
+    for (std::sregex_iterator it(help.begin(), help.end(), option), end; it != end; ++it, ++options) {
+        std::string roff = it->str();
+        for (size_t i = 0; (i = roff.find('-', i)) != std::string::npos; i += 2) roff.insert(i, "\\");
+        EXPECT_NE(manual.find(roff), std::string::npos) << it->str() << " is not in the manual";
+        if (it->str() != "--grab-window")
+            EXPECT_NE(completion.find(it->str()), std::string::npos) << it->str() << " is not completed";
+    }
+    EXPECT_GT(options, 15);
     AppProcess::Options installedApp = AppProcess::application();
     installedApp.executable = prefix / "bin/tolv-archiver";
     out = runUntilLogged(installedApp, "About to register factory default dictionary:");

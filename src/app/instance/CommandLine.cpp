@@ -236,11 +236,12 @@ std::string CommandLine::helpText(const std::string& programName, const std::str
                        "application, or shows the window of the one already running.\n\n";
     for (const Command& c : kCommands) {
         const std::string option = "--" + std::string(c.name);
-        text += "  " + option + std::string(option.size() < 14 ? 14 - option.size() : 1, ' ') + std::string(c.help) + "\n";
+        text += "  " + option + std::string(option.size() < 19 ? 19 - option.size() : 1, ' ') + std::string(c.help) + "\n";
     }
-    text += "  --headless    run without a window (also when there is no display)\n\n"
+    text += "  --headless         run without a window (also when there is no display)\n\n"
             "--scan, --start-all, --stop-all and --poll start the application when none runs.\n"
-            "--schedule and --unschedule act on the running application, or alone when none runs.\n"
+            "--schedule, --unschedule and the set-up commands act on the running application,\n"
+            "or alone on the preference file when none runs.\n"
             "Qt's own options (-platform, -style, ...) are accepted.\n\n"
             "Used by the system:\n"
             "  -fromlaunchagent     a start by the daily schedule: scan once started\n"
