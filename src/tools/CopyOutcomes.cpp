@@ -9,9 +9,12 @@ namespace {
 
 std::string relativePart(std::string name) { return name.starts_with("./") ? name.substr(2) : name; }
 
-void countFailed(PassCounts& counts, const FileStamp& file) {
+void countFailed(PassCounts& counts, const FileStamp& file, const std::string& relative) {
     ++counts.failed;
-    if (!counts.oldestFailed || file.modified() < *counts.oldestFailed) counts.oldestFailed = file.modified();
+    if (!counts.oldestFailed || file.modified() < *counts.oldestFailed) {
+        counts.oldestFailed = file.modified();
+        counts.oldestFailedName = relative;
+    }
     counts.largestFailedBytes = std::max(counts.largestFailedBytes, file.size());
 }
 
@@ -46,7 +49,7 @@ void CopyOutcomes::countInto(PassCounts& counts) const {
         if (copy && copy->matches(file.value_or(noted.file), windowSeconds_)) {
             if (madeByTheRun(noted, *copy)) ++counts.copied;
         } else if (file && file->settled(minutes_, now)) {
-            countFailed(counts, *file);
+            countFailed(counts, *file, noted.relative);
         }
     }
 }

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 
 struct PassCounts {
     std::int64_t copied = 0;  // files whose copy the run made or replaced
@@ -16,13 +17,15 @@ struct PassCounts {
     std::int64_t deleted = 0; // source files the run removed once their copy compared equal
     // The modification time of the oldest failed file; none when none failed.
     std::optional<platform::Date> oldestFailed;
+    // That file, relative to the source folder: the one to tell the user of.
+    std::string oldestFailedName;
     // The size of the largest failed file: a disk with less room than that
     // left failed it for want of room.
     std::uint64_t largestFailedBytes = 0;
 
     // Adds "passCopied", "passFailed", "passDeleted" (int64_t),
     // "passLargestFailed" (uint64_t) and, when set, "passOldestFailed"
-    // (platform::Date).
+    // (platform::Date) and "passOldestFailedName" (std::string).
     void addTo(platform::UserInfo& info) const;
     // The counts a userInfo carries; nullopt when it carries none (a run
     // that never started).

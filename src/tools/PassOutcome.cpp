@@ -92,6 +92,7 @@ PassResult PassOutcome::result(const ArchivePass& pass) const {
         result.copied = counts->copied;
         // Copies on a disk that has gone cannot be looked at: they did not fail.
         result.failed = destinationProblem.empty() ? counts->failed : 0;
+        if (result.failed > 0) result.firstFailed = counts->oldestFailedName;
         result.deleted = counts->deleted;
     }
     result.waiting = pass.youngCount;

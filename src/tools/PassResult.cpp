@@ -18,6 +18,7 @@ const char* const kWaiting = "waiting";
 const char* const kSeconds = "seconds";
 const char* const kError = "error";
 const char* const kOldestUnarchived = "oldestUnarchived";
+const char* const kFirstFailed = "firstFailed";
 
 // Counts never go below zero, whatever a hand-edited file says.
 std::int64_t count(const Value& v) { return v.isNumber() ? std::max<std::int64_t>(0, v.toInteger()) : 0; }
@@ -52,6 +53,7 @@ std::optional<PassResult> PassResult::load(int slot) {
     r.seconds = stored[kSeconds].isNumber() ? std::max(0.0, stored[kSeconds].toDouble()) : 0;
     r.error = stored[kError].toString().value_or("");
     r.oldestUnarchived = stored[kOldestUnarchived].date();
+    r.firstFailed = stored[kFirstFailed].toString().value_or("");
     return r;
 }
 
@@ -60,6 +62,7 @@ void PassResult::store(int slot) const {
                         {kDeleted, Value(deleted)}, {kWaiting, Value(waiting)}, {kSeconds, Value(seconds)},
                         {kError, Value(error)}};
     if (oldestUnarchived) d[kOldestUnarchived] = Value(*oldestUnarchived);
+    if (!firstFailed.empty()) d[kFirstFailed] = Value(firstFailed);
     auto& prefs = platform::UserDefaults::standard();
     prefs.setObject(preferenceKey(slot), Value(std::move(d)));
     prefs.synchronize();

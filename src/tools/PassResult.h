@@ -22,6 +22,8 @@ struct PassResult {
     // waiting), by modification time; when a pass could not run at all, the
     // moment since which files may have waited.
     std::optional<platform::Date> oldestUnarchived;
+    // The oldest file that failed, relative to the source; "" when none did.
+    std::string firstFailed;
 
     // The result of a pass that could not copy at all: whatever waited
     // before still waits, else files may have waited since now.

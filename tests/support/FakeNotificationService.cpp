@@ -1,7 +1,8 @@
 // Stands in for the desktop's notification daemon on the session bus named
 // by DBUS_SESSION_BUS_ADDRESS, since a test machine has none. Each Notify it
 // receives becomes one line in the file given as first argument:
-// "app name <TAB> summary <TAB> body <TAB> urgency". With --never-answer it
+// "app name <TAB> summary <TAB> body <TAB> urgency <TAB> desktop entry <TAB>
+// icon". With --never-answer it
 // takes the calls but leaves them unanswered, as a hung daemon would.
 // "ready" on standard output says the service name is held.
 
@@ -49,8 +50,9 @@ private:
         const QString urgency = hints.contains(QStringLiteral("urgency"))
                                     ? QString::number(hints.value(QStringLiteral("urgency")).toInt())
                                     : QStringLiteral("none");
-        const QString line =
-            args.at(0).toString() + '\t' + args.at(3).toString() + '\t' + args.at(4).toString() + '\t' + urgency + '\n';
+        const QString entry = hints.value(QStringLiteral("desktop-entry"), QStringLiteral("none")).toString();
+        const QString line = args.at(0).toString() + '\t' + args.at(3).toString() + '\t' + args.at(4).toString() +
+                             '\t' + urgency + '\t' + entry + '\t' + args.at(2).toString() + '\n';
         std::ofstream(recordFile_, std::ios::app) << line.toStdString() << std::flush;
     }
 

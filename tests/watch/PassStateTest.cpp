@@ -63,6 +63,9 @@ TEST_F(PassStateTest, AFailedCopyIsAnErrorUntilAPassCopiesIt) {
             EXPECT_EQ(result.failed, failed);
             EXPECT_EQ(result.error, error);
             EXPECT_EQ(result.oldestUnarchived.has_value(), failed > 0);
+            // The file to name to the user, as stored for the next start too.
+            EXPECT_EQ(result.firstFailed, failed > 0 ? tag + "/b.jpg" : "");
+            EXPECT_EQ(PassResult::load(1)->firstFailed, result.firstFailed);
         };
         expectPass(1, "1 copy failed");
         fs::remove_all(archived(1, tag + "/b.jpg"));

@@ -3,6 +3,8 @@
 #include "app/lifecycle/AppDelegate.h"
 #include "folders/SelectFolderNSViewController.h"
 #include "core/CommonHeader.h"
+#include "log/OVLogFileManager.h"
+#include "platform/preferences/UserDefaults.h"
 #include "platform/qt/DesktopNotification.h"
 #include "platform/qt/QtGuiThread.h"
 #include "platform/runtime/Log.h"
@@ -64,8 +66,21 @@ void ProblemReporter::tell(int slot, const std::string& text) {
     logf("ERROR: %s", text.c_str());
     if (headless_) return;
     if (!platform::DesktopNotification::send(std::string(TOLV_APP_NAME) + ": " + CommonHeader::slotDisplayName(slot),
-                                             text))
+                                             notificationBody(slot, text)))
         logf("No desktop notification service: the problem is shown in the window only");
+}
+
+// The problem, the file it concerns when one failed, and where the log is.
+std::string ProblemReporter::notificationBody(int slot, const std::string& text) const {
+    std::string body = text;
+    if (auto delegate = delegate_.lock())
+        for (const auto& row : delegate->rows())
+            if (row && row->_viewIndex() == slot)
+                if (const auto last = row->stateInputs().last; last && !last->firstFailed.empty())
+                    body += "\nFirst: " + last->firstFailed;
+    if (platform::UserDefaults::standard().boolForKey(kPrefDoSaveLogs))
+        body += "\nThe log: " + OVLogFileManager::logFolder().string();
+    return body;
 }
 
 void ProblemReporter::showInTitle() {

@@ -37,10 +37,12 @@ bool serviceAvailable(const QDBusConnection& bus) {
 
 QDBusMessage notifyCall(const std::string& title, const std::string& body) {
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
-    const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(kUrgencyCritical)}};
+    // The desktop entry names the application and its icon in the service's history.
+    const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(kUrgencyCritical)},
+                            {QStringLiteral("desktop-entry"), QStringLiteral("tolv-archiver")}};
     call << QString::fromUtf8(TOLV_APP_NAME) // app_name
          << uint(0)                          // replaces_id: always a new notification
-         << QString()                        // app_icon
+         << QStringLiteral("tolv-archiver")  // app_icon, installed in hicolor
          << QString::fromStdString(title) << QString::fromStdString(body) << QStringList() // actions
          << hints << qint32(-1); // expire_timeout: the service's default
     return call;

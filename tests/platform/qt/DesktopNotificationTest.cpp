@@ -176,7 +176,9 @@ TEST_P(DesktopNotificationTest, ShowsOnlyWhereAServiceTakesIt) {
     EXPECT_EQ(outcome->sent, c.sent);
     EXPECT_LT(outcome->took, c.within);
     if (c.sent) {
-        const std::string shown = std::string(TOLV_APP_NAME) + "\t" + kTitle + "\t" + kBody + "\t2\n";
+        // Critical, with the installed desktop entry and icon named.
+        const std::string shown =
+            std::string(TOLV_APP_NAME) + "\t" + kTitle + "\t" + kBody + "\t2\ttolv-archiver\ttolv-archiver\n";
         EXPECT_TRUE(waitForContents(record(), shown)) << readFile(record());
     }
 }
