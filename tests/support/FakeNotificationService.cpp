@@ -2,7 +2,9 @@
 // by DBUS_SESSION_BUS_ADDRESS, since a test machine has none. Each Notify it
 // receives becomes one line in the file given as first argument:
 // "app name <TAB> summary <TAB> body <TAB> urgency <TAB> desktop entry <TAB>
-// icon". With --never-answer it
+// icon". With --actions it offers buttons (the "actions" capability) and, once
+// it has answered a notification that has some, reports its first one as
+// picked (ActionInvoked). With --never-answer it
 // takes the calls but leaves them unanswered, as a hung daemon would.
 // "ready" on standard output says the service name is held.
 
@@ -11,6 +13,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
+#include <QStringList>
 #include <QTimer>
 #include <QVariantMap>
 
@@ -25,13 +28,20 @@ const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
 
 class FakeNotificationService : public QDBusVirtualObject {
 public:
-    FakeNotificationService(std::string recordFile, bool answers)
-        : recordFile_(std::move(recordFile)), answers_(answers) {}
+    FakeNotificationService(std::string recordFile, bool answers, bool actions)
+        : recordFile_(std::move(recordFile)), answers_(answers), actions_(actions) {}
 
     QString introspect(const QString&) const override { return {}; }
 
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
-        if (message.interface() != kService || message.member() != QStringLiteral("Notify")) return false;
+        if (message.interface() != kService) return false;
+        if (message.member() == QStringLiteral("GetCapabilities")) {
+            QStringList capabilities{QStringLiteral("body")};
+            if (actions_) capabilities << QStringLiteral("actions");
+            connection.send(message.createReply(QVariant::fromValue(capabilities)));
+            return true;
+        }
+        if (message.member() != QStringLiteral("Notify")) return false;
         const QVariantList args = message.arguments();
         if (args.size() != 8) {
             connection.send(message.createErrorReply(QDBusError::InvalidArgs, QStringLiteral("Notify takes 8")));
@@ -40,7 +50,14 @@ public:
         record(args);
         // Recorded before the answer, so a sender that got its answer finds
         // the line already written.
-        if (answers_) connection.send(message.createReply(QVariant::fromValue(++lastId_)));
+        if (!answers_) return true;
+        connection.send(message.createReply(QVariant::fromValue(++lastId_)));
+        const QStringList buttons = args.at(5).toStringList();
+        if (actions_ && !buttons.isEmpty()) {
+            QDBusMessage picked = QDBusMessage::createSignal(kPath, kService, QStringLiteral("ActionInvoked"));
+            picked << lastId_ << buttons.front();
+            connection.send(picked);
+        }
         return true;
     }
 
@@ -58,6 +75,7 @@ private:
 
     std::string recordFile_;
     bool answers_;
+    bool actions_;
     uint lastId_ = 0;
 };
 
@@ -66,11 +84,12 @@ private:
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s RECORD-FILE [--never-answer]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s RECORD-FILE [--never-answer | --actions]\n", argv[0]);
         return 2;
     }
     const bool answers = !(argc > 2 && std::string(argv[2]) == "--never-answer");
-    FakeNotificationService service(argv[1], answers);
+    const bool actions = argc > 2 && std::string(argv[2]) == "--actions";
+    FakeNotificationService service(argv[1], answers, actions);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerVirtualObject(kPath, &service) || !bus.registerService(kService)) {
         std::fprintf(stderr, "cannot serve %s: %s\n", qPrintable(kService), qPrintable(bus.lastError().message()));

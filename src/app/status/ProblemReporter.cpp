@@ -10,7 +10,9 @@
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NotificationCenter.h"
 
+#include <QDesktopServices>
 #include <QTimer>
+#include <QUrl>
 
 #include <chrono>
 
@@ -65,8 +67,18 @@ void ProblemReporter::review() {
 void ProblemReporter::tell(int slot, const std::string& text) {
     logf("ERROR: %s", text.c_str());
     if (headless_) return;
+    std::vector<platform::DesktopNotification::Action> actions{{"open", "Open", [window = window_] {
+        if (!window) return;
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }}};
+    if (platform::UserDefaults::standard().boolForKey(kPrefDoSaveLogs))
+        actions.push_back({"log", "Show log", [] {
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(OVLogFileManager::logFolder().string())));
+        }});
     if (!platform::DesktopNotification::send(std::string(TOLV_APP_NAME) + ": " + CommonHeader::slotDisplayName(slot),
-                                             notificationBody(slot, text)))
+                                             notificationBody(slot, text), std::move(actions)))
         logf("No desktop notification service: the problem is shown in the window only");
 }
 

@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QVariantMap>
 
+#include <map>
+
 namespace platform {
 namespace {
 
@@ -35,7 +37,7 @@ bool serviceAvailable(const QDBusConnection& bus) {
     return busInterface->activatableServiceNames().value().contains(kService);
 }
 
-QDBusMessage notifyCall(const std::string& title, const std::string& body) {
+QDBusMessage notifyCall(const std::string& title, const std::string& body, const QStringList& actions) {
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
     // The desktop entry names the application and its icon in the service's history.
     const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(kUrgencyCritical)},
@@ -43,21 +45,77 @@ QDBusMessage notifyCall(const std::string& title, const std::string& body) {
     call << QString::fromUtf8(TOLV_APP_NAME) // app_name
          << uint(0)                          // replaces_id: always a new notification
          << QStringLiteral("tolv-archiver")  // app_icon, installed in hicolor
-         << QString::fromStdString(title) << QString::fromStdString(body) << QStringList() // actions
+         << QString::fromStdString(title) << QString::fromStdString(body) << actions
          << hints << qint32(-1); // expire_timeout: the service's default
     return call;
 }
 
+bool offersActions(const QDBusConnection& bus) {
+    const QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("GetCapabilities"));
+    const QDBusMessage reply = bus.call(call, QDBus::Block, kReplyTimeoutMs);
+    return reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+           reply.arguments().front().toStringList().contains(QStringLiteral("actions"));
+}
+
 } // namespace
 
-bool DesktopNotification::send(const std::string& title, const std::string& body) {
+// The actions of the notifications still on screen, by the service's id;
+// one listener on the bus for all of them. GUI thread only.
+class NotificationActions : public QObject {
+    Q_OBJECT
+public:
+    static NotificationActions& instance() {
+        static auto* actions = new NotificationActions; // never destroyed: the bus may call late
+        return *actions;
+    }
+    // Before the notification goes out: the user may pick at once.
+    void listen(QDBusConnection& bus) {
+        if (listening_) return;
+        bus.connect(kService, kPath, kService, QStringLiteral("ActionInvoked"), this, SLOT(invoked(uint, QString)));
+        bus.connect(kService, kPath, kService, QStringLiteral("NotificationClosed"), this, SLOT(closed(uint, uint)));
+        listening_ = true;
+    }
+    // Signals are handled on the event loop, so one that came with the
+    // answer finds its actions kept.
+    void keep(uint id, std::vector<DesktopNotification::Action> actions) { byId_[id] = std::move(actions); }
+
+public slots:
+    void invoked(uint id, const QString& key) {
+        const auto it = byId_.find(id);
+        if (it == byId_.end()) return;
+        for (const auto& action : it->second)
+            if (QString::fromStdString(action.key) == key && action.run) action.run();
+    }
+    void closed(uint id, uint) { byId_.erase(id); }
+
+private:
+    bool listening_ = false;
+    std::map<uint, std::vector<DesktopNotification::Action>> byId_;
+};
+
+bool DesktopNotification::send(const std::string& title, const std::string& body) { return send(title, body, {}); }
+
+bool DesktopNotification::send(const std::string& title, const std::string& body, std::vector<Action> actions) {
     if (!QCoreApplication::instance()) return false;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!serviceAvailable(bus)) return false;
-    const QDBusMessage reply = bus.call(notifyCall(title, body), QDBus::Block, kReplyTimeoutMs);
-    if (reply.type() == QDBusMessage::ReplyMessage) return true;
-    logf("desktop notification: the notification service did not take it (%s)", qPrintable(reply.errorMessage()));
-    return false;
+    QStringList pairs;
+    if (!actions.empty() && offersActions(bus)) {
+        for (const Action& action : actions)
+            pairs << QString::fromStdString(action.key) << QString::fromStdString(action.label);
+        NotificationActions::instance().listen(bus);
+    }
+    const QDBusMessage reply = bus.call(notifyCall(title, body, pairs), QDBus::Block, kReplyTimeoutMs);
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        logf("desktop notification: the notification service did not take it (%s)", qPrintable(reply.errorMessage()));
+        return false;
+    }
+    if (!pairs.isEmpty() && !reply.arguments().isEmpty())
+        NotificationActions::instance().keep(reply.arguments().front().toUInt(), std::move(actions));
+    return true;
 }
 
 } // namespace platform
+
+#include "DesktopNotification.moc"

@@ -2,7 +2,9 @@
 // A message on the user's desktop through the freedesktop notification
 // service, so a failure is seen even while the window is hidden.
 
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -15,6 +17,16 @@ public:
     // nothing, when there is no session bus or no notification service runs.
     // Never blocks longer than about a second. Needs a QCoreApplication.
     static bool send(const std::string& title, const std::string& body);
+
+    // The same with buttons, where the service offers them (its "actions"
+    // capability); without, the notification shows as it would without them.
+    // An action's run is called on the GUI thread when the user picks it.
+    struct Action {
+        std::string key;   // e.g. "open"
+        std::string label; // e.g. "Open"
+        std::function<void()> run;
+    };
+    static bool send(const std::string& title, const std::string& body, std::vector<Action> actions);
 };
 
 } // namespace platform

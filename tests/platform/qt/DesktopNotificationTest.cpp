@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QEventLoop>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -143,9 +146,10 @@ protected:
             << testing_support::testProgram("FakeNotificationService").string() << " " << record().string() << "\n";
     }
 
-    void startService(bool answers) {
+    void startService(bool answers, bool actions = false) {
         std::vector<std::string> arguments{record().string()};
         if (!answers) arguments.push_back("--never-answer");
+        if (actions) arguments.push_back("--actions");
         service_ =
             std::make_unique<AppProcess>(AppProcess::Options{testing_support::testProgram("FakeNotificationService"),
                                                              arguments,
@@ -157,6 +161,8 @@ protected:
     std::unique_ptr<AppProcess> bus_;
     std::unique_ptr<AppProcess> service_;
 };
+
+class DesktopNotificationActionTest : public DesktopNotificationTest {};
 
 TEST_P(DesktopNotificationTest, ShowsOnlyWhereAServiceTakesIt) {
     const Case& c = GetParam();
@@ -181,6 +187,38 @@ TEST_P(DesktopNotificationTest, ShowsOnlyWhereAServiceTakesIt) {
             std::string(TOLV_APP_NAME) + "\t" + kTitle + "\t" + kBody + "\t2\ttolv-archiver\ttolv-archiver\n";
         EXPECT_TRUE(waitForContents(record(), shown)) << readFile(record());
     }
+}
+
+// A service with buttons shows them, and the one the user picks runs in the
+// sender (on its event loop).
+TEST_F(DesktopNotificationActionTest, ThePickedActionRuns) {
+    const auto daemon = platform::SearchPath::find("dbus-daemon");
+    if (!daemon) GTEST_SKIP() << "dbus-daemon is not installed";
+    ASSERT_NO_FATAL_FAILURE(startBus(*daemon));
+    ASSERT_NO_FATAL_FAILURE(startService(true, true));
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        close(fds[0]);
+        setenv("DBUS_SESSION_BUS_ADDRESS", address().c_str(), 1);
+        testing_support::qtTestApp();
+        std::string picked = "none";
+        const bool sent = platform::DesktopNotification::send(
+            kTitle, kBody,
+            {{"open", "Open", [&] { picked = "open"; }}, {"log", "Show log", [&] { picked = "log"; }}});
+        for (int i = 0; i < 100 && picked == "none"; ++i) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        dprintf(fds[1], "%d %s", sent ? 1 : 0, picked.c_str());
+        _exit(0);
+    }
+    close(fds[1]);
+    const std::string report = readToEnd(fds[0]);
+    close(fds[0]);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(report, "1 open");
 }
 
 // The limits only tell a bounded wait from D-Bus's own 25 s one, with room
