@@ -4,6 +4,7 @@
 
 #include "dialogs/ModalUI.h"
 #include "core/ArchiveDestination.h"
+#include "core/Settings.h"
 #include "folders/viewSetEnabled.h"
 #include "platform/desktop/Bundle.h"
 #include "platform/runtime/Log.h"
@@ -23,6 +24,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cctype>
 #include <filesystem>
 
@@ -116,6 +118,7 @@ void SelectFolderNSViewController::connectActions() {
             [this, sender = u->ibNSButtonChange] { selectCameraFolder(sender); });
     connect(u->ibNSButtonReveal, &QAbstractButton::clicked, this,
             [this, sender = u->ibNSButtonReveal] { ibRevealInFinder(sender); });
+    connect(u->ibStateLine, &QLabel::linkActivated, this, [this](const QString&) { offerFastArchiving(); });
     // `clicked` comes after `toggled`, on which the binding stores the state.
     connect(u->ibNSButtonEnable, &QAbstractButton::clicked, this,
             [this, sender = u->ibNSButtonEnable] { ibToggleEnableButton(sender); });
@@ -550,8 +553,41 @@ void SelectFolderNSViewController::showStateLine() {
     Ui::SelectFolderNSView* u = ui();
     if (!u) return;
     const StateLine line = viewIndex_ == CommonHeader::kDestinationSlot ? destinationLine() : sourceLine();
-    u->ibStateLine->setText(QString::fromStdString(line.text));
+    QString text = QString::fromStdString(line.text);
+    if (const auto hint = fastArchivingHint()) {
+        text = text.toHtmlEscaped() + " · " + QString::fromStdString(*hint).toHtmlEscaped() +
+               " <a href=\"fast\">Use Fast archiving…</a>";
+        u->ibStateLine->setTextFormat(Qt::RichText);
+    } else {
+        u->ibStateLine->setTextFormat(Qt::PlainText);
+    }
+    u->ibStateLine->setText(text);
     u->ibStateLine->setStyleSheet(line.problem ? "QLabel { color: #b00020; }" : "");
+}
+
+// After a long pass of the per-file engine, while fast archiving is off:
+// how long it took, and that fast archiving would copy the same in one run.
+std::optional<std::string> SelectFolderNSViewController::fastArchivingHint() const {
+    if (viewIndex_ == CommonHeader::kDestinationSlot) return std::nullopt;
+    const auto last = stateInputs().last;
+    if (!last || !last->slowWithoutFastArchiving() || Settings::read().fast) return std::nullopt;
+    const long minutes = std::lround(last->seconds / 60);
+    return "the last pass took " + std::to_string(minutes) + " min; Fast archiving would copy the same files in one run";
+}
+
+void SelectFolderNSViewController::offerFastArchiving() {
+    ModalUI::Alert alert;
+    alert.message = "Switch Fast archiving on?";
+    alert.informativeText = "Fast archiving copies the settled files of a folder with a few rsync runs instead of "
+                            "one run per file. It applies to every folder from the next pass on.";
+    alert.defaultButton = "Use Fast archiving";
+    alert.alternateButton = "Cancel";
+    alert.window = view_ ? view_->window() : nullptr;
+    if (ModalUI::current().runAlert(alert) != ModalUI::kDefaultReturn) return;
+    prefs().setBool(kPrefUseBatchedSynchronization, true);
+    prefs().synchronize();
+    logf("Inside %s => Fast archiving switched on from the hint of slot %d", kClassName, static_cast<int>(viewIndex_));
+    showStateLine();
 }
 
 std::string SelectFolderNSViewController::stateLineShown() const {

@@ -108,6 +108,9 @@ public:
     // The line under the path: the slot's state, when its last pass ended
     // and what that pass did; for the destination, its free space (GUI thread).
     std::string stateLineShown() const;
+    // The hint shown after a long per-file pass, and what its link does.
+    std::optional<std::string> fastArchivingHint() const;
+    void offerFastArchiving();
     // What the slot is doing, as its state line shows it, and what that is
     // made of: the stored preferences, its stream, its indicator.
     SlotState slotState() const;

@@ -19,6 +19,7 @@ const char* const kSeconds = "seconds";
 const char* const kError = "error";
 const char* const kOldestUnarchived = "oldestUnarchived";
 const char* const kFirstFailed = "firstFailed";
+const char* const kFast = "fast";
 
 // Counts never go below zero, whatever a hand-edited file says.
 std::int64_t count(const Value& v) { return v.isNumber() ? std::max<std::int64_t>(0, v.toInteger()) : 0; }
@@ -54,6 +55,7 @@ std::optional<PassResult> PassResult::load(int slot) {
     r.error = stored[kError].toString().value_or("");
     r.oldestUnarchived = stored[kOldestUnarchived].date();
     r.firstFailed = stored[kFirstFailed].toString().value_or("");
+    r.fast = stored[kFast].toBool();
     return r;
 }
 
@@ -63,6 +65,7 @@ void PassResult::store(int slot) const {
                         {kError, Value(error)}};
     if (oldestUnarchived) d[kOldestUnarchived] = Value(*oldestUnarchived);
     if (!firstFailed.empty()) d[kFirstFailed] = Value(firstFailed);
+    d[kFast] = Value(fast);
     auto& prefs = platform::UserDefaults::standard();
     prefs.setObject(preferenceKey(slot), Value(std::move(d)));
     prefs.synchronize();

@@ -24,6 +24,7 @@ struct PassResult {
     std::optional<platform::Date> oldestUnarchived;
     // The oldest file that failed, relative to the source; "" when none did.
     std::string firstFailed;
+    bool fast = false; // copied by the fast engine
 
     // The result of a pass that could not copy at all: whatever waited
     // before still waits, else files may have waited since now.
@@ -41,4 +42,8 @@ struct PassResult {
     std::string summary(const std::string& folder) const;
     // "12 copied, 0 failed, 3 deleted, 2 waiting"
     std::string counts() const;
+    // A pass of the per-file engine long enough that fast archiving, which
+    // copies the same files in one run, would be felt.
+    static constexpr double kSlowPassSeconds = 60;
+    bool slowWithoutFastArchiving() const { return !fast && seconds > kSlowPassSeconds; }
 };

@@ -600,3 +600,37 @@ TEST_F(SelectFolderNSViewControllerTest, NarrowestRowClipsNoControlAndOverlapsNo
 }
 
 } // namespace
+
+// After a long pass of the per-file engine the row says how long it took and
+// offers Fast archiving; its link switches it on once confirmed, and only then.
+TEST_F(SelectFolderNSViewControllerTest, ALongPerFilePassOffersFastArchiving) {
+    auto row = makeRow(1);
+    auto* line = control<QLabel>(*row, "ibStateLine");
+    auto passOf = [&](double seconds, bool fast) {
+        PassResult result;
+        result.ended = std::chrono::system_clock::now();
+        result.seconds = seconds;
+        result.fast = fast;
+        NotificationCenter::defaultCenter().post(
+            kWatcherPassEnded, nullptr, UserInfo{{kUserInfoIndex, std::int32_t{1}}, {kUserInfoPassResult, result}});
+        drainEvents();
+    };
+    struct Case {
+        double seconds;
+        bool fast;
+        bool hint;
+    } cases[] = {{30, false, false}, {14 * 60, true, false}, {14 * 60, false, true}};
+    for (const auto& c : cases) {
+        passOf(c.seconds, c.fast);
+        EXPECT_EQ(row->fastArchivingHint().has_value(), c.hint) << c.seconds << (c.fast ? " fast" : " per file");
+    }
+    EXPECT_NE(row->fastArchivingHint()->find("took 14 min"), std::string::npos);
+    EXPECT_NE(row->stateLineShown().find("Use Fast archiving"), std::string::npos);
+
+    dialogs_->answerNextAlert(ModalUI::kAlternateReturn); // Cancel
+    emit line->linkActivated("fast");
+    EXPECT_FALSE(prefs().boolForKey(kPrefUseBatchedSynchronization));
+    emit line->linkActivated("fast");
+    EXPECT_TRUE(prefs().boolForKey(kPrefUseBatchedSynchronization));
+    EXPECT_FALSE(row->fastArchivingHint().has_value());
+}
