@@ -108,7 +108,7 @@ std::chrono::milliseconds patienceFor(const CommandLine& line) {
     // --quit may wait for a person to answer the busy alert; the schedule
     // commands wait for the user's scheduler.
     if (line.action == CommandLine::Action::Quit) return std::chrono::minutes(5);
-    return line.isScheduleCommand() || line.isSetupCommand() ? std::chrono::minutes(1) : std::chrono::seconds(10);
+    return line.actsAloneWhenNoneRuns() ? std::chrono::minutes(1) : std::chrono::seconds(10);
 }
 
 int printReply(const platform::SingleInstance::Reply& reply) {
@@ -210,8 +210,7 @@ int ApplicationMain::run(int argc, char** argv) {
         return print(std::string(TOLV_APP_NAME) + " is running but did not answer\n", 1);
     }
     const int result =
-        line.isScheduleCommand() || line.isSetupCommand() ? actAlone(line)
-                                                          : runApplication(argc, argv, arguments, line, bridge);
+        line.actsAloneWhenNoneRuns() ? actAlone(line) : runApplication(argc, argv, arguments, line, bridge);
     bridge.detach();
     claim.primary.reset();
     // Nothing this application started may go on copying or deleting.

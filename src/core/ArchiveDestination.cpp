@@ -168,13 +168,11 @@ std::optional<std::string> ArchiveDestination::choose(const std::string& folder)
     return std::nullopt;
 }
 
-DestinationState ArchiveDestination::locate() { return find(true, readStored()); }
+DestinationState ArchiveDestination::locate() { return find(true, Settings::readForPass()); }
 
 DestinationState ArchiveDestination::locate(const platform::PreferenceSnapshot& stored) { return find(true, stored); }
 
-DestinationState ArchiveDestination::inspect() { return find(false, readStored()); }
-
-platform::PreferenceSnapshot ArchiveDestination::readStored() { return Settings::readForPass(); }
+DestinationState ArchiveDestination::inspect() { return find(false, Settings::readForPass()); }
 
 DestinationState ArchiveDestination::find(bool mayWrite, const platform::PreferenceSnapshot& stored) {
     // Two passes adopting at once would each write a marker of their own.

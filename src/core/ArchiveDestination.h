@@ -66,6 +66,4 @@ public:
 
 private:
     static DestinationState find(bool mayWrite, const platform::PreferenceSnapshot& stored);
-    // What find() reads, when no snapshot is given.
-    static platform::PreferenceSnapshot readStored();
 };

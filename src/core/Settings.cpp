@@ -31,6 +31,7 @@ void eachField(Settings& s, Visit visit) {
     visit(kPrefMinimumFreeSpaceMB, s.minimumFreeMB);
     visit(kPrefBackupLagAlarmMinutes, s.lagAlarmMinutes);
     visit(kPrefDaysToSaveLogs, s.daysToSaveLogs);
+    visit(kPrefDoSaveLogs, s.saveLogs);
 }
 
 std::vector<std::string> settingKeys() {
@@ -81,8 +82,10 @@ std::vector<Settings::Entry> Settings::table() {
 
 bool Settings::switchedOn(const platform::Value& stored) { return stored.isNone() || stored.toBool(); }
 
-bool Settings::slotSwitchedOn(int slot) {
-    return slot == CommonHeader::kDestinationSlot || folder(slot).switchedOn();
+bool Settings::slotSwitchedOn(int slot) { return slotSwitchedOn(slot, folder(slot)); }
+
+bool Settings::slotSwitchedOn(int slot, const Folder& folder) {
+    return slot == CommonHeader::kDestinationSlot || folder.switchedOn();
 }
 
 Settings::Folder Settings::folder(const std::map<std::string, std::string>& slotParams) {

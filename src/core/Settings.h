@@ -25,6 +25,7 @@ struct Settings {
     std::int64_t minimumFreeMB = 1024; // prefMinimumFreeSpaceMB; 0: no floor
     long lagAlarmMinutes = 60;         // prefBackupLagAlarmMinutes; 0: no alarm
     std::int64_t daysToSaveLogs = 14;  // prefDaysToSaveLogs
+    bool saveLogs = false;             // prefDoSaveLogs
 
     static Settings read();
     static Settings from(const platform::PreferenceSnapshot& stored);
@@ -48,6 +49,8 @@ struct Settings {
     };
     static Folder folder(const std::map<std::string, std::string>& slotParams);
     static Folder folder(int slot);
+    // A slot's switch from its folder as read; the destination has none and is on.
+    static bool slotSwitchedOn(int slot, const Folder& folder);
 
     // The table itself, for the test that holds it equal to the factory file.
     struct Entry {

@@ -12,7 +12,6 @@
 #include "platform/qt/QtPreferenceBinding.h"
 #include "platform/preferences/UserDefaults.h"
 #include "tools/TolvExtras.h"
-#include "tools/PathString.h"
 #include "tools/FolderChoice.h"
 #include "tools/FreeSpaceFloor.h"
 #include "tools/PassResult.h"
@@ -328,15 +327,11 @@ ParamDictionary SelectFolderNSViewController::folderKeys() const {
 }
 
 void SelectFolderNSViewController::commitTypedFolder(const std::string& typed) {
-    const std::string path = PathString::expandingTilde(typed);
-    std::error_code ec;
-    if (path.empty() || !std::filesystem::is_directory(path, ec)) {
-        showRefusal(typed, "There is no folder at this path.");
-        return;
-    }
+    const auto path = FolderChoice::typedFolder(typed);
+    if (!path) return showRefusal(typed, FolderChoice::kNoFolder);
     // Stored as a chosen folder is, alias data included, so a later move of
     // the folder is followed; the enable switch stays as the user set it.
-    storeChosenFolder(path, folderKeys());
+    storeChosenFolder(*path, folderKeys());
 }
 
 void SelectFolderNSViewController::showRefusal(const std::string& path, const std::string& why) {

@@ -38,11 +38,17 @@ std::optional<std::string> choose(int slot, const std::string& path, const Param
     return std::nullopt;
 }
 
-std::optional<std::string> chooseTyped(int slot, const std::string& typed) {
+std::optional<std::string> typedFolder(const std::string& typed) {
     const std::string path = PathString::expandingTilde(typed);
     std::error_code ec;
-    if (path.empty() || !std::filesystem::is_directory(path, ec)) return "There is no folder at this path.";
-    return choose(slot, path, CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(slot)));
+    if (path.empty() || !std::filesystem::is_directory(path, ec)) return std::nullopt;
+    return path;
+}
+
+std::optional<std::string> chooseTyped(int slot, const std::string& typed) {
+    const auto path = typedFolder(typed);
+    if (!path) return kNoFolder;
+    return choose(slot, *path, CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(slot)));
 }
 
 } // namespace FolderChoice

@@ -17,7 +17,11 @@ namespace FolderChoice {
 // key when the switch is to be set too).
 std::optional<std::string> choose(int slot, const std::string& path, const ParamDictionary& keys);
 
-// The same with the slot's own keys, for a path as typed ("~" expanded).
+// The folder a typed path names ("~" expanded), when there is one.
+std::optional<std::string> typedFolder(const std::string& typed);
+inline const std::string kNoFolder = "There is no folder at this path.";
+
+// choose() with the slot's own keys, for a path as typed.
 std::optional<std::string> chooseTyped(int slot, const std::string& typed);
 
 } // namespace FolderChoice

@@ -48,7 +48,7 @@ SlotState::Inputs SlotState::stored(int slot) {
 SlotState::Inputs SlotState::storedSwitches(int slot) {
     const Settings::Folder folder = Settings::folder(slot);
     Inputs in;
-    in.enabled = (slot == CommonHeader::kDestinationSlot || folder.switchedOn()) && folder.valid;
+    in.enabled = Settings::slotSwitchedOn(slot, folder) && folder.valid;
     in.lagAlarmMinutes = lagAlarmMinutesSetting();
     return in;
 }

@@ -66,6 +66,14 @@ int qtOptionLength(const std::vector<std::string>& args, size_t i) {
     return inlineValue || i + 1 >= args.size() ? 1 : 2;
 }
 
+QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+std::string_view nameOf(CommandLine::Action action) {
+    for (const Command& c : kCommands)
+        if (c.action == action) return c.name;
+    return {};
+}
+
 bool takesSlot(CommandLine::Action action) {
     using A = CommandLine::Action;
     return action == A::SetSource || action == A::Enable || action == A::Disable;
@@ -76,10 +84,7 @@ bool takesSlot(CommandLine::Action action) {
 void takeSetupWords(CommandLine& line, const QCommandLineParser& parser, QStringList& words) {
     using A = CommandLine::Action;
     if (takesSlot(line.action)) {
-        const std::string n = parser.value(QString::fromUtf8(line.action == A::SetSource ? "set-source"
-                                                            : line.action == A::Enable  ? "enable"
-                                                                                        : "disable"))
-                                  .toStdString();
+        const std::string n = parser.value(q(nameOf(line.action))).toStdString();
         if (n == "1" || n == "2" || n == "3") line.slot = n[0] - '0';
         else line.error = "no source folder " + n + ": they are 1, 2 and 3";
     }
@@ -96,8 +101,6 @@ void takeSetupWords(CommandLine& line, const QCommandLineParser& parser, QString
         line.settingValue = word;
     }
 }
-
-QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // Our options for Qt's parser. Single-dash words are long options, so that
 // the scheduler's "-fromlaunchagent" is one; -h and -v are the short forms.
@@ -219,6 +222,8 @@ bool CommandLine::isBare() const {
 }
 
 bool CommandLine::isScheduleCommand() const { return action == Action::Schedule || action == Action::Unschedule; }
+
+bool CommandLine::actsAloneWhenNoneRuns() const { return isScheduleCommand() || isSetupCommand(); }
 
 bool CommandLine::isSetupCommand() const {
     return action == Action::SetDestination || action == Action::SetSource || action == Action::Enable ||

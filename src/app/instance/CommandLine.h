@@ -40,4 +40,6 @@ struct CommandLine {
     // Set-up commands: they act on the running application, or alone on
     // the preference file when none runs.
     bool isSetupCommand() const;
+    // Either: a start that finds no application acts alone and ends.
+    bool actsAloneWhenNoneRuns() const;
 };

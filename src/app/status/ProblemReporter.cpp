@@ -3,8 +3,8 @@
 #include "app/lifecycle/AppDelegate.h"
 #include "folders/SelectFolderNSViewController.h"
 #include "core/CommonHeader.h"
+#include "core/Settings.h"
 #include "log/OVLogFileManager.h"
-#include "platform/preferences/UserDefaults.h"
 #include "platform/qt/DesktopNotification.h"
 #include "platform/qt/QtGuiThread.h"
 #include "platform/runtime/Log.h"
@@ -67,31 +67,31 @@ void ProblemReporter::review() {
 void ProblemReporter::tell(int slot, const std::string& text) {
     logf("ERROR: %s", text.c_str());
     if (headless_) return;
+    const bool logsSaved = Settings::read().saveLogs;
     std::vector<platform::DesktopNotification::Action> actions{{"open", "Open", [window = window_] {
         if (!window) return;
         window->show();
         window->raise();
         window->activateWindow();
     }}};
-    if (platform::UserDefaults::standard().boolForKey(kPrefDoSaveLogs))
+    if (logsSaved)
         actions.push_back({"log", "Show log", [] {
             QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(OVLogFileManager::logFolder().string())));
         }});
     if (!platform::DesktopNotification::send(std::string(TOLV_APP_NAME) + ": " + CommonHeader::slotDisplayName(slot),
-                                             notificationBody(slot, text), std::move(actions)))
+                                             notificationBody(slot, text, logsSaved), std::move(actions)))
         logf("No desktop notification service: the problem is shown in the window only");
 }
 
 // The problem, the file it concerns when one failed, and where the log is.
-std::string ProblemReporter::notificationBody(int slot, const std::string& text) const {
+std::string ProblemReporter::notificationBody(int slot, const std::string& text, bool logsSaved) const {
     std::string body = text;
     if (auto delegate = delegate_.lock())
         for (const auto& row : delegate->rows())
             if (row && row->_viewIndex() == slot)
                 if (const auto last = row->stateInputs().last; last && !last->firstFailed.empty())
                     body += "\nFirst: " + last->firstFailed;
-    if (platform::UserDefaults::standard().boolForKey(kPrefDoSaveLogs))
-        body += "\nThe log: " + OVLogFileManager::logFolder().string();
+    if (logsSaved) body += "\nThe log: " + OVLogFileManager::logFolder().string();
     return body;
 }
 

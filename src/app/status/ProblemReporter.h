@@ -34,7 +34,7 @@ public:
 private:
     void reviewSoon(const platform::Notification&);
     void tell(int slot, const std::string& text);
-    std::string notificationBody(int slot, const std::string& text) const;
+    std::string notificationBody(int slot, const std::string& text, bool logsSaved) const;
     void showInTitle();
 
     std::weak_ptr<AppDelegate> delegate_;

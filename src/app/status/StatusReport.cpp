@@ -63,7 +63,6 @@ StatusReport::Schedule scheduleFromPreferences() {
     if (!next || *next <= now)
         next = NextLaunchDate::after(now, platform::DateFormat::localHour(*stored.time),
                                      platform::DateFormat::localMinute(*stored.time));
-    s.nextRun = platform::DateFormat::describe(*next);
     s.next = next;
     return s;
 }
@@ -145,7 +144,7 @@ std::string StatusReport::text() const {
                yesNo(s.state.busy) + "\n";
     }
     if (!schedule.set) out += "Daily schedule: none\n";
-    else out += "Daily schedule: " + schedule.time + ", next run " + (schedule.nextRun.empty() ? "(not known)" : schedule.nextRun) + "\n";
+    else out += "Daily schedule: " + schedule.time + ", next run " + (schedule.next ? platform::DateFormat::describe(*schedule.next) : "(not known)") + "\n";
     if (!schedule.lastAgentStart.empty()) out += "Last scheduled start: " + schedule.lastAgentStart + "\n";
     return out;
 }

@@ -40,8 +40,7 @@ struct StatusReport {
     struct Schedule {
         bool set = false;
         std::string time;           // "07:05"
-        std::string nextRun;        // as the window shows it
-        std::optional<platform::Date> next;           // the same, for scripts
+        std::optional<platform::Date> next;           // the next run
         std::string lastAgentStart;                   // when the schedule last started the application
         std::optional<platform::Date> lastAgentStartDate; // the same, for scripts, when known
     };
