@@ -9,6 +9,7 @@
 #include "app/schedule/ScheduleCommand.h"
 #include "app/window/MainWindow.h"
 #include "app/widgets/QtModalUI.h"
+#include "app/status/DestinationReport.h"
 #include "app/status/ProblemReporter.h"
 #include "app/status/StatusReport.h"
 #include "dialogs/HeadlessModalUI.h"
@@ -96,6 +97,10 @@ std::optional<int> answerWithoutApplication(const CommandLine& line, const std::
                                            OVLogFileManager::logFolder().string()),
                      0);
     if (line.action == CommandLine::Action::Version) return print(versionLine(), 0);
+    if (line.action == CommandLine::Action::CheckDestination) {
+        const auto report = DestinationReport::check();
+        return print(report.text, report.ok ? 0 : 1);
+    }
     if (line.action == CommandLine::Action::Autostart) {
         std::string error;
         if (!LoginStart::set(line.autostart, &error)) return print(name + ": " + error + "\n", 1);

@@ -3,6 +3,7 @@
 #include "core/CommonHeader.h"
 #include "core/DestinationMarker.h"
 #include "core/MyAliasKit.h"
+#include "core/RemoteArchive.h"
 #include "core/Settings.h"
 #include "core/validateFolderPrefWithParam.h"
 #include "platform/alias/Alias.h"
@@ -144,10 +145,15 @@ DestinationState checkIdentity(const fs::path& folder, bool mayWrite, const plat
 
 bool ArchiveDestination::isDestinationProblem(const std::string& error) {
     return error == kMissing || error == kNotMounted || error == kForeign || error == kUnmarkable ||
-           error == kNotResponding;
+           error == kNotResponding || RemoteArchive::isConnectionProblem(error);
 }
 
 ArchiveDestination::Marking ArchiveDestination::mark(const std::string& folder) {
+    if (RemoteDestination::looksRemote(folder)) {
+        std::string why;
+        const auto remote = RemoteDestination::parse(folder, &why);
+        return remote ? RemoteArchive::mark(*remote) : Marking{"", why};
+    }
     const auto marker = DestinationMarker::read(folder);
     if (marker.kind == DestinationMarker::Reading::Kind::Present) return {marker.id, ""};
     const std::string id = DestinationMarker::newId();
@@ -172,14 +178,27 @@ DestinationState ArchiveDestination::locate() { return find(true, Settings::read
 
 DestinationState ArchiveDestination::locate(const platform::PreferenceSnapshot& stored) { return find(true, stored); }
 
+DestinationState ArchiveDestination::locate(const platform::PreferenceSnapshot& stored, const ArchiveClaim& claim) {
+    return find(true, stored, claim);
+}
+
 DestinationState ArchiveDestination::inspect() { return find(false, Settings::readForPass()); }
 
-DestinationState ArchiveDestination::find(bool mayWrite, const platform::PreferenceSnapshot& stored) {
+DestinationState ArchiveDestination::find(bool mayWrite, const platform::PreferenceSnapshot& stored,
+                                          const std::optional<ArchiveClaim>& claim) {
+    const auto path = stored.string(destinationReference().at(sPrefFolderNameKey)).value_or("");
+    // On another machine: no alias data, no mount, nothing adopted; the
+    // server's marker alone tells.
+    if (RemoteDestination::looksRemote(path)) {
+        std::string why;
+        const auto remote = RemoteDestination::parse(path, &why);
+        if (!remote) return refused(path, kMissing, why);
+        return RemoteArchive::locate(*remote, stored.string(kIdKey).value_or(""), claim);
+    }
     // Two passes adopting at once would each write a marker of their own.
     static std::mutex writing;
     std::unique_lock lock(writing, std::defer_lock);
     if (mayWrite) lock.lock();
-    const auto path = stored.string(destinationReference().at(sPrefFolderNameKey)).value_or("");
     const FolderLookup found = lookUpFolder(destinationReference(), mayWrite, stored);
     if (!found.path) {
         if (path.empty()) return refused("", kMissing, "no destination folder is chosen");

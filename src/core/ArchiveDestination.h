@@ -25,6 +25,14 @@ struct DestinationState {
     bool ready() const { return problem.empty() && !path.empty(); }
 };
 
+// Which slot of this station archives into an archive folder of the
+// destination: on a destination that several stations share, a folder
+// belongs to the first station that archives into it.
+struct ArchiveClaim {
+    std::string archiveName;
+    int slot = 0;
+};
+
 class ArchiveDestination {
 public:
     ArchiveDestination() = delete;
@@ -61,9 +69,13 @@ public:
     static DestinationState locate();
     // The same from stored values already read (Settings::readForPass).
     static DestinationState locate(const platform::PreferenceSnapshot& stored);
+    // The same for a pass into one archive folder, which a destination on
+    // another machine records as this station's (or refuses as another's).
+    static DestinationState locate(const platform::PreferenceSnapshot& stored, const ArchiveClaim& claim);
     // The same, writing nothing: for a report of a start that runs nothing.
     static DestinationState inspect();
 
 private:
-    static DestinationState find(bool mayWrite, const platform::PreferenceSnapshot& stored);
+    static DestinationState find(bool mayWrite, const platform::PreferenceSnapshot& stored,
+                                 const std::optional<ArchiveClaim>& claim = std::nullopt);
 };

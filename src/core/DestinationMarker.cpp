@@ -19,7 +19,6 @@ const char* const kNoteKey = "Note";
 // A marker is a few hundred bytes; anything much larger is not one of ours.
 constexpr std::size_t kMostBytes = 64 * 1024;
 
-const char* const kRecordName = "archive.plist";
 
 // A file, or a link, where the marker folder belongs is a damaged marker:
 // it goes, as the user chose this folder. A link is never followed.
@@ -43,6 +42,7 @@ bool isId(const std::string& id) {
 } // namespace
 
 const std::string kFolderName = ".tolv-archiver-destination";
+const std::string kRecordName = "archive.plist";
 
 Reading read(const std::filesystem::path& folder) {
     Reading reading;
@@ -50,23 +50,36 @@ Reading read(const std::filesystem::path& folder) {
     const auto marker = folder / kFolderName;
     const auto status = std::filesystem::symlink_status(marker, ec);
     if (!std::filesystem::exists(status)) return reading;
-    reading.kind = Reading::Kind::Damaged;
     // Only a real folder: the tools' paths pass through it, and a link would lead them elsewhere.
     if (!std::filesystem::is_directory(status)) {
+        reading.kind = Reading::Kind::Damaged;
         reading.reason = marker.string() + ": not a folder";
         return reading;
     }
     const auto file = marker / kRecordName;
     std::string why;
     const auto bytes = platform::readWholeFile(file, kMostBytes, &why);
-    const auto plist = bytes ? Value::fromPlistBytes(*bytes, &why) : std::nullopt;
+    if (!bytes) {
+        reading.kind = Reading::Kind::Damaged;
+        reading.reason = file.string() + ": " + why;
+        return reading;
+    }
+    return fromRecord(*bytes, file.string());
+}
+
+Reading fromRecord(const std::string& bytes, const std::string& where) {
+    Reading reading;
+    reading.kind = Reading::Kind::Damaged;
+    std::string why;
+    const auto plist = bytes.size() <= kMostBytes ? Value::fromPlistBytes(bytes, &why) : std::nullopt;
+    if (bytes.size() > kMostBytes) why = "too large to be a marker";
     const std::string* id = plist ? (*plist)[kIdKey].string() : nullptr;
     if (id && isId(*id)) {
         reading.kind = Reading::Kind::Present;
         reading.id = *id;
         return reading;
     }
-    reading.reason = file.string() + ": " + (why.empty() ? "no archive ID in it" : why);
+    reading.reason = where + ": " + (why.empty() ? "no archive ID in it" : why);
     return reading;
 }
 
@@ -81,15 +94,19 @@ std::string newId() {
     return id;
 }
 
-bool write(const std::filesystem::path& folder, const std::string& id, std::string* error) {
-    const auto marker = folder / kFolderName;
-    if (!makeMarkerFolder(marker, error)) return false;
+std::string record(const std::string& id) {
     const Value record(Value::Dictionary{
         {kIdKey, Value(id)},
         {kCreatedKey, Value(std::chrono::system_clock::now())},
         {kNoteKey, Value("This folder is a Tolv-Archiver archive. Keep this folder: without it nothing is archived "
                          "here.")}});
-    return platform::replaceFileAtomically(marker / kRecordName, record.toXmlPlist(), error);
+    return record.toXmlPlist();
+}
+
+bool write(const std::filesystem::path& folder, const std::string& id, std::string* error) {
+    const auto marker = folder / kFolderName;
+    if (!makeMarkerFolder(marker, error)) return false;
+    return platform::replaceFileAtomically(marker / kRecordName, record(id), error);
 }
 
 bool isIn(const std::filesystem::path& folder) {
@@ -100,9 +117,14 @@ bool isIn(const std::filesystem::path& folder) {
 std::string reachedThroughMarker(const std::string& archiveFolder) {
     std::filesystem::path archive(archiveFolder);
     if (!archive.has_filename()) archive = archive.parent_path();
-    const auto destination = archive.parent_path();
-    if (!isIn(destination)) return archiveFolder;
-    return (destination / kFolderName / ".." / archive.filename()).string();
+    if (!isIn(archive.parent_path())) return archiveFolder;
+    return reachedThroughMarkerPath(archiveFolder);
+}
+
+std::string reachedThroughMarkerPath(const std::string& archiveFolder) {
+    std::filesystem::path archive(archiveFolder);
+    if (!archive.has_filename()) archive = archive.parent_path();
+    return (archive.parent_path() / kFolderName / ".." / archive.filename()).string();
 }
 
 } // namespace DestinationMarker

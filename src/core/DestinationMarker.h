@@ -19,6 +19,8 @@ namespace DestinationMarker {
 
 // ".tolv-archiver-destination": hidden, and never the name of an archive folder.
 extern const std::string kFolderName;
+// "archive.plist": the record in it.
+extern const std::string kRecordName;
 
 // Whether the folder holds a marker folder, whatever it says: a disk that
 // was proven the archive when its pass began is still there.
@@ -34,6 +36,11 @@ struct Reading {
 // What the folder's marker says.
 Reading read(const std::filesystem::path& folder);
 
+// What a record's bytes say; `where` names it in a reason.
+Reading fromRecord(const std::string& bytes, const std::string& where);
+// The record's bytes for an ID, as write() stores them.
+std::string record(const std::string& id);
+
 // A new random ID ("9F1C…", 32 hexadecimal digits).
 std::string newId();
 
@@ -44,5 +51,8 @@ bool write(const std::filesystem::path& folder, const std::string& id, std::stri
 // The archive folder as the tools must reach it: through the marker of the
 // folder that holds it, when that folder has one; else as it is.
 std::string reachedThroughMarker(const std::string& archiveFolder);
+// The same path, always through the marker: for a folder on a server, whose
+// marker was proven there when the pass began.
+std::string reachedThroughMarkerPath(const std::string& archiveFolder);
 
 } // namespace DestinationMarker

@@ -3,6 +3,8 @@
 #include "ui_SelectFolderNSView.h"
 
 #include "dialogs/ModalUI.h"
+#include "core/RemoteDestination.h"
+#include "platform/remote/SecureShell.h"
 #include "core/ArchiveDestination.h"
 #include "core/Settings.h"
 #include "folders/viewSetEnabled.h"
@@ -327,8 +329,9 @@ ParamDictionary SelectFolderNSViewController::folderKeys() const {
 }
 
 void SelectFolderNSViewController::commitTypedFolder(const std::string& typed) {
-    const auto path = FolderChoice::typedFolder(typed);
-    if (!path) return showRefusal(typed, FolderChoice::kNoFolder);
+    std::string why;
+    const auto path = FolderChoice::typedPath(viewIndex_, typed, &why);
+    if (!path) return showRefusal(typed, why);
     // Stored as a chosen folder is, alias data included, so a later move of
     // the folder is followed; the enable switch stays as the user set it.
     storeChosenFolder(*path, folderKeys());
@@ -519,17 +522,28 @@ SelectFolderNSViewController::StateLine SelectFolderNSViewController::destinatio
     const std::string path = key ? prefs().stringForKey(*key).value_or("") : "";
     if (path.empty()) return {};
     if (const std::string problem = destinationProblem().value_or(""); !problem.empty())
-        return {destinationTitle(problem), true};
+        return {destinationTitle(problem) + sshKeyNote(path), true};
     // As the monitor last found it: a share that stops answering never holds the window.
     std::optional<std::uintmax_t> free;
     {
         std::lock_guard lock(notifiedMutex_);
         free = destinationFreeBytes_;
     }
-    if (!free) return {};
-    const std::string text = FreeSpaceFloor::gigabytes(*free) + " free";
+    if (!free) return {sshKeyNote(path).empty() ? "" : sshKeyNote(path).substr(3), false};
+    const std::string text = FreeSpaceFloor::gigabytes(*free) + " free" + sshKeyNote(path);
     if (*free < FreeSpaceFloor::floorBytes()) return {text + " · below the free-space floor: nothing is copied", true};
     return {text, false};
+}
+
+std::string SelectFolderNSViewController::sshKeyNote(const std::string& path) const {
+    const auto remote = RemoteDestination::parse(path);
+    if (!remote) return "";
+    if (keyNoteFor_ != path) {
+        keyNoteFor_ = path;
+        const auto key = platform::SecureShell::identityFor(remote->login);
+        keyNote_ = " · ssh key " + key.value_or("none found");
+    }
+    return keyNote_;
 }
 
 SelectFolderNSViewController::StateLine SelectFolderNSViewController::sourceLine() const {

@@ -136,6 +136,8 @@ private:
         bool problem = false; // shown in red
     };
     StateLine destinationLine() const;
+    // For a destination on a server: " · ssh key <file>", looked up once per destination.
+    std::string sshKeyNote(const std::string& path) const;
     StateLine sourceLine() const;
     void refreshStateLine(); // from any thread
     void showStateLine();    // GUI thread
@@ -159,6 +161,8 @@ private:
     mutable std::mutex notifiedMutex_;
     std::optional<std::string> destinationProblem_; // nullopt until the destination was first looked at
     std::optional<std::uintmax_t> destinationFreeBytes_;
+    mutable std::string keyNoteFor_; // on the GUI thread
+    mutable std::string keyNote_;
     std::optional<PassResult> lastPass_; // the slot's last pass, as its watcher told it
     // Made once on the GUI thread, copied by handlers on other threads.
     const QPointer<SelectFolderNSViewController> self_;

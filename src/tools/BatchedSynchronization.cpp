@@ -2,18 +2,16 @@
 
 #include "platform/desktop/FileSystemFlush.h"
 #include "platform/runtime/Log.h"
-#include "platform/runtime/Pipe.h"
 #include "platform/runtime/SearchPath.h"
 #include "tools/ArchivedCopies.h"
 #include "tools/CopyOutcomes.h"
+#include "tools/NameWalk.h"
 #include "tools/SynchronizationPolicy.h"
 #include "tools/TaskDone.h"
 #include "tools/ToolLauncher.h"
 
 #include <chrono>
-#include <cstring>
 #include <exception>
-#include <future>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -23,55 +21,9 @@ using platform::Task;
 
 namespace {
 
-void logEnd(const std::string& toolPath, const Task::Termination& end) {
-    logf("%s [%d] did complete with exit status %d", toolPath.c_str(), static_cast<int>(end.pid), end.status);
-}
-
 const Task::Termination kNothingStarted{
     .pid = -1, .status = TaskDone::kNotStartedStatus, .signaled = false, .started = false};
 const Task::Termination kNothingToCopy{.pid = -1, .status = 0, .signaled = false, .started = true};
-
-// Calls `take` with every NUL-terminated name read from the pipe until its
-// end. A name cut off by a walk that died mid-write is dropped, not copied:
-// it may name another file.
-template <class Take>
-void readNames(platform::Pipe& list, Take take) {
-    std::string pending;
-    char buffer[65536];
-    for (;;) {
-        const long n = list.read(buffer, sizeof buffer);
-        if (n <= 0) break;
-        const char* from = buffer;
-        const char* end = buffer + n;
-        for (const char* nul; (nul = static_cast<const char*>(std::memchr(from, '\0', end - from))); from = nul + 1) {
-            pending.append(from, nul);
-            take(std::move(pending));
-            pending.clear();
-        }
-        pending.append(from, end);
-    }
-}
-
-// Runs the find tool with its standard output into a pipe, hands `take`
-// every name it prints, and returns how it ended once it has; nullopt when
-// there is no pipe, and then no walk.
-template <class Take>
-std::optional<Task::Termination> walkReadingNames(const std::string& find, const std::vector<std::string>& arguments,
-                                                  const std::string& folder, Take take) {
-    platform::Pipe list;
-    if (!list.valid()) return std::nullopt;
-    auto walked = std::make_shared<std::promise<Task::Termination>>();
-    auto walkEnd = walked->get_future();
-    ToolLauncher::launchToolAtPath(find, arguments, folder, -1, list.writeEnd(),
-                                   [walked](const Task::Termination& end) { walked->set_value(end); });
-    // The list ends only when no write end is left open here.
-    list.closeWriteEnd();
-    readNames(list, take);
-    list.closeReadEnd();
-    const Task::Termination walk = walkEnd.get();
-    logEnd(find, walk);
-    return walk;
-}
 
 } // namespace
 
@@ -165,7 +117,7 @@ Task::Termination BatchedSynchronization::walkAndCopy(RsyncBatches& batches, Cop
     ArchivedCopies copies(source_, destination_);
     std::optional<std::string> anyName;
     const auto walk =
-        walkReadingNames(tools_.find, SynchronizationPolicy::walkArguments(minutes_), source_, [&](std::string name) {
+        NameWalk::run(tools_.find, SynchronizationPolicy::walkArguments(minutes_), source_, [&](std::string name) {
             if (!anyName) anyName = name;
             if (copies.inPlace(name)) return;
             copies.copying(name);
@@ -200,7 +152,7 @@ void BatchedSynchronization::copyListed(std::vector<std::string> names) {
 void BatchedSynchronization::deleteVerified(const Task::Termination& copyOutcome) {
     // The walk prints each file it deleted, and only those.
     const auto walk =
-        walkReadingNames(tools_.find, SynchronizationPolicy::deletionArguments(destination_, minutes_, days_), source_,
+        NameWalk::run(tools_.find, SynchronizationPolicy::deletionArguments(destination_, minutes_, days_), source_,
                          [this](std::string) { ++counts_.deleted; });
     if (!walk) logf("no pipe for the deletion walk of %s: no source file is deleted in this pass", source_.c_str());
     finish(copyOutcome);

@@ -26,7 +26,8 @@ DestinationState looked(std::function<DestinationState()> find, std::chrono::mil
     const bool answered = lane().run(
         [found, find] {
             *found = find();
-            if (found->ready()) found->freeBytes = FreeSpaceFloor::freeBytes(found->path);
+            // A destination on another machine told its free space with the rest.
+            if (found->ready() && !found->freeBytes) found->freeBytes = FreeSpaceFloor::freeBytes(found->path);
         },
         bound, std::move(stop));
     return answered ? *found : notResponding();
@@ -40,6 +41,10 @@ DestinationState DestinationCheck::locate(std::chrono::milliseconds bound, std::
 
 DestinationState DestinationCheck::locate(const platform::PreferenceSnapshot& stored) {
     return looked([stored] { return ArchiveDestination::locate(stored); }, kBound, {});
+}
+
+DestinationState DestinationCheck::locate(const platform::PreferenceSnapshot& stored, const ArchiveClaim& claim) {
+    return looked([stored, claim] { return ArchiveDestination::locate(stored, claim); }, kBound, {});
 }
 
 DestinationState DestinationCheck::inspect(std::chrono::milliseconds bound, std::stop_token stop) {

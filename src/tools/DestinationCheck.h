@@ -24,6 +24,8 @@ public:
     static DestinationState locate(std::chrono::milliseconds bound = kBound, std::stop_token stop = {});
     // locate() from stored values already read (a pass's).
     static DestinationState locate(const platform::PreferenceSnapshot& stored);
+    // The same for a pass into one archive folder (ArchiveDestination::locate).
+    static DestinationState locate(const platform::PreferenceSnapshot& stored, const ArchiveClaim& claim);
     static DestinationState inspect(std::chrono::milliseconds bound = kBound, std::stop_token stop = {});
     // Any other look; false when it did not end in time (look must own
     // what it writes: it may end long after this returns).

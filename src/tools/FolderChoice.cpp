@@ -2,6 +2,7 @@
 
 #include "core/ArchiveDestination.h"
 #include "core/MyAliasKit.h"
+#include "core/RemoteDestination.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
 #include "tools/FolderSlotRules.h"
@@ -31,7 +32,9 @@ std::optional<std::string> choose(int slot, const std::string& path, const Param
     auto& prefs = platform::UserDefaults::standard();
     prefs.setObject(pathKey, platform::Value(path));
     prefs.setBool(validKey, true);
-    MyAliasKit::savePath(path, aliasKey);
+    // A folder on another machine has no alias data: it is found by its name alone.
+    if (RemoteDestination::looksRemote(path)) prefs.removeObjectForKey(aliasKey);
+    else MyAliasKit::savePath(path, aliasKey);
     if (!marking.id.empty()) ArchiveDestination::remember(marking.id);
     if (auto enableKey = CommonHeader::param(keys, sPrefCameraFolderPathEnableKey); !enableKey.empty())
         prefs.setBool(enableKey, true);
@@ -45,9 +48,24 @@ std::optional<std::string> typedFolder(const std::string& typed) {
     return path;
 }
 
-std::optional<std::string> chooseTyped(int slot, const std::string& typed) {
+std::optional<std::string> typedPath(int slot, const std::string& typed, std::string* why) {
+    // Only the destination may be on another machine: the sources are watched here.
+    if (slot == CommonHeader::kDestinationSlot && RemoteDestination::looksRemote(typed)) {
+        std::string problem;
+        const auto remote = RemoteDestination::parse(typed, &problem);
+        if (remote) return remote->text();
+        *why = "It is not a folder on a server (" + problem + ").";
+        return std::nullopt;
+    }
     const auto path = typedFolder(typed);
-    if (!path) return kNoFolder;
+    if (!path) *why = kNoFolder;
+    return path;
+}
+
+std::optional<std::string> chooseTyped(int slot, const std::string& typed) {
+    std::string why;
+    const auto path = typedPath(slot, typed, &why);
+    if (!path) return why;
     return choose(slot, *path, CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(slot)));
 }
 

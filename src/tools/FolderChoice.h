@@ -21,6 +21,10 @@ std::optional<std::string> choose(int slot, const std::string& path, const Param
 std::optional<std::string> typedFolder(const std::string& typed);
 inline const std::string kNoFolder = "There is no folder at this path.";
 
+// The folder a path typed for a slot names: a folder here, or for the
+// destination one on a server ("[user@]host:/path"); nullopt and why in *why.
+std::optional<std::string> typedPath(int slot, const std::string& typed, std::string* why);
+
 // choose() with the slot's own keys, for a path as typed.
 std::optional<std::string> chooseTyped(int slot, const std::string& typed);
 

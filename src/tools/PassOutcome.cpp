@@ -6,6 +6,7 @@
 #include "platform/desktop/FileSystemSpace.h"
 #include "tools/DestinationCheck.h"
 #include "tools/FreeSpaceFloor.h"
+#include "tools/SynchronizationPolicy.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -36,6 +37,30 @@ std::string problemOf(const std::string& destination) {
     return "";
 }
 
+struct Look {
+    std::string problem;
+    std::optional<platform::FileSystemSpace> space;
+};
+
+// The destination after the run: on a server, its marker and free space as
+// a pass's check finds them; on a disk, the marker still there.
+Look lookAt(const ArchivePass& pass) {
+    if (SynchronizationPolicy::isRemote(pass.archiveFolder)) {
+        const DestinationState state = DestinationCheck::locate();
+        Look look{state.problem, std::nullopt};
+        if (state.ready() && state.freeBytes) look.space = platform::FileSystemSpace{*state.freeBytes, std::nullopt, false};
+        return look;
+    }
+    const std::string destination = std::filesystem::path(pass.archiveFolder).parent_path().string();
+    auto look = std::make_shared<Look>();
+    if (!DestinationCheck::within([look, destination] {
+            look->problem = problemOf(destination);
+            if (look->problem.empty()) look->space = platform::fileSystemSpace(destination);
+        }))
+        return {ArchiveDestination::kNotResponding, std::nullopt};
+    return *look;
+}
+
 } // namespace
 
 std::string PassOutcome::error() const {
@@ -61,20 +86,10 @@ PassOutcome PassOutcome::of(const ArchivePass& pass, const platform::Notificatio
     if (outcome.started && done.userInfo) outcome.counts = PassCounts::from(*done.userInfo);
     // A destination that went away during the run is the reason its copies
     // failed; one that stopped answering is not waited for.
-    const std::string destination = std::filesystem::path(pass.archiveFolder).parent_path().string();
-    struct Look {
-        std::string problem;
-        std::optional<platform::FileSystemSpace> space;
-    };
-    auto look = std::make_shared<Look>();
-    if (!DestinationCheck::within([look, destination] {
-            look->problem = problemOf(destination);
-            if (look->problem.empty()) look->space = platform::fileSystemSpace(destination);
-        }))
-        look->problem = ArchiveDestination::kNotResponding;
-    outcome.destinationProblem = look->problem;
-    if (!outcome.destinationProblem.empty() || !look->space) return outcome;
-    const platform::FileSystemSpace& space = *look->space;
+    const Look look = lookAt(pass);
+    outcome.destinationProblem = look.problem;
+    if (!outcome.destinationProblem.empty() || !look.space) return outcome;
+    const platform::FileSystemSpace& space = *look.space;
     const std::uint64_t largestFailed = outcome.counts ? outcome.counts->largestFailedBytes : 0;
     outcome.outOfRoom = space.availableBytes < pass.floorBytes || space.availableBytes < largestFailed ||
                         space.availableFiles == std::uintmax_t{0};

@@ -5,6 +5,7 @@
 #include "tools/ChangedFiles.h"
 #include "tools/FolderSlotRules.h"
 #include "tools/KLVR_Task.h"
+#include "tools/RemoteSynchronization.h"
 #include "tools/SettleTime.h"
 #include "tools/SynchronizationPolicy.h"
 
@@ -14,6 +15,20 @@
 using platform::logf;
 
 namespace PassRun {
+
+namespace {
+
+bool toServer(const ArchivePass& pass) { return SynchronizationPolicy::isRemote(pass.archiveFolder); }
+
+// The archive folder on a server as rsync's target, reached through the
+// marker there as on a disk: should the server's disk be gone, it leads nowhere.
+std::string serverTarget(const ArchivePass& pass) {
+    const auto colon = pass.archiveFolder.find(':');
+    return pass.archiveFolder.substr(0, colon + 1) +
+           DestinationMarker::reachedThroughMarkerPath(pass.archiveFolder.substr(colon + 1));
+}
+
+} // namespace
 
 void start(const std::shared_ptr<ArchivePass>& pass) {
     if (pass->incremental) {
@@ -25,9 +40,17 @@ void start(const std::shared_ptr<ArchivePass>& pass) {
         pass->settleMoment = changed.settleMoment;
         pass->youngCount = changed.youngCount;
         pass->oldestYoung = changed.oldestYoung;
-        KLVR_Task::synchronizeListedFileItemsAtFolderPath(pass->source, pass->archiveFolder, std::move(changed.files),
-                                                          pass);
-    } else if (pass->fast)
+        if (toServer(*pass))
+            RemoteSynchronization::start(RemoteSynchronization::Engine::Listed, pass->source, serverTarget(*pass), 0,
+                                         SynchronizationPolicy::kDeletionOffDays, std::move(changed.files), pass);
+        else
+            KLVR_Task::synchronizeListedFileItemsAtFolderPath(pass->source, pass->archiveFolder,
+                                                              std::move(changed.files), pass);
+    } else if (toServer(*pass))
+        RemoteSynchronization::start(pass->fast ? RemoteSynchronization::Engine::Fast
+                                                : RemoteSynchronization::Engine::PerFile,
+                                     pass->source, serverTarget(*pass), pass->copyMinutes(), pass->copyDays(), {}, pass);
+    else if (pass->fast)
         KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(pass->source, pass->archiveFolder, pass->copyMinutes(),
                                                            pass->copyDays(), pass);
     else
@@ -56,9 +79,13 @@ void cleanUp(const ArchivePass& pass) {
     // Hidden files are often photos still being written under a temporary
     // name: only those left alone for the settle time, and copied, go.
     // The copies are reached through the archive's marker, as the pass's own tools reach them.
-    const std::string archive = DestinationMarker::reachedThroughMarker(pass.archiveFolder);
-    KLVR_Task::findAtPath(pass.source, std::string("f"), {".*"}, 0u, pass.cleanUpMinutes(), std::nullopt,
-                          SynchronizationPolicy::verifiedRemoval(archive), nullptr);
+    if (toServer(pass)) {
+        RemoteSynchronization::cleanUp(pass.source, serverTarget(pass), pass.cleanUpMinutes());
+    } else {
+        const std::string archive = DestinationMarker::reachedThroughMarker(pass.archiveFolder);
+        KLVR_Task::findAtPath(pass.source, std::string("f"), {".*"}, 0u, pass.cleanUpMinutes(), std::nullopt,
+                              SynchronizationPolicy::verifiedRemoval(archive), nullptr);
+    }
     KLVR_Task::removeSubdirectoriesAtPath(pass.source, {}, static_cast<unsigned>(std::max(0L, pass.deleteAfterDays)),
                                           std::nullopt, nullptr);
 }

@@ -107,7 +107,8 @@ void RsyncBatches::runBatch() {
          arguments.back().c_str());
     ended(waitFor([&](Task::TerminationHandler handler) {
         pid_t pid =
-            Task::launch({.path = rsync_, .arguments = arguments, .workingDirectory = source_}, std::move(handler));
+            Task::launch({.path = rsync_, .arguments = arguments, .workingDirectory = source_, .stdoutFd = outputFd_},
+                         std::move(handler));
         if (pid > 0) logf("started task %s [%d]", rsync_.c_str(), static_cast<int>(pid));
     }));
 }
@@ -121,7 +122,7 @@ void RsyncBatches::runList() {
         return ended(Task::Termination{.pid = -1, .status = 127, .signaled = false, .started = false});
     }
     ended(waitFor([&](Task::TerminationHandler handler) {
-        ToolLauncher::launchToolAtPath(rsync_, listArguments_, source_, list->fd(), -1, std::move(handler));
+        ToolLauncher::launchToolAtPath(rsync_, listArguments_, source_, list->fd(), outputFd_, std::move(handler));
     }));
 }
 

@@ -42,6 +42,9 @@ public:
     RsyncBatches(const RsyncBatches&) = delete;
     RsyncBatches& operator=(const RsyncBatches&) = delete;
 
+    // Every run's standard output goes to fd (-1, as before: inherited).
+    void sendOutputTo(int fd) { outputFd_ = fd; }
+
     // Takes the name into the current batch, running that batch first when
     // the name would not fit in it.
     void add(std::string name);
@@ -80,6 +83,7 @@ private:
     std::vector<std::string> listed_;
     bool anyName_ = false;
 
+    int outputFd_ = -1;
     std::size_t runs_ = 0;
     std::optional<platform::Task::Termination> failure_;
     bool stopped_ = false;

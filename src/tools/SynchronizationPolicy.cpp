@@ -1,6 +1,8 @@
 #include "tools/SynchronizationPolicy.h"
 
 #include "core/CommonHeader.h"
+#include "core/RemoteDestination.h"
+#include "platform/remote/SecureShell.h"
 #include "platform/desktop/FileSystemTimes.h"
 #include "tools/PathString.h"
 
@@ -23,10 +25,21 @@ std::vector<std::string> concatenated(std::vector<std::string> head, const std::
 
 bool SynchronizationPolicy::deletes(unsigned days) { return days > 0 && days < kDeletionOffDays; }
 
+bool SynchronizationPolicy::isRemote(const std::string& destination) {
+    return RemoteDestination::looksRemote(destination);
+}
+
+std::vector<std::string> SynchronizationPolicy::remoteTransport() {
+    // -8: names are told as they are, but for control characters and a
+    // backslash before "#", which rsync escapes as \#ooo (RemoteListing).
+    return {"-8", "--out-format=%i %n", "-e", platform::SecureShell::rsyncShellCommand(), kIoTimeout};
+}
+
 int SynchronizationPolicy::windowSeconds(const std::string& destination) {
     // A copy on a disk that keeps coarser times is in place when its time is
     // within a second of its file's; without the window rsync would copy
-    // every file again on every pass.
+    // every file again on every pass. A server's disk is taken to keep them.
+    if (isRemote(destination)) return 0;
     return platform::keepsExactTimes(destination) ? 0 : 1;
 }
 
@@ -37,6 +50,9 @@ std::vector<std::string> SynchronizationPolicy::timeWindow(const std::string& de
 }
 
 std::vector<std::string> SynchronizationPolicy::copyFlags(const std::string& destination, bool flushEach) {
+    // To a server each copy is told on standard output, which is how a pass
+    // counts them; its disk is flushed once, after the copies (RemoteArchive::flush).
+    if (isRemote(destination)) return concatenated({kRemoteCopyFlags}, remoteTransport());
     std::vector<std::string> flags{kCopyFlags};
     if (flushEach) flags.push_back("--fsync");
     // A destination that stops answering (a hung share) ends the copy with
@@ -64,6 +80,8 @@ std::string SynchronizationPolicy::keptFolder(const std::string& destination, pl
     // never taken for an archived copy; one folder per run, so a version
     // kept by one run is never replaced by the next. The archive folder's
     // name below it tells the sources apart.
+    // rsync takes a server's kept folder as a path there.
+    if (isRemote(destination)) return keptFolder(destination.substr(destination.find(':') + 1), start);
     const std::filesystem::path archive(PathString::standardizing(destination));
     const std::string stamp = platform::DateFormat::format(start, "yyyy-MM-dd HH-mm-ss.SSS");
     return (archive.parent_path() / kKeptFolderName / stamp / archive.filename()).string();
@@ -97,8 +115,9 @@ std::vector<std::string> SynchronizationPolicy::perFileAction(const std::string&
     std::vector<std::string> action =
         concatenated(concatenated(rsync, keepingArguments(destination, start)), {"{}", asFolder(destination), ";"});
     // The age test rides on the copying walk itself, so here the deletion-off
-    // value costs nothing: it is kept as it stands and matches no file.
-    if (days > 0) action = concatenated(std::move(action), verifiedDeletion(destination, days));
+    // value costs nothing: it is kept as it stands and matches no file. cmp
+    // cannot read a server: its copies are compared after the walk.
+    if (days > 0 && !isRemote(destination)) action = concatenated(std::move(action), verifiedDeletion(destination, days));
     return action;
 }
 
@@ -129,4 +148,22 @@ std::vector<std::string> SynchronizationPolicy::deletionArguments(const std::str
     // -delete is true only for a file it removed, so the pass counts what
     // went from the names printed after it.
     return concatenated(concatenated(selection(minutes), verifiedDeletion(destination, days)), {"-print0"});
+}
+
+std::vector<std::string> SynchronizationPolicy::remoteComparison(const std::string& destination, bool byContent) {
+    // -ii tells every file, unchanged ones too, so a name told as "." (no
+    // transfer) is one whose copy is there; with --checksum, one whose copy
+    // has the same bytes, whatever its size and time say.
+    std::vector<std::string> flags{"-n", byContent ? "-ii" : "-i", kRemoteCopyFlags};
+    if (byContent) flags.push_back("--checksum");
+    return concatenated(concatenated(flags, remoteTransport()), {"--from0", "--files-from=-", ".", asFolder(destination)});
+}
+
+std::vector<std::string> SynchronizationPolicy::candidateArguments(unsigned minutes, unsigned days) {
+    return concatenated(selection(minutes), {"-Btime", "+" + std::to_string(days) + "d", "-print0"});
+}
+
+std::vector<std::string> SynchronizationPolicy::hiddenFileArguments(unsigned minutes) {
+    const FindRequest hidden{".", "f", {".*"}, std::nullopt, minutes, std::nullopt, {}, nullptr};
+    return concatenated(hidden.arguments(platform::Date{}), {"-print0"});
 }

@@ -21,12 +21,19 @@ public:
     // kept below the destination, and no chatter on success.
     static constexpr const char* kCopyFlags = "-lptogRq";
     static constexpr const char* kIoTimeout = "--timeout=120";
+    // The same flags to a server, telling each change (remoteTransport).
+    static constexpr const char* kRemoteCopyFlags = "-lptogR";
 
     SynchronizationPolicy() = delete;
 
     // Whether a days value can delete any file: 0 means never, and the
     // deletion-off value and beyond are no real age.
     static bool deletes(unsigned days);
+    // Whether the destination is a folder on another machine ("[user@]host:/path").
+    static bool isRemote(const std::string& destination);
+    // What every run to a server adds: each change told on standard output
+    // ("%i %n"), ssh as the transport, and kIoTimeout.
+    static std::vector<std::string> remoteTransport();
     // How many seconds apart a copy's time may be from its file's and still
     // count as in place: 1 on a disk that keeps coarser times than it is
     // given (FAT, exFAT, some shares), else 0. The copy runs and the pass's
@@ -46,7 +53,7 @@ public:
 
     // Where a run that began at `start` keeps the copies it replaces:
     // <destination's parent>/.tolv-archiver-kept/<start, local time to the
-    // millisecond>/<destination's name>.
+    // millisecond>/<destination's name>; on a server, that path there.
     static std::string keptFolder(const std::string& destination, platform::Date start);
     // The rsync flags that move every copy a run replaces, or removes to
     // make way for a folder, into that run's kept folder at its relative path.
@@ -74,4 +81,13 @@ public:
     static std::vector<std::string> copyOptions(const std::string& destination, platform::Date start);
     static std::vector<std::string> copyArguments(const std::string& destination, platform::Date start);
     static std::vector<std::string> deletionArguments(const std::string& destination, unsigned minutes, unsigned days);
+
+    // To a server, where cmp cannot read: a dry run over a list of names on
+    // standard input that tells which copies are in place (quick check, for
+    // the counts) or identical byte for byte (byContent, before deletion);
+    // and the walks that list the files deletion may take: settled and born
+    // more than `days` ago, or hidden and settled (the clean-up).
+    static std::vector<std::string> remoteComparison(const std::string& destination, bool byContent);
+    static std::vector<std::string> candidateArguments(unsigned minutes, unsigned days);
+    static std::vector<std::string> hiddenFileArguments(unsigned minutes);
 };

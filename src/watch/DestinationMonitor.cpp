@@ -1,6 +1,7 @@
 #include "watch/DestinationMonitor.h"
 
 #include "core/CommonHeader.h"
+#include "core/RemoteArchive.h"
 #include "platform/alias/MountTableWatch.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NotificationCenter.h"
@@ -66,7 +67,10 @@ void DestinationMonitor::check() {
 
 std::chrono::milliseconds DestinationMonitor::intervalFor(const DestinationState& state) {
     if (state.problem.empty()) return kReadyInterval;
-    if (state.problem == ArchiveDestination::kNotResponding) return kNotRespondingInterval;
+    // A server that cannot be reached is tried again only once its back-off
+    // has passed (RemoteArchive); a look before then costs nothing.
+    if (state.problem == ArchiveDestination::kNotResponding || RemoteArchive::isConnectionProblem(state.problem))
+        return kNotRespondingInterval;
     return kInterval;
 }
 

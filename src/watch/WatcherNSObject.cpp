@@ -250,7 +250,8 @@ void WatcherNSObject::startPass(const std::string& source, const platform::Prefe
 
     // Everything the pass writes goes below the folder found and proven
     // here, never below a stored path that may name what a disk left behind.
-    const DestinationState destination = DestinationCheck::locate(stored);
+    const DestinationState destination =
+        DestinationCheck::locate(stored, ArchiveClaim{FolderSlotRules::archiveName(source), index_});
     pass_ = std::make_shared<ArchivePass>(ArchivePass::capture(
         index_, source, FolderSlotRules::archiveFolder(destination.path, source), Settings::from(stored)));
     ++outstanding_; // until the pass has ended

@@ -21,7 +21,8 @@ namespace {
 const std::map<std::string, int>& layers() {
     static const std::map<std::string, int> table{
         {"platform/runtime", 0},     {"platform/preferences", 1}, {"platform/alias", 1},
-        {"platform/fileevents", 1},  {"platform/desktop", 2},     {"platform/qt", 3},
+        {"platform/fileevents", 1},  {"platform/remote", 1},      {"platform/desktop", 2},
+        {"platform/qt", 3},
         {"platform/scheduler", 3},
         {"core", 10},                {"tools", 11},               {"dialogs", 11},
         {"log", 12},                 {"watch", 12},               {"folders", 13},

@@ -21,7 +21,7 @@ struct Command {
     std::string_view help;
 };
 
-constexpr std::array<Command, 17> kCommands{{
+constexpr std::array<Command, 18> kCommands{{
     {"scan", CommandLine::Action::Scan, "archive every enabled folder now"},
     {"start-all", CommandLine::Action::StartAll, "switch watching on for every folder"},
     {"stop-all", CommandLine::Action::StopAll, "switch watching off for every folder"},
@@ -33,6 +33,7 @@ constexpr std::array<Command, 17> kCommands{{
     {"unschedule", CommandLine::Action::Unschedule, "remove the daily schedule"},
     {"autostart", CommandLine::Action::Autostart, "on|off: start the application watching every folder at login, or not"},
     {"set-destination", CommandLine::Action::SetDestination, "PATH: choose the destination folder, as the window does"},
+    {"check-destination", CommandLine::Action::CheckDestination, "try the destination: on a server, the connection, the login and its key, write access, free space and the server's rsync; exit status 1 when archiving into it cannot work"},
     {"set-source", CommandLine::Action::SetSource, "N PATH: choose source folder N (1 to 3), as the window does"},
     {"enable", CommandLine::Action::Enable, "N: switch source folder N on"},
     {"disable", CommandLine::Action::Disable, "N: switch source folder N off"},

@@ -9,7 +9,7 @@
 
 struct CommandLine {
     enum class Action { Launch, Help, Version, Scan, StartAll, StopAll, Poll, Quit, Relaunch, Status, Schedule, Unschedule, Autostart,
-                        SetDestination, SetSource, Enable, Disable, Set };
+                        SetDestination, SetSource, Enable, Disable, Set, CheckDestination };
 
     Action action = Action::Launch;
     bool force = false;    // --quit --force: answer the busy alert with "Force Terminate"

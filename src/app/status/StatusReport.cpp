@@ -5,7 +5,9 @@
 #include "app/schedule/NextLaunchDate.h"
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
+#include "core/RemoteDestination.h"
 #include "core/Settings.h"
+#include "platform/remote/SecureShell.h"
 #include "platform/desktop/Bundle.h"
 #include "platform/runtime/DateFormat.h"
 #include "folders/SelectFolderNSViewController.h"
@@ -45,6 +47,8 @@ StatusReport::Destination destinationOf(const DestinationState& state) {
     if (!state.path.empty()) d.path = state.path;
     // Only the archive's own disk: that of a folder a disk left behind is the system disk's.
     if (d.present) d.freeBytes = state.freeBytes;
+    if (const auto remote = RemoteDestination::parse(d.path))
+        d.key = platform::SecureShell::identityFor(remote->login).value_or("");
     return d;
 }
 
@@ -135,6 +139,8 @@ std::string StatusReport::text() const {
     if (!destination.path.empty() && !destination.present)
         out += " (" + (destination.problem.empty() ? std::string("missing") : destination.problem) + ")";
     if (destination.freeBytes) out += ", " + FreeSpaceFloor::gigabytes(*destination.freeBytes) + " free";
+    if (destination.key)
+        out += "\n    ssh key: " + (destination.key->empty() ? std::string("none found") : *destination.key);
     out += "\n";
     for (const Slot& s : folders) {
         out += s.name + ": " + (s.path.empty() ? "(no folder)" : s.path);
@@ -169,7 +175,8 @@ std::string StatusReport::json() const {
         {"path", jsonText(destination.path)},
         {"present", destination.present},
         {"problem", jsonText(destination.problem, true)},
-        {"freeBytes", destination.freeBytes ? QJsonValue(static_cast<qint64>(*destination.freeBytes)) : QJsonValue()}};
+        {"freeBytes", destination.freeBytes ? QJsonValue(static_cast<qint64>(*destination.freeBytes)) : QJsonValue()},
+        {"key", destination.key ? jsonText(*destination.key, true) : QJsonValue()}};
     const QJsonObject sched{{"time", schedule.set ? jsonText(schedule.time) : QJsonValue()},
                             {"next", schedule.set ? jsonTime(schedule.next) : QJsonValue()}};
     const QJsonObject top{{"version", jsonText(version)},

@@ -24,6 +24,8 @@ struct StatusReport {
         bool present = false; // passes may archive into it
         std::string problem;  // why they may not, "" when they may
         std::optional<std::uintmax_t> freeBytes; // of the archive's own disk only
+        // On a server: the key ssh logs in with ("" when it finds none).
+        std::optional<std::string> key;
     };
 
     struct Slot {

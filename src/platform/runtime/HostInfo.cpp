@@ -1,7 +1,9 @@
 #include "platform/runtime/HostInfo.h"
 
 #include <fstream>
+#include <pwd.h>
 #include <sys/utsname.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -18,6 +20,14 @@ std::optional<std::string> HostInfo::architecture() {
     struct utsname u {};
     if (uname(&u) != 0 || !*u.machine) return std::nullopt;
     return std::string(u.machine);
+}
+
+std::string HostInfo::stationName() {
+    const passwd* pw = getpwuid(getuid());
+    std::string user = pw && pw->pw_name ? pw->pw_name : std::to_string(getuid());
+    struct utsname u {};
+    const std::string host = uname(&u) == 0 && *u.nodename ? u.nodename : "unknown";
+    return user + "@" + host;
 }
 
 } // namespace platform

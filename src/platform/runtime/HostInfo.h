@@ -13,6 +13,8 @@ public:
     static std::optional<std::string> machineModel();
     // The kernel's machine name, such as "x86_64".
     static std::optional<std::string> architecture();
+    // "user@host", naming this account on this machine to other machines.
+    static std::string stationName();
 };
 
 } // namespace platform

@@ -22,6 +22,19 @@ std::optional<MemoryFile> MemoryFile::withContents(std::string_view contents, st
     return std::nullopt;
 }
 
+std::string MemoryFile::contents() const {
+    std::string all;
+    char buffer[65536];
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(fd_, buffer, sizeof buffer, at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        all.append(buffer, static_cast<size_t>(n));
+        at += n;
+    }
+    return all;
+}
+
 MemoryFile::MemoryFile(MemoryFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
 
 MemoryFile::~MemoryFile() {

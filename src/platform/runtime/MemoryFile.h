@@ -1,7 +1,9 @@
 #pragma once
 // Bytes in a file that lives in memory only, to hand a child as its standard
 // input: written whole beforehand, it never blocks the writer nor raises
-// SIGPIPE when the child ends early. Closed with the object.
+// SIGPIPE when the child ends early. Or as a child's standard output, read
+// once the child has ended: it never fills up as a pipe would. Closed with
+// the object.
 
 #include <optional>
 #include <string>
@@ -20,6 +22,8 @@ public:
     ~MemoryFile();
 
     int fd() const { return fd_; }
+    // Everything in it, wherever its position is; "" when it cannot be read.
+    std::string contents() const;
 
 private:
     explicit MemoryFile(int fd) : fd_(fd) {}

@@ -1,0 +1,278 @@
+#include "tools/RemoteSynchronization.h"
+
+#include "core/RemoteArchive.h"
+#include "platform/runtime/Log.h"
+#include "platform/runtime/MemoryFile.h"
+#include "platform/runtime/SearchPath.h"
+#include "tools/FileStamp.h"
+#include "tools/FindRequest.h"
+#include "tools/NameWalk.h"
+#include "tools/PathString.h"
+#include "tools/RemoteListing.h"
+#include "tools/RsyncBatches.h"
+#include "tools/SynchronizationPolicy.h"
+#include "tools/TaskDone.h"
+#include "tools/ToolLauncher.h"
+
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <future>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+
+using platform::logf;
+using platform::Task;
+
+namespace {
+
+const Task::Termination kNothingStarted{
+    .pid = -1, .status = TaskDone::kNotStartedStatus, .signaled = false, .started = false};
+
+bool succeeded(const Task::Termination& end) { return end.started && !end.signaled && end.status == 0; }
+
+// Success, or only some files failed or vanished (23, 24): what rsync told is whole.
+bool toldWhole(const Task::Termination& end) {
+    return end.started && !end.signaled && (end.status == 0 || end.status == 23 || end.status == 24);
+}
+
+Task::Termination runToEnd(const Task::Options& options) {
+    auto ended = std::make_shared<std::promise<Task::Termination>>();
+    auto end = ended->get_future();
+    Task::launch(options, [ended](const Task::Termination& t) { ended->set_value(t); });
+    const Task::Termination result = end.get();
+    logf("%s [%d] did complete with exit status %d", options.path.c_str(), static_cast<int>(result.pid),
+         result.status);
+    return result;
+}
+
+std::string nulList(const std::vector<std::string>& names) {
+    std::string list;
+    for (const auto& name : names) list.append(name).push_back('\0');
+    return list;
+}
+
+std::string withoutDotSlash(const std::string& name) { return name.starts_with("./") ? name.substr(2) : name; }
+
+// A dry run over the names (standard input), giving what rsync told.
+std::optional<std::vector<RemoteListing::Entry>> compared(const std::string& rsync, const std::string& source,
+                                                          const std::string& destination,
+                                                          const std::vector<std::string>& names, bool byContent) {
+    std::string why;
+    auto input = platform::MemoryFile::withContents(nulList(names), &why);
+    auto output = platform::MemoryFile::withContents("", &why);
+    if (!input || !output) {
+        logf("no file list for the comparison with %s: %s", destination.c_str(), why.c_str());
+        return std::nullopt;
+    }
+    const Task::Termination end =
+        runToEnd({.path = rsync,
+                  .arguments = SynchronizationPolicy::remoteComparison(destination, byContent),
+                  .workingDirectory = source,
+                  .stdinFd = input->fd(),
+                  .stdoutFd = output->fd()});
+    if (!toldWhole(end)) {
+        logf("the copies in %s could not be compared (rsync status %d)", destination.c_str(), TaskDone::status(end));
+        return std::nullopt;
+    }
+    return RemoteListing::parse(output->contents());
+}
+
+} // namespace
+
+RemoteSynchronization::RemoteSynchronization(Engine engine, std::string source, std::string destination,
+                                             unsigned minutes, unsigned days, std::vector<std::string> listed,
+                                             platform::Object context, std::string rsync)
+    : engine_(engine), source_(std::move(source)), destination_(std::move(destination)), minutes_(minutes),
+      days_(days), names_(std::move(listed)), context_(std::move(context)), rsync_(std::move(rsync)),
+      start_(std::chrono::system_clock::now()) {}
+
+void RemoteSynchronization::start(Engine engine, const std::string& source, const std::string& destination,
+                                  unsigned minutes, unsigned days, std::vector<std::string> listed,
+                                  platform::Object context) {
+    const std::string resolved = PathString::resolvingSymlinks(source);
+    // bfs puts each file's path in place of "{}" inside every -exec argument.
+    if (!resolved.starts_with('/') || resolved.find("{}") != std::string::npos) {
+        logf("ERROR: the source %s must be an absolute path without \"{}\": nothing copied", source.c_str());
+        return TaskDone::postNotStarted(context);
+    }
+    const std::string rsync = platform::SearchPath::find("rsync").value_or("");
+    if (rsync.empty()) {
+        logf("rsync was not found in the search path: nothing copied from %s", source.c_str());
+        return TaskDone::postNotStarted(context);
+    }
+    std::shared_ptr<RemoteSynchronization> run(new RemoteSynchronization(
+        engine, resolved, destination, minutes, days, std::move(listed), std::move(context), rsync));
+    logf("copies replaced by this pass are kept in %s on the server",
+         SynchronizationPolicy::keptFolder(destination, run->start_).c_str());
+    try {
+        std::thread([run] {
+            // An exception leaving the thread would end the application.
+            try {
+                run->synchronize();
+            } catch (const std::exception& e) {
+                logf("the pass from %s failed: %s", run->source_.c_str(), e.what());
+                run->finish(kNothingStarted);
+            }
+        }).detach();
+    } catch (const std::system_error& e) {
+        logf("no thread for the pass from %s: %s", source.c_str(), e.what());
+        run->finish(kNothingStarted);
+    }
+}
+
+void RemoteSynchronization::synchronize() {
+    std::string why;
+    auto told = platform::MemoryFile::withContents("", &why);
+    if (!told) {
+        logf("no room for rsync's report of %s: %s; nothing copied", source_.c_str(), why.c_str());
+        return finish(kNothingStarted);
+    }
+    bool complete = false;
+    const Task::Termination end = engine_ == Engine::PerFile ? runPerFile(told->fd()) : copy(told->fd(), &complete);
+    if (!end.started) return finish(end);
+    for (const auto& entry : RemoteListing::parse(told->contents()))
+        if (entry.transfers()) ++counts_.copied;
+    countFailed(end);
+    // The per-file walk says nothing of its runs; the comparison by content
+    // decides each file alone.
+    if (engine_ == Engine::PerFile) complete = true;
+    if (!SynchronizationPolicy::deletes(days_)) return finish(end);
+    if (!complete) {
+        logf("rsync for %s ended with status %d: no source file is deleted in this pass", source_.c_str(),
+             TaskDone::status(end));
+        return finish(end);
+    }
+    deleteOld();
+    finish(end);
+}
+
+Task::Termination RemoteSynchronization::copy(int outputFd, bool* complete) {
+    RsyncBatches batches(rsync_, source_, destination_, start_, {});
+    batches.sendOutputTo(outputFd);
+    if (engine_ == Engine::Listed) {
+        for (auto name : names_) {
+            // Never read as an option, nor as a path outside the source.
+            batches.add(name.starts_with("./") ? name : "./" + name);
+        }
+    } else {
+        const auto walk =
+            NameWalk::run(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(minutes_), source_,
+                          [&](std::string name) {
+                              names_.push_back(name);
+                              batches.add(std::move(name));
+                          });
+        if (!walk || !walk->started) {
+            logf("the walk of %s did not run: nothing copied", source_.c_str());
+            return kNothingStarted;
+        }
+    }
+    batches.finish(std::nullopt);
+    *complete = batches.copiesComplete();
+    return batches.outcome();
+}
+
+Task::Termination RemoteSynchronization::runPerFile(int outputFd) {
+    const FindRequest request =
+        SynchronizationPolicy::perFileRequest(source_, destination_, minutes_, days_, nullptr, start_);
+    return runToEnd({.path = ToolLauncher::kFindToolPath,
+                     .arguments = request.arguments(std::chrono::system_clock::now()),
+                     .workingDirectory = source_,
+                     .stdoutFd = outputFd});
+}
+
+void RemoteSynchronization::countFailed(const Task::Termination& copyEnd) {
+    // Every run succeeded: every name handed is in place.
+    if (engine_ != Engine::PerFile && succeeded(copyEnd)) return;
+    if (engine_ == Engine::PerFile) {
+        auto walked = NameWalk::collect(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(minutes_),
+                                        source_);
+        names_ = walked ? std::move(*walked) : std::vector<std::string>{};
+    }
+    if (names_.empty()) return;
+    const auto entries = compared(rsync_, source_, destination_, names_, false);
+    if (!entries) return;
+    const auto now = std::chrono::system_clock::now();
+    for (const auto& entry : *entries) {
+        if (!entry.transfers()) continue;
+        const auto file = FileStamp::of(source_ + "/" + entry.name);
+        if (!file || !file->isRegularFile() || !file->settled(minutes_, now)) continue;
+        ++counts_.failed;
+        counts_.largestFailedBytes = std::max<std::uint64_t>(counts_.largestFailedBytes, file->size());
+        if (!counts_.oldestFailed || file->modified() < *counts_.oldestFailed) {
+            counts_.oldestFailed = file->modified();
+            counts_.oldestFailedName = entry.name;
+        }
+    }
+}
+
+void RemoteSynchronization::deleteOld() {
+    // Only copies on the server's disk may let an original go.
+    const auto server = RemoteDestination::parse(destination_);
+    std::string why = "it is not a folder on a server";
+    if (!server || !RemoteArchive::flush(*server, &why)) {
+        logf("the copies of %s could not be put on the server's disk (%s): no source file is deleted in this pass",
+             source_.c_str(), why.c_str());
+        return;
+    }
+    const auto old = NameWalk::collect(ToolLauncher::kFindToolPath,
+                                       SynchronizationPolicy::candidateArguments(minutes_, days_), source_);
+    if (!old) return logf("the walk for old files of %s did not run: nothing deleted", source_.c_str());
+    counts_.deleted = deleteVerified(rsync_, source_, destination_, *old);
+}
+
+void RemoteSynchronization::cleanUp(const std::string& source, const std::string& destination, unsigned minutes) {
+    const std::string rsync = platform::SearchPath::find("rsync").value_or("");
+    if (rsync.empty()) return;
+    try {
+        std::thread([=] {
+            const auto hidden =
+                NameWalk::collect(ToolLauncher::kFindToolPath, SynchronizationPolicy::hiddenFileArguments(minutes), source);
+            if (!hidden || hidden->empty()) return;
+            const auto deleted = deleteVerified(rsync, source, destination, *hidden);
+            logf("clean-up of %s: %lld hidden file(s) deleted", source.c_str(), static_cast<long long>(deleted));
+        }).detach();
+    } catch (const std::system_error& e) {
+        logf("no thread for the clean-up of %s: %s", source.c_str(), e.what());
+    }
+}
+
+std::int64_t RemoteSynchronization::deleteVerified(const std::string& rsync, const std::string& source,
+                                                   const std::string& destination,
+                                                   const std::vector<std::string>& names) {
+    // Each file as it was when its copy was compared.
+    std::unordered_map<std::string, FileStamp> compared_;
+    std::vector<std::string> files;
+    for (const auto& name : names) {
+        auto stamp = FileStamp::of(source + "/" + name);
+        if (!stamp || !stamp->isRegularFile()) continue;
+        compared_.emplace(withoutDotSlash(name), *stamp);
+        files.push_back(name);
+    }
+    if (files.empty()) return 0;
+    const auto entries = compared(rsync, source, destination, files, true);
+    if (!entries) return 0;
+    std::int64_t deleted = 0;
+    for (const auto& entry : *entries) {
+        if (!entry.unchanged()) continue;
+        const auto it = compared_.find(entry.name);
+        if (it == compared_.end()) continue;
+        const std::string path = source + "/" + entry.name;
+        const auto now = FileStamp::of(path);
+        if (!now || !now->isSameFileAs(it->second) || !now->matches(it->second) || now->size() != it->second.size()) {
+            logf("%s changed while its copy was compared: kept", path.c_str());
+            continue;
+        }
+        std::error_code ec;
+        if (std::filesystem::remove(path, ec)) ++deleted;
+        else if (ec) logf("%s could not be deleted: %s", path.c_str(), ec.message().c_str());
+    }
+    return deleted;
+}
+
+void RemoteSynchronization::finish(const Task::Termination& end) {
+    // One notification per run, whichever path got here.
+    if (finished_.exchange(true)) return;
+    TaskDone::post(context_, end, counts_);
+}
