@@ -86,6 +86,10 @@ PassOutcome PassOutcome::of(const ArchivePass& pass, const platform::Notificatio
     if (outcome.started && done.userInfo) outcome.counts = PassCounts::from(*done.userInfo);
     // A destination that went away during the run is the reason its copies
     // failed; one that stopped answering is not waited for.
+    // A server that took every copy needs no second look: it costs a login's
+    // worth, and the destination's monitor looks after every pass anyway.
+    const bool clean = outcome.started && outcome.status == 0 && (!outcome.counts || outcome.counts->failed == 0);
+    if (clean && SynchronizationPolicy::isRemote(pass.archiveFolder)) return outcome;
     const Look look = lookAt(pass);
     outcome.destinationProblem = look.problem;
     if (!outcome.destinationProblem.empty() || !look.space) return outcome;

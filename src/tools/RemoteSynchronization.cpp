@@ -149,7 +149,9 @@ void RemoteSynchronization::synchronize() {
 }
 
 Task::Termination RemoteSynchronization::copy(int outputFd, bool* complete) {
-    RsyncBatches batches(rsync_, source_, destination_, start_, {});
+    RsyncBatches::Limits limits;
+    limits.argumentQuarters = 3; // a quarter stays free for the environment to grow
+    RsyncBatches batches(rsync_, source_, destination_, start_, limits);
     batches.sendOutputTo(outputFd);
     if (engine_ == Engine::Listed) {
         for (auto name : names_) {

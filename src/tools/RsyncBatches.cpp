@@ -7,6 +7,7 @@
 #include "platform/desktop/FileAttributes.h"
 #include "platform/runtime/MemoryFile.h"
 
+#include <algorithm>
 #include <future>
 #include <memory>
 
@@ -54,7 +55,7 @@ RsyncBatches::RsyncBatches(std::string rsync, std::string source, std::string de
 std::size_t RsyncBatches::budget() const {
     if (limits_.argumentBytes > 0) return limits_.argumentBytes;
     // Well below the limit: the environment may grow before the start.
-    const std::size_t share = Task::argumentSpace() / 4;
+    const std::size_t share = Task::argumentSpace() / 4 * std::min<std::size_t>(limits_.argumentQuarters, 3);
     std::size_t fixed = Task::environmentBytes() + argumentCost(rsync_) + argumentCost(destination_) + sizeof(char*);
     for (const auto& option : options_) fixed += argumentCost(option);
     return share > fixed ? share - fixed : 0;

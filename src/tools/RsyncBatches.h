@@ -27,9 +27,13 @@ public:
 
     struct Limits {
         // What the names of one run may take of the argument space, each
-        // with its NUL and its pointer; 0: a quarter of ARG_MAX, less the
-        // environment and the run's other arguments.
+        // with its NUL and its pointer; 0: argumentQuarters quarters of
+        // ARG_MAX, less the environment and the run's other arguments.
         std::size_t argumentBytes = 0;
+        // The share of ARG_MAX that argumentBytes 0 stands for: a run to a
+        // server costs a login's worth more than one here, so fewer, larger
+        // runs pay there.
+        std::size_t argumentQuarters = 1;
         // Longer names, NUL included, go into the run that reads a list.
         std::size_t longestArgument = kLongestArgument;
         // A last batch of names this short goes through the list whole when

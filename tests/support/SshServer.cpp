@@ -148,13 +148,19 @@ SshServer::SshServer() {
     std::string pattern = (fs::temp_directory_path() / "tolv-sshd-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     folder_ = pattern;
-    makeKey(folder_ / "host_key");
-    makeKey(userKey());
-    makeKey(strangerKey());
-    fs::copy_file(fs::path(userKey()) += ".pub", folder_ / "authorized_keys");
-    port_ = freePort();
-    writeServerConfig();
-    start();
+    try {
+        makeKey(folder_ / "host_key");
+        makeKey(userKey());
+        makeKey(strangerKey());
+        fs::copy_file(fs::path(userKey()) += ".pub", folder_ / "authorized_keys");
+        port_ = freePort();
+        writeServerConfig();
+        start();
+    } catch (...) {
+        std::error_code ec;
+        fs::remove_all(folder_, ec); // no destructor runs for an object that was never made
+        throw;
+    }
 }
 
 SshServer::~SshServer() {
@@ -177,7 +183,16 @@ void SshServer::writeServerConfig() const {
                                            << "KbdInteractiveAuthentication no\n"
                                            << "PermitRootLogin prohibit-password\n"
                                            << "PidFile " << (folder_ / "sshd.pid").string() << "\n"
-                                           << "LogLevel ERROR\n";
+                                           // INFO: each accepted login is a line (acceptedLogins).
+                                           << "LogLevel INFO\n";
+}
+
+int SshServer::acceptedLogins() const {
+    std::ifstream log(folder_ / "sshd.log");
+    int logins = 0;
+    for (std::string line; std::getline(log, line);)
+        if (line.find("Accepted publickey") != std::string::npos) ++logins;
+    return logins;
 }
 
 void SshServer::start() {

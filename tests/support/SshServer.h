@@ -42,6 +42,8 @@ public:
     void resume();
 
     int port() const { return port_; }
+    // How many logins it has let in so far: one per ssh connection (shared ones count once).
+    int acceptedLogins() const;
     static std::string user(); // the current user's name
     std::string login() const; // "user@localhost"
     // "user@localhost:" followed by the absolute folder, as rsync names a remote folder.
