@@ -30,16 +30,16 @@ public:
         // with its NUL and its pointer; 0: argumentQuarters quarters of
         // ARG_MAX, less the environment and the run's other arguments.
         std::size_t argumentBytes = 0;
-        // The share of ARG_MAX that argumentBytes 0 stands for: a run to a
-        // server costs a login's worth more than one here, so fewer, larger
-        // runs pay there.
-        std::size_t argumentQuarters = 1;
         // Longer names, NUL included, go into the run that reads a list.
         std::size_t longestArgument = kLongestArgument;
         // A last batch of names this short goes through the list whole when
         // that run is needed anyway: rsync reads a list a byte at a time,
         // about 1.5 us a byte here, and a run of its own costs some 40 ms.
         std::size_t shortList = 8192;
+        // The share of ARG_MAX that argumentBytes 0 stands for: a run to a
+        // server costs a login's worth more than one here, so fewer, larger
+        // runs pay there.
+        std::size_t argumentQuarters = 1;
     };
 
     RsyncBatches(std::string rsync, std::string source, std::string destination, platform::Date start, Limits limits);
