@@ -55,16 +55,21 @@ std::string nulList(const std::vector<std::string>& names) {
 
 std::string withoutDotSlash(const std::string& name) { return name.starts_with("./") ? name.substr(2) : name; }
 
-// A dry run over the names (standard input), giving what rsync told.
-std::optional<std::vector<RemoteListing::Entry>> compared(const std::string& rsync, const std::string& source,
-                                                          const std::string& destination,
-                                                          const std::vector<std::string>& names, bool byContent) {
+// A dry run over the names (standard input): what rsync told, or how the
+// run ended when it could not tell all of it.
+struct Comparison {
+    std::vector<RemoteListing::Entry> entries;
+    std::optional<Task::Termination> failure;
+};
+
+Comparison compared(const std::string& rsync, const std::string& source, const std::string& destination,
+                    const std::vector<std::string>& names, bool byContent) {
     std::string why;
     auto input = platform::MemoryFile::withContents(nulList(names), &why);
     auto output = platform::MemoryFile::withContents("", &why);
     if (!input || !output) {
         logf("no file list for the comparison with %s: %s", destination.c_str(), why.c_str());
-        return std::nullopt;
+        return {{}, kNothingStarted};
     }
     const Task::Termination end =
         runToEnd({.path = rsync,
@@ -74,9 +79,9 @@ std::optional<std::vector<RemoteListing::Entry>> compared(const std::string& rsy
                   .stdoutFd = output->fd()});
     if (!toldWhole(end)) {
         logf("the copies in %s could not be compared (rsync status %d)", destination.c_str(), TaskDone::status(end));
-        return std::nullopt;
+        return {{}, end};
     }
-    return RemoteListing::parse(output->contents());
+    return {RemoteListing::parse(output->contents()), std::nullopt};
 }
 
 } // namespace
@@ -134,7 +139,9 @@ void RemoteSynchronization::synchronize() {
     if (!end.started) return finish(end);
     for (const auto& entry : RemoteListing::parse(told->contents()))
         if (entry.transfers()) ++counts_.copied;
-    countFailed(end);
+    // Copies that cannot be looked at are not taken for made: the pass
+    // ends as the look did, and the destination is looked at for why.
+    if (const auto unknown = countFailed(end); unknown && succeeded(end)) return finish(*unknown);
     // The per-file walk says nothing of its runs; the comparison by content
     // decides each file alone.
     if (engine_ == Engine::PerFile) complete = true;
@@ -184,19 +191,19 @@ Task::Termination RemoteSynchronization::runPerFile(int outputFd) {
                      .stdoutFd = outputFd});
 }
 
-void RemoteSynchronization::countFailed(const Task::Termination& copyEnd) {
+std::optional<Task::Termination> RemoteSynchronization::countFailed(const Task::Termination& copyEnd) {
     // Every run succeeded: every name handed is in place.
-    if (engine_ != Engine::PerFile && succeeded(copyEnd)) return;
+    if (engine_ != Engine::PerFile && succeeded(copyEnd)) return std::nullopt;
     if (engine_ == Engine::PerFile) {
         auto walked = NameWalk::collect(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(minutes_),
                                         source_);
         names_ = walked ? std::move(*walked) : std::vector<std::string>{};
     }
-    if (names_.empty()) return;
-    const auto entries = compared(rsync_, source_, destination_, names_, false);
-    if (!entries) return;
+    if (names_.empty()) return std::nullopt;
+    const Comparison comparison = compared(rsync_, source_, destination_, names_, false);
+    if (comparison.failure) return comparison.failure;
     const auto now = std::chrono::system_clock::now();
-    for (const auto& entry : *entries) {
+    for (const auto& entry : comparison.entries) {
         if (!entry.transfers()) continue;
         const auto file = FileStamp::of(source_ + "/" + entry.name);
         if (!file || !file->isRegularFile() || !file->settled(minutes_, now)) continue;
@@ -207,6 +214,7 @@ void RemoteSynchronization::countFailed(const Task::Termination& copyEnd) {
             counts_.oldestFailedName = entry.name;
         }
     }
+    return std::nullopt;
 }
 
 void RemoteSynchronization::deleteOld() {
@@ -253,10 +261,10 @@ std::int64_t RemoteSynchronization::deleteVerified(const std::string& rsync, con
         files.push_back(name);
     }
     if (files.empty()) return 0;
-    const auto entries = compared(rsync, source, destination, files, true);
-    if (!entries) return 0;
+    const Comparison comparison = compared(rsync, source, destination, files, true);
+    if (comparison.failure) return 0;
     std::int64_t deleted = 0;
-    for (const auto& entry : *entries) {
+    for (const auto& entry : comparison.entries) {
         if (!entry.unchanged()) continue;
         const auto it = compared_.find(entry.name);
         if (it == compared_.end()) continue;

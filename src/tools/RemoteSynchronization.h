@@ -26,6 +26,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -57,7 +58,8 @@ private:
     void synchronize();
     platform::Task::Termination copy(int outputFd, bool* complete);
     platform::Task::Termination runPerFile(int outputFd);
-    void countFailed(const platform::Task::Termination& copyEnd);
+    // Counts the files still without their copy; how the look ended when it could not.
+    std::optional<platform::Task::Termination> countFailed(const platform::Task::Termination& copyEnd);
     void deleteOld();
     void finish(const platform::Task::Termination& end);
 

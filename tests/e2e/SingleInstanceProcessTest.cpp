@@ -1,8 +1,10 @@
 // The command line and the one instance per user, with the real application.
 #include "platform/preferences/UserDefaults.h"
 #include "support/ChosenDestination.h"
+#include "platform/remote/SecureShell.h"
 #include "support/AppProcess.h"
 #include "support/FileContents.h"
+#include "support/SshServer.h"
 #include "support/TempHome.h"
 
 #include <gtest/gtest.h>
@@ -198,6 +200,48 @@ TEST(SingleInstanceProcessTest, AHeadlessSetUpFromNothingArchives) {
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(testing_support::readFile(dest / "Main/2026/img_0001.jpg"), "pixels") << run.output;
     EXPECT_FALSE(std::filesystem::exists(dest / "Backup")) << "the refused source was not stored";
+}
+
+} // namespace
+
+namespace {
+
+// A destination on a server, set up, tried and archived into from the
+// command line alone, against a real sshd.
+TEST(SingleInstanceProcessTest, AServerDestinationIsSetUpTriedAndArchivedIntoWithoutTheWindow) {
+    if (const std::string why = testing_support::SshServer::unavailable(); !why.empty()) GTEST_SKIP() << why;
+    TempHome home;
+    testing_support::SshServer server;
+    server.installClientConfig(platform::SecureShell::configFile());
+    const auto serverFolder = home.makeFolder("Server/Archive");
+    home.writeFile("Shoot/Main/2026/img_0001.jpg", "pixels");
+    struct Step {
+        std::vector<std::string> arguments;
+        int status;
+        std::string says;
+    } steps[] = {
+        {{"--set-destination", "nas:relative/path"}, 2, "absolute path"},
+        {{"--set-destination", server.destination(home.path() / "Server/none")}, 2, "no folder"},
+        {{"--set-destination", server.destination(serverFolder)}, 0, ""},
+        {{"--set-source", "1", (home.path() / "Shoot/Main").string()}, 0, ""},
+        {{"--set", "settle-minutes", "0"}, 0, ""},
+        {{"--check-destination"}, 0, "write access: yes"},
+        {{"--status"}, 0, "ssh key: " + server.userKey().string()},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.arguments.back());
+        const Finished end = runToEnd(step.arguments);
+        EXPECT_EQ(end.status, step.status) << end.output;
+        EXPECT_NE(end.output.find(step.says), std::string::npos) << end.output;
+    }
+    const Finished run = runToEnd({"-fromlaunchagent"}, 60s);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(testing_support::readFile(serverFolder / "Main/2026/img_0001.jpg"), "pixels") << run.output;
+
+    server.stop();
+    const Finished unreachable = runToEnd({"--check-destination"});
+    EXPECT_EQ(unreachable.status, 1) << unreachable.output;
+    EXPECT_NE(unreachable.output.find("server unreachable"), std::string::npos) << unreachable.output;
 }
 
 } // namespace

@@ -117,6 +117,21 @@ TEST_F(ServerDestinationTest, BothEnginesArchiveToTheServerAndDeleteOnlyCopiesId
     }
 }
 
+TEST_F(ServerDestinationTest, AWatchedFolderSendsTheServerWhatItsEventsNamed) {
+    prefs().setBool(kPrefUseBatchedSynchronization, true);
+    writeFile(src[1] / "old.jpg", "old");
+    post(kWatcherDoStart, index(1));
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(onServer("old.jpg")); }, 30s)) << "switching on catches up";
+    ASSERT_TRUE(waitIdle());
+
+    writeFile(src[1] / "day two/new 'one'.jpg", "new");
+
+    EXPECT_TRUE(waitUntil([&] { return fs::exists(onServer("day two/new 'one'.jpg")); }, 30s));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(last()->error, "");
+    EXPECT_EQ(last()->copied, 1);
+}
+
 // A TCP listener in sshd's place that counts the connections and drops them.
 class CountingListener {
 public:
@@ -185,6 +200,23 @@ TEST_F(ServerDestinationTest, AnUnreachableServerIsAnErrorThatBacksOffAndCatches
         RemoteArchive::kFirstBackOff + 10s));
     EXPECT_EQ(testing_support::readFile(onServer("a.jpg")), "a");
     EXPECT_EQ(last()->error, "");
+}
+
+TEST_F(ServerDestinationTest, AServerThatGoesMidPassCostsNoPhoto) {
+    prefs().setBool(kPrefUseBatchedSynchronization, false);
+    prefs().setBool(kPrefEnableDeleteOldSourceImages, true);
+    prefs().setInteger(kPrefDeleteSourceImagesAfterDaysOld, 30);
+    for (int i = 0; i < 40; ++i) writeFile(src[1] / nameOf(i), "photo " + std::to_string(i));
+    testing_support::ChildrenInTheFuture future(40);
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+
+    scan();
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(onServer(nameOf(2))); }, 60s));
+    server->stop();
+    ASSERT_TRUE(waitIdle(120s));
+
+    EXPECT_TRUE(ArchiveDestination::isDestinationProblem(last()->error)) << last()->error;
+    for (int i = 0; i < 40; ++i) EXPECT_TRUE(fs::exists(src[1] / nameOf(i))) << nameOf(i);
 }
 
 TEST_F(ServerDestinationTest, AServerThatStopsAnsweringEndsThePassWithinTheTimeouts) {
