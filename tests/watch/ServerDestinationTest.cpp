@@ -130,6 +130,14 @@ TEST_F(ServerDestinationTest, AWatchedFolderSendsTheServerWhatItsEventsNamed) {
     ASSERT_TRUE(waitIdle());
     EXPECT_EQ(last()->error, "");
     EXPECT_EQ(last()->copied, 1);
+
+    // A photo taking an archived one's name: the earlier copy is kept on the server.
+    writeFile(src[1] / "old.jpg", "newer");
+    EXPECT_TRUE(waitUntil([&] { return testing_support::readFile(onServer("old.jpg")) == "newer"; }, 30s));
+    std::vector<std::string> kept;
+    for (const auto& e : fs::recursive_directory_iterator(serverFolder / ".tolv-archiver-kept"))
+        if (e.is_regular_file()) kept.push_back(testing_support::readFile(e.path()));
+    EXPECT_EQ(kept, std::vector<std::string>{"old"});
 }
 
 // A TCP listener in sshd's place that counts the connections and drops them.
