@@ -108,6 +108,12 @@ void SelectFolderNSViewController::loadView() {
     auto* timer = new QTimer(view);
     connect(timer, &QTimer::timeout, this, [this] { showStateLine(); });
     timer->start(std::chrono::minutes(1));
+    // A running pass's count moves every second.
+    auto* progressTimer = new QTimer(view);
+    connect(progressTimer, &QTimer::timeout, this, [this] {
+        if (animating_) showIndicatorState();
+    });
+    progressTimer->start(std::chrono::seconds(1));
     loadRevealImages();
     connectActions();
     awakeFromNib();
@@ -485,7 +491,14 @@ void SelectFolderNSViewController::setIndicatorAnimating(bool on) {
 }
 
 void SelectFolderNSViewController::showIndicatorState() {
-    if (Ui::SelectFolderNSView* u = ui()) u->ibNSProgressIndicator->setHidden(!animating_);
+    if (Ui::SelectFolderNSView* u = ui()) {
+        QProgressBar* bar = u->ibNSProgressIndicator;
+        bar->setHidden(!animating_);
+        // Determinate once the pass knows how many files it has to take; busy before.
+        const auto progress = animating_ && watcherObj_ ? watcherObj_->progress() : std::nullopt;
+        bar->setRange(0, progress ? 1000 : 0);
+        if (progress) bar->setValue(static_cast<int>(progress->share() * 1000));
+    }
     showStateLine();
 }
 
@@ -500,6 +513,7 @@ SlotState::Inputs SelectFolderNSViewController::stateInputs() const {
     }
     in.watching = watcherObj_ && watcherObj_->_CFRunLoopRef();
     in.busy = animating_;
+    if (in.busy && watcherObj_) in.progress = watcherObj_->progress();
     return in;
 }
 

@@ -5,8 +5,10 @@
 // the next pass only.
 
 #include "core/Settings.h"
+#include "tools/PassProgress.h"
 
 #include <chrono>
+#include <memory>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,6 +41,8 @@ struct ArchivePass {
     // ("" while nothing stopped it).
     std::chrono::steady_clock::time_point began = std::chrono::steady_clock::now();
     std::string error;
+    // How far its copy run has got, for whoever shows it.
+    std::shared_ptr<PassProgress> progress = std::make_shared<PassProgress>();
 
     // The pass with the settings of one snapshot.
     static ArchivePass capture(std::int16_t index, std::string source, std::string archiveFolder,

@@ -37,18 +37,21 @@ BatchedSynchronization::BatchedSynchronization(std::string source, std::string d
       context_(std::move(context)), tools_(std::move(tools)), start_(std::chrono::system_clock::now()) {}
 
 void BatchedSynchronization::start(const std::string& source, const std::string& destination, unsigned minutes,
-                                   unsigned days, platform::Object context, const Tools& tools) {
+                                   unsigned days, platform::Object context, const Tools& tools,
+                                   std::shared_ptr<PassProgress> progress) {
     std::shared_ptr<BatchedSynchronization> run(
         new BatchedSynchronization(source, destination, minutes, days, std::move(context), tools));
+    run->progress_ = std::move(progress);
     if (run->canCopy()) run->onOwnThread([](BatchedSynchronization& self) { self.synchronize(); });
 }
 
 void BatchedSynchronization::startListed(const std::string& source, const std::string& destination,
                                          std::vector<std::string> relativeFiles, platform::Object context,
-                                         const Tools& tools) {
+                                         const Tools& tools, std::shared_ptr<PassProgress> progress) {
     if (relativeFiles.empty()) return TaskDone::post(context, kNothingToCopy, PassCounts{});
     std::shared_ptr<BatchedSynchronization> run(new BatchedSynchronization(
         source, destination, 0, SynchronizationPolicy::kDeletionOffDays, std::move(context), tools));
+    run->progress_ = std::move(progress);
     if (!run->canCopy()) return;
     run->onOwnThread([names = std::move(relativeFiles)](BatchedSynchronization& self) mutable {
         self.copyListed(std::move(names));
@@ -86,6 +89,7 @@ void BatchedSynchronization::onOwnThread(std::function<void(BatchedSynchronizati
 
 void BatchedSynchronization::synchronize() {
     RsyncBatches batches(tools_.rsync, source_, destination_, start_, tools_.limits);
+    batches.reportTo(progress_);
     CopyOutcomes outcomes(source_, destination_, minutes_);
     if (!walkAndCopy(batches, outcomes).started) return finish(kNothingStarted);
     // Now, while the source files of new copies are still there to compare.
@@ -134,6 +138,7 @@ Task::Termination BatchedSynchronization::walkAndCopy(RsyncBatches& batches, Cop
 
 void BatchedSynchronization::copyListed(std::vector<std::string> names) {
     RsyncBatches batches(tools_.rsync, source_, destination_, start_, tools_.limits);
+    batches.reportTo(progress_);
     ArchivedCopies copies(source_, destination_);
     CopyOutcomes outcomes(source_, destination_, minutes_);
     for (auto& name : names) {

@@ -24,6 +24,7 @@
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Task.h"
 #include "tools/PassCounts.h"
+#include "tools/PassProgress.h"
 #include "tools/RsyncBatches.h"
 
 #include <atomic>
@@ -48,7 +49,8 @@ public:
     // cannot begin at all (no rsync, no thread) is logged and reported
     // before the call returns.
     static void start(const std::string& source, const std::string& destination, unsigned minutes, unsigned days,
-                      platform::Object context, const Tools& tools = defaultTools());
+                      platform::Object context, const Tools& tools = defaultTools(),
+                      std::shared_ptr<PassProgress> progress = nullptr);
     // Copies exactly the listed files, already selected by the caller, with
     // the same rsync runs; no walk, no deletion. Names are relative to the
     // source and begin "./" (one that does not is given the prefix). An
@@ -56,7 +58,7 @@ public:
     // ran and succeeded (started, status 0). Otherwise as start().
     static void startListed(const std::string& source, const std::string& destination,
                             std::vector<std::string> relativeFiles, platform::Object context,
-                            const Tools& tools = defaultTools());
+                            const Tools& tools = defaultTools(), std::shared_ptr<PassProgress> progress = nullptr);
 
     BatchedSynchronization(const BatchedSynchronization&) = delete;
     BatchedSynchronization& operator=(const BatchedSynchronization&) = delete;
@@ -82,5 +84,6 @@ private:
     const Tools tools_;
     const platform::Date start_; // names the run's kept folder
     PassCounts counts_;          // on the pass's thread
+    std::shared_ptr<PassProgress> progress_;
     std::atomic<bool> finished_{false};
 };

@@ -3,11 +3,13 @@
 #include "core/DestinationMarker.h"
 #include "platform/runtime/Log.h"
 #include "tools/BatchedSynchronization.h"
+#include "tools/NameWalk.h"
 #include "tools/PathString.h"
 #include "tools/PerFileCensus.h"
 #include "tools/SynchronizationPolicy.h"
 #include "tools/TaskDone.h"
 
+#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <filesystem>
@@ -27,8 +29,10 @@ struct CompletionRecord {
 };
 
 void completeFindRun(const CompletionRecord& record, const platform::Task::Termination& end,
-                     const std::optional<PassCounts>& counts = std::nullopt) {
-    logf("%s [%d] did complete with exit status %d", record.toolPath.c_str(), static_cast<int>(end.pid), end.status);
+                     const std::optional<PassCounts>& counts = std::nullopt, bool endLogged = false) {
+    if (!endLogged)
+        logf("%s [%d] did complete with exit status %d", record.toolPath.c_str(), static_cast<int>(end.pid),
+             end.status);
     logf("toolName = %s", record.request.describeCommand().c_str());
     if (record.request.isRemoval()) return;
     TaskDone::post(record.request.context, end, counts);
@@ -72,13 +76,42 @@ std::optional<ResolvedPaths> acceptedPaths(const std::string& sourcePath, const 
     return paths;
 }
 
-void launchCensusAndFind(const std::shared_ptr<PerFileCensus>& census, const FindRequest& request) {
+// The walk's arguments with "-print0" right after each file's rsync: the
+// walk then prints every file whose copy run has ended. What is copied and
+// deleted stays as the request says.
+std::vector<std::string> printingEachCopied(std::vector<std::string> arguments) {
+    const auto rsync = std::find(arguments.begin(), arguments.end(), "rsync");
+    const auto end = std::find(rsync, arguments.end(), ";");
+    if (rsync == arguments.begin() || *(rsync - 1) != "-exec" || end == arguments.end()) return arguments;
+    arguments.insert(end + 1, "-print0");
+    return arguments;
+}
+
+// Runs the walk on this thread, counting each file it prints as done.
+void findCounting(const std::shared_ptr<PerFileCensus>& census, const FindRequest& request,
+                  const std::shared_ptr<PassProgress>& progress) {
+    progress->addTotal(census->settledFiles());
+    CompletionRecord record{KLVR_Task::kFindToolPath, request};
+    const auto end =
+        NameWalk::run(record.toolPath, printingEachCopied(request.arguments(std::chrono::system_clock::now())),
+                      request.path, [&progress](std::string) { progress->addDone(1); });
+    if (!end) {
+        logf("no pipe for the walk of %s: nothing copied", request.path.c_str());
+        return TaskDone::postNotStarted(request.context);
+    }
+    if (!end->started) return completeFindRun(record, *end, std::nullopt, true);
+    completeFindRun(record, *end, census->lookAfter(), true);
+}
+
+void launchCensusAndFind(const std::shared_ptr<PerFileCensus>& census, const FindRequest& request,
+                         const std::shared_ptr<PassProgress>& progress) {
     try {
         census->lookBefore();
     } catch (const std::exception& e) {
         logf("the pass from %s failed: %s", request.path.c_str(), e.what());
         return TaskDone::postNotStarted(request.context);
     }
+    if (progress) return findCounting(census, request, progress);
     CompletionRecord record{KLVR_Task::kFindToolPath, request};
     KLVR_Task::launchToolAtPath(record.toolPath, request.arguments(std::chrono::system_clock::now()), request.path,
                                 [record, census](const platform::Task::Termination& end) {
@@ -91,9 +124,10 @@ void launchCensusAndFind(const std::shared_ptr<PerFileCensus>& census, const Fin
 // source before and after it (PerFileCensus). The look before reads every
 // file, so it and the launch after it run on a thread of the run's own: the
 // caller may be the GUI thread.
-void synchronizeCounting(std::shared_ptr<PerFileCensus> census, FindRequest request) {
+void synchronizeCounting(std::shared_ptr<PerFileCensus> census, FindRequest request,
+                         std::shared_ptr<PassProgress> progress) {
     try {
-        std::thread([census, request] { launchCensusAndFind(census, request); }).detach();
+        std::thread([census, request, progress] { launchCensusAndFind(census, request, progress); }).detach();
     } catch (const std::system_error& e) {
         logf("no thread for the pass from %s: %s", request.path.c_str(), e.what());
         TaskDone::postNotStarted(request.context);
@@ -103,7 +137,8 @@ void synchronizeCounting(std::shared_ptr<PerFileCensus> census, FindRequest requ
 } // namespace
 
 void KLVR_Task::synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
-                                                 unsigned minutes, unsigned days, platform::Object context) {
+                                                 unsigned minutes, unsigned days, platform::Object context,
+                                                 std::shared_ptr<PassProgress> progress) {
     auto paths = acceptedPaths(sourcePath, destinationPath, context);
     if (!paths) return;
     const platform::Date start = std::chrono::system_clock::now();
@@ -111,24 +146,29 @@ void KLVR_Task::synchronizeFileItemsAtFolderPath(const std::string& sourcePath, 
          SynchronizationPolicy::keptFolder(paths->destination, start).c_str());
     synchronizeCounting(
         std::make_shared<PerFileCensus>(paths->source, paths->destination, minutes, days),
-        synchronizationRequest(paths->source, paths->destination, minutes, days, std::move(context), start));
+        synchronizationRequest(paths->source, paths->destination, minutes, days, std::move(context), start),
+        std::move(progress));
 }
 
 void KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(const std::string& sourcePath,
                                                         const std::string& destinationPath, unsigned minutes,
-                                                        unsigned days, platform::Object context) {
+                                                        unsigned days, platform::Object context,
+                                                        std::shared_ptr<PassProgress> progress) {
     auto paths = acceptedPaths(sourcePath, destinationPath, context);
     if (!paths) return;
-    BatchedSynchronization::start(paths->source, paths->destination, minutes, days, std::move(context));
+    BatchedSynchronization::start(paths->source, paths->destination, minutes, days, std::move(context),
+                                  BatchedSynchronization::defaultTools(), std::move(progress));
 }
 
 void KLVR_Task::synchronizeListedFileItemsAtFolderPath(const std::string& sourcePath,
                                                        const std::string& destinationPath,
                                                        std::vector<std::string> relativeFiles,
-                                                       platform::Object context) {
+                                                       platform::Object context,
+                                                       std::shared_ptr<PassProgress> progress) {
     auto paths = acceptedPaths(sourcePath, destinationPath, context);
     if (!paths) return;
-    BatchedSynchronization::startListed(paths->source, paths->destination, std::move(relativeFiles), std::move(context));
+    BatchedSynchronization::startListed(paths->source, paths->destination, std::move(relativeFiles), std::move(context),
+                                        BatchedSynchronization::defaultTools(), std::move(progress));
 }
 
 void KLVR_Task::findAtPath(const std::string& path, const std::optional<std::string>& fileType,

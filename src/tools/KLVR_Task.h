@@ -10,8 +10,10 @@
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Task.h"
 #include "tools/FindRequest.h"
+#include "tools/PassProgress.h"
 #include "tools/ToolLauncher.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,8 +42,11 @@ public:
     // and reported at once, before the call returns. The run's counts come
     // from looking at the source before and after it (PerFileCensus), on a
     // thread of the run's own, from which it is launched.
+    // With a progress, the total is the settled files the look before found,
+    // and the walk prints each file once its rsync has run, which counts it done.
     static void synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
-                                                 unsigned minutes, unsigned days, platform::Object context);
+                                                 unsigned minutes, unsigned days, platform::Object context,
+                                                 std::shared_ptr<PassProgress> progress = nullptr);
     // The same copy and deletion with one walk, whose files not already in
     // place go to rsync in as few runs as the argument limit allows, and a
     // second walk for the deletion once those runs copied all they could
@@ -50,14 +55,16 @@ public:
     // refusals and single completion as the operation above.
     static void synchronizeFileItemsBatchedAtFolderPath(const std::string& sourcePath,
                                                         const std::string& destinationPath, unsigned minutes,
-                                                        unsigned days, platform::Object context);
+                                                        unsigned days, platform::Object context,
+                                                        std::shared_ptr<PassProgress> progress = nullptr);
     // Copies exactly the listed files ("./" + the path below the source),
     // which the caller has selected, with the fast engine's copy run: no
     // walk, no deletion. The same checks, refusals and single completion.
     static void synchronizeListedFileItemsAtFolderPath(const std::string& sourcePath,
                                                        const std::string& destinationPath,
                                                        std::vector<std::string> relativeFiles,
-                                                       platform::Object context);
+                                                       platform::Object context,
+                                                       std::shared_ptr<PassProgress> progress = nullptr);
     // The find request without a modification-time test.
     static void findAtPath(const std::string& path, const std::optional<std::string>& fileType,
                            const std::vector<std::string>& patterns, std::optional<unsigned> daysOld,

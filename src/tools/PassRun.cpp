@@ -42,20 +42,22 @@ void start(const std::shared_ptr<ArchivePass>& pass) {
         pass->oldestYoung = changed.oldestYoung;
         if (toServer(*pass))
             RemoteSynchronization::start(RemoteSynchronization::Engine::Listed, pass->source, serverTarget(*pass), 0,
-                                         SynchronizationPolicy::kDeletionOffDays, std::move(changed.files), pass);
+                                         SynchronizationPolicy::kDeletionOffDays, std::move(changed.files), pass,
+                                         pass->progress);
         else
             KLVR_Task::synchronizeListedFileItemsAtFolderPath(pass->source, pass->archiveFolder,
-                                                              std::move(changed.files), pass);
+                                                              std::move(changed.files), pass, pass->progress);
     } else if (toServer(*pass))
         RemoteSynchronization::start(pass->fast ? RemoteSynchronization::Engine::Fast
                                                 : RemoteSynchronization::Engine::PerFile,
-                                     pass->source, serverTarget(*pass), pass->copyMinutes(), pass->copyDays(), {}, pass);
+                                     pass->source, serverTarget(*pass), pass->copyMinutes(), pass->copyDays(), {}, pass,
+                                     pass->progress);
     else if (pass->fast)
         KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(pass->source, pass->archiveFolder, pass->copyMinutes(),
-                                                           pass->copyDays(), pass);
+                                                           pass->copyDays(), pass, pass->progress);
     else
         KLVR_Task::synchronizeFileItemsAtFolderPath(pass->source, pass->archiveFolder, pass->copyMinutes(),
-                                                    pass->copyDays(), pass);
+                                                    pass->copyDays(), pass, pass->progress);
 }
 
 void noteYoungFiles(ArchivePass& pass) {

@@ -21,6 +21,7 @@ void PerFileCensus::lookBefore() {
     for (; !ec && it != end; it.increment(ec)) {
         const auto file = FileStamp::of(it->path().string());
         if (!file || !file->isRegularFile() || !file->settled(minutes_, now)) continue;
+        ++settled_;
         std::string relative = it->path().lexically_relative(root).string();
         if (deletes_) deletable_.push_back(relative);
         copies_.noteUnlessMatched(std::move(relative), *file);

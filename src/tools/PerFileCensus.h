@@ -24,6 +24,8 @@ public:
 
     void lookBefore();
     PassCounts lookAfter() const;
+    // The settled files the look before found: those the run's walk takes.
+    std::int64_t settledFiles() const { return settled_; }
 
 private:
     const std::string source_;
@@ -32,4 +34,5 @@ private:
     const bool deletes_;
     CopyOutcomes copies_;
     std::vector<std::string> deletable_; // relative to both folders
+    std::int64_t settled_ = 0;
 };

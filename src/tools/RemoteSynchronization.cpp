@@ -95,7 +95,7 @@ RemoteSynchronization::RemoteSynchronization(Engine engine, std::string source, 
 
 void RemoteSynchronization::start(Engine engine, const std::string& source, const std::string& destination,
                                   unsigned minutes, unsigned days, std::vector<std::string> listed,
-                                  platform::Object context) {
+                                  platform::Object context, std::shared_ptr<PassProgress> progress) {
     const std::string resolved = PathString::resolvingSymlinks(source);
     // bfs puts each file's path in place of "{}" inside every -exec argument.
     if (!resolved.starts_with('/') || resolved.find("{}") != std::string::npos) {
@@ -109,6 +109,7 @@ void RemoteSynchronization::start(Engine engine, const std::string& source, cons
     }
     std::shared_ptr<RemoteSynchronization> run(new RemoteSynchronization(
         engine, resolved, destination, minutes, days, std::move(listed), std::move(context), rsync));
+    run->progress_ = std::move(progress);
     logf("copies replaced by this pass are kept in %s on the server",
          SynchronizationPolicy::keptFolder(destination, run->start_).c_str());
     try {
@@ -160,6 +161,7 @@ Task::Termination RemoteSynchronization::copy(int outputFd, bool* complete) {
     limits.argumentQuarters = 3; // a quarter stays free for the environment to grow
     RsyncBatches batches(rsync_, source_, destination_, start_, limits);
     batches.sendOutputTo(outputFd);
+    batches.reportTo(progress_);
     if (engine_ == Engine::Listed) {
         for (auto name : names_) {
             // Never read as an option, nor as a path outside the source.

@@ -23,6 +23,7 @@
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Task.h"
 #include "tools/PassCounts.h"
+#include "tools/PassProgress.h"
 
 #include <atomic>
 #include <memory>
@@ -37,7 +38,8 @@ public:
     // destination: the archive folder as rsync's target. Returns at once;
     // a pass that cannot begin is reported before the call returns.
     static void start(Engine engine, const std::string& source, const std::string& destination, unsigned minutes,
-                      unsigned days, std::vector<std::string> listed, platform::Object context);
+                      unsigned days, std::vector<std::string> listed, platform::Object context,
+                      std::shared_ptr<PassProgress> progress = nullptr);
     // Deletes the settled hidden files whose copies are identical.
     static void cleanUp(const std::string& source, const std::string& destination, unsigned minutes);
 
@@ -73,5 +75,6 @@ private:
     const std::string rsync_;
     const platform::Date start_; // names the run's kept folder
     PassCounts counts_;
+    std::shared_ptr<PassProgress> progress_;
     std::atomic<bool> finished_{false};
 };

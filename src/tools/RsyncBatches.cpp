@@ -64,6 +64,7 @@ std::size_t RsyncBatches::budget() const {
 void RsyncBatches::add(std::string name) {
     if (stopped_) return;
     anyName_ = true;
+    if (progress_) progress_->addTotal(1);
     if (name.size() + 1 > limits_.longestArgument) {
         listed_.push_back(std::move(name));
         return;
@@ -112,11 +113,13 @@ void RsyncBatches::runBatch() {
                          std::move(handler));
         if (pid > 0) logf("started task %s [%d]", rsync_.c_str(), static_cast<int>(pid));
     }));
+    if (progress_) progress_->addDone(static_cast<std::int64_t>(count));
 }
 
 void RsyncBatches::runList() {
     std::string why;
     auto list = listInMemory(listed_, &why);
+    const auto count = static_cast<std::int64_t>(listed_.size());
     listed_.clear();
     if (!list) {
         logf("no file list for rsync in %s: %s", source_.c_str(), why.c_str());
@@ -125,6 +128,7 @@ void RsyncBatches::runList() {
     ended(waitFor([&](Task::TerminationHandler handler) {
         ToolLauncher::launchToolAtPath(rsync_, listArguments_, source_, list->fd(), outputFd_, std::move(handler));
     }));
+    if (progress_) progress_->addDone(count);
 }
 
 void RsyncBatches::ended(const Task::Termination& end) {

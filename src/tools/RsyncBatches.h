@@ -14,8 +14,10 @@
 
 #include "platform/runtime/DateFormat.h"
 #include "platform/runtime/Task.h"
+#include "tools/PassProgress.h"
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +50,8 @@ public:
 
     // Every run's standard output goes to fd (-1, as before: inherited).
     void sendOutputTo(int fd) { outputFd_ = fd; }
+    // Every name taken adds to the progress's total, every run's names to what is done.
+    void reportTo(std::shared_ptr<PassProgress> progress) { progress_ = std::move(progress); }
 
     // Takes the name into the current batch, running that batch first when
     // the name would not fit in it.
@@ -88,6 +92,7 @@ private:
     bool anyName_ = false;
 
     int outputFd_ = -1;
+    std::shared_ptr<PassProgress> progress_;
     std::size_t runs_ = 0;
     std::optional<platform::Task::Termination> failure_;
     bool stopped_ = false;

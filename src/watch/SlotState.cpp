@@ -30,6 +30,7 @@ SlotState SlotState::of(const Inputs& in, platform::Date now) {
     else s.kind = Kind::Watching;
     if (in.enabled) s.error = destinationProblem.empty() ? lastError : destinationProblem;
     if (s.kind == Kind::Waiting) s.waiting = in.last->waiting;
+    if (s.kind == Kind::Archiving) s.progress = in.progress;
     // Only a watched folder is expected to be archived as it changes.
     if (in.enabled && in.watching && in.last && in.last->oldestUnarchived) {
         const auto age = std::chrono::duration_cast<std::chrono::minutes>(now - *in.last->oldestUnarchived);
@@ -72,7 +73,7 @@ std::string SlotState::title() const {
     switch (kind) {
     case Kind::Off: return "Off";
     case Kind::Watching: return "Watching";
-    case Kind::Archiving: return "Archiving";
+    case Kind::Archiving: return progress ? "Archiving " + progress->text() : "Archiving";
     case Kind::Waiting: return "Waiting for " + files(waiting);
     case Kind::Error: return "Error: " + error;
     }

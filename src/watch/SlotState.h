@@ -4,6 +4,7 @@
 // on, watched and busy, and from its last pass.
 
 #include "platform/runtime/DateFormat.h"
+#include "tools/PassProgress.h"
 #include "tools/PassResult.h"
 
 #include <optional>
@@ -17,6 +18,7 @@ struct SlotState {
     // runs: the problem lasts until a pass ends without it.
     std::string error;
     std::int64_t waiting = 0;                 // young files, with Kind::Waiting
+    std::optional<PassProgress::Shown> progress; // with Kind::Archiving, once it has files to copy
     std::optional<long> oldestUnarchivedMinutes; // watched slots only
     bool lagAlarm = false; // the oldest unarchived file is older than the alarm allows
 
@@ -30,6 +32,7 @@ struct SlotState {
         // nothing, nullopt when not known: every slot that is on is in error
         // with it, and a last pass stopped by a problem now gone is no error.
         std::optional<std::string> destinationProblem;
+        std::optional<PassProgress::Shown> progress; // the running pass's
     };
     // What the preferences say of a slot: switched on (a switch never
     // stored counts as on, as for a pass) with a folder that is there, its
@@ -43,7 +46,8 @@ struct SlotState {
 
     // "off", "watching", "archiving", "waiting", "error": for scripts.
     std::string name() const;
-    // "Off", "Watching", "Archiving", "Waiting for 2 young files",
+    // "Off", "Watching", "Archiving" (or "Archiving 3,412 of 20,000 · about
+    // 2 min left"), "Waiting for 2 young files",
     // "Error: destination missing": for people.
     std::string title() const;
     // The problem to tell the user about, or "": the error (also while a

@@ -328,6 +328,7 @@ void WatcherNSObject::startSynchronization(const std::shared_ptr<ArchivePass>& p
     TaskDone::expect(pass, [weak](const Notification& done) {
         if (auto self = weak.lock()) self->onLoop([done](WatcherNSObject& self) { self.passEnded(done); });
     });
+    progress_.set(pass->progress);
     PassRun::start(pass);
 }
 
@@ -336,6 +337,7 @@ void WatcherNSObject::passEnded(const Notification& n) {
     // Only the run of this watcher's current pass ends it.
     if (!pass_ || n.context.get() != pass_.get()) return;
     const auto pass = std::exchange(pass_, nullptr);
+    progress_.set(nullptr);
 
     // A refused run, or one whose tools never started, copied nothing: what
     // the clean-up would remove may have no copy anywhere.

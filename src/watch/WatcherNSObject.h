@@ -26,6 +26,7 @@
 #include "core/CommonHeader.h"
 #include "platform/fileevents/StreamCancel.h"
 #include "platform/runtime/Guarded.h"
+#include "tools/PassProgress.h"
 #include "platform/runtime/LoopThread.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "tools/ArchivePass.h"
@@ -58,6 +59,11 @@ public:
     void set_Param(const ParamDictionary& param);
     // A request is queued or a pass runs.
     bool _insideFoundItemLoop() const { return outstanding_ > 0; }
+    // How far the running copy run has got; nullopt without one, or while it has nothing to copy.
+    std::optional<PassProgress::Shown> progress() const {
+        const auto running = progress_.get();
+        return running ? running->shown() : std::nullopt;
+    }
     std::string _whichPath() const { return shown_.get().whichPath; }
     // The stream thread's loop while the folder is watched, else null.
     std::shared_ptr<platform::RunLoop> _CFRunLoopRef() const { return shown_.get().streamLoop; }
@@ -120,6 +126,7 @@ private:
     };
     platform::Guarded<Shown> shown_;
     std::atomic<int> outstanding_{0}; // requests queued, and the running pass
+    platform::Guarded<std::shared_ptr<PassProgress>> progress_; // the running copy run's
 
     std::int16_t index_ = 0;
     platform::LoopThread loop_;

@@ -28,6 +28,10 @@ ProblemReporter::ProblemReporter(std::shared_ptr<AppDelegate> delegate, QWidget*
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &ProblemReporter::review);
     timer->start(std::chrono::minutes(1));
+    // The share archived of the passes under way moves in the title every second.
+    auto* progressTimer = new QTimer(this);
+    connect(progressTimer, &QTimer::timeout, this, &ProblemReporter::showInTitle);
+    progressTimer->start(std::chrono::seconds(1));
 }
 
 ProblemReporter::~ProblemReporter() { NotificationCenter::defaultCenter().removeObserver(this); }
@@ -95,9 +99,25 @@ std::string ProblemReporter::notificationBody(int slot, const std::string& text,
     return body;
 }
 
+// "42% archived" over every pass under way that has files to copy; "" when none has.
+std::string ProblemReporter::overallShare() const {
+    auto delegate = delegate_.lock();
+    if (!delegate) return "";
+    std::int64_t done = 0, total = 0;
+    for (const auto& row : delegate->rows())
+        if (row && row->_viewIndex() != CommonHeader::kDestinationSlot)
+            if (const auto progress = row->stateInputs().progress) {
+                done += progress->done;
+                total += progress->total;
+            }
+    if (total == 0) return "";
+    return std::to_string(done * 100 / total) + "% archived";
+}
+
 void ProblemReporter::showInTitle() {
     if (!window_) return;
     std::string title = TOLV_APP_NAME;
+    if (const std::string share = overallShare(); !share.empty()) title += " — " + share;
     for (const auto& [slot, text] : problems_) title += (slot == problems_.begin()->first ? " — " : "; ") + text;
     window_->setWindowTitle(QString::fromStdString(title));
 }

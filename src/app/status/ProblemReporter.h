@@ -36,6 +36,7 @@ private:
     void tell(int slot, const std::string& text);
     std::string notificationBody(int slot, const std::string& text, bool logsSaved) const;
     void showInTitle();
+    std::string overallShare() const;
 
     std::weak_ptr<AppDelegate> delegate_;
     QPointer<QWidget> window_;

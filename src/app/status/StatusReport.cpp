@@ -76,6 +76,12 @@ QJsonValue jsonTime(const std::optional<platform::Date>& date) {
     return date ? QJsonValue(QString::fromStdString(platform::DateFormat::rfc3339(*date))) : QJsonValue();
 }
 
+// A running pass's {"done", "total"}; null without one.
+QJsonValue progressJson(const std::optional<PassProgress::Shown>& progress) {
+    if (!progress) return QJsonValue();
+    return QJsonObject{{"done", static_cast<qint64>(progress->done)}, {"total", static_cast<qint64>(progress->total)}};
+}
+
 QJsonValue jsonText(const std::string& text, bool nullWhenEmpty = false) {
     return nullWhenEmpty && text.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(text));
 }
@@ -169,7 +175,8 @@ std::string StatusReport::json() const {
                                     {"state", jsonText(state.name())},
                                     {"error", jsonText(state.error, true)},
                                     {"lastPass", lastPassJson(s.state.last)},
-                                    {"oldestUnarchivedMinutes", lag ? QJsonValue(static_cast<qint64>(*lag)) : QJsonValue()}});
+                                    {"oldestUnarchivedMinutes", lag ? QJsonValue(static_cast<qint64>(*lag)) : QJsonValue()},
+                                    {"progress", progressJson(state.progress)}});
     }
     const QJsonObject dest{
         {"path", jsonText(destination.path)},
