@@ -111,7 +111,7 @@ void SelectFolderNSViewController::loadView() {
     // A running pass's count moves every second.
     auto* progressTimer = new QTimer(view);
     connect(progressTimer, &QTimer::timeout, this, [this] {
-        if (animating_) showIndicatorState();
+        if (animating_ || (watcherObj_ && watcherObj_->progress())) showIndicatorState();
     });
     progressTimer->start(std::chrono::seconds(1));
     loadRevealImages();
@@ -493,9 +493,9 @@ void SelectFolderNSViewController::setIndicatorAnimating(bool on) {
 void SelectFolderNSViewController::showIndicatorState() {
     if (Ui::SelectFolderNSView* u = ui()) {
         QProgressBar* bar = u->ibNSProgressIndicator;
-        bar->setHidden(!animating_);
         // Determinate once the pass knows how many files it has to take; busy before.
-        const auto progress = animating_ && watcherObj_ ? watcherObj_->progress() : std::nullopt;
+        const auto progress = watcherObj_ ? watcherObj_->progress() : std::nullopt;
+        bar->setHidden(!animating_ && !progress);
         bar->setRange(0, progress ? 1000 : 0);
         if (progress) bar->setValue(static_cast<int>(progress->share() * 1000));
     }
@@ -512,8 +512,10 @@ SlotState::Inputs SelectFolderNSViewController::stateInputs() const {
         in.destinationProblem = destinationProblem_;
     }
     in.watching = watcherObj_ && watcherObj_->_CFRunLoopRef();
-    in.busy = animating_;
-    if (in.busy && watcherObj_) in.progress = watcherObj_->progress();
+    // A copy run with files to take is busy, whatever the watcher's stop
+    // and start news said last: its count is what the row shows.
+    if (watcherObj_) in.progress = watcherObj_->progress();
+    in.busy = animating_ || in.progress;
     return in;
 }
 

@@ -21,9 +21,11 @@ SlotState SlotState::of(const Inputs& in, platform::Date now) {
         lastError.clear(); // the destination is back
     // A slot switched off has no error to fix: its old result waits for
     // the next pass once it is on again.
-    if (in.busy) s.kind = Kind::Archiving;
+    // A pass that runs while the destination is not there is stuck or
+    // failing: the problem is what the user must see.
+    if (in.enabled && !destinationProblem.empty()) s.kind = Kind::Error;
+    else if (in.busy) s.kind = Kind::Archiving;
     else if (!in.enabled) s.kind = Kind::Off;
-    else if (!destinationProblem.empty()) s.kind = Kind::Error;
     else if (!lastError.empty()) s.kind = Kind::Error;
     else if (!in.watching) s.kind = Kind::Off;
     else if (in.last && in.last->waiting > 0) s.kind = Kind::Waiting;

@@ -205,3 +205,43 @@ TEST_F(VisibleStateTest, ADestinationThatIsNotTheArchiveStopsEveryFolderAndIsTol
 }
 
 } // namespace
+
+namespace {
+
+// A long pass of the per-file engine counts up on its row and in --status
+// --json, and ends at its total.
+TEST_F(VisibleStateTest, ALongPassCountsUpOnItsRowAndForScripts) {
+    prefs().setInteger(kPrefBackupSourceImagesAfterMinutesOld, 0);
+    prefs().setInteger(kPrefMinimumFreeSpaceMB, 0);
+    const int files = 200;
+    for (int i = 0; i < files; ++i) home.writeFile("Shoot/S1/IMG_" + std::to_string(i) + ".jpg", "p");
+    std::vector<std::int64_t> rowCounts, scriptCounts;
+    const std::string ofTotal = " of " + std::to_string(files);
+    // Watching is off after every launch: the start-up's stop first.
+    ASSERT_TRUE(processEventsUntil([&] { return row(1).stateLineShown().starts_with("Off"); }));
+
+    platform::NotificationCenter::defaultCenter().post(kWatcherItemChanged, std::make_shared<int>(0));
+    ASSERT_TRUE(processEventsUntil([&] {
+        const std::string line = row(1).stateLineShown();
+        if (const auto at = line.find(ofTotal); at != std::string::npos && line.starts_with("Archiving "))
+            rowCounts.push_back(std::stoll(line.substr(10, at - 10)));
+        const QJsonObject slot = QJsonDocument::fromJson(QByteArray::fromStdString(status(true).text))
+                                     .object()["slots"].toArray()[0].toObject();
+        if (slot["progress"].isObject()) {
+            EXPECT_EQ(slot["progress"].toObject()["total"].toInt(), files);
+            scriptCounts.push_back(slot["progress"].toObject()["done"].toInteger());
+        }
+        return testing_support::readFile(home.path() / "Backup/S1/IMG_199.jpg") == "p" &&
+               !row(1)._watcherObj()->_insideFoundItemLoop();
+    }, 120s));
+    ASSERT_FALSE(rowCounts.empty());
+    ASSERT_FALSE(scriptCounts.empty());
+    EXPECT_TRUE(std::is_sorted(rowCounts.begin(), rowCounts.end()));
+    EXPECT_TRUE(std::is_sorted(scriptCounts.begin(), scriptCounts.end()));
+    EXPECT_GT(rowCounts.back(), rowCounts.front()) << "the count rose";
+    EXPECT_GT(scriptCounts.back(), scriptCounts.front()) << "the count rose";
+    EXPECT_TRUE(processEventsUntil([&] { return row(1).stateLineShown().find(ofTotal) == std::string::npos; }))
+        << "the count goes with the pass";
+}
+
+} // namespace
