@@ -70,10 +70,12 @@ public:
             context_ = std::make_shared<int>(0);
             done_ = false;
         }
+        // With the progress a watcher's pass counts, so its cost is in the figures.
+        auto progress = std::make_shared<PassProgress>();
         if (oneRun)
-            KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(source, destination, minutes, days, context_);
+            KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(source, destination, minutes, days, context_, progress);
         else
-            KLVR_Task::synchronizeFileItemsAtFolderPath(source, destination, minutes, days, context_);
+            KLVR_Task::synchronizeFileItemsAtFolderPath(source, destination, minutes, days, context_, progress);
         std::unique_lock lock(mutex_);
         ended_.wait(lock, [&] { return done_; });
     }
