@@ -63,8 +63,11 @@ void connectPlatform(bool headless) {
 }
 
 void grabWhenShown(MainWindow& window, const std::string& file) {
-    QObject::connect(&window, &MainWindow::firstShown, &window, [&window, file] {
-        QTimer::singleShot(kGrabDelayMs, &window, [&window, file] {
+    // TOLV_GRAB_DELAY_MS: later, for a picture of work under way (docs/).
+    const char* delay = std::getenv("TOLV_GRAB_DELAY_MS");
+    const int delayMs = delay && std::atoi(delay) > 0 ? std::atoi(delay) : kGrabDelayMs;
+    QObject::connect(&window, &MainWindow::firstShown, &window, [&window, file, delayMs] {
+        QTimer::singleShot(delayMs, &window, [&window, file] {
             const bool saved = window.grab().save(QString::fromStdString(file), "PNG");
             logf("Window picture %s: %s", saved ? "saved" : "NOT saved", file.c_str());
         });
