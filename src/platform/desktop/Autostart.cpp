@@ -1,6 +1,7 @@
 #include "platform/desktop/Autostart.h"
 
 #include "platform/preferences/AtomicFile.h"
+#include "platform/runtime/UserFolders.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -12,11 +13,7 @@ namespace platform {
 
 namespace {
 
-fs::path autostartFolder() {
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') return fs::path(xdg) / "autostart";
-    const char* home = std::getenv("HOME");
-    return fs::path(home ? home : "") / ".config" / "autostart";
-}
+fs::path autostartFolder() { return UserFolders::config() / "autostart"; }
 
 // Inside the quotes of an Exec word, then as a desktop entry string.
 std::string quotedWord(const std::string& word) {

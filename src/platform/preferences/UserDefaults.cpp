@@ -1,4 +1,5 @@
 #include "platform/preferences/UserDefaults.h"
+#include "platform/runtime/UserFolders.h"
 
 #include "platform/runtime/DateFormat.h"
 
@@ -8,7 +9,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
-#include <pwd.h>
 #include <unistd.h>
 #include <vector>
 
@@ -27,14 +27,6 @@ constexpr auto FlushDelay = std::chrono::milliseconds(200);
 // so a read-only folder does not turn into a busy loop of failing writes.
 constexpr auto RetryDelay = std::chrono::seconds(5);
 
-std::string homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    struct passwd pw {};
-    struct passwd* found = nullptr;
-    std::vector<char> buffer(16384);
-    if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found) return pw.pw_dir;
-    return "/";
-}
 
 std::string localStamp() { return DateFormat::format(std::chrono::system_clock::now(), "yyyyMMdd-HHmmss"); }
 
@@ -227,11 +219,7 @@ UserDefaults& UserDefaults::standard() {
 }
 
 fs::path UserDefaults::standardFilePath() {
-    fs::path folder;
-    // Relative XDG paths are to be ignored, says the base-directory convention.
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') folder = xdg;
-    else folder = fs::path(homeFolder()) / ".config";
-    return folder / (std::string(TOLV_BUNDLE_ID) + ".plist");
+    return UserFolders::config() / (std::string(TOLV_BUNDLE_ID) + ".plist");
 }
 
 void UserDefaults::resetStandard() {

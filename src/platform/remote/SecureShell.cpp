@@ -4,6 +4,7 @@
 #include "platform/runtime/Log.h"
 #include "platform/runtime/MemoryFile.h"
 #include "platform/runtime/SearchPath.h"
+#include "platform/runtime/UserFolders.h"
 #include "platform/runtime/Task.h"
 
 #include <atomic>
@@ -72,13 +73,6 @@ std::optional<Account> accountNamed(const std::string& name) {
     return Account{found->pw_name, found->pw_dir};
 }
 
-std::string ownHome() { return accountOf(::getuid()).value_or(Account{}).home; }
-
-fs::path configHome() {
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') return xdg;
-    const char* home = std::getenv("HOME");
-    return fs::path(home && *home ? home : ownHome()) / ".config";
-}
 
 std::optional<std::string> sshProgram() { return SearchPath::find("ssh"); }
 
@@ -160,17 +154,6 @@ Streams streamsFor(const std::string& input) {
 int inputOf(const Streams& streams) { return streams.input ? streams.input->fd() : streams.nothing.get(); }
 
 bool ready(const Streams& streams) { return inputOf(streams) >= 0 && streams.output && streams.errors; }
-
-std::string contentsOf(const MemoryFile& file) {
-    std::string data;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::pread(file.fd(), buffer, sizeof buffer, static_cast<off_t>(data.size()));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return data;
-        data.append(buffer, static_cast<size_t>(n));
-    }
-}
 
 // ssh's end, handed from the reaper thread to run().
 struct Ending {
@@ -301,7 +284,7 @@ bool isRegularFile(const std::string& path) {
 
 } // namespace
 
-fs::path SecureShell::configFile() { return configHome() / "tolv-archiver" / "ssh_config"; }
+fs::path SecureShell::configFile() { return UserFolders::config() / "tolv-archiver" / "ssh_config"; }
 
 std::vector<std::string> SecureShell::options() {
     std::vector<std::string> options;
@@ -338,8 +321,8 @@ SecureShell::Result SecureShell::run(const std::string& login, const std::string
     result.started = !end || end->started;
     if (!result.started) return result;
     if (end && !end->signaled) result.status = end->status;
-    result.output = contentsOf(*streams.output);
-    result.errors = contentsOf(*streams.errors);
+    result.output = streams.output->contents();
+    result.errors = streams.errors->contents();
     return result;
 }
 

@@ -1,5 +1,7 @@
 #include "platform/scheduler/SystemdUserTimer.h"
 
+#include "platform/runtime/UserFolders.h"
+
 #include "platform/preferences/AtomicFile.h"
 #include "platform/runtime/Log.h"
 #include "platform/scheduler/ToolRun.h"
@@ -8,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <initializer_list>
-#include <pwd.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -18,12 +19,6 @@ namespace platform {
 namespace {
 
 constexpr const char* kHeader = "# Made by launchagent from a launchd job description: unload the job to remove it.\n";
-
-fs::path homeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
-    const passwd* pw = getpwuid(getuid());
-    return pw && pw->pw_dir ? fs::path(pw->pw_dir) : fs::path("/");
-}
 
 std::string unitText(std::initializer_list<std::string> lines) {
     std::string text = kHeader;
@@ -68,10 +63,7 @@ bool removeFile(const fs::path& file, std::string* error) {
 SystemdUserTimer::SystemdUserTimer(std::string label) : label_(std::move(label)) {}
 
 fs::path SystemdUserTimer::unitFolder() {
-    // XDG base directories ignore relative values.
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    fs::path base = config && config[0] == '/' ? fs::path(config) : homeFolder() / ".config";
-    return base / "systemd" / "user";
+    return UserFolders::config() / "systemd" / "user";
 }
 
 std::string SystemdUserTimer::whyNotAUnitName(const std::string& label) {
