@@ -196,15 +196,11 @@ DestinationState RemoteArchive::locate(const RemoteDestination& destination, con
 
 ArchiveDestination::Marking RemoteArchive::mark(const RemoteDestination& d) {
     const std::string record = DestinationMarker::kRecordName;
-    const std::string look = "p=" + q(d.path) + "; m=" + q(markerFolder(d)) + "\n" +
-                             "if [ ! -d \"$p\" ]; then echo 'folder absent'; exit 0; fi\n" +
-                             "if [ -f \"$m/" + record + "\" ]; then echo 'marker present'; head -c 65537 \"$m/" +
-                             record + "\"; fi\n";
-    auto result = SecureShell::run(d.login, look, "", kBound);
+    auto result = SecureShell::run(d.login, lookScript(d, "", std::nullopt), "", kBound);
     if (!result.started || result.status != 0 || result.timedOut) return {"", connectionProblem(result)};
     const Answer answer = parsed(result.output);
-    if (answer.lines.count("folder")) return {"", "There is no folder " + d.path + " on the server."};
-    if (answer.lines.count("marker")) {
+    if (answer.get("folder") != "present") return {"", "There is no folder " + d.path + " on the server."};
+    if (answer.get("marker") == "present") {
         const auto reading = DestinationMarker::fromRecord(answer.record, d.text());
         if (reading.kind == DestinationMarker::Reading::Kind::Present) return {reading.id, ""};
     }

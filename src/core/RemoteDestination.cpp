@@ -49,8 +49,3 @@ std::optional<RemoteDestination> RemoteDestination::parse(const std::string& tex
     while (d.path.size() > 1 && d.path.back() == '/') d.path.pop_back();
     return d;
 }
-
-std::string RemoteDestination::pathOf(const std::string& target) const {
-    const std::string prefix = login + ":";
-    return target.starts_with(prefix) ? target.substr(prefix.size()) : "";
-}

@@ -22,6 +22,4 @@ struct RemoteDestination {
     std::string text() const { return login + ":" + path; }
     // A folder on the server as rsync's target: "login:folder".
     std::string target(const std::string& folder) const { return login + ":" + folder; }
-    // The path of a target below this login ("" when it is on another).
-    std::string pathOf(const std::string& target) const;
 };

@@ -1,6 +1,7 @@
 #include "tools/PassRun.h"
 
 #include "core/DestinationMarker.h"
+#include "core/RemoteDestination.h"
 #include "platform/runtime/Log.h"
 #include "tools/ChangedFiles.h"
 #include "tools/FolderSlotRules.h"
@@ -23,9 +24,8 @@ bool toServer(const ArchivePass& pass) { return SynchronizationPolicy::isRemote(
 // The archive folder on a server as rsync's target, reached through the
 // marker there as on a disk: should the server's disk be gone, it leads nowhere.
 std::string serverTarget(const ArchivePass& pass) {
-    const auto colon = pass.archiveFolder.find(':');
-    return pass.archiveFolder.substr(0, colon + 1) +
-           DestinationMarker::reachedThroughMarkerPath(pass.archiveFolder.substr(colon + 1));
+    const auto server = RemoteDestination::parse(pass.archiveFolder);
+    return server ? server->target(DestinationMarker::reachedThroughMarkerPath(server->path)) : pass.archiveFolder;
 }
 
 } // namespace

@@ -81,7 +81,7 @@ std::string SynchronizationPolicy::keptFolder(const std::string& destination, pl
     // kept by one run is never replaced by the next. The archive folder's
     // name below it tells the sources apart.
     // rsync takes a server's kept folder as a path there.
-    if (isRemote(destination)) return keptFolder(destination.substr(destination.find(':') + 1), start);
+    if (const auto server = RemoteDestination::parse(destination)) return keptFolder(server->path, start);
     const std::filesystem::path archive(PathString::standardizing(destination));
     const std::string stamp = platform::DateFormat::format(start, "yyyy-MM-dd HH-mm-ss.SSS");
     return (archive.parent_path() / kKeptFolderName / stamp / archive.filename()).string();
