@@ -545,8 +545,9 @@ SelectFolderNSViewController::StateLine SelectFolderNSViewController::destinatio
         std::lock_guard lock(notifiedMutex_);
         free = destinationFreeBytes_;
     }
-    if (!free) return {sshKeyNote(path).empty() ? "" : sshKeyNote(path).substr(3), false};
-    const std::string text = FreeSpaceFloor::gigabytes(*free) + " free" + sshKeyNote(path);
+    const std::string keyNote = sshKeyNote(path);
+    if (!free) return {keyNote.empty() ? "" : keyNote.substr(3), false}; // without the leading " · "
+    const std::string text = FreeSpaceFloor::gigabytes(*free) + " free" + keyNote;
     if (*free < FreeSpaceFloor::floorBytes()) return {text + " · below the free-space floor: nothing is copied", true};
     return {text, false};
 }

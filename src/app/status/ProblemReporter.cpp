@@ -5,6 +5,7 @@
 #include "core/CommonHeader.h"
 #include "core/Settings.h"
 #include "log/OVLogFileManager.h"
+#include "watch/WatcherNSObject.h"
 #include "platform/qt/DesktopNotification.h"
 #include "platform/qt/QtGuiThread.h"
 #include "platform/runtime/Log.h"
@@ -104,9 +105,10 @@ std::string ProblemReporter::overallShare() const {
     auto delegate = delegate_.lock();
     if (!delegate) return "";
     std::int64_t done = 0, total = 0;
+    // Straight from the watchers: this runs every second, and needs nothing the preferences keep.
     for (const auto& row : delegate->rows())
-        if (row && row->_viewIndex() != CommonHeader::kDestinationSlot)
-            if (const auto progress = row->stateInputs().progress) {
+        if (const auto watcher = row ? row->_watcherObj() : nullptr)
+            if (const auto progress = watcher->progress()) {
                 done += progress->done;
                 total += progress->total;
             }
