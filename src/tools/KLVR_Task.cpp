@@ -111,13 +111,7 @@ void launchCensusAndFind(const std::shared_ptr<PerFileCensus>& census, const Fin
         logf("the pass from %s failed: %s", request.path.c_str(), e.what());
         return TaskDone::postNotStarted(request.context);
     }
-    if (progress) return findCounting(census, request, progress);
-    CompletionRecord record{KLVR_Task::kFindToolPath, request};
-    KLVR_Task::launchToolAtPath(record.toolPath, request.arguments(std::chrono::system_clock::now()), request.path,
-                                [record, census](const platform::Task::Termination& end) {
-                                    if (!end.started) return completeFindRun(record, end);
-                                    completeFindRun(record, end, census->lookAfter());
-                                });
+    findCounting(census, request, progress);
 }
 
 // The per-file vector is fixed, so the run's counts come from looking at the
@@ -144,6 +138,8 @@ void KLVR_Task::synchronizeFileItemsAtFolderPath(const std::string& sourcePath, 
     const platform::Date start = std::chrono::system_clock::now();
     logf("copies replaced by this pass are kept in %s",
          SynchronizationPolicy::keptFolder(paths->destination, start).c_str());
+    // Counted whether or not the caller shows it: one way to run the walk.
+    if (!progress) progress = std::make_shared<PassProgress>();
     synchronizeCounting(
         std::make_shared<PerFileCensus>(paths->source, paths->destination, minutes, days),
         synchronizationRequest(paths->source, paths->destination, minutes, days, std::move(context), start),

@@ -42,8 +42,8 @@ public:
     // and reported at once, before the call returns. The run's counts come
     // from looking at the source before and after it (PerFileCensus), on a
     // thread of the run's own, from which it is launched.
-    // With a progress, the total is the settled files the look before found,
-    // and the walk prints each file once its rsync has run, which counts it done.
+    // The progress's total is the settled files the look before found, and
+    // the walk prints each file once its rsync has run, which counts it done.
     static void synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
                                                  unsigned minutes, unsigned days, platform::Object context,
                                                  std::shared_ptr<PassProgress> progress = nullptr);

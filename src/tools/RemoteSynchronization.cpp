@@ -17,7 +17,6 @@
 #include <chrono>
 #include <exception>
 #include <filesystem>
-#include <future>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
@@ -38,10 +37,7 @@ bool toldWhole(const Task::Termination& end) {
 }
 
 Task::Termination runToEnd(const Task::Options& options) {
-    auto ended = std::make_shared<std::promise<Task::Termination>>();
-    auto end = ended->get_future();
-    Task::launch(options, [ended](const Task::Termination& t) { ended->set_value(t); });
-    const Task::Termination result = end.get();
+    const Task::Termination result = Task::run(options);
     logf("%s [%d] did complete with exit status %d", options.path.c_str(), static_cast<int>(result.pid),
          result.status);
     return result;
@@ -254,12 +250,12 @@ std::int64_t RemoteSynchronization::deleteVerified(const std::string& rsync, con
                                                    const std::string& destination,
                                                    const std::vector<std::string>& names) {
     // Each file as it was when its copy was compared.
-    std::unordered_map<std::string, FileStamp> compared_;
+    std::unordered_map<std::string, FileStamp> before;
     std::vector<std::string> files;
     for (const auto& name : names) {
         auto stamp = FileStamp::of(source + "/" + name);
         if (!stamp || !stamp->isRegularFile()) continue;
-        compared_.emplace(withoutDotSlash(name), *stamp);
+        before.emplace(withoutDotSlash(name), *stamp);
         files.push_back(name);
     }
     if (files.empty()) return 0;
@@ -268,8 +264,8 @@ std::int64_t RemoteSynchronization::deleteVerified(const std::string& rsync, con
     std::int64_t deleted = 0;
     for (const auto& entry : comparison.entries) {
         if (!entry.unchanged()) continue;
-        const auto it = compared_.find(entry.name);
-        if (it == compared_.end()) continue;
+        const auto it = before.find(entry.name);
+        if (it == before.end()) continue;
         const std::string path = source + "/" + entry.name;
         const auto now = FileStamp::of(path);
         if (!now || !now->isSameFileAs(it->second) || !now->matches(it->second) || now->size() != it->second.size()) {

@@ -121,6 +121,11 @@ pid_t Task::launch(const Options& options, TerminationHandler handler) {
     return child.pid;
 }
 
+Task::Termination Task::run(const Options& options) {
+    Started child = start(options);
+    return child.pid < 0 ? notStarted() : waitFor(child);
+}
+
 Task::Output Task::runCapturingOutput(const Options& options) {
     Output out;
     int fds[2];

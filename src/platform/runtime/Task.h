@@ -47,6 +47,9 @@ public:
     // and reported there with status 127.
     static pid_t launch(const Options& options, TerminationHandler handler);
 
+    // Runs the child and returns how it ended, once it has, on the calling thread.
+    static Termination run(const Options& options);
+
     struct Output {
         Termination termination;
         std::string standardOutput;
