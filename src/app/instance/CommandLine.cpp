@@ -19,6 +19,7 @@ struct Command {
     std::string_view name; // without its dashes
     CommandLine::Action action;
     std::string_view help;
+    std::string_view valueName = {}; // for an option that takes a value
 };
 
 constexpr std::array<Command, 18> kCommands{{
@@ -29,15 +30,15 @@ constexpr std::array<Command, 18> kCommands{{
     {"quit", CommandLine::Action::Quit, "quit the running application (--force: even mid-pass)"},
     {"relaunch", CommandLine::Action::Relaunch, "quit the running application and start it again"},
     {"status", CommandLine::Action::Status, "print the destination, each folder's state and last pass, and the daily schedule (--json: as JSON); exit status 1 when a folder is in error"},
-    {"schedule", CommandLine::Action::Schedule, "HH:MM: archive every enabled folder once a day at that time"},
+    {"schedule", CommandLine::Action::Schedule, "HH:MM: archive every enabled folder once a day at that time", "HH:MM"},
     {"unschedule", CommandLine::Action::Unschedule, "remove the daily schedule"},
-    {"autostart", CommandLine::Action::Autostart, "on|off: start the application watching every folder at login, or not"},
-    {"set-destination", CommandLine::Action::SetDestination, "PATH: choose the destination folder, as the window does"},
+    {"autostart", CommandLine::Action::Autostart, "on|off: start the application watching every folder at login, or not", "on|off"},
+    {"set-destination", CommandLine::Action::SetDestination, "PATH: choose the destination folder, as the window does", "PATH"},
     {"check-destination", CommandLine::Action::CheckDestination, "try the destination: on a server, the connection, the login and its key, write access, free space and the server's rsync; exit status 1 when archiving into it cannot work"},
-    {"set-source", CommandLine::Action::SetSource, "N PATH: choose source folder N (1 to 3), as the window does"},
-    {"enable", CommandLine::Action::Enable, "N: switch source folder N on"},
-    {"disable", CommandLine::Action::Disable, "N: switch source folder N off"},
-    {"set", CommandLine::Action::Set, "NAME VALUE: change a setting of the window (settle-minutes, delete-old, delete-after-days, fast-archiving, full-pass-minutes, save-logs, log-days)"},
+    {"set-source", CommandLine::Action::SetSource, "N PATH: choose source folder N (1 to 3), as the window does", "N"},
+    {"enable", CommandLine::Action::Enable, "N: switch source folder N on", "N"},
+    {"disable", CommandLine::Action::Disable, "N: switch source folder N off", "N"},
+    {"set", CommandLine::Action::Set, "NAME VALUE: change a setting of the window (settle-minutes, delete-old, delete-after-days, fast-archiving, full-pass-minutes, save-logs, log-days)", "NAME"},
     {"help", CommandLine::Action::Help, "print this help (also -h)"},
     {"version", CommandLine::Action::Version, "print the version (also -v)"},
 }};
@@ -112,12 +113,7 @@ void addOptions(QCommandLineParser& parser) {
         QStringList names{q(c.name)};
         if (c.action == CommandLine::Action::Help) names.prepend("h");
         if (c.action == CommandLine::Action::Version) names.prepend("v");
-        if (c.action == CommandLine::Action::Schedule) parser.addOption({names, q(c.help), "HH:MM"});
-        else if (c.action == CommandLine::Action::Autostart) parser.addOption({names, q(c.help), "on|off"});
-        else if (c.action == CommandLine::Action::SetDestination) parser.addOption({names, q(c.help), "PATH"});
-        else if (c.action == CommandLine::Action::Set) parser.addOption({names, q(c.help), "NAME"});
-        else if (takesSlot(c.action)) parser.addOption({names, q(c.help), "N"});
-        else parser.addOption({names, q(c.help)});
+        parser.addOption({names, q(c.help), q(c.valueName)});
     }
     for (const char* flag : {"force", "json", "headless", "fromlaunchagent"}) parser.addOption({flag, ""});
     parser.addOption({"grab-window", "", "FILE"});
