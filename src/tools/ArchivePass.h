@@ -24,15 +24,17 @@ struct ArchivePass {
     bool fast = false;             // one rsync run instead of one per file
     std::uintmax_t floorBytes = 0; // the least free space the destination must keep
 
-    // An incremental pass (fast only) copies the settled files directly in
-    // the folders that events named, and neither deletes nor cleans up:
-    // those follow age, and a full pass sees to them.
+    // An incremental pass (fast only) copies the settled files that events
+    // named, and those directly in the folders they named, and neither
+    // deletes nor cleans up: those follow age, and a full pass sees to them.
     bool incremental = false;
     std::vector<std::string> changedFolders;
-    // What it left for later: folders with files too young, when the first
-    // of those settles, how many there are and the oldest one's time (a
-    // full pass learns these once its copy run has ended).
+    std::vector<std::string> changedFiles;
+    // What it left for later: folders and files still too young, when the
+    // first of those settles, how many there are and the oldest one's time
+    // (a full pass learns these once its copy run has ended).
     std::vector<std::string> youngFolders;
+    std::vector<std::string> youngFiles;
     std::optional<std::chrono::system_clock::time_point> settleMoment;
     long youngCount = 0;
     std::optional<std::chrono::system_clock::time_point> oldestYoung;

@@ -2,6 +2,8 @@
 
 #include "tools/SettleTime.h"
 
+#include <map>
+#include <set>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -25,37 +27,77 @@ std::string listed(const fs::path& relative, const fs::path& name) {
     return (relative == "." ? fs::path(".") / name : fs::path(".") / relative / name).string();
 }
 
+// Sorts the regular files looked at into those to copy and those too young.
+class Selection {
+public:
+    Selection(ChangedFiles& changed, long minutes, ChangedFiles::Clock::time_point now)
+        : changed_(changed), minutes_(minutes), now_(now) {}
+
+    // False when the file is too young to copy yet.
+    bool take(const fs::path& relativeFolder, const fs::directory_entry& file) {
+        std::error_code ec;
+        if (file.symlink_status(ec).type() != fs::file_type::regular) return true;
+        const auto written = file.last_write_time(ec);
+        if (ec) return true; // gone since it was named
+        const auto modified = SettleTime::modifiedAt(written);
+        if (!SettleTime::isYoung(modified, minutes_, now_)) {
+            changed_.files.push_back(listed(relativeFolder, file.path().filename()));
+            return true;
+        }
+        ++changed_.youngCount;
+        if (!changed_.oldestYoung || modified < *changed_.oldestYoung) changed_.oldestYoung = modified;
+        const auto settles = SettleTime::settledAt(modified, minutes_);
+        if (!changed_.settleMoment || settles < *changed_.settleMoment) changed_.settleMoment = settles;
+        return false;
+    }
+
+private:
+    ChangedFiles& changed_;
+    const long minutes_;
+    const ChangedFiles::Clock::time_point now_;
+};
+
 } // namespace
 
-ChangedFiles ChangedFiles::list(const fs::path& source, const std::vector<std::string>& folders, long minutes,
-                                Clock::time_point now) {
+ChangedFiles ChangedFiles::list(const fs::path& source, const std::vector<std::string>& folders,
+                                const std::vector<std::string>& namedFiles, long minutes, Clock::time_point now) {
     ChangedFiles changed;
     const fs::path root = source.lexically_normal();
     std::error_code ec;
     const fs::path realRoot = fs::canonical(root, ec);
     if (ec) return changed;
-    for (const std::string& folder : folders) {
-        const auto relative = below(root, realRoot, fs::path(folder).lexically_normal());
-        if (!relative) continue;
+    Selection selection(changed, minutes, now);
+
+    std::vector<std::string> toList = folders;
+    std::vector<fs::directory_entry> files;
+    for (const std::string& named : namedFiles) {
+        fs::directory_entry entry(fs::path(named).lexically_normal(), ec);
+        if (ec) continue; // gone again
+        if (entry.is_directory(ec) && !entry.is_symlink(ec))
+            toList.push_back(named);
+        else
+            files.push_back(std::move(entry));
+    }
+
+    std::set<fs::path> listedFolders;
+    for (const std::string& folder : toList) {
+        const fs::path path = fs::path(folder).lexically_normal();
+        const auto relative = below(root, realRoot, path);
+        if (!relative || !listedFolders.insert(path).second) continue;
         bool young = false;
-        std::error_code ec;
-        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-            std::error_code fileEc;
-            if (it->symlink_status(fileEc).type() != fs::file_type::regular) continue;
-            const auto written = it->last_write_time(fileEc);
-            if (fileEc) continue; // gone since it was listed
-            const auto modified = SettleTime::modifiedAt(written);
-            if (SettleTime::isYoung(modified, minutes, now)) {
-                young = true;
-                ++changed.youngCount;
-                if (!changed.oldestYoung || modified < *changed.oldestYoung) changed.oldestYoung = modified;
-                const auto settles = SettleTime::settledAt(modified, minutes);
-                if (!changed.settleMoment || settles < *changed.settleMoment) changed.settleMoment = settles;
-                continue;
-            }
-            changed.files.push_back(listed(*relative, it->path().filename()));
-        }
+        for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+            young = !selection.take(*relative, *it) || young;
         if (young) changed.youngFolders.push_back(folder);
+    }
+
+    // Each folder of a named file is proven inside the source once.
+    std::map<fs::path, std::optional<fs::path>> proven;
+    for (const auto& file : files) {
+        const fs::path folder = file.path().parent_path();
+        if (listedFolders.count(folder)) continue; // its listing took it already
+        auto [it, isNew] = proven.try_emplace(folder);
+        if (isNew) it->second = below(root, realRoot, folder);
+        if (it->second && !selection.take(*it->second, file)) changed.youngFiles.push_back(file.path().string());
     }
     return changed;
 }

@@ -32,11 +32,13 @@ std::string serverTarget(const ArchivePass& pass) {
 
 void start(const std::shared_ptr<ArchivePass>& pass) {
     if (pass->incremental) {
-        auto changed = ChangedFiles::list(pass->source, pass->changedFolders, pass->settleMinutes,
-                                          std::chrono::system_clock::now());
-        logf("WatcherNSObject => index %d: %zu file(s) to copy in %zu changed folder(s) of %s", pass->index,
-             changed.files.size(), pass->changedFolders.size(), pass->source.c_str());
+        auto changed = ChangedFiles::list(pass->source, pass->changedFolders, pass->changedFiles,
+                                          pass->settleMinutes, std::chrono::system_clock::now());
+        logf("WatcherNSObject => index %d: %zu settled file(s) of %zu named file(s) and %zu new folder(s) of %s",
+             pass->index, changed.files.size(), pass->changedFiles.size(), pass->changedFolders.size(),
+             pass->source.c_str());
         pass->youngFolders = std::move(changed.youngFolders);
+        pass->youngFiles = std::move(changed.youngFiles);
         pass->settleMoment = changed.settleMoment;
         pass->youngCount = changed.youngCount;
         pass->oldestYoung = changed.oldestYoung;

@@ -6,30 +6,33 @@ void PendingChanges::addEvents(const std::vector<platform::FileEventStream::Even
                                          FileEventStream::RootChanged | FileEventStream::Unmount |
                                          FileEventStream::MustScanSubDirs;
     std::vector<std::string> folders;
+    std::vector<std::string> files;
     for (const auto& event : events) {
         if (event.flags & kNeedsWalk) return requestFull();
-        folders.push_back(event.path);
+        (event.flags & FileEventStream::ItemIsFile ? files : folders).push_back(event.path);
     }
-    addFolders(folders);
+    add(folders, files);
 }
 
-void PendingChanges::addFolders(const std::vector<std::string>& folders) {
+void PendingChanges::add(const std::vector<std::string>& folders, const std::vector<std::string>& files) {
     if (full_) return;
     folders_.insert(folders.begin(), folders.end());
-    if (folders_.size() <= kMostFolders) return;
-    full_ = true;
-    folders_.clear();
+    files_.insert(files.begin(), files.end());
+    if (folders_.size() > kMostFolders || files_.size() > kMostFiles) requestFull();
 }
 
 void PendingChanges::requestFull() {
     full_ = true;
     folders_.clear();
+    files_.clear();
 }
 
 PendingChanges::Taken PendingChanges::take() {
-    Taken taken{full_, std::vector<std::string>(folders_.begin(), folders_.end())};
+    Taken taken{full_, std::vector<std::string>(folders_.begin(), folders_.end()),
+                std::vector<std::string>(files_.begin(), files_.end())};
     full_ = false;
     folders_.clear();
+    files_.clear();
     return taken;
 }
 
@@ -38,5 +41,5 @@ bool PendingChanges::fullRequested() const {
 }
 
 bool PendingChanges::empty() const {
-    return !full_ && folders_.empty();
+    return !full_ && folders_.empty() && files_.empty();
 }

@@ -320,6 +320,7 @@ void WatcherNSObject::choosePassKind(ArchivePass& pass) {
     if (!pass.fast || taken.full) return;
     pass.incremental = true;
     pass.changedFolders = std::move(taken.folders);
+    pass.changedFiles = std::move(taken.files);
 }
 
 void WatcherNSObject::startSynchronization(const std::shared_ptr<ArchivePass>& pass) {
@@ -350,7 +351,7 @@ void WatcherNSObject::passEnded(const Notification& n) {
     if (!pass->incremental && ran) PassRun::noteYoungFiles(*pass);
     recordResult(pass->source, PassOutcome::of(*pass, n).result(*pass));
     if (pass->incremental) {
-        changes_.addFolders(pass->youngFolders);
+        changes_.add(pass->youngFolders, pass->youngFiles);
     } else if (pass->deleting && ran) {
         logf("Will try to delete empty folders inside this path = %s", pass->source.c_str());
         PassRun::cleanUp(*pass);

@@ -17,7 +17,8 @@
 // - Each pass captures its folders and settings once (ArchivePass); its
 //   clean-up and follow-ups use that value, not the preferences of the moment.
 // - With fast archiving on, a pass that events asked for is incremental: it
-//   copies only in the folders the events named (PendingChanges). Commands,
+//   copies only the files the events named, and what lies in the folders
+//   they named (PendingChanges). Commands,
 //   dropped events, a failed pass, turning watching on and the periodic
 //   timer ask for a full pass instead.
 // - The engine hands the end of a pass's run to this watcher alone

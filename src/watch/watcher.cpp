@@ -71,7 +71,7 @@ std::unique_ptr<FileEventStream> my_FSEventStreamCreate(const char* path, const 
                                           [self, context](const std::vector<FileEventStream::Event>& events) {
                                               fsevents_callback(*self, context, events);
                                           },
-                                          std::move(cancel));
+                                          std::move(cancel), settings.flags);
     *self = stream.get();
     if (settings.verbose && stream) logf("my_FSEventStreamCreate stream on %s", stream->path().c_str());
     return stream;
@@ -87,6 +87,7 @@ void fsevents_callback(FileEventStream* stream, const StreamContext& context,
     const char* watched = context.pathBuffer ? context.pathBuffer : "(null)";
     logf("fsevents_callback...watched path = %s", watched);
     if (events.empty()) return;
+    std::size_t files = 0;
     for (const auto& event : events) {
         if (event.flags & kUserDropped) {
             printLine("BAD NEWS! We dropped events.");
@@ -95,8 +96,13 @@ void fsevents_callback(FileEventStream* stream, const StreamContext& context,
             printLine("REALLY BAD NEWS! The kernel dropped events.");
             printLine("Forcing a full rescan.");
         }
-        logf("fsevents_callback...Found an event in %s", event.path.c_str());
+        // A burst names a thousand photos; the log gets the folders and a count.
+        if (event.flags & FileEventStream::ItemIsFile)
+            ++files;
+        else
+            logf("fsevents_callback...Found an event in %s", event.path.c_str());
     }
+    if (files > 0) logf("fsevents_callback...%zu file(s) named", files);
     // The owner walks the whole watched folder when events were dropped.
     if (context.owner && context.pathBuffer) context.owner->streamDidReport(std::string(context.pathBuffer), events);
 }

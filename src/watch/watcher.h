@@ -19,7 +19,8 @@ namespace watcher {
 struct StreamSettings {
     std::uint64_t sinceWhen = ~std::uint64_t{0}; // only events after creation
     double latency = 1.0;                         // coalescing delay, seconds
-    std::uint32_t flags = 0;                      // directory-level events only
+    // Files by name, so a pass copies what changed, not what its folder holds.
+    std::uint32_t flags = platform::FileEventStream::FileEvents;
     bool verbose = false;                         // print the path list and the stream
     std::int32_t flushInterval = 3;               // seconds; negative: no flush timer
 };

@@ -37,7 +37,7 @@ TEST(ChangedFilesTest, SelectsSettledRegularFilesDirectlyInTheNamedFoldersOnly) 
 
     const auto changed = ChangedFiles::list(src, {src.string(), (src / "a").string(), (src / "link").string(),
                                                   (tmp.path() / "elsewhere").string(), (src / "gone").string()},
-                                            1, now);
+                                            {}, 1, now);
     auto files = changed.files;
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"./a/-dash 'q' {x}.jpg", "./a/old.jpg", "./top.jpg"}));
@@ -47,31 +47,68 @@ TEST(ChangedFilesTest, SelectsSettledRegularFilesDirectlyInTheNamedFoldersOnly) 
     EXPECT_NEAR(duration_cast<seconds>(*changed.settleMoment - now).count(), 91, 2);
 
     // Without a settle time every regular file goes, and nothing waits.
-    const auto all = ChangedFiles::list(src, {(src / "a").string()}, 0, now);
+    const auto all = ChangedFiles::list(src, {(src / "a").string()}, {}, 0, now);
     EXPECT_EQ(all.files.size(), 3u);
     EXPECT_FALSE(all.settleMoment);
 }
 
-TEST(PendingChangesTest, TooManyFoldersOrAFullRequestMeanAFullPass) {
+// Named files are looked at one by one, never by listing their folder: one
+// new photo in a folder of many is one name for rsync.
+TEST(ChangedFilesTest, NamedFilesAreTakenAloneUnlessTheirFolderIsListedOrTheyAreFoldersNow) {
+    using namespace std::chrono;
+    TempHome tmp;
+    const fs::path src = tmp.makeFolder("src");
+    for (int i = 0; i < 50; ++i) write(tmp, "src/flat/" + std::to_string(i) + ".jpg", hours(1));
+    const fs::path photo = write(tmp, "src/flat/new photo.jpg", hours(1));
+    const fs::path young = write(tmp, "src/flat/young.jpg", seconds(10));
+    write(tmp, "src/card/a.jpg", hours(1)); // a folder that was a file when named
+    write(tmp, "src/listed/b.jpg", hours(1));
+    write(tmp, "outside/c.jpg", hours(1));
+    fs::create_symlink(tmp.path() / "outside", src / "link");
+    const auto now = system_clock::now();
+    const auto changed = ChangedFiles::list(
+        src, {(src / "listed").string()},
+        {photo.string(), young.string(), (src / "flat/gone.jpg").string(), (src / "card").string(),
+         (src / "listed/b.jpg").string(), (src / "link/c.jpg").string(), (src / "link").string(),
+         (tmp.path() / "outside/c.jpg").string()},
+        1, now);
+    auto files = changed.files;
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"./card/a.jpg", "./flat/new photo.jpg", "./listed/b.jpg"}));
+    EXPECT_EQ(changed.youngFiles, std::vector<std::string>{young.string()});
+    EXPECT_TRUE(changed.youngFolders.empty());
+    EXPECT_EQ(changed.youngCount, 1);
+    ASSERT_TRUE(changed.settleMoment);
+}
+
+TEST(PendingChangesTest, EventsNameFilesAndFoldersAndTooManyOrDroppedMeanAFullPass) {
+    using Stream = platform::FileEventStream;
     PendingChanges pending;
     EXPECT_TRUE(pending.empty());
-    pending.addFolders({"/s/a", "/s/b", "/s/a"});
+    pending.addEvents({{"/s/a", Stream::None}, {"/s/a/x.jpg", Stream::ItemIsFile | Stream::ItemModified}});
+    pending.add({"/s/b", "/s/a"}, {"/s/a/x.jpg"});
     auto taken = pending.take();
     EXPECT_FALSE(taken.full);
     EXPECT_EQ(taken.folders, (std::vector<std::string>{"/s/a", "/s/b"}));
+    EXPECT_EQ(taken.files, (std::vector<std::string>{"/s/a/x.jpg"}));
     EXPECT_TRUE(pending.empty());
 
-    std::vector<std::string> many;
-    for (std::size_t i = 0; i <= PendingChanges::kMostFolders; ++i) many.push_back("/s/" + std::to_string(i));
-    pending.addFolders(many);
+    for (const auto& [folders, files] :
+         {std::pair{PendingChanges::kMostFolders + 1, std::size_t{0}}, std::pair{std::size_t{0}, PendingChanges::kMostFiles + 1}}) {
+        std::vector<std::string> many;
+        for (std::size_t i = 0; i < std::max(folders, files); ++i) many.push_back("/s/" + std::to_string(i));
+        pending.add(folders ? many : std::vector<std::string>{}, files ? many : std::vector<std::string>{});
+        taken = pending.take();
+        EXPECT_TRUE(taken.full);
+        EXPECT_TRUE(taken.folders.empty() && taken.files.empty());
+    }
+
+    pending.add({"/s/a"}, {"/s/x.jpg"});
+    pending.addEvents({{"/s/b/y.jpg", Stream::ItemIsFile}, {"/s", Stream::KernelDropped | Stream::MustScanSubDirs}});
+    pending.add({"/s/b"}, {"/s/z.jpg"}); // a full pass covers it
     taken = pending.take();
     EXPECT_TRUE(taken.full);
-    EXPECT_TRUE(taken.folders.empty());
-
-    pending.addFolders({"/s/a"});
-    pending.requestFull();
-    pending.addFolders({"/s/b"}); // a full pass covers it
-    EXPECT_TRUE(pending.take().full);
+    EXPECT_TRUE(taken.folders.empty() && taken.files.empty());
 }
 
 } // namespace

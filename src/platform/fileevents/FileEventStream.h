@@ -4,6 +4,15 @@
 // which something changed, each once per batch; changes that happen after
 // the stream was created are reported, coalesced by the latency.
 //
+// A stream created with FileEvents names the files instead: a file written,
+// made, moved, removed or given new attributes is reported by its own path,
+// flagged ItemIsFile and with what happened to it. A folder is then
+// reported only when its entries must be listed to know what changed in it:
+// a folder made or moved into the tree is reported with every folder below
+// it, once they are watched, since files can land there before the watch.
+// Nothing is reported for a folder removed, moved out or given attributes:
+// no file of the tree has changed by it.
+//
 // The life of a stream follows create -> scheduleWithRunLoop -> start ->
 // (flushes) -> stop -> invalidate, so that a backend on another system's
 // event service can take the place of the Linux one behind create().
@@ -31,6 +40,16 @@ public:
         KernelDropped = 0x04,   // the kernel's queue overflowed
         RootChanged = 0x20,     // the watched folder itself was deleted, moved or unmounted
         Unmount = 0x80,         // the file system under this path went away
+        // With FileEvents: what happened to the file named.
+        ItemCreated = 0x100,
+        ItemRemoved = 0x200,
+        ItemInodeMetaMod = 0x400, // permissions, owner, times
+        ItemRenamed = 0x800,      // moved away or moved in
+        ItemModified = 0x1000,    // written to, or closed after writing
+        ItemIsFile = 0x10000,     // the path is a file (or a link), not a folder
+    };
+    enum CreateFlag : std::uint32_t {
+        FileEvents = 0x10, // report files by name (see above)
     };
 
     struct Event {
@@ -49,7 +68,8 @@ public:
     // watch is left behind.
     static std::unique_ptr<FileEventStream> create(const std::string& folder, double latencySeconds,
                                                    Callback callback,
-                                                   std::shared_ptr<const StreamCancel> cancel = nullptr);
+                                                   std::shared_ptr<const StreamCancel> cancel = nullptr,
+                                                   std::uint32_t createFlags = 0);
 
     virtual ~FileEventStream() = default;
     FileEventStream(const FileEventStream&) = delete;

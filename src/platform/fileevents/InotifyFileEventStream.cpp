@@ -24,6 +24,16 @@ std::string withoutTrailingSlashes(std::string path) {
     return path;
 }
 
+std::uint32_t whatHappened(std::uint32_t mask) {
+    std::uint32_t flags = 0;
+    if (mask & IN_CREATE) flags |= FileEventStream::ItemCreated;
+    if (mask & IN_DELETE) flags |= FileEventStream::ItemRemoved;
+    if (mask & (IN_MOVED_FROM | IN_MOVED_TO)) flags |= FileEventStream::ItemRenamed;
+    if (mask & (IN_MODIFY | IN_CLOSE_WRITE)) flags |= FileEventStream::ItemModified;
+    if (mask & IN_ATTRIB) flags |= FileEventStream::ItemInodeMetaMod;
+    return flags;
+}
+
 void logWatchLimit(const std::string& folder) {
     long limit = InotifyWatchTable::maxUserWatches();
     long suggested = std::max(2 * limit, 524288L);
@@ -38,7 +48,8 @@ void logWatchLimit(const std::string& folder) {
 
 std::unique_ptr<InotifyFileEventStream> InotifyFileEventStream::open(const std::string& folder,
                                                                      double latencySeconds, Callback callback,
-                                                                     std::shared_ptr<const StreamCancel> cancel) {
+                                                                     std::shared_ptr<const StreamCancel> cancel,
+                                                                     bool fileEvents) {
     if (folder.empty()) {
         log("FileEventStream: no folder to watch");
         return nullptr;
@@ -48,15 +59,15 @@ std::unique_ptr<InotifyFileEventStream> InotifyFileEventStream::open(const std::
         return nullptr;
     }
     std::unique_ptr<InotifyFileEventStream> stream(new InotifyFileEventStream(
-        withoutTrailingSlashes(folder), latencySeconds, std::move(callback), std::move(cancel)));
+        withoutTrailingSlashes(folder), latencySeconds, std::move(callback), std::move(cancel), fileEvents));
     if (!stream->watchRoot()) return nullptr;
     return stream;
 }
 
 InotifyFileEventStream::InotifyFileEventStream(std::string folder, double latencySeconds, Callback callback,
-                                               std::shared_ptr<const StreamCancel> cancel)
+                                               std::shared_ptr<const StreamCancel> cancel, bool fileEvents)
     : root_(std::move(folder)), latency_(std::max(0.0, latencySeconds)), callback_(std::move(callback)),
-      table_(std::move(cancel)), readBuffer_(kReadBufferSize) {}
+      fileEvents_(fileEvents), table_(std::move(cancel)), readBuffer_(kReadBufferSize) {}
 
 InotifyFileEventStream::~InotifyFileEventStream() { invalidate(); }
 
@@ -213,8 +224,14 @@ void InotifyFileEventStream::handle(const inotify_event& event, const char* name
 }
 
 void InotifyFileEventStream::handleEntry(const std::string& folder, std::uint32_t mask, const std::string& name) {
-    pending_.add(folder, None);
-    if (!(mask & IN_ISDIR) || name.empty()) return;
+    if (!fileEvents_) pending_.add(folder, None);
+    if (name.empty()) return; // the folder's own attributes
+    if (mask & IN_ISDIR) return handleFolderEntry(folder, mask, name);
+    if (fileEvents_) pending_.add(InotifyWatchTable::childPath(folder, name), ItemIsFile | whatHappened(mask));
+}
+
+void InotifyFileEventStream::handleFolderEntry(const std::string& folder, std::uint32_t mask,
+                                               const std::string& name) {
     const std::string child = InotifyWatchTable::childPath(folder, name);
     if (mask & (IN_DELETE | IN_MOVED_FROM)) table_.unwatchTree(child);
     if (mask & (IN_CREATE | IN_MOVED_TO)) watchNewFolder(child);

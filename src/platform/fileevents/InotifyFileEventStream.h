@@ -23,7 +23,8 @@ public:
     // Null, with a log line, when the folder cannot be watched.
     static std::unique_ptr<InotifyFileEventStream> open(const std::string& folder, double latencySeconds,
                                                         Callback callback,
-                                                        std::shared_ptr<const StreamCancel> cancel = nullptr);
+                                                        std::shared_ptr<const StreamCancel> cancel = nullptr,
+                                                        bool fileEvents = false);
     ~InotifyFileEventStream() override;
 
     const std::string& path() const override { return root_; }
@@ -36,7 +37,7 @@ public:
 
 private:
     InotifyFileEventStream(std::string folder, double latencySeconds, Callback callback,
-                           std::shared_ptr<const StreamCancel> cancel);
+                           std::shared_ptr<const StreamCancel> cancel, bool fileEvents);
     bool watchRoot();
     void abandon();
 
@@ -46,6 +47,7 @@ private:
     void resync();
     void handle(const inotify_event& event, const char* name);
     void handleEntry(const std::string& folder, std::uint32_t mask, const std::string& name);
+    void handleFolderEntry(const std::string& folder, std::uint32_t mask, const std::string& name);
     void handleSelf(int wd, const std::string& folder, std::uint32_t mask);
     void watchNewFolder(const std::string& folder);
     void noteTableFull();
@@ -57,6 +59,7 @@ private:
     const std::string root_;
     const double latency_;
     const Callback callback_;
+    const bool fileEvents_;
     InotifyWatchTable table_;
     FileEventBatch pending_;
     std::vector<char> readBuffer_;

@@ -12,6 +12,8 @@
 #include <dirent.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <string>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -32,10 +34,11 @@ constexpr double kPatience = 20.0;
 // every batch it is given.
 class StreamProbe {
 public:
-    explicit StreamProbe(const fs::path& folder, double latency = 0.05)
+    explicit StreamProbe(const fs::path& folder, double latency = 0.05, std::uint32_t createFlags = 0)
         : loop_(std::make_shared<RunLoop>()),
-          stream_(FileEventStream::create(folder.string(), latency,
-                                          [this](const std::vector<Event>& batch) { batches_.push_back(batch); })) {
+          stream_(FileEventStream::create(
+              folder.string(), latency, [this](const std::vector<Event>& batch) { batches_.push_back(batch); },
+              nullptr, createFlags)) {
         if (stream_ && stream_->scheduleWithRunLoop(loop_)) started_ = stream_->start();
     }
 
@@ -316,6 +319,59 @@ TEST_F(FileEventStreamTest, FullWatchTableIsFlaggedAndLoggedOnce) {
     ASSERT_NE(first, std::string::npos) << text;
     EXPECT_NE(text.find(dropped, first + 1), std::string::npos) << "a new folder beyond the limit: again\n" << text;
     EXPECT_EQ(occurrences(text, "sysctl fs.inotify.max_user_watches="), 1) << "logged once, with the remedy\n" << text;
+}
+
+// With FileEvents each change names its file; a folder is named only where
+// its entries must be listed: a new tree, whose files may predate its watch.
+TEST_F(FileEventStreamTest, FileEventsNameTheFilesAndOnlyNewFoldersAsFolders) {
+    constexpr std::uint32_t File = FileEventStream::ItemIsFile;
+    constexpr std::uint32_t Created = FileEventStream::ItemCreated, Removed = FileEventStream::ItemRemoved,
+                            Renamed = FileEventStream::ItemRenamed, Modified = FileEventStream::ItemModified,
+                            Meta = FileEventStream::ItemInodeMetaMod;
+    const fs::path outside = temp.makeFolder("outside");
+    writeFile(root / "old.jpg");
+    writeFile(root / "gone.jpg");
+    writeFile(root / "old folder/in.jpg");
+    struct Case {
+        const char* what;
+        std::function<void()> change;
+        std::map<std::string, std::uint32_t> expected; // below the root: flags
+    };
+    const std::vector<Case> cases{
+        {"a new photo", [&] { writeFile(root / "new.jpg"); }, {{"new.jpg", File | Created | Modified}}},
+        {"rewritten", [&] { writeFile(root / "old.jpg", "again"); }, {{"old.jpg", File | Modified}}},
+        {"renamed in place",
+         [&] { fs::rename(root / "old.jpg", root / "old folder/renamed.jpg"); },
+         {{"old.jpg", File | Renamed}, {"old folder/renamed.jpg", File | Renamed}}},
+        {"moved in", [&] { writeFile(outside / "card.jpg"); fs::rename(outside / "card.jpg", root / "card.jpg"); },
+         {{"card.jpg", File | Renamed}}},
+        {"permissions", [&] { fs::permissions(root / "card.jpg", fs::perms::owner_read, fs::perm_options::replace); },
+         {{"card.jpg", File | Meta}}},
+        {"a hard link", [&] { fs::create_hard_link(root / "card.jpg", root / "linked.jpg"); },
+         {{"linked.jpg", File | Created}}},
+        {"removed", [&] { fs::remove(root / "gone.jpg"); }, {{"gone.jpg", File | Removed}}},
+        {"a new folder", [&] { writeFile(root / "new folder/x.jpg"); }, {{"new folder", 0}}},
+        {"a tree moved in",
+         [&] {
+             writeFile(outside / "tree/deep/y.jpg");
+             fs::rename(outside / "tree", root / "tree");
+         },
+         {{"tree", 0}, {"tree/deep", 0}}},
+        {"a folder removed or given attributes: only its files' removal",
+         [&] {
+             fs::remove_all(root / "old folder");
+             fs::permissions(root / "tree", fs::perms::owner_all, fs::perm_options::replace);
+         },
+         {{"old folder/in.jpg", File | Removed}, {"old folder/renamed.jpg", File | Removed}}},
+    };
+    StreamProbe probe(root, 1.0, FileEventStream::FileEvents);
+    ASSERT_TRUE(probe.started());
+    for (const auto& c : cases) {
+        c.change();
+        std::map<std::string, std::uint32_t> reported;
+        for (const auto& event : probe.flushed()) reported[fs::path(event.path).lexically_relative(root)] |= event.flags;
+        EXPECT_EQ(reported, c.expected) << c.what;
+    }
 }
 
 TEST_F(FileEventStreamTest, RefusesWhatIsNotAFolder) {
