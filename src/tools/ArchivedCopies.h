@@ -8,9 +8,9 @@
 // only when all of that already holds for it and for every folder above it;
 // whatever is in doubt goes to rsync, which then decides as it always did.
 //
-// The destination folder itself takes the source folder's attributes only
-// from a run that reads its names from a list (SynchronizationPolicy::
-// copyArguments), so rootNeedsAttributes() says when a pass needs one.
+// rsync gives the destination folder itself no attributes from the names
+// it copies, so rootNeedsAttributes() says when the pass must give it the
+// source folder's (RsyncBatches::finish).
 //
 // Names are relative to both folders and prefixed "./", as the walk prints
 // them. Not thread-safe: one pass uses it from one thread.

@@ -119,20 +119,14 @@ void BatchedSynchronization::synchronize() {
 
 Task::Termination BatchedSynchronization::walkAndCopy(RsyncBatches& batches, CopyOutcomes& outcomes) {
     ArchivedCopies copies(source_, destination_);
-    std::optional<std::string> anyName;
     const auto walk =
-        NameWalk::run(tools_.find, SynchronizationPolicy::walkArguments(minutes_), source_, [&](std::string name) {
-            if (!anyName) anyName = name;
-            if (copies.inPlace(name)) return;
-            copies.copying(name);
-            outcomes.note(name);
-            batches.add(std::move(name));
-        });
+        NameWalk::run(tools_.find, SynchronizationPolicy::walkArguments(minutes_), source_,
+                      [&](std::string name) { hand(std::move(name), copies, outcomes, batches); });
     if (!walk) {
         logf("no pipe for the file list of %s: nothing copied", source_.c_str());
         return kNothingStarted;
     }
-    if (walk->started) batches.finish(copies.rootNeedsAttributes() ? anyName : std::nullopt);
+    if (walk->started) batches.finish(copies.rootNeedsAttributes());
     return *walk;
 }
 
@@ -144,14 +138,20 @@ void BatchedSynchronization::copyListed(std::vector<std::string> names) {
     for (auto& name : names) {
         // Never read as an option, nor as a path outside the source.
         if (!name.starts_with("./")) name.insert(0, "./");
-        copies.copying(name);
-        outcomes.note(name);
+        hand(std::move(name), copies, outcomes, batches);
     }
-    const std::string anyName = names.front();
-    for (auto& name : names) batches.add(std::move(name));
-    batches.finish(copies.rootNeedsAttributes() ? std::optional(anyName) : std::nullopt);
+    batches.finish(copies.rootNeedsAttributes());
     outcomes.countInto(counts_);
     finish(batches.outcome());
+}
+
+// A copy already in place costs rsync a look for nothing: only the others go.
+void BatchedSynchronization::hand(std::string name, ArchivedCopies& copies, CopyOutcomes& outcomes,
+                                  RsyncBatches& batches) {
+    if (copies.inPlace(name)) return;
+    copies.copying(name);
+    outcomes.note(name);
+    batches.add(std::move(name));
 }
 
 void BatchedSynchronization::deleteVerified(const Task::Termination& copyOutcome) {

@@ -2,7 +2,8 @@
 // The fast archive pass. A bfs walk in the source lists the settled files,
 // NUL-separated, to a thread of the pass, which hands rsync every file
 // whose copy is not already in place (ArchivedCopies), as arguments, in as
-// few runs as the argument-size limit allows (RsyncBatches). Then, when the
+// few runs as the argument-size limit allows (RsyncBatches), each run
+// copying while the walk goes on. Then, when the
 // days can delete anything and the copies are whole (every run succeeded,
 // or only some of its files failed or vanished: 23, 24), a second walk
 // deletes the old files whose copies compare equal byte for byte. Only the
@@ -33,6 +34,7 @@
 #include <string>
 #include <vector>
 
+class ArchivedCopies;
 class CopyOutcomes;
 
 class BatchedSynchronization : public std::enable_shared_from_this<BatchedSynchronization> {
@@ -51,8 +53,8 @@ public:
     static void start(const std::string& source, const std::string& destination, unsigned minutes, unsigned days,
                       platform::Object context, const Tools& tools = defaultTools(),
                       std::shared_ptr<PassProgress> progress = nullptr);
-    // Copies exactly the listed files, already selected by the caller, with
-    // the same rsync runs; no walk, no deletion. Names are relative to the
+    // Copies the listed files, already selected by the caller, with the same
+    // in-place check and rsync runs; no walk, no deletion. Names are relative to the
     // source and begin "./" (one that does not is given the prefix). An
     // empty list has nothing to copy: it is reported at once as a pass that
     // ran and succeeded (started, status 0). Otherwise as start().
@@ -73,6 +75,7 @@ private:
     void synchronize();
     void copyListed(std::vector<std::string> names);
     platform::Task::Termination walkAndCopy(RsyncBatches& batches, CopyOutcomes& outcomes);
+    void hand(std::string name, ArchivedCopies& copies, CopyOutcomes& outcomes, RsyncBatches& batches);
     void deleteVerified(const platform::Task::Termination& copyOutcome);
     void finish(const platform::Task::Termination& copyOutcome);
 

@@ -175,7 +175,7 @@ Task::Termination RemoteSynchronization::copy(int outputFd, bool* complete) {
             return kNothingStarted;
         }
     }
-    batches.finish(std::nullopt);
+    batches.finish(false);
     *complete = batches.copiesComplete();
     return batches.outcome();
 }

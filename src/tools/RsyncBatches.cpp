@@ -28,13 +28,13 @@ bool someFilesFailed(const Task::Termination& end) {
 
 const Task::Termination kNoRunNeeded{.pid = -1, .status = 0, .signaled = false, .started = true};
 
-// Runs the child and waits for its end on this thread.
+// Runs the child; its end comes through the future.
 template <class Launch>
-Task::Termination waitFor(Launch launch) {
+std::future<Task::Termination> started(Launch launch) {
     auto ended = std::make_shared<std::promise<Task::Termination>>();
     auto end = ended->get_future();
     launch([ended](const Task::Termination& t) { ended->set_value(t); });
-    return end.get();
+    return end;
 }
 
 // The list as rsync's standard input, written whole beforehand.
@@ -70,30 +70,34 @@ void RsyncBatches::add(std::string name) {
         return;
     }
     const std::size_t cost = argumentCost(name);
-    if (!batch_.empty() && batchBytes_ + cost > budget_) runBatch();
+    if (!batch_.empty() && batchBytes_ + cost > budget_) startBatch();
     if (stopped_) return;
     batch_.push_back(std::move(name));
     batchBytes_ += cost;
 }
 
-void RsyncBatches::finish(const std::optional<std::string>& carrier) {
-    if (carrier && !stopped_) {
-        // A short list costs rsync less than a run of its own, so a short
-        // last batch goes through the list whole; of a long one only its
-        // last name. Last, so no later run changes the folder's time again.
-        const bool shortBatch = batchBytes_ <= limits_.shortList;
-        while (!batch_.empty() && (shortBatch || listed_.empty())) {
-            listed_.push_back(std::move(batch_.back()));
-            batch_.pop_back();
-        }
-        if (listed_.empty()) listed_.push_back(*carrier);
-    }
-    if (!batch_.empty()) runBatch();
+void RsyncBatches::finish(bool rootNeedsAttributes) {
+    if (!stopped_ && !batch_.empty()) startBatch();
+    awaitRun();
     const bool destinationMissing = !platform::FileAttributes::following(destination_);
     if (!stopped_ && (!listed_.empty() || (!anyName_ && destinationMissing))) runList();
+    // After the last run, whose copies change the folder's time.
+    if (rootNeedsAttributes && !stopped_) giveRootItsAttributes();
 }
 
-void RsyncBatches::runBatch() {
+// rsync sets the destination folder's own attributes only from a run that
+// names the folder itself, and one that does copies what it holds; setting
+// them here costs no run.
+void RsyncBatches::giveRootItsAttributes() {
+    const auto from = platform::FileAttributes::following(source_);
+    std::string why = "the source folder is gone";
+    if (from && from->isDirectory && from->giveTo(destination_, &why)) return;
+    logf("the archive folder %s keeps its own attributes: %s", destination_.c_str(), why.c_str());
+}
+
+void RsyncBatches::startBatch() {
+    awaitRun();
+    if (stopped_) return;
     std::vector<std::string> arguments = options_;
     const std::string first = batch_.front();
     const size_t count = batch_.size();
@@ -107,13 +111,22 @@ void RsyncBatches::runBatch() {
     // The names themselves would make a line of up to a quarter megabyte.
     logf("starting task %s %s[%zu names from %s] %s", rsync_.c_str(), shown.c_str(), count, first.c_str(),
          arguments.back().c_str());
-    ended(waitFor([&](Task::TerminationHandler handler) {
-        pid_t pid =
-            Task::launch({.path = rsync_, .arguments = arguments, .workingDirectory = source_, .stdoutFd = outputFd_},
-                         std::move(handler));
+    running_ = started([&](Task::TerminationHandler handler) {
+        pid_t pid = Task::launch(
+            {.path = rsync_, .arguments = arguments, .workingDirectory = source_, .stdoutFd = outputFd_},
+            [handler = std::move(handler), progress = progress_, count](const Task::Termination& end) {
+                if (progress) progress->addDone(static_cast<std::int64_t>(count));
+                handler(end);
+            });
         if (pid > 0) logf("started task %s [%d]", rsync_.c_str(), static_cast<int>(pid));
-    }));
-    if (progress_) progress_->addDone(static_cast<std::int64_t>(count));
+    });
+}
+
+void RsyncBatches::awaitRun() {
+    if (!running_) return;
+    const Task::Termination end = running_->get();
+    running_.reset();
+    ended(end);
 }
 
 void RsyncBatches::runList() {
@@ -125,9 +138,10 @@ void RsyncBatches::runList() {
         logf("no file list for rsync in %s: %s", source_.c_str(), why.c_str());
         return ended(Task::Termination{.pid = -1, .status = 127, .signaled = false, .started = false});
     }
-    ended(waitFor([&](Task::TerminationHandler handler) {
-        ToolLauncher::launchToolAtPath(rsync_, listArguments_, source_, list->fd(), outputFd_, std::move(handler));
-    }));
+    ended(started([&](Task::TerminationHandler handler) {
+              ToolLauncher::launchToolAtPath(rsync_, listArguments_, source_, list->fd(), outputFd_,
+                                             std::move(handler));
+          }).get());
     if (progress_) progress_->addDone(count);
 }
 

@@ -8,15 +8,18 @@
 // too long for one argument goes into a last run that reads its names from
 // a list instead, so no name is left out.
 //
-// The runs follow one another on the calling thread, which each run blocks
-// until it has ended; a run that fails in a way other than some files
-// failing (23, 24) stops the copying, and the names after it are dropped.
+// A run starts as soon as its batch is full and copies while the caller
+// goes on adding names (a walk goes on walking); the next run starts once
+// it has ended, never beside it, since runs set the same folders' times.
+// A run that fails in a way other than some files failing (23, 24) stops
+// the copying, and the names after it are dropped.
 
 #include "platform/runtime/DateFormat.h"
 #include "platform/runtime/Task.h"
 #include "tools/PassProgress.h"
 
 #include <cstddef>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -34,10 +37,6 @@ public:
         std::size_t argumentBytes = 0;
         // Longer names, NUL included, go into the run that reads a list.
         std::size_t longestArgument = kLongestArgument;
-        // A last batch of names this short goes through the list whole when
-        // that run is needed anyway: rsync reads a list a byte at a time,
-        // about 1.5 us a byte here, and a run of its own costs some 40 ms.
-        std::size_t shortList = 8192;
         // The share of ARG_MAX that argumentBytes 0 stands for: a run to a
         // server costs a login's worth more than one here, so fewer, larger
         // runs pay there.
@@ -56,13 +55,12 @@ public:
     // Takes the name into the current batch, running that batch first when
     // the name would not fit in it.
     void add(std::string name);
-    // Runs the last batch, then the list run when a name needs it or the
-    // destination folder must take the source folder's attributes, which
-    // only a list entry's "./" gives it: then the last batch goes through
-    // the list instead when it is short, else its last name does, or, with
-    // no name left to copy, `carrier` (any name of the pass). With no name at all, an empty list still
-    // makes a missing destination folder, as rsync always did.
-    void finish(const std::optional<std::string>& carrier);
+    // Runs the last batch, then the list run when a name needs it, and
+    // waits for them. With no name at all, an empty list still makes a
+    // missing destination folder, as rsync always did. Then, when asked and
+    // no run broke off, the destination folder takes the source folder's
+    // permissions, owners and time, as rsync -ptog gives them.
+    void finish(bool rootNeedsAttributes);
 
     // The first run that did not succeed, else a success (pid -1 when no
     // run was needed).
@@ -73,8 +71,11 @@ public:
     std::size_t runs() const { return runs_; }
 
 private:
-    void runBatch();
+    void startBatch();
+    void giveRootItsAttributes();
     void runList();
+    // Waits for the run under way, if any, and takes its end.
+    void awaitRun();
     void ended(const platform::Task::Termination& end);
     std::size_t budget() const;
 
@@ -93,6 +94,7 @@ private:
 
     int outputFd_ = -1;
     std::shared_ptr<PassProgress> progress_;
+    std::optional<std::future<platform::Task::Termination>> running_;
     std::size_t runs_ = 0;
     std::optional<platform::Task::Termination> failure_;
     bool stopped_ = false;

@@ -21,7 +21,7 @@ protected:
     }
 };
 
-const char* const kOneRunCopy = " --from0 --files-from=- . ";
+const char* const kOneRunCopy = " names from ./";
 const char* const kPerFileCopy = "-exec rsync -lptogRq --timeout=120 --backup ";
 
 } // namespace

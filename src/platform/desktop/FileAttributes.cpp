@@ -1,5 +1,7 @@
 #include "platform/desktop/FileAttributes.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -43,6 +45,25 @@ std::optional<FileAttributes> FileAttributes::following(const std::filesystem::p
 }
 
 bool FileAttributes::ownersAreSettable() { return geteuid() == 0; }
+
+bool FileAttributes::giveTo(const std::filesystem::path& path, std::string* why) const {
+    auto failed = [&](const char* what) {
+        if (why) *why = std::string(what) + ": " + std::strerror(errno);
+        return false;
+    };
+    // Owners first: a change of owner clears set-user and set-group bits.
+    const uid_t newOwner = ownersAreSettable() ? owner : static_cast<uid_t>(-1);
+    if (chown(path.c_str(), newOwner, group) != 0) return failed("cannot set the owner");
+    if (chmod(path.c_str(), permissions) != 0) return failed("cannot set the permissions");
+    using namespace std::chrono;
+    const auto since = modificationDate.time_since_epoch();
+    const auto whole = duration_cast<seconds>(since);
+    const timespec times[2] = {{0, UTIME_OMIT},
+                               {static_cast<time_t>(whole.count()),
+                                static_cast<long>(duration_cast<nanoseconds>(since - whole).count())}};
+    if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return failed("cannot set the time");
+    return true;
+}
 
 bool FileAttributes::isDeletable(const std::filesystem::path& path) {
     std::filesystem::path parent = path.parent_path();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace platform {
 
@@ -34,6 +35,11 @@ struct FileAttributes {
     static std::optional<FileAttributes> following(const std::filesystem::path& path);
     // Whether this process can give copies their owner (only root can).
     static bool ownersAreSettable();
+
+    // Gives the item at path (following a link) these permissions, this
+    // group, this owner where ownersAreSettable(), and this modification
+    // time, as rsync -ptog would; false, with the reason, when any fails.
+    bool giveTo(const std::filesystem::path& path, std::string* why = nullptr) const;
 
     // Whether this process may remove the item from its folder.
     static bool isDeletable(const std::filesystem::path& path);
