@@ -13,6 +13,7 @@
 #include "support/StderrCapture.h"
 #include "support/TaskDoneRecorder.h"
 #include "support/TempHome.h"
+#include "support/RecordingTool.h"
 #include "support/UnwritableFolder.h"
 #include "tools/KLVR_Task.h"
 #include "tools/PathString.h"
@@ -34,6 +35,8 @@
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using testing_support::ChildrenInTheFuture;
+using testing_support::recordingTool;
+using testing_support::started;
 using testing_support::expectNothingLost;
 using testing_support::FileContents;
 using testing_support::fileContents;
@@ -141,29 +144,6 @@ std::vector<fs::path> keptRuns(const fs::path& destinationRoot) {
 }
 
 const char* nameOf(Engine engine) { return engine == Engine::perFile ? "per-file" : "one-run"; }
-
-// A tool that appends its name and arguments to `record` each time it runs,
-// then becomes the real one.
-fs::path recordingTool(const TempHome& home, const std::string& name, const std::string& real, const fs::path& record) {
-    fs::path script = home.writeFile("tools/" + name, "#!/bin/sh\necho \"" + name + " $*\" >> '" + record.string() +
-                                                          "'\nexec '" + real + "' \"$@\"\n");
-    fs::permissions(script, fs::perms(0755), fs::perm_options::replace);
-    return script;
-}
-
-std::vector<std::string> recordedLines(const fs::path& record) {
-    std::vector<std::string> lines;
-    std::istringstream in(testing_support::readFile(record));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-// How many times a recording tool of that name ran.
-size_t started(const fs::path& record, const std::string& tool) {
-    const auto lines = recordedLines(record);
-    return std::count_if(lines.begin(), lines.end(),
-                         [&](const std::string& line) { return line.starts_with(tool + " "); });
-}
 
 // Points TMPDIR, which the children inherit, at a folder of the test's own.
 class PrivateTemporaryFolder {

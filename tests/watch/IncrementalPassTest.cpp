@@ -4,6 +4,8 @@
 
 #include "support/ChildrenInTheFuture.h"
 #include "support/FileContents.h"
+#include "support/RecordingTool.h"
+#include "platform/runtime/SearchPath.h"
 #include "support/SlowWriter.h"
 #include "watch/WatcherTestFixture.h"
 #include "watch/watcher.h"
@@ -91,7 +93,7 @@ TEST_F(IncrementalPassTest, IncrementalPassesArchiveWhatAFullPassWould) {
         for (int op = 0; op < 20; ++op) {
             const auto present = settledFiles(src[1]);
             const std::string folder = "d" + std::to_string(rng() % 4) + (rng() % 2 ? "/e" + std::to_string(rng() % 3) : "");
-            switch (present.empty() ? 0 : rng() % 8) {
+            switch (present.empty() ? 0 : rng() % 11) {
             case 0: writeSettled(src[1] / folder / ("new " + std::to_string(++made) + ".jpg"), std::to_string(rng())); break;
             case 1: { // append
                 const std::string name = pick(present);
@@ -125,6 +127,20 @@ TEST_F(IncrementalPassTest, IncrementalPassesArchiveWhatAFullPassWould) {
                 young.push_back(name);
                 break;
             }
+            case 8: // many photos into one flat folder
+                for (int i = 0; i < 40; ++i)
+                    writeSettled(src[1] / "flat" / ("burst " + std::to_string(++made) + ".jpg"), std::to_string(rng()));
+                break;
+            case 9: { // renamed within its own folder
+                const fs::path from = src[1] / pick(present);
+                fs::rename(from, from.parent_path() / ("same folder " + std::to_string(++made) + ".jpg"));
+                break;
+            }
+            case 10: { // rewritten in place several times
+                const std::string name = pick(present);
+                for (int i = 0; i < 3; ++i) writeSettled(src[1] / name, "take " + std::to_string(i) + " " + std::to_string(rng()));
+                break;
+            }
             }
         }
         const auto now = settledFiles(src[1]);
@@ -138,6 +154,34 @@ TEST_F(IncrementalPassTest, IncrementalPassesArchiveWhatAFullPassWould) {
     for (auto& [path, contents] : testing_support::fileContents(dest / "Main")) archive[path] = contents;
     EXPECT_EQ(archive, everSettled);
     for (const auto& name : young) EXPECT_FALSE(fs::exists(archived(1, name))) << name;
+}
+
+// The events name the new photo: its folder of thousands is neither listed
+// nor handed to rsync, and a rename there is one name as well.
+TEST_F(IncrementalPassTest, OneNewPhotoInALargeFlatFolderIsTheOneNameRsyncIsGiven) {
+    for (int i = 0; i < 3000; ++i) writeSettled(src[1] / "DCIM" / (std::to_string(i) + ".jpg"), std::to_string(i));
+    watch(); // the full pass after switching on archives them
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(archived(1, "DCIM/2999.jpg")); }, 60s));
+    ASSERT_TRUE(waitIdle());
+    testing_support::RecordingToolInPath rsync(tmp, "rsync", platform::SearchPath::find("rsync").value(),
+                                               tmp.path() / "record");
+    auto namesGiven = [&] {
+        std::vector<std::string> names;
+        for (const auto& line : rsync.lines())
+            for (auto at = line.find(" ./"); at != std::string::npos; at = line.find(" ./", at + 1))
+                names.push_back(line.substr(at + 1, line.find(".jpg", at) + 4 - at - 1));
+        return names;
+    };
+    writeSettled(src[1] / "DCIM/new photo.jpg", "new");
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(archived(1, "DCIM/new photo.jpg")); }, 20s));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(namesGiven(), std::vector<std::string>{"./DCIM/new photo.jpg"});
+
+    fs::rename(src[1] / "DCIM/17.jpg", src[1] / "DCIM/renamed.jpg");
+    ASSERT_TRUE(waitUntil([&] { return fs::exists(archived(1, "DCIM/renamed.jpg")); }, 20s));
+    ASSERT_TRUE(waitIdle());
+    EXPECT_EQ(namesGiven(), (std::vector<std::string>{"./DCIM/new photo.jpg", "./DCIM/renamed.jpg"}));
+    EXPECT_EQ(readFile(archived(1, "DCIM/renamed.jpg")), "17");
 }
 
 // A photo written in place over seconds keeps its folder pending: each
