@@ -31,18 +31,18 @@ bool isFolder(const std::optional<FileAttributes>& item) { return item && item->
 ArchivedCopies::ArchivedCopies(std::string source, std::string destination)
     : source_(asFolder(std::move(source))), destination_(asFolder(std::move(destination))) {}
 
+// The folders first, whose looks are kept: into a new archive, or a new
+// folder of it, no name costs a look of its own.
 bool ArchivedCopies::inPlace(const std::string& name) {
     const std::string relative = relativePart(name);
-    const auto from = itemAt(source_ + relative);
-    if (!isFile(from)) return false;
-    const auto to = itemAt(destination_ + relative);
-    if (!isFile(to)) return false;
-    if (from->size != to->size || !sameAttributes(*from, *to)) return false;
     for (auto slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
         const Folder state = folder(relative.substr(0, slash));
         if (state == Folder::differs || state == Folder::notAFolder) return false;
     }
-    return true;
+    const auto to = itemAt(destination_ + relative);
+    if (!isFile(to)) return false;
+    const auto from = itemAt(source_ + relative);
+    return isFile(from) && from->size == to->size && sameAttributes(*from, *to);
 }
 
 void ArchivedCopies::copying(const std::string& name) {
