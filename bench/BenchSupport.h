@@ -3,6 +3,7 @@
 // and a synchronization started through KLVR_Task and waited for.
 
 #include "core/CommonHeader.h"
+#include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "tools/KLVR_Task.h"
 
@@ -15,6 +16,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
 
 namespace bench {
 
@@ -86,5 +89,31 @@ private:
     platform::Object context_;
     bool done_ = false;
 };
+
+// A source or destination slot set to the folder, enabled, as a row leaves it.
+inline void chooseFolder(platform::UserDefaults& prefs, int slot, const std::filesystem::path& folder) {
+    auto p = CommonHeader::slotParameters(slot);
+    prefs.setObject(p[sPrefCameraFolderPathKey], folder.string());
+    prefs.setBool(p[sPrefCameraFolderPathAliasDataIsValidKey], true);
+    prefs.setBool(p[sPrefCameraFolderPathEnableKey], true);
+}
+
+inline double seconds(const rusage& usage) {
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The CPU time of the application's side: this process and its children,
+// less the calling thread, the bench's own, which makes files and polls.
+inline double applicationCpuSeconds() {
+    double total = 0;
+    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
+        rusage usage{};
+        getrusage(who, &usage);
+        total += seconds(usage);
+    }
+    rusage own{};
+    getrusage(RUSAGE_THREAD, &own);
+    return total - seconds(own);
+}
 
 } // namespace bench

@@ -106,31 +106,6 @@ bool waitQuiet(const std::function<bool()>& busy, Clock::duration quiet, Clock::
     return true;
 }
 
-double seconds(const rusage& usage) {
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// The CPU time of the application's side: this process and its children,
-// less the bench's own thread, which writes photos and polls for copies.
-double cpuSeconds() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage usage{};
-        getrusage(who, &usage);
-        total += seconds(usage);
-    }
-    rusage own{};
-    getrusage(RUSAGE_THREAD, &own);
-    return total - seconds(own);
-}
-
-void choose(platform::UserDefaults& prefs, int slot, const fs::path& folder) {
-    auto p = CommonHeader::slotParameters(slot);
-    prefs.setObject(p[sPrefCameraFolderPathKey], folder.string());
-    prefs.setBool(p[sPrefCameraFolderPathAliasDataIsValidKey], true);
-    prefs.setBool(p[sPrefCameraFolderPathEnableKey], true);
-}
-
 // One scenario's folders: the source slot's folder, our archive (copies land
 // in Backup/Main/...) and lsyncd's target, laid out the same way.
 struct Folders {
@@ -148,13 +123,13 @@ public:
     static std::unique_ptr<OurWatcher> start(const Folders& folders) {
         fs::create_directories(folders.archive);
         auto& prefs = platform::UserDefaults::standard();
-        choose(prefs, 0, folders.archive);
+        bench::chooseFolder(prefs, 0, folders.archive);
         // Passes archive only into the folder whose marker proves it the archive.
         if (auto why = ArchiveDestination::choose(folders.archive.string())) {
             std::printf("  our archive cannot be chosen: %s\n", why->c_str());
             return nullptr;
         }
-        choose(prefs, 1, folders.source);
+        bench::chooseFolder(prefs, 1, folders.source);
         prefs.setInteger(kPrefBackupSourceImagesAfterMinutesOld, 0);
         prefs.setBool(kPrefUseBatchedSynchronization, true);
 
@@ -365,7 +340,7 @@ bool runFlat(const fs::path& base, int files, int events, const std::optional<fs
             watcher->waitIdle();
             std::this_thread::sleep_for(200ms);
             watcher->waitIdle();
-            const double cpuBefore = cpuSeconds();
+            const double cpuBefore = bench::applicationCpuSeconds();
             const std::string photo = "ours-" + std::to_string(i) + ".jpg";
             const auto start = Clock::now();
             writePhoto(dcim / photo, contents);
@@ -375,7 +350,7 @@ bool runFlat(const fs::path& base, int files, int events, const std::optional<fs
             }
             ours.latencies.push_back(since(start));
             watcher->waitIdle();
-            ours.cpu += cpuSeconds() - cpuBefore;
+            ours.cpu += bench::applicationCpuSeconds() - cpuBefore;
         }
     }
     printEvents("ours:", ours);
@@ -500,7 +475,7 @@ bool runBurst(const fs::path& base, int treePhotos, int photos, double overSecon
         // last events still ask for is counted too.
         ours = burst(
             folders, targets, "ours-", photos, overSeconds, [&](const fs::path& p) { return folders.ourCopy(p); },
-            [&] { return watcher->busy(); }, 1500ms, cpuSeconds);
+            [&] { return watcher->busy(); }, 1500ms, bench::applicationCpuSeconds);
         if (!ours) return false;
     }
     std::printf("  ours:   CPU %.3f s (%.2f ms a photo), all archived after %.2f s\n", ours->cpu,

@@ -58,13 +58,6 @@ double rsyncA(const fs::path& source, const std::string& target) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-void choose(platform::UserDefaults& prefs, int slot, const fs::path& folder) {
-    auto p = CommonHeader::slotParameters(slot);
-    prefs.setObject(p[sPrefCameraFolderPathKey], folder.string());
-    prefs.setBool(p[sPrefCameraFolderPathAliasDataIsValidKey], true);
-    prefs.setBool(p[sPrefCameraFolderPathEnableKey], true);
-}
-
 bool waitFor(const fs::path& file) {
     const auto end = Clock::now() + std::chrono::seconds(120);
     while (!fs::exists(file))
@@ -120,7 +113,7 @@ int main(int argc, char** argv) {
     if (!freopen((root / "log.txt").c_str(), "w", stderr)) return 1;
 
     auto& prefs = platform::UserDefaults::standard();
-    choose(prefs, 1, source);
+    bench::chooseFolder(prefs, 1, source);
     if (auto why = FolderChoice::chooseTyped(CommonHeader::kDestinationSlot, server.destination(ours))) {
         std::printf("%s\n", why->c_str());
         return 1;

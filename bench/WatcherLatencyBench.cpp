@@ -47,31 +47,6 @@ bool waitFor(const fs::path& p, std::chrono::seconds timeout) {
     return true;
 }
 
-void choose(platform::UserDefaults& prefs, int slot, const fs::path& folder) {
-    auto p = CommonHeader::slotParameters(slot);
-    prefs.setObject(p[sPrefCameraFolderPathKey], folder.string());
-    prefs.setBool(p[sPrefCameraFolderPathAliasDataIsValidKey], true);
-    prefs.setBool(p[sPrefCameraFolderPathEnableKey], true);
-}
-
-double seconds(const rusage& usage) {
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-// The CPU time of the application's side: this process and its children,
-// less the bench's own thread, which polls for the copy every millisecond.
-double cpuSeconds() {
-    double total = 0;
-    for (int who : {RUSAGE_SELF, RUSAGE_CHILDREN}) {
-        rusage usage{};
-        getrusage(who, &usage);
-        total += seconds(usage);
-    }
-    rusage own{};
-    getrusage(RUSAGE_THREAD, &own);
-    return total - seconds(own);
-}
-
 // What a tool that only watches does: copy each file once it is closed.
 class BareInotifyLoop {
 public:
@@ -127,13 +102,13 @@ int main(int argc, char** argv) {
     if (!freopen((root / "log.txt").c_str(), "w", stderr)) return 1;
 
     auto& prefs = platform::UserDefaults::standard();
-    choose(prefs, 0, dest);
+    bench::chooseFolder(prefs, 0, dest);
     // Passes archive only into the folder whose marker proves it the archive.
     if (auto why = ArchiveDestination::choose(dest.string())) {
         std::fprintf(stdout, "%s\n", why->c_str());
         return 1;
     }
-    choose(prefs, 1, src);
+    bench::chooseFolder(prefs, 1, src);
     prefs.setInteger(kPrefBackupSourceImagesAfterMinutesOld, 0);
     prefs.setBool(kPrefUseBatchedSynchronization, batched);
 
@@ -164,7 +139,7 @@ int main(int argc, char** argv) {
         while (watcher->_insideFoundItemLoop()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         while (watcher->_insideFoundItemLoop()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        const double cpuBefore = cpuSeconds();
+        const double cpuBefore = bench::applicationCpuSeconds();
         const std::string name = "new" + std::to_string(i) + ".jpg";
         auto start = Clock::now();
         writeFile(src / name, 20 * 1024);
@@ -174,7 +149,7 @@ int main(int argc, char** argv) {
         }
         latencies.push_back(std::chrono::duration<double>(Clock::now() - start).count());
         while (watcher->_insideFoundItemLoop()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        cpu += cpuSeconds() - cpuBefore;
+        cpu += bench::applicationCpuSeconds() - cpuBefore;
     }
     loop.reset();
     watcher->unloadWatcher();
