@@ -93,6 +93,16 @@ bool waitUntil(const std::function<bool()>& done, Clock::duration timeout, Clock
     return true;
 }
 
+// Seconds from writing the photo until its copy stands; nullopt, said,
+// after two minutes without it.
+std::optional<double> timeUntilCopied(const fs::path& photo, const std::string& contents, const fs::path& copy) {
+    const auto start = Clock::now();
+    writePhoto(photo, contents);
+    if (waitUntil([&] { return fs::exists(copy); }, 120s)) return since(start);
+    std::printf("  %s was not copied within 120 s\n", photo.filename().c_str());
+    return std::nullopt;
+}
+
 // Until busy() has been false for `quiet` without a break: a follow-up run
 // can start shortly after the last one ended.
 bool waitQuiet(const std::function<bool()>& busy, Clock::duration quiet, Clock::duration timeout) {
@@ -342,13 +352,9 @@ bool runFlat(const fs::path& base, int files, int events, const std::optional<fs
             watcher->waitIdle();
             const double cpuBefore = bench::applicationCpuSeconds();
             const std::string photo = "ours-" + std::to_string(i) + ".jpg";
-            const auto start = Clock::now();
-            writePhoto(dcim / photo, contents);
-            if (!waitUntil([&] { return fs::exists(folders.ourCopy("DCIM") / photo); }, 120s)) {
-                std::printf("  our photo %d was not archived within 120 s\n", i);
-                return false;
-            }
-            ours.latencies.push_back(since(start));
+            const auto latency = timeUntilCopied(dcim / photo, contents, folders.ourCopy("DCIM") / photo);
+            if (!latency) return false;
+            ours.latencies.push_back(*latency);
             watcher->waitIdle();
             ours.cpu += bench::applicationCpuSeconds() - cpuBefore;
         }
@@ -367,13 +373,9 @@ bool runFlat(const fs::path& base, int files, int events, const std::optional<fs
         if (!waitQuiet([&] { return lsyncd->busy(); }, 200ms, 120s)) return false;
         const double cpuBefore = lsyncd->cpuSeconds();
         const std::string photo = "lsyncd-" + std::to_string(i) + ".jpg";
-        const auto start = Clock::now();
-        writePhoto(dcim / photo, contents);
-        if (!waitUntil([&] { return fs::exists(folders.lsyncdCopy("DCIM") / photo); }, 120s)) {
-            std::printf("  lsyncd's photo %d was not copied within 120 s\n", i);
-            return false;
-        }
-        theirs.latencies.push_back(since(start));
+        const auto latency = timeUntilCopied(dcim / photo, contents, folders.lsyncdCopy("DCIM") / photo);
+        if (!latency) return false;
+        theirs.latencies.push_back(*latency);
         // Its rsync run reaped, so that its time is in lsyncd's cutime.
         if (!waitQuiet([&] { return lsyncd->busy(); }, 300ms, 120s)) return false;
         theirs.cpu += lsyncd->cpuSeconds() - cpuBefore;
