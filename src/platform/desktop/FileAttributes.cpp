@@ -47,22 +47,32 @@ std::optional<FileAttributes> FileAttributes::following(const std::filesystem::p
 bool FileAttributes::ownersAreSettable() { return geteuid() == 0; }
 
 bool FileAttributes::giveTo(const std::filesystem::path& path, std::string* why) const {
-    auto failed = [&](const char* what) {
-        if (why) *why = std::string(what) + ": " + std::strerror(errno);
+    const auto now = following(path);
+    if (!now) {
+        if (why) *why = "it is gone";
         return false;
+    }
+    bool ok = true;
+    auto failed = [&](const char* what) {
+        if (why && ok) *why = std::string(what) + ": " + std::strerror(errno);
+        ok = false;
     };
-    // Owners first: a change of owner clears set-user and set-group bits.
-    const uid_t newOwner = ownersAreSettable() ? owner : static_cast<uid_t>(-1);
-    if (chown(path.c_str(), newOwner, group) != 0) return failed("cannot set the owner");
-    if (chmod(path.c_str(), permissions) != 0) return failed("cannot set the permissions");
+    // Only what differs, so a file system that keeps no owners (FAT) still
+    // takes the time. Owners first: a change of owner clears set-user bits.
+    const bool ownerDiffers = ownersAreSettable() && now->owner != owner;
+    const bool chowned = ownerDiffers || now->group != group;
+    if (chowned && chown(path.c_str(), ownerDiffers ? owner : static_cast<uid_t>(-1), group) != 0)
+        failed("cannot set the owner");
+    if ((chowned || now->permissions != permissions) && chmod(path.c_str(), permissions) != 0)
+        failed("cannot set the permissions");
     using namespace std::chrono;
     const auto since = modificationDate.time_since_epoch();
     const auto whole = duration_cast<seconds>(since);
     const timespec times[2] = {{0, UTIME_OMIT},
                                {static_cast<time_t>(whole.count()),
                                 static_cast<long>(duration_cast<nanoseconds>(since - whole).count())}};
-    if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return failed("cannot set the time");
-    return true;
+    if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) failed("cannot set the time");
+    return ok;
 }
 
 bool FileAttributes::isDeletable(const std::filesystem::path& path) {

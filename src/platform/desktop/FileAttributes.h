@@ -38,7 +38,8 @@ struct FileAttributes {
 
     // Gives the item at path (following a link) these permissions, this
     // group, this owner where ownersAreSettable(), and this modification
-    // time, as rsync -ptog would; false, with the reason, when any fails.
+    // time, as rsync -ptog would; false, with the first reason, when any
+    // of them fails (the others are still set).
     bool giveTo(const std::filesystem::path& path, std::string* why = nullptr) const;
 
     // Whether this process may remove the item from its folder.
