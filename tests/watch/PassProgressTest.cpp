@@ -35,7 +35,8 @@ TEST_F(PassProgressTest, TheCountRisesToTheTotalWithEitherEngineAndGoesWithThePa
         if (!c.fast) {
             // One rsync a file: the row sees the count between its ends.
             EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [&](auto& s) { return s.done > 0 && s.done < c.files; }));
-            SlotState::Inputs busy{true, true, true};
+            SlotState::Inputs busy;
+            busy.enabled = busy.watching = busy.busy = true;
             busy.progress = seen[seen.size() / 2];
             const std::string expected = "Archiving " + std::to_string(busy.progress->done) + " of " +
                                          std::to_string(c.files);
