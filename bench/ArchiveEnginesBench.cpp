@@ -173,7 +173,7 @@ double everyNameToRsync(const std::string& rsync, const fs::path& source, const 
     const std::string& names = walk.standardOutput;
     for (size_t at = 0, nul; (nul = names.find('\0', at)) != std::string::npos; at = nul + 1)
         batches.add(names.substr(at, nul - at));
-    batches.finish(false);
+    batches.finish();
     if (batches.outcome().status != 0) std::printf("rsync ended with %d\n", batches.outcome().status);
     return std::chrono::duration<double>(Clock::now() - start).count();
 }

@@ -1,6 +1,7 @@
 #include "tools/ArchivedCopies.h"
 
 #include "platform/desktop/FileAttributes.h"
+#include "platform/runtime/Log.h"
 
 using platform::FileAttributes;
 
@@ -47,28 +48,22 @@ bool ArchivedCopies::inPlace(const std::string& name) {
 
 void ArchivedCopies::copying(const std::string& name) {
     const std::string relative = relativePart(name);
-    const auto firstSlash = relative.find('/');
-    if (!rootChangedByCopy_) {
-        // A file at the top, or a folder there that rsync must make or
-        // replace, changes the destination folder's time.
-        rootChangedByCopy_ = firstSlash == std::string::npos ||
-                             !isFolder(itemAt(destination_ + relative.substr(0, firstSlash)));
-    }
-    for (auto slash = firstSlash; slash != std::string::npos; slash = relative.find('/', slash + 1)) {
+    for (auto slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
         Folder& state = folder(relative.substr(0, slash));
         if (state == Folder::differs) state = Folder::setByCopy;
     }
 }
 
-bool ArchivedCopies::rootNeedsAttributes() {
-    if (rootDiffers_ < 0) {
-        // Following links, as rsync does for a destination given as a folder.
-        const auto from = FileAttributes::following(source_);
-        const auto to = FileAttributes::following(destination_);
-        const bool same = from && isFolder(to) && sameAttributes(*from, *to);
-        rootDiffers_ = same ? 0 : 1;
-    }
-    return rootChangedByCopy_ || rootDiffers_ == 1;
+// Looked at after the copies, which change the folder's time: only what
+// still differs is set, so an archive left as it was costs two looks.
+void ArchivedCopies::giveRootItsAttributes() const {
+    // Following links, as rsync does for a destination given as a folder.
+    const auto from = FileAttributes::following(source_);
+    const auto to = FileAttributes::following(destination_);
+    if (!isFolder(from) || !isFolder(to) || sameAttributes(*from, *to)) return;
+    std::string why;
+    if (!from->giveTo(destination_, &why))
+        platform::logf("the archive folder %s keeps its own attributes: %s", destination_.c_str(), why.c_str());
 }
 
 ArchivedCopies::Folder& ArchivedCopies::folder(const std::string& relative) {

@@ -9,8 +9,8 @@
 // whatever is in doubt goes to rsync, which then decides as it always did.
 //
 // rsync gives the destination folder itself no attributes from the names
-// it copies, so rootNeedsAttributes() says when the pass must give it the
-// source folder's (RsyncBatches::finish).
+// it copies, so the pass gives it the source folder's once its runs have
+// ended (giveRootItsAttributes).
 //
 // Names are relative to both folders and prefixed "./", as the walk prints
 // them. Not thread-safe: one pass uses it from one thread.
@@ -31,10 +31,9 @@ public:
     bool inPlace(const std::string& name);
     // The name goes to rsync, which sets every folder above it.
     void copying(const std::string& name);
-    // Whether the destination folder differs from the source folder or a
-    // copy of the names so far will change it: a new or replaced entry at
-    // the top of the destination.
-    bool rootNeedsAttributes();
+    // Gives the destination folder the source folder's permissions, owners
+    // and time, as rsync -ptog would, where they differ; logs what it cannot.
+    void giveRootItsAttributes() const;
 
 private:
     enum class Folder { same, differs, setByCopy, notAFolder };
@@ -43,6 +42,4 @@ private:
     const std::string source_;      // with a trailing separator
     const std::string destination_; // with a trailing separator
     std::unordered_map<std::string, Folder> folders_;
-    int rootDiffers_ = -1; // not yet looked at
-    bool rootChangedByCopy_ = false;
 };

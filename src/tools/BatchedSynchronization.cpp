@@ -126,7 +126,7 @@ Task::Termination BatchedSynchronization::walkAndCopy(RsyncBatches& batches, Cop
         logf("no pipe for the file list of %s: nothing copied", source_.c_str());
         return kNothingStarted;
     }
-    if (walk->started) batches.finish(copies.rootNeedsAttributes());
+    if (walk->started) finishCopies(batches, copies);
     return *walk;
 }
 
@@ -140,9 +140,16 @@ void BatchedSynchronization::copyListed(std::vector<std::string> names) {
         if (!name.starts_with("./")) name.insert(0, "./");
         hand(std::move(name), copies, outcomes, batches);
     }
-    batches.finish(copies.rootNeedsAttributes());
+    finishCopies(batches, copies);
     outcomes.countInto(counts_);
     finish(batches.outcome());
+}
+
+// Unless a run broke off (the destination may be gone), the archive folder
+// takes the source folder's attributes after the last copy has changed it.
+void BatchedSynchronization::finishCopies(RsyncBatches& batches, const ArchivedCopies& copies) {
+    batches.finish();
+    if (batches.copiesComplete()) copies.giveRootItsAttributes();
 }
 
 // A copy already in place costs rsync a look for nothing: only the others go.

@@ -76,6 +76,7 @@ private:
     void copyListed(std::vector<std::string> names);
     platform::Task::Termination walkAndCopy(RsyncBatches& batches, CopyOutcomes& outcomes);
     void hand(std::string name, ArchivedCopies& copies, CopyOutcomes& outcomes, RsyncBatches& batches);
+    static void finishCopies(RsyncBatches& batches, const ArchivedCopies& copies);
     void deleteVerified(const platform::Task::Termination& copyOutcome);
     void finish(const platform::Task::Termination& copyOutcome);
 

@@ -175,7 +175,7 @@ Task::Termination RemoteSynchronization::copy(int outputFd, bool* complete) {
             return kNothingStarted;
         }
     }
-    batches.finish(false);
+    batches.finish();
     *complete = batches.copiesComplete();
     return batches.outcome();
 }

@@ -76,23 +76,11 @@ void RsyncBatches::add(std::string name) {
     batchBytes_ += cost;
 }
 
-void RsyncBatches::finish(bool rootNeedsAttributes) {
+void RsyncBatches::finish() {
     if (!stopped_ && !batch_.empty()) startBatch();
     awaitRun();
     const bool destinationMissing = !platform::FileAttributes::following(destination_);
     if (!stopped_ && (!listed_.empty() || (!anyName_ && destinationMissing))) runList();
-    // After the last run, whose copies change the folder's time.
-    if (rootNeedsAttributes && !stopped_) giveRootItsAttributes();
-}
-
-// rsync sets the destination folder's own attributes only from a run that
-// names the folder itself, and one that does copies what it holds; setting
-// them here costs no run.
-void RsyncBatches::giveRootItsAttributes() {
-    const auto from = platform::FileAttributes::following(source_);
-    std::string why = "the source folder is gone";
-    if (from && from->isDirectory && from->giveTo(destination_, &why)) return;
-    logf("the archive folder %s keeps its own attributes: %s", destination_.c_str(), why.c_str());
 }
 
 void RsyncBatches::startBatch() {

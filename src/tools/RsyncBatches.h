@@ -57,10 +57,8 @@ public:
     void add(std::string name);
     // Runs the last batch, then the list run when a name needs it, and
     // waits for them. With no name at all, an empty list still makes a
-    // missing destination folder, as rsync always did. Then, when asked and
-    // no run broke off, the destination folder takes the source folder's
-    // permissions, owners and time, as rsync -ptog gives them.
-    void finish(bool rootNeedsAttributes);
+    // missing destination folder, as rsync always did.
+    void finish();
 
     // The first run that did not succeed, else a success (pid -1 when no
     // run was needed).
@@ -72,7 +70,6 @@ public:
 
 private:
     void startBatch();
-    void giveRootItsAttributes();
     void runList();
     // Waits for the run under way, if any, and takes its end.
     void awaitRun();
