@@ -38,6 +38,7 @@ struct ArchivePass {
     std::optional<std::chrono::system_clock::time_point> settleMoment;
     long youngCount = 0;
     std::optional<std::chrono::system_clock::time_point> oldestYoung;
+    long futureDated = 0; // files its camera dated ahead of this machine's clock
 
     // For the pass's result: when it began, and why it could not copy
     // ("" while nothing stopped it).

@@ -35,18 +35,17 @@ public:
 
     // False when the file is too young to copy yet.
     bool take(const fs::path& relativeFolder, const fs::directory_entry& file) {
-        std::error_code ec;
-        if (file.symlink_status(ec).type() != fs::file_type::regular) return true;
-        const auto written = file.last_write_time(ec);
-        if (ec) return true; // gone since it was named
-        const auto modified = SettleTime::modifiedAt(written);
-        if (!SettleTime::isYoung(modified, minutes_, now_)) {
+        const auto times = SettleTime::ofFile(file.path());
+        if (!times) return true; // not a regular file, or gone since it was named
+        if (SettleTime::isDatedInTheFuture(*times, now_)) ++changed_.futureDated;
+        if (!SettleTime::isYoung(*times, minutes_, now_)) {
             changed_.files.push_back(listed(relativeFolder, file.path().filename()));
             return true;
         }
         ++changed_.youngCount;
-        if (!changed_.oldestYoung || modified < *changed_.oldestYoung) changed_.oldestYoung = modified;
-        const auto settles = SettleTime::settledAt(modified, minutes_);
+        const auto since = SettleTime::waitingSince(*times, now_);
+        if (!changed_.oldestYoung || since < *changed_.oldestYoung) changed_.oldestYoung = since;
+        const auto settles = SettleTime::settledAt(*times, minutes_, now_);
         if (!changed_.settleMoment || settles < *changed_.settleMoment) changed_.settleMoment = settles;
         return false;
     }

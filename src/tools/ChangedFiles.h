@@ -19,8 +19,9 @@ struct ChangedFiles {
     std::vector<std::string> youngFolders; // as they were named
     std::vector<std::string> youngFiles;   // as they were named
     std::optional<Clock::time_point> settleMoment;
-    long youngCount = 0; // files too young, and the oldest one's modification time
+    long youngCount = 0; // files too young, and since when the oldest one waits
     std::optional<Clock::time_point> oldestYoung;
+    long futureDated = 0; // files looked at whose camera dated them ahead
 
     // Folders outside the source, gone, or reached through a link are
     // skipped, and so are files in them: a full pass would not look there

@@ -1,6 +1,7 @@
 #include "tools/FileStamp.h"
 
 #include "platform/desktop/FileAttributes.h"
+#include "tools/SettleTime.h"
 
 #include <chrono>
 
@@ -11,6 +12,7 @@ std::optional<FileStamp> FileStamp::of(const std::string& path) {
     stamp.regular_ = attributes->isRegularFile;
     stamp.size_ = attributes->size;
     stamp.modified_ = attributes->modificationDate;
+    stamp.changed_ = attributes->statusChangeDate;
     stamp.device_ = attributes->device;
     stamp.inode_ = attributes->inode;
     return stamp;
@@ -24,5 +26,5 @@ bool FileStamp::matches(const FileStamp& other, int windowSeconds) const {
 }
 
 bool FileStamp::settled(unsigned minutes, platform::Date now) const {
-    return minutes == 0 || now - modified_ >= std::chrono::minutes(minutes + 1);
+    return !SettleTime::isYoung({modified_, changed_}, static_cast<long>(minutes), now);
 }

@@ -25,15 +25,14 @@ public:
     // windowSeconds, as with rsync's --modify-window.
     bool matches(const FileStamp& other, int windowSeconds = 0) const;
     bool isSameFileAs(const FileStamp& other) const { return device_ == other.device_ && inode_ == other.inode_; }
-    // Whether the copy run's walk selects it: its -mmin test counts whole
-    // minutes of age, rounded down, and takes a file once they exceed
-    // `minutes` (none: 0).
+    // Whether the copy run's walk selects it (SettleTime; none: 0).
     bool settled(unsigned minutes, platform::Date now) const;
 
 private:
     bool regular_ = false;
     std::uint64_t size_ = 0;
     platform::Date modified_;
+    platform::Date changed_;
     std::uint64_t device_ = 0;
     std::uint64_t inode_ = 0;
 };

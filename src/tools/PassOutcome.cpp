@@ -115,6 +115,7 @@ PassResult PassOutcome::result(const ArchivePass& pass) const {
         result.deleted = counts->deleted;
     }
     result.waiting = pass.youngCount;
+    result.futureDated = pass.futureDated;
     result.fast = pass.fast;
     const bool failedSeen = counts && destinationProblem.empty();
     result.oldestUnarchived = earliest(pass.oldestYoung, failedSeen ? counts->oldestFailed : std::nullopt);

@@ -20,6 +20,7 @@ const char* const kError = "error";
 const char* const kOldestUnarchived = "oldestUnarchived";
 const char* const kFirstFailed = "firstFailed";
 const char* const kFast = "fast";
+const char* const kFutureDated = "futureDated";
 
 // Counts never go below zero, whatever a hand-edited file says.
 std::int64_t count(const Value& v) { return v.isNumber() ? std::max<std::int64_t>(0, v.toInteger()) : 0; }
@@ -56,6 +57,7 @@ std::optional<PassResult> PassResult::load(int slot) {
     r.oldestUnarchived = stored[kOldestUnarchived].date();
     r.firstFailed = stored[kFirstFailed].toString().value_or("");
     r.fast = stored[kFast].toBool();
+    r.futureDated = count(stored[kFutureDated]);
     return r;
 }
 
@@ -66,9 +68,16 @@ void PassResult::store(int slot) const {
     if (oldestUnarchived) d[kOldestUnarchived] = Value(*oldestUnarchived);
     if (!firstFailed.empty()) d[kFirstFailed] = Value(firstFailed);
     d[kFast] = Value(fast);
+    if (futureDated > 0) d[kFutureDated] = Value(futureDated);
     auto& prefs = platform::UserDefaults::standard();
     prefs.setObject(preferenceKey(slot), Value(std::move(d)));
     prefs.synchronize();
+}
+
+std::string PassResult::futureNote() const {
+    if (futureDated <= 0) return "";
+    return " · " + std::to_string(futureDated) + (futureDated == 1 ? " photo" : " photos") +
+           " dated in the future (camera clock?)";
 }
 
 std::string PassResult::counts() const {

@@ -16,6 +16,7 @@ struct PassResult {
     std::int64_t failed = 0;
     std::int64_t deleted = 0;
     std::int64_t waiting = 0; // files too young to copy yet
+    std::int64_t futureDated = 0; // files dated ahead of this machine's clock
     double seconds = 0;
     std::string error; // "" when nothing went wrong
     // The oldest file the pass left without an identical copy (failed or
@@ -42,6 +43,8 @@ struct PassResult {
     std::string summary(const std::string& folder) const;
     // "12 copied, 0 failed, 3 deleted, 2 waiting"
     std::string counts() const;
+    // " · 3 photos dated in the future (camera clock?)", "" when none are
+    std::string futureNote() const;
     // A pass of the per-file engine long enough that fast archiving, which
     // copies the same files in one run, would be felt.
     static constexpr double kSlowPassSeconds = 60;

@@ -42,6 +42,7 @@ void start(const std::shared_ptr<ArchivePass>& pass) {
         pass->settleMoment = changed.settleMoment;
         pass->youngCount = changed.youngCount;
         pass->oldestYoung = changed.oldestYoung;
+        pass->futureDated = changed.futureDated;
         if (toServer(*pass))
             RemoteSynchronization::start(RemoteSynchronization::Engine::Listed, pass->source, serverTarget(*pass), 0,
                                          SynchronizationPolicy::kDeletionOffDays, std::move(changed.files), pass,
@@ -67,6 +68,7 @@ void noteYoungFiles(ArchivePass& pass) {
     pass.youngCount = young.count;
     pass.oldestYoung = young.oldest;
     pass.settleMoment = young.settleMoment;
+    pass.futureDated = young.futureDated;
 }
 
 void cleanUp(const ArchivePass& pass) {

@@ -1,6 +1,11 @@
 #pragma once
 // When is a file settled, as the copy run's walk decides it, and when will
 // the files that a pass left behind as too young have settled?
+//
+// A file is settled once it has not been modified for the settle time. A
+// file dated ahead of this machine's clock (a camera's clock set wrong) is
+// judged by the time this machine last changed it, its status-change time,
+// so a photo dated in the future is archived like any other.
 
 #include <chrono>
 #include <filesystem>
@@ -10,28 +15,39 @@ namespace SettleTime {
 
 using Clock = std::chrono::system_clock;
 
+struct Times {
+    Clock::time_point modified;
+    Clock::time_point changed;
+};
+
+// A regular file's times, not following a link; nullopt when it is not
+// there or not a regular file.
+std::optional<Times> ofFile(const std::filesystem::path& file);
+
 Clock::time_point modifiedAt(std::filesystem::file_time_type written);
-// The walk has not selected a file modified at `modified` yet (never with
+// The walk has not selected a file with these times yet (never with
 // minutes 0: no age test).
-bool isYoung(Clock::time_point modified, long minutes, Clock::time_point now);
+bool isYoung(const Times& times, long minutes, Clock::time_point now);
 // A moment at which the walk surely selects it.
-Clock::time_point settledAt(Clock::time_point modified, long minutes);
+Clock::time_point settledAt(const Times& times, long minutes, Clock::time_point now);
+// Its modification time lies ahead of this machine's clock by more than
+// a clock's usual drift: a camera clock set wrong.
+bool isDatedInTheFuture(const Times& times, Clock::time_point now);
+// Since when the file has waited, as far as this machine can tell: the
+// earlier of its times that are not in the future, else now.
+Clock::time_point waitingSince(const Times& times, Clock::time_point now);
 
 // The regular files below a folder (depth 1 or more) that the copy run's
-// walk does not select yet: how many, the oldest one's modification time,
-// and the moment at which the youngest will be selected. None with minutes
-// 0 (no age test) or when the folder cannot be read.
+// walk does not select yet: how many, since when the oldest one waits, and
+// the moment at which the youngest will be selected; and how many regular
+// files are dated in the future. None with minutes 0 (no age test) or when
+// the folder cannot be read.
 struct YoungFiles {
     long count = 0;
     std::optional<Clock::time_point> oldest;
     std::optional<Clock::time_point> settleMoment;
+    long futureDated = 0;
 };
 YoungFiles youngFiles(const std::filesystem::path& folder, long minutes, Clock::time_point now);
-
-// The moment at which the youngest regular file below folder (depth 1 or
-// more) that the copy run's modification-time test does not select yet
-// will be selected; nullopt when every file has settled, when
-// minutes is 0 (no age test), or when the folder cannot be read.
-std::optional<Clock::time_point> nextSettleMoment(const std::filesystem::path& folder, long minutes, Clock::time_point now);
 
 } // namespace SettleTime

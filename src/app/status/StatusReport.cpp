@@ -93,6 +93,7 @@ QJsonValue lastPassJson(const std::optional<PassResult>& last) {
                        {"failed", static_cast<qint64>(last->failed)},
                        {"deleted", static_cast<qint64>(last->deleted)},
                        {"waiting", static_cast<qint64>(last->waiting)},
+                       {"futureDated", static_cast<qint64>(last->futureDated)},
                        {"seconds", std::round(last->seconds * 100) / 100}};
 }
 

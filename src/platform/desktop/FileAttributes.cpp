@@ -25,6 +25,7 @@ std::optional<FileAttributes> attributesOf(const std::filesystem::path& path, in
     a.isRegularFile = S_ISREG(sx.stx_mode);
     a.size = sx.stx_size;
     a.modificationDate = toDate(sx.stx_mtime);
+    a.statusChangeDate = toDate(sx.stx_ctime);
     if (sx.stx_mask & STATX_BTIME) a.creationDate = toDate(sx.stx_btime);
     a.permissions = sx.stx_mode & 07777;
     a.owner = sx.stx_uid;

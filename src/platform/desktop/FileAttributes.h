@@ -18,6 +18,9 @@ struct FileAttributes {
     bool isRegularFile = false;
     std::uint64_t size = 0;
     Date modificationDate; // to the nanosecond
+    // When this machine last changed the item (its data or its status):
+    // set by the kernel, never by the writer.
+    Date statusChangeDate;
     unsigned permissions = 0; // the mode's permission bits (07777)
     unsigned owner = 0;
     unsigned group = 0;
