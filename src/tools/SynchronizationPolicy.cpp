@@ -6,6 +6,7 @@
 #include "platform/desktop/FileSystemTimes.h"
 #include "tools/PathString.h"
 
+#include <chrono>
 #include <filesystem>
 
 namespace {
@@ -70,9 +71,7 @@ std::string SynchronizationPolicy::asFolder(const std::string& destination) {
 }
 
 std::vector<std::string> SynchronizationPolicy::selection(unsigned minutes) {
-    // The selection has no birth-time test, so the time its arguments are
-    // placed against is never read.
-    return settledFiles(".", minutes).arguments(platform::Date{});
+    return settledFiles(".", minutes).arguments(std::chrono::system_clock::now());
 }
 
 std::string SynchronizationPolicy::keptFolder(const std::string& destination, platform::Date start) {
@@ -106,6 +105,16 @@ std::vector<std::string> SynchronizationPolicy::verifiedDeletion(const std::stri
     return concatenated({"-Btime", "+" + std::to_string(days) + "d"}, verifiedRemoval(destination));
 }
 
+std::vector<std::string> SynchronizationPolicy::flushedDeletion(const std::string& destination, unsigned days) {
+    // rsync --fsync flushes a copy's bytes but not the rename that gives it
+    // its name: after a power cut the copy would survive only under rsync's
+    // temporary name. Flushing the archive's file system (sync -f, a syncfs)
+    // puts the name on the disk too, before cmp and the deletion; only files
+    // old enough to go pay for it.
+    return concatenated({"-Btime", "+" + std::to_string(days) + "d", "-exec", "sync", "-f", asFolder(destination) + "{}", ";"},
+                        verifiedRemoval(destination));
+}
+
 std::vector<std::string> SynchronizationPolicy::perFileAction(const std::string& destination, unsigned days,
                                                               platform::Date start) {
     // Copy and deletion alternate file by file: each copy an original may
@@ -117,7 +126,7 @@ std::vector<std::string> SynchronizationPolicy::perFileAction(const std::string&
     // The age test rides on the copying walk itself, so here the deletion-off
     // value costs nothing: it is kept as it stands and matches no file. cmp
     // cannot read a server: its copies are compared after the walk.
-    if (days > 0 && !isRemote(destination)) action = concatenated(std::move(action), verifiedDeletion(destination, days));
+    if (days > 0 && !isRemote(destination)) action = concatenated(std::move(action), flushedDeletion(destination, days));
     return action;
 }
 
@@ -165,5 +174,5 @@ std::vector<std::string> SynchronizationPolicy::candidateArguments(unsigned minu
 
 std::vector<std::string> SynchronizationPolicy::hiddenFileArguments(unsigned minutes) {
     const FindRequest hidden{".", "f", {".*"}, std::nullopt, minutes, std::nullopt, {}, nullptr};
-    return concatenated(hidden.arguments(platform::Date{}), {"-print0"});
+    return concatenated(hidden.arguments(std::chrono::system_clock::now()), {"-print0"});
 }

@@ -64,6 +64,8 @@ public:
     static std::vector<std::string> verifiedRemoval(const std::string& archiveFolder);
     // The same, for files born more than `days` ago only.
     static std::vector<std::string> verifiedDeletion(const std::string& destination, unsigned days);
+    // The per-file engine's deletion: the archive's file system flushed first.
+    static std::vector<std::string> flushedDeletion(const std::string& destination, unsigned days);
 
     // The per-file engine: the primaries that follow the selection, and the
     // whole find request, run in the source, for a run that began at `start`.
