@@ -101,6 +101,7 @@ std::optional<int> answerWithoutApplication(const CommandLine& line, const std::
                      0);
     if (line.action == CommandLine::Action::Version) return print(versionLine(), 0);
     if (line.action == CommandLine::Action::CheckDestination) {
+        platform::UserDefaults::setStandardReadOnly(true);
         const auto report = DestinationReport::check();
         return print(report.text, report.ok ? 0 : 1);
     }
@@ -136,6 +137,8 @@ std::optional<int> answerWhenNoneRuns(const CommandLine& line, const std::vector
         return reply->status;
     }
     if (line.action != Action::Status) return print(std::string(TOLV_APP_NAME) + " is not running\n", 0);
+    // A look changes nothing: not even a damaged preference file is moved aside.
+    platform::UserDefaults::setStandardReadOnly(true);
     const StatusReport report = StatusReport::fromPreferences(false);
     std::fputs((line.json ? report.json() : report.text()).c_str(), stdout);
     return report.exitStatus();

@@ -4,6 +4,7 @@
 
 #include "dialogs/ModalUI.h"
 #include "folders/SelectFolderNSViewController.h"
+#include "core/PreferencesHealth.h"
 #include "core/Settings.h"
 #include "core/validateFolderPrefWithParam.h"
 #include "log/OVLogFileManager.h"
@@ -89,6 +90,7 @@ void AppDelegate::initialize() {
     logf("Inside AppDelegate => initialize...%s ReDirect NSLog to File...", will);
     if (doSaveLogs) OVLogFileManager::setupLogFile();
     setupFactoryDefaults();
+    PreferencesHealth::noteAtStart();
     deleteOldLogs();
     updateLaunchAgentFileIfNeeded();
 }

@@ -1,6 +1,7 @@
 #include "app/status/DestinationReport.h"
 
 #include "core/CommonHeader.h"
+#include "core/PreferencesHealth.h"
 #include "core/RemoteArchive.h"
 #include "core/Settings.h"
 #include "tools/DestinationCheck.h"
@@ -25,6 +26,7 @@ DestinationReport::Result local(const std::string& path) {
 } // namespace
 
 DestinationReport::Result DestinationReport::check() {
+    if (const std::string lost = PreferencesHealth::problem(); !lost.empty()) return {false, lost + "\n"};
     const std::string path = Settings::folder(CommonHeader::kDestinationSlot).path.value_or("");
     if (path.empty()) return {false, "no destination folder is chosen\n"};
     if (!RemoteDestination::looksRemote(path)) return local(path);

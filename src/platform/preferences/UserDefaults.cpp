@@ -54,6 +54,7 @@ struct UserDefaults::Impl {
     bool stopping = false;
     bool failureLogged = false;
     Disk disk = Disk::Attached;
+    std::string damage; // set once, by load()
     std::map<ObserverId, std::shared_ptr<ObserverEntry>> observers;
     ObserverId nextObserverId = 1;
 
@@ -81,7 +82,7 @@ struct UserDefaults::Impl {
         for (const auto& entry : n.first) entry->call(key, n.second);
     }
 
-    void load();
+    void load(Access access);
     void moveDamagedAside(const std::string& why);
     void markChanged();
     bool write(bool fromFlusher);
@@ -89,7 +90,9 @@ struct UserDefaults::Impl {
     void stopFlusher();
 };
 
-void UserDefaults::Impl::load() {
+void UserDefaults::Impl::load(Access access) {
+    // A store that only looks never writes, not even a repaired file.
+    if (access == Access::ReadOnly) disk = Disk::Detached;
     std::error_code ec;
     if (!fs::exists(file, ec)) return;
     std::string why;
@@ -98,7 +101,12 @@ void UserDefaults::Impl::load() {
         user = std::move(*value->dictionary());
         return;
     }
-    moveDamagedAside(value ? "its root is not a dictionary" : why);
+    damage = value ? "its root is not a dictionary" : why;
+    if (access == Access::ReadOnly) {
+        logf("Preferences file %s is damaged (%s); left as it is.", file.c_str(), damage.c_str());
+        return;
+    }
+    moveDamagedAside(damage);
 }
 
 // The damaged file is the user's only copy of the settings: it is kept under
@@ -110,6 +118,7 @@ void UserDefaults::Impl::moveDamagedAside(const std::string& why) {
         fs::path aside = file.parent_path() / (attempt ? base + "-" + std::to_string(attempt) : base);
         switch (renameWithoutReplacing(file, aside, &error)) {
         case RenameResult::Done:
+            damage = why + "; kept as " + aside.string();
             logf("Preferences file %s is damaged (%s); moved it aside to %s and started with empty preferences.",
                  file.c_str(), why.c_str(), aside.c_str());
             return;
@@ -197,6 +206,7 @@ struct StandardHolder {
     std::shared_ptr<UserDefaults> current;
     std::vector<std::shared_ptr<UserDefaults>> dropped;
     bool exitHookInstalled = false;
+    bool readOnly = false;
 };
 
 StandardHolder& holder() {
@@ -212,11 +222,19 @@ UserDefaults& UserDefaults::standard() {
     StandardHolder& h = holder();
     std::lock_guard<std::mutex> lock(h.mutex);
     if (!h.current) {
-        h.current = std::make_shared<UserDefaults>(standardFilePath());
+        h.current = std::make_shared<UserDefaults>(standardFilePath(), h.readOnly ? Access::ReadOnly : Access::ReadWrite);
         if (!h.exitHookInstalled) h.exitHookInstalled = std::atexit(saveStandardAtExit) == 0;
     }
     return *h.current;
 }
+
+void UserDefaults::setStandardReadOnly(bool readOnly) {
+    StandardHolder& h = holder();
+    std::lock_guard<std::mutex> lock(h.mutex);
+    h.readOnly = readOnly;
+}
+
+std::string UserDefaults::damage() const { return impl_->damage; }
 
 fs::path UserDefaults::standardFilePath() {
     return UserFolders::config() / (std::string(TOLV_BUNDLE_ID) + ".plist");
@@ -242,8 +260,9 @@ void UserDefaults::resetStandard() {
 
 // ---- one store
 
-UserDefaults::UserDefaults(fs::path file) : file_(std::move(file)), impl_(std::make_unique<Impl>(file_)) {
-    impl_->load();
+UserDefaults::UserDefaults(fs::path file, Access access)
+    : file_(std::move(file)), impl_(std::make_unique<Impl>(file_)) {
+    impl_->load(access);
     impl_->flusher = std::thread([this] { impl_->flushLoop(); });
 }
 

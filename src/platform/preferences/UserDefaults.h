@@ -29,8 +29,13 @@ public:
     // kept from before stays valid but no longer writes to disk. Also run at
     // exit, so pending changes are saved.
     static void resetStandard();
+    // From the next standard() on (call resetStandard() first when one is
+    // open), the store reads its file and never writes, renames or repairs
+    // it: for commands that only look. Changes stay in memory.
+    static void setStandardReadOnly(bool readOnly);
 
-    explicit UserDefaults(std::filesystem::path file);
+    enum class Access { ReadWrite, ReadOnly };
+    explicit UserDefaults(std::filesystem::path file, Access access = Access::ReadWrite);
     ~UserDefaults(); // flushes pending changes
     UserDefaults(const UserDefaults&) = delete;
     UserDefaults& operator=(const UserDefaults&) = delete;
@@ -66,6 +71,10 @@ public:
     void removeObserver(ObserverId id);
 
     std::filesystem::path filePath() const { return file_; }
+    // Why the file could not be read when the store opened it ("" when it
+    // could): it was then kept aside under a new name (which the text names),
+    // or, read-only, left as it was; either way the store began empty.
+    std::string damage() const;
 
 private:
     struct Impl;
