@@ -1,5 +1,7 @@
 #include "core/ArchiveDestination.h"
 
+#include "core/ArchiveOwners.h"
+
 #include "core/CommonHeader.h"
 #include "core/DestinationMarker.h"
 #include "core/MyAliasKit.h"
@@ -208,5 +210,9 @@ DestinationState ArchiveDestination::find(bool mayWrite, const platform::Prefere
         return refused(path, unmounted ? kNotMounted : kMissing,
                        unmounted ? "its disk is not mounted" : "the folder is gone and its alias data finds nothing");
     }
-    return checkIdentity(*found.path, mayWrite, stored);
+    DestinationState state = checkIdentity(*found.path, mayWrite, stored);
+    // Only in the archive this station chose, as on a server.
+    if (state.ready() && claim && mayWrite)
+        if (auto why = ArchiveOwners::claim(state.path, *claim)) state = refused(state.path, *why, *why);
+    return state;
 }

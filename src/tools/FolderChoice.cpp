@@ -1,5 +1,9 @@
 #include "tools/FolderChoice.h"
 
+#include "core/ArchiveOwners.h"
+#include "core/PreferencesHealth.h"
+#include "core/Settings.h"
+
 #include "core/ArchiveDestination.h"
 #include "core/MyAliasKit.h"
 #include "core/RemoteDestination.h"
@@ -12,6 +16,19 @@
 
 namespace FolderChoice {
 
+namespace {
+
+// A source whose archive folder on this destination disk another station
+// archives into would mix its photos into that station's.
+std::optional<std::string> anotherStationsArchive(int slot, const std::string& path) {
+    if (slot == CommonHeader::kDestinationSlot) return std::nullopt;
+    const auto destination = Settings::folder(CommonHeader::kDestinationSlot).path;
+    if (!destination || destination->empty() || RemoteDestination::looksRemote(*destination)) return std::nullopt;
+    return ArchiveOwners::refusal(*destination, FolderSlotRules::archiveName(path));
+}
+
+} // namespace
+
 std::optional<std::string> choose(int slot, const std::string& path, const ParamDictionary& keys) {
     const std::string pathKey = CommonHeader::param(keys, sPrefFolderNameKey);
     const std::string validKey = CommonHeader::param(keys, sPrefFolderNameIsValidKey);
@@ -21,6 +38,7 @@ std::optional<std::string> choose(int slot, const std::string& path, const Param
         return "the slot has no folder keys";
     }
     if (auto why = FolderSlotRules::refusal(slot, path, FolderSlotRules::Others::All)) return why;
+    if (auto why = anotherStationsArchive(slot, path)) return why;
     // The destination is the archive only with its marker in it: a folder
     // that cannot take one is not chosen.
     ArchiveDestination::Marking marking;
@@ -38,6 +56,7 @@ std::optional<std::string> choose(int slot, const std::string& path, const Param
     if (!marking.id.empty()) ArchiveDestination::remember(marking.id);
     if (auto enableKey = CommonHeader::param(keys, sPrefCameraFolderPathEnableKey); !enableKey.empty())
         prefs.setBool(enableKey, true);
+    PreferencesHealth::foldersChosen();
     return std::nullopt;
 }
 
