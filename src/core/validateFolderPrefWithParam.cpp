@@ -21,14 +21,28 @@ bool isDirectory(const std::string& path) {
 }
 
 // A volume's mount point stays behind as an empty folder when the volume is
-// unmounted; a folder on another volume than the alias data names is such
-// a leftover, not the user's folder, and archiving into it (or deleting
-// sources whose only copy went there) would be wrong.
-bool isTheUsersFolder(const std::string& path, const MyAliasKit::Data* alias) {
+// unmounted. The destination is one disk: a folder on another volume than
+// the alias data names is such a leftover, and archiving into it would be
+// wrong. A source is a place: whatever card or disk is mounted where the
+// chosen folder's was (another card, the same one again) is the source;
+// only the leftover folder below that place, with nothing mounted, is not.
+bool isTheUsersFolder(const std::string& path, const MyAliasKit::Data* alias, bool destination) {
     if (!isDirectory(path)) return false;
-    if (!alias || platform::Alias::compareVolume(*alias, path) != platform::Alias::VolumeCheck::Different) return true;
-    logf("Inside validateFolderPrefWithParam => %s lies on another volume than its alias data names", path.c_str());
+    if (!alias) return true;
+    using platform::Alias;
+    if (destination) {
+        if (Alias::compareVolume(*alias, path) != Alias::VolumeCheck::Different) return true;
+        logf("Inside validateFolderPrefWithParam => %s lies on another volume than its alias data names", path.c_str());
+        return false;
+    }
+    if (Alias::compareMountPlace(*alias, path) != Alias::VolumeCheck::Different) return true;
+    logf("Inside validateFolderPrefWithParam => nothing is mounted where %s was", path.c_str());
     return false;
+}
+
+bool namesDestination(const std::string& pathKey) {
+    const auto destination = CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
+    return pathKey == CommonHeader::param(destination, sPrefFolderNameKey);
 }
 
 void store(const std::string& key, const Value& value) {
@@ -44,6 +58,19 @@ std::optional<std::string> validatedFolderPath(const ParamDictionary& params) { 
 std::optional<std::string> validatedFolderPath(const ParamDictionary& params,
                                                const platform::PreferenceSnapshot& stored) {
     return lookUpFolder(params, true, stored).path;
+}
+
+bool folderIsInPlace(const ParamDictionary& params, const platform::PreferenceSnapshot& stored) {
+    const std::string pathKey = CommonHeader::param(params, sPrefFolderNameKey);
+    const std::string aliasKey = CommonHeader::param(params, sPrefFolderAliasDataKey);
+    const auto path = pathKey.empty() ? std::nullopt : stored.string(pathKey);
+    if (!path || !isDirectory(*path)) return false;
+    const Value alias = aliasKey.empty() ? Value() : stored.object(aliasKey);
+    if (!alias.data()) return true;
+    const bool destination = namesDestination(pathKey);
+    using platform::Alias;
+    const auto check = destination ? Alias::compareVolume(*alias.data(), *path) : Alias::compareMountPlace(*alias.data(), *path);
+    return check != Alias::VolumeCheck::Different;
 }
 
 FolderLookup lookUpFolder(const ParamDictionary& params, bool repair) {
@@ -62,7 +89,10 @@ FolderLookup lookUpFolder(const ParamDictionary& params, bool repair, const plat
 
     FolderLookup found;
     if (!path) return found;
-    if (isTheUsersFolder(*path, aliasValue.data())) {
+    if (isTheUsersFolder(*path, aliasValue.data(), namesDestination(pathKey))) {
+        // A folder that was missing and is back is valid again: the flag is
+        // what the rows and --status show.
+        if (repair && !validKey.empty() && !stored.object(validKey).toBool()) store(validKey, Value(true));
         found.path = path;
         return found;
     }

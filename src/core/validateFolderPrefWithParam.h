@@ -26,4 +26,9 @@ struct FolderLookup {
     bool volumeMissing = false; // the alias data's volume is not mounted anywhere
 };
 FolderLookup lookUpFolder(const ParamDictionary& params, bool repair);
+// Whether the stored path is the folder as it stands: a folder there (for
+// a source, with something mounted where it was). A quick look that
+// searches nothing, logs nothing and writes nothing, for checking often
+// whether a missing folder is back.
+bool folderIsInPlace(const ParamDictionary& params, const platform::PreferenceSnapshot& stored);
 FolderLookup lookUpFolder(const ParamDictionary& params, bool repair, const platform::PreferenceSnapshot& stored);

@@ -2,6 +2,7 @@
 
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
+#include "core/PreferencesHealth.h"
 #include "core/Settings.h"
 
 #include <chrono>
@@ -23,6 +24,18 @@ SlotState SlotState::of(const Inputs& in, platform::Date now) {
     // the next pass once it is on again.
     // A pass that runs while the destination is not there is stuck or
     // failing: the problem is what the user must see.
+    if (!in.preferencesProblem.empty()) {
+        s.kind = Kind::Error;
+        s.error = in.preferencesProblem;
+        return s;
+    }
+    // A card pulled, a disk unmounted: the photos it holds wait, and the
+    // user must know. Its return is noticed by the slot's watcher.
+    if (in.sourceMissing && !in.busy) {
+        s.kind = Kind::Error;
+        s.error = "source missing";
+        return s;
+    }
     if (in.enabled && !destinationProblem.empty()) s.kind = Kind::Error;
     else if (in.busy) s.kind = Kind::Archiving;
     else if (!in.enabled) s.kind = Kind::Off;
@@ -51,8 +64,12 @@ SlotState::Inputs SlotState::stored(int slot) {
 SlotState::Inputs SlotState::storedSwitches(int slot) {
     const Settings::Folder folder = Settings::folder(slot);
     Inputs in;
+    const bool chosen = folder.path && !folder.path->empty();
     in.enabled = Settings::slotSwitchedOn(slot, folder) && folder.valid;
+    in.sourceMissing = slot != CommonHeader::kDestinationSlot && chosen && Settings::slotSwitchedOn(slot, folder) &&
+                       !folder.valid;
     in.lagAlarmMinutes = lagAlarmMinutesSetting();
+    in.preferencesProblem = PreferencesHealth::problem();
     return in;
 }
 
@@ -93,5 +110,5 @@ std::string SlotState::line(const std::optional<PassResult>& last) const {
     std::string out = title();
     if (lagAlarm) out += " · oldest unarchived file " + std::to_string(*oldestUnarchivedMinutes) + " min old";
     if (!last) return out + " · never archived";
-    return out + " · last pass " + platform::DateFormat::format(last->ended, "yyyy-MM-dd HH:mm") + " · " + last->counts();
+    return out + " · last pass " + platform::DateFormat::format(last->ended, "yyyy-MM-dd HH:mm") + " · " + last->counts() + last->futureNote();
 }

@@ -33,6 +33,10 @@ struct SlotState {
         // with it, and a last pass stopped by a problem now gone is no error.
         std::optional<std::string> destinationProblem;
         std::optional<PassProgress::Shown> progress; // the running pass's
+        // The settings were lost to a damaged file ("" when not): every
+        // slot is in error with it until the folders are chosen again.
+        std::string preferencesProblem;
+        bool sourceMissing = false; // switched on, with a chosen folder that is not there
     };
     // What the preferences say of a slot: switched on (a switch never
     // stored counts as on, as for a pass) with a folder that is there, its

@@ -20,6 +20,10 @@ using platform::logf;
 using platform::Notification;
 using platform::NotificationCenter;
 
+namespace {
+const std::string kDestinationFull = "destination full";
+}
+
 // ---- life cycle -------------------------------------------------------------
 
 WatcherNSObject::WatcherNSObject() : settleFollowUp_(loop_.loop()) {}
@@ -67,6 +71,9 @@ void WatcherNSObject::setupObservers() {
     subscribe(kDestinationDidChange, [](Self& self, const Notification& n) {
         const bool* returned = n.info<bool>(kUserInfoReturned);
         if (returned && *returned) self.queueRequest([](Self& self) { self.destinationReturned(); });
+        const std::uint64_t* freeBytes = n.info<std::uint64_t>(kUserInfoFreeBytes);
+        if (freeBytes && !FreeSpaceFloor::isBelow(*freeBytes, FreeSpaceFloor::floorBytes()))
+            self.queueRequest([](Self& self) { self.spaceFreed(); });
     });
 }
 
@@ -111,7 +118,10 @@ void WatcherNSObject::switchOn() {
 }
 
 void WatcherNSObject::unloadWatcher() {
-    onLoop([](WatcherNSObject& self) { self.stopStream(); });
+    onLoop([](WatcherNSObject& self) {
+        self.watchWhenBack_ = false; // switched off: a source that returns is not watched
+        self.stopStream();
+    });
 }
 
 void WatcherNSObject::startStream(bool catchUp) {
@@ -217,6 +227,18 @@ void WatcherNSObject::destinationReturned() {
     requestPass(own);
 }
 
+// A pass that a full disk stopped waits for no other event either: once
+// the disk has room again, the folder is walked.
+void WatcherNSObject::spaceFreed() {
+    const auto last = PassResult::load(index_);
+    if (!last || last->error != kDestinationFull || pass_) return;
+    const std::string own = storedFolder().value_or("");
+    if (own.empty()) return;
+    logf("WatcherNSObject => index %d: the destination has room again: archiving %s", index_, own.c_str());
+    changes_.requestFull();
+    requestPass(own);
+}
+
 // ---- the archive pass -------------------------------------------------------
 
 void WatcherNSObject::markBusy(bool busy) { PassResult::markRunning(index_, busy); }
@@ -266,7 +288,7 @@ void WatcherNSObject::startPass(const std::string& source, const platform::Prefe
     // A disk too full for this pass's copies gets none of them, and no
     // deletion either: the next pass with room archives them.
     if (FreeSpaceFloor::isBelow(destination.freeBytes, pass_->floorBytes))
-        return endUnstartedPass(pass_, "destination full");
+        return endUnstartedPass(pass_, kDestinationFull);
     startSynchronization(pass_);
 }
 
@@ -308,10 +330,37 @@ std::optional<std::string> WatcherNSObject::acceptedSource(const std::optional<s
     if (!folder) {
         // A chosen folder that is gone cannot be archived: the user must know.
         if (changed && !changed->empty()) recordResult(*changed, PassResult::unstarted(index_, "source missing"));
+        watchForReturn();
         return std::nullopt;
     }
     if (!changed || *changed != *folder) return std::nullopt;
     return changed;
+}
+
+void WatcherNSObject::watchForReturn() {
+    // A stream that was on comes back with its folder; one switched off meanwhile does not.
+    watchWhenBack_ = watchWhenBack_ || stream_.running();
+    if (returnTimer_) return;
+    constexpr double kEverySeconds = 2;
+    logf("WatcherNSObject => index %d: the source is missing; looking for it every %.0f s", index_, kEverySeconds);
+    const platform::RunLoop::Seconds every(kEverySeconds);
+    std::weak_ptr<WatcherNSObject> weak = weak_from_this();
+    returnTimer_ = loop_.loop()->addTimer(every, every, [weak] {
+        if (auto self = weak.lock()) self->checkReturn();
+    });
+}
+
+void WatcherNSObject::checkReturn() {
+    const ParamDictionary reference = CommonHeader::folderReferenceParameters(_param());
+    if (!folderIsInPlace(reference, Settings::readForPass())) return;
+    // Validated as a pass validates it: the folder is valid again, and a stream may watch it.
+    if (!validatedFolderPath(reference, Settings::readForPass())) return;
+    loop_.loop()->removeTimer(std::exchange(returnTimer_, 0));
+    logf("WatcherNSObject => index %d: the source is back: archiving it", index_);
+    // Its stream watched a folder that went away: a new one watches what is there now.
+    if (std::exchange(watchWhenBack_, false)) return startStream(true);
+    changes_.requestFull();
+    requestPass(storedFolder());
 }
 
 // Called before the pass is started, so nothing else sees it yet.
@@ -349,10 +398,18 @@ void WatcherNSObject::passEnded(const Notification& n) {
     // once a missing destination is back).
     if (!ran || (status && *status != 0)) changes_.requestFull();
     if (!pass->incremental && ran) PassRun::noteYoungFiles(*pass);
-    recordResult(pass->source, PassOutcome::of(*pass, n).result(*pass));
+    PassResult result = PassOutcome::of(*pass, n).result(*pass);
+    // A card pulled mid-pass cut the pass short: what it did not reach waits.
+    const bool sourceGone = !folderIsInPlace(CommonHeader::folderReferenceParameters(_param()), Settings::readForPass());
+    if (sourceGone) {
+        if (result.error.empty()) result.error = "source missing";
+        changes_.requestFull();
+        watchForReturn();
+    }
+    recordResult(pass->source, result);
     if (pass->incremental) {
         changes_.add(pass->youngFolders, pass->youngFiles);
-    } else if (pass->deleting && ran) {
+    } else if (pass->deleting && ran && !sourceGone) {
         logf("Will try to delete empty folders inside this path = %s", pass->source.c_str());
         PassRun::cleanUp(*pass);
     } else if (pass->deleting) {

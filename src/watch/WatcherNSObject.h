@@ -93,6 +93,7 @@ private:
     void subscribe(const std::string& name, Handler handler);
     void requestScan(const std::optional<std::string>& requested);
     void destinationReturned();
+    void spaceFreed();
     bool matchesIndex(const platform::Notification& n, const char* what) const;
     std::optional<std::string> storedFolder() const; // the slot's folder as stored
     void announce(const std::string& name, const platform::UserInfo& extra = {});
@@ -118,6 +119,10 @@ private:
     void scheduleSettleFollowUp(const ArchivePass& pass);
     std::optional<std::string> acceptedSource(const std::optional<std::string>& requested,
                                               const platform::PreferenceSnapshot& stored);
+    // A missing source (a card pulled, a disk unmounted) is looked for until
+    // it is back; then watching resumes if it was on, and a full pass runs.
+    void watchForReturn();
+    void checkReturn();
 
     // What any thread may read.
     struct Shown {
@@ -138,6 +143,8 @@ private:
     platform::RunLoop::Id fullPassTimer_ = 0;
     std::shared_ptr<ArchivePass> pass_; // the pass whose copy run is under way
     bool passWanted_ = false;
+    platform::RunLoop::Id returnTimer_ = 0;
+    bool watchWhenBack_ = false;
     PendingChanges changes_;
     SettleFollowUp settleFollowUp_;
 };

@@ -48,13 +48,14 @@ protected:
     std::string pathKey_, validKey_, aliasKey_;
 };
 
-TEST_F(ValidateFolderPrefTest, AnExistingFolderIsUsedAsItIsAndAStoredNoStays) {
+// A folder that was missing (a card pulled) and is back is valid again.
+TEST_F(ValidateFolderPrefTest, AnExistingFolderIsUsedAsItIsAndAStoredNoBecomesYes) {
     const auto folder = home_.makeFolder("photos");
     choose(folder);
     defaults().setBool(validKey_, false);
     StderrCapture log;
     EXPECT_TRUE(validateFolderPrefWithParam(params_));
-    EXPECT_EQ(storedValid(), Value(false));
+    EXPECT_EQ(storedValid(), Value(true));
     EXPECT_EQ(storedPath(), folder.string());
     EXPECT_TRUE(log.contains("Inside validateFolderPrefWithParam withParameter = " + CommonHeader::describe(params_)))
         << log.text();
@@ -148,10 +149,15 @@ TEST_F(ValidateFolderPrefTest, ParametersWithoutKeysChangeNothing) {
     EXPECT_EQ(storedPath(), (root() / "gone").string());
 }
 
-// A folder on another volume than the alias data names is a leftover mount
-// point, not the user's folder; tested here by the volume comparison alone.
-TEST_F(ValidateFolderPrefTest, AFolderOnAnotherVolumeThanTheAliasDataIsNotUsed) {
+// For the destination, a folder on another volume than the alias data
+// names is a leftover mount point, not the archive; tested here by the
+// volume comparison alone. A source is a place: another card there is it.
+TEST_F(ValidateFolderPrefTest, AFolderOnAnotherVolumeThanTheAliasDataIsNotTheDestination) {
     const auto folder = home_.makeFolder("usb");
+    params_ = CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
+    pathKey_ = CommonHeader::param(params_, sPrefFolderNameKey);
+    validKey_ = CommonHeader::param(params_, sPrefFolderNameIsValidKey);
+    aliasKey_ = CommonHeader::param(params_, sPrefFolderAliasDataKey);
     choose(folder);
     auto record = *platform::AliasRecord::decode(*storedAlias().data());
     record.volume.device ^= 0x100;
@@ -179,6 +185,13 @@ TEST_F(ValidateFolderPrefTest, AnUnmountedVolumesEmptyMountPointIsNotUsed) {
 
     EXPECT_FALSE(validateFolderPrefWithParam(params_));
     EXPECT_EQ(storedValid(), Value(false));
+    EXPECT_EQ(storedPath(), (root() / "usb").string());
+
+    // Another card mounted at the same place is the source again.
+    auto other = ScopedMount::tmpfs(root() / "usb", &why);
+    ASSERT_TRUE(other) << why;
+    EXPECT_TRUE(validateFolderPrefWithParam(params_));
+    EXPECT_EQ(storedValid(), Value(true));
     EXPECT_EQ(storedPath(), (root() / "usb").string());
 }
 

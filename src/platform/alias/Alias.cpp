@@ -180,6 +180,19 @@ Alias::VolumeCheck Alias::compareVolume(std::span<const std::uint8_t> data, cons
     return volume->sameVolumeAs(record->volume) ? VolumeCheck::Same : VolumeCheck::Different;
 }
 
+Alias::VolumeCheck Alias::compareMountPlace(std::span<const std::uint8_t> data, const std::string& path) {
+    auto record = AliasRecord::decode(data);
+    auto item = FileIdentity::ofPath(path);
+    if (!record || !item) return VolumeCheck::Unknown;
+    auto canonical = canonicalPath(path, nullptr);
+    if (!canonical) return VolumeCheck::Unknown;
+    const auto mount = MountTable::current().mountOf(*canonical, item->device);
+    if (!mount) return VolumeCheck::Unknown;
+    const bool leftBehind = mount->mountPoint != record->mountPoint &&
+                            MountTable::relativeBelow(record->mountPoint, mount->mountPoint).has_value();
+    return leftBehind ? VolumeCheck::Different : VolumeCheck::Same;
+}
+
 bool Alias::namesItemAt(std::span<const std::uint8_t> data, const std::string& path) {
     auto record = AliasRecord::decode(data);
     return record && itemIsAt(*record, path);

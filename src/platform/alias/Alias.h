@@ -59,6 +59,12 @@ public:
     // Whether the item at path lives on the volume the record names.
     // Unknown when the record cannot be read or path cannot be examined.
     static VolumeCheck compareVolume(std::span<const std::uint8_t> data, const std::string& path);
+    // Whether the folder at path is what remains of the recorded item's
+    // volume once it was unmounted: the file system that holds path now is
+    // mounted above the place where the recorded item's was (Different).
+    // Any file system mounted at that place, or below it, is Same. Unknown
+    // when the record cannot be read or path cannot be examined.
+    static VolumeCheck compareMountPlace(std::span<const std::uint8_t> data, const std::string& path);
     // Whether path names the very item the record names, on its volume:
     // not merely a folder of the same name made in its place.
     static bool namesItemAt(std::span<const std::uint8_t> data, const std::string& path);

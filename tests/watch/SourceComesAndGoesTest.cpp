@@ -1,0 +1,56 @@
+// A source is a place where cards come and go: a card pulled is an error
+// the slot shows, and whatever card is put back there is archived without
+// anyone asking, the earlier card's copies kept.
+#include "watch/WatcherTestFixture.h"
+
+#include "core/MyAliasKit.h"
+#include "support/FileContents.h"
+#include "support/ScopedMount.h"
+#include "tools/PassResult.h"
+#include "watch/SlotState.h"
+
+#include <set>
+
+using namespace watch_test;
+using testing_support::ScopedMount;
+
+TEST_F(WatcherTest, ACardPulledIsAnErrorAndAnyCardPutBackIsArchivedByItself) {
+    const fs::path card = src[1];
+    std::string why;
+    auto cardA = ScopedMount::tmpfs(card, &why);
+    if (!cardA) GTEST_SKIP() << "cannot mount here: " << why;
+    writeFile(card / "DCIM/IMG_0001.JPG", "card A 1");
+    choose(1, card);
+    MyAliasKit::savePath(card.string(), CommonHeader::param(CommonHeader::slotParameters(1), sPrefCameraFolderPathAliasDataKey));
+    prefs().synchronize();
+    makeWatcher(1);
+    post(kWatcherDoStart, index(1));
+    ASSERT_TRUE(waitUntil([&] { return testing_support::readFile(archived(1, "DCIM/IMG_0001.JPG")) == "card A 1"; }, 30s));
+
+    // Pulled: what the empty folder left behind holds is not the source.
+    ASSERT_TRUE(cardA->unmount());
+    const auto inError = [] {
+        return SlotState::of(SlotState::stored(1), std::chrono::system_clock::now()).title() == "Error: source missing";
+    };
+    EXPECT_TRUE(waitUntil(inError, 10s)) << SlotState::of(SlotState::stored(1), std::chrono::system_clock::now()).title();
+
+    // Another card at the same place, with a photo of the same name.
+    auto cardB = ScopedMount::tmpfs(card, &why);
+    ASSERT_TRUE(cardB) << why;
+    writeFile(card / "DCIM/IMG_0001.JPG", "card B 1");
+    writeFile(card / "DCIM/IMG_0002.JPG", "card B 2");
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            return testing_support::readFile(archived(1, "DCIM/IMG_0001.JPG")) == "card B 1" &&
+                   testing_support::readFile(archived(1, "DCIM/IMG_0002.JPG")) == "card B 2";
+        },
+        60s));
+    std::set<std::string> kept;
+    for (const auto& [path, contents] : testing_support::fileContents(dest / kKeptFolderName))
+        kept.insert(contents);
+    EXPECT_EQ(kept, std::set<std::string>{"card A 1"}) << "the first card's copy is kept";
+    EXPECT_TRUE(waitIdle());
+    EXPECT_FALSE(inError());
+    post(kWatcherDoStop, index(1));
+    EXPECT_TRUE(waitIdle());
+}
