@@ -1,6 +1,7 @@
-// A source is a place where cards come and go: a card pulled is an error
-// the slot shows, and whatever card is put back there is archived without
-// anyone asking, the earlier card's copies kept.
+// Places that come and go: a card pulled is an error the slot shows, and
+// whatever card is put back there is archived without anyone asking, the
+// earlier card's copies kept; a full backup disk with room again is
+// archived into by itself, with either engine.
 #include "watch/WatcherTestFixture.h"
 
 #include "core/MyAliasKit.h"
@@ -10,6 +11,8 @@
 #include "watch/SlotState.h"
 
 #include <set>
+
+#include <sys/mount.h>
 
 using namespace watch_test;
 using testing_support::ScopedMount;
@@ -53,4 +56,34 @@ TEST_F(WatcherTest, ACardPulledIsAnErrorAndAnyCardPutBackIsArchivedByItself) {
     EXPECT_FALSE(inError());
     post(kWatcherDoStop, index(1));
     EXPECT_TRUE(waitIdle());
+}
+
+TEST_F(WatcherTest, AFullDiskWithRoomAgainIsArchivedIntoByItself) {
+    makeWatcher(1);
+    for (const bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "fast" : "per-file");
+        const fs::path disk = tmp.makeFolder(fast ? "FastDisk" : "PerFileDisk");
+        std::string why;
+        auto mount = ScopedMount::tmpfs(disk, &why, "size=1m");
+        if (!mount) GTEST_SKIP() << "cannot mount here: " << why;
+        testing_support::chooseDestination(disk);
+        prefs().setBool(kPrefUseBatchedSynchronization, fast);
+        for (int i = 0; i < 40; ++i) writeFile(src[1] / ("IMG_" + std::to_string(i) + (fast ? ".F" : ".P")), std::string(64 * 1024, 'x'));
+        prefs().synchronize();
+        scan();
+        ASSERT_TRUE(waitIdle());
+        ASSERT_TRUE(PassResult::load(1));
+        EXPECT_EQ(PassResult::load(1)->error, "destination full");
+
+        // Room again, as the destination monitor tells it.
+        ASSERT_EQ(::mount(nullptr, disk.c_str(), nullptr, MS_REMOUNT, "size=64m"), 0);
+        post(kDestinationDidChange, platform::UserInfo{{kUserInfoReason, std::string()},
+                                                       {kUserInfoWatchPath, disk.string()},
+                                                       {kUserInfoReturned, false},
+                                                       {kUserInfoFreeBytes, std::uint64_t(60) << 20}});
+        EXPECT_TRUE(waitUntil([&] { return testing_support::fileContents(disk / "Main").size() == 40u; }, 60s));
+        EXPECT_TRUE(waitIdle());
+        EXPECT_EQ(PassResult::load(1)->error, "");
+        for (const auto& entry : fs::directory_iterator(src[1])) fs::remove(entry.path());
+    }
 }
