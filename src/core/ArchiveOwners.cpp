@@ -81,8 +81,11 @@ std::optional<std::string> claim(const fs::path& archive, const ArchiveClaim& cl
         return std::nullopt;
     }
     if (error == EEXIST) return heldByAnother(readOwner(file), claim.archiveName);
-    return kClaimed + ": \"" + claim.archiveName + "\" on the disk could not be recorded as this station's (" +
-           std::strerror(error) + ")";
+    // A disk that takes no record (read-only, full) takes no copy either:
+    // the pass meets that problem itself and names it.
+    platform::logf("Archive folder \"%s\" could not be recorded as this station's: %s", claim.archiveName.c_str(),
+                   std::strerror(error));
+    return std::nullopt;
 }
 
 std::optional<std::string> refusal(const fs::path& archive, const std::string& archiveName) {

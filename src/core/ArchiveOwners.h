@@ -16,7 +16,8 @@ namespace ArchiveOwners {
 
 // Records the archive folder as this station's slot's when nobody holds
 // it (an archive folder that already has copies included: an archive made
-// before owners were recorded); nullopt when it is this station's, else
+// before owners were recorded); nullopt when it is this station's (or the
+// disk takes no record: read-only or full, which the pass then meets), else
 // why the pass must not write into it.
 std::optional<std::string> claim(const std::filesystem::path& archive, const ArchiveClaim& claim);
 // The same question, writing nothing: why this station may not archive

@@ -39,6 +39,10 @@ struct ArchivePass {
     long youngCount = 0;
     std::optional<std::chrono::system_clock::time_point> oldestYoung;
     long futureDated = 0; // files its camera dated ahead of this machine's clock
+    // Settled files that its walk does not select, since they are judged by
+    // when this machine changed them (a camera's date ahead): absolute paths
+    // for a listed copy after it (a full pass learns them after its run).
+    std::vector<std::string> settledByChange;
 
     // For the pass's result: when it began, and why it could not copy
     // ("" while nothing stopped it).

@@ -28,21 +28,6 @@ std::string birthTimeLimit(platform::Date now, unsigned days) {
     return platform::DateFormat::iso8601(platform::Date(limit));
 }
 
-// A file is settled once it has not been modified for `minutes`. A photo
-// dated ahead of this machine's clock (a camera's clock set wrong) would
-// never be: it is judged by when this machine last changed it, its status
-// change time, unless that too lies ahead (a FAT card keeps the camera's).
-// Writing sets a file's modification time to now, so a file still being
-// written is never taken for one dated in the future.
-void appendSettled(std::vector<std::string>& args, platform::Date now, unsigned minutes) {
-    using namespace std::chrono;
-    const std::string age = "+" + std::to_string(minutes);
-    const auto ahead = ceil<seconds>((now + FindRequest::kClockDrift).time_since_epoch());
-    const std::string limit = platform::DateFormat::iso8601(platform::Date(ahead));
-    args.insert(args.end(), {"(", "-mmin", age, "-o", "(", "-newermt", limit, "(", "-cmin", age, "-o", "-newerct",
-                             limit, ")", ")", ")"});
-}
-
 void appendPatterns(std::vector<std::string>& args, const std::vector<std::string>& patterns) {
     if (patterns.size() == 1) {
         args.insert(args.end(), {"-iname", patterns.front()});
@@ -70,7 +55,7 @@ void appendAction(std::vector<std::string>& args, const FindRequest::Command& co
 std::vector<std::string> FindRequest::arguments(platform::Date now) const {
     std::vector<std::string> args{"."};
     if (fileType && isFileTypeLetter(*fileType)) args.insert(args.end(), {"-type", *fileType});
-    if (minModTime) appendSettled(args, now, *minModTime);
+    if (minModTime) args.insert(args.end(), {"-mmin", "+" + std::to_string(*minModTime)});
     if (daysOld) args.insert(args.end(), {"-and", "-not", "-newerBt", birthTimeLimit(now, *daysOld)});
     appendPatterns(args, patterns);
     if (maxDepth) args.insert(args.end(), {"-maxdepth", std::to_string(*maxDepth)});

@@ -5,7 +5,6 @@
 #include "platform/runtime/DateFormat.h"
 #include "platform/runtime/NotificationCenter.h"
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <variant>
@@ -21,18 +20,13 @@ struct FindRequest {
     std::optional<std::string> fileType;
     std::vector<std::string> patterns; // matched case-insensitively, any of them
     std::optional<unsigned> daysOld;   // birth time not newer than this many days ago
-    // Settled for more than this many minutes: modified that long ago, or,
-    // dated more than kClockDrift ahead, changed (status) that long ago.
-    std::optional<unsigned> minModTime;
-    // How far ahead another machine's clock may run without its files
-    // counting as dated in the future.
-    static constexpr std::chrono::minutes kClockDrift{1};
+    std::optional<unsigned> minModTime; // modified more than this many minutes ago
     std::optional<unsigned> maxDepth;
     Command command;
     platform::Object context; // handed back when the run ends
 
-    // The arguments that follow the tool path. The birth-time limit and the
-    // settle test's limit for times ahead are placed relative to now.
+    // The arguments that follow the tool path. The birth-time limit is
+    // placed relative to now.
     std::vector<std::string> arguments(platform::Date now) const;
     // A run that performs "rm" or "rmdir" (any case) ends without a notification.
     bool isRemoval() const;

@@ -64,11 +64,14 @@ void start(const std::shared_ptr<ArchivePass>& pass) {
 }
 
 void noteYoungFiles(ArchivePass& pass) {
-    const auto young = SettleTime::youngFiles(pass.source, pass.settleMinutes, SettleTime::Clock::now());
+    // On a disk, a copy of the same size and time needs no listed copy.
+    const std::string archive = toServer(pass) ? "" : pass.archiveFolder;
+    auto young = SettleTime::youngFiles(pass.source, pass.settleMinutes, SettleTime::Clock::now(), archive);
     pass.youngCount = young.count;
     pass.oldestYoung = young.oldest;
     pass.settleMoment = young.settleMoment;
     pass.futureDated = young.futureDated;
+    pass.settledByChange = std::move(young.settledByChange);
 }
 
 void cleanUp(const ArchivePass& pass) {

@@ -1,7 +1,7 @@
 #include "tools/SettleTime.h"
 
 #include "platform/desktop/FileAttributes.h"
-#include "tools/FindRequest.h"
+#include "tools/FileStamp.h"
 
 #include <algorithm>
 #include <system_error>
@@ -18,17 +18,22 @@ std::chrono::minutes settleAge(long minutes) { return std::chrono::minutes(minut
 // A second more is surely past that.
 constexpr std::chrono::seconds kMargin{1};
 // Shares and other machines' clocks drift by seconds, not by a minute.
-constexpr std::chrono::minutes kClockDrift = FindRequest::kClockDrift;
+constexpr std::chrono::minutes kClockDrift{1};
 
 bool isAhead(Clock::time_point t, Clock::time_point now) { return t > now + kClockDrift; }
+bool isDatedAhead(const Times& times) { return times.modified > times.changed + kClockDrift; }
 bool isOld(Clock::time_point t, long minutes, Clock::time_point now) { return now - t >= settleAge(minutes); }
 
-// The time the settle test reads: the modification time, or for a file
-// dated in the future, when this machine changed it.
+// The time the settle test reads. A file whose modification time lies
+// ahead of the moment this machine last changed it carries a date that a
+// camera's clock set, not one of a write here (a write sets both to now):
+// it is judged by that change. A file with both times ahead (a FAT card
+// keeps the camera's time for both) has nothing this machine saw to hold
+// it back.
 std::optional<Clock::time_point> judgedBy(const Times& times, Clock::time_point now) {
-    if (!isAhead(times.modified, now)) return times.modified;
-    if (!isAhead(times.changed, now)) return times.changed;
-    return std::nullopt; // both ahead: nothing this machine saw holds it back
+    if (isAhead(times.modified, now) && isAhead(times.changed, now)) return std::nullopt;
+    if (isDatedAhead(times)) return times.changed;
+    return times.modified;
 }
 
 } // namespace
@@ -54,6 +59,18 @@ Clock::time_point settledAt(const Times& times, long minutes, Clock::time_point 
 
 bool isDatedInTheFuture(const Times& times, Clock::time_point now) { return isAhead(times.modified, now); }
 
+namespace {
+
+// Its copy has its size and time (within a coarse disk's second): nothing to do.
+bool hasCopy(const fs::path& file, const fs::path& folder, const fs::path& archive) {
+    if (archive.empty()) return false;
+    const auto copy = FileStamp::of((archive / file.lexically_relative(folder)).string());
+    const auto original = FileStamp::of(file.string());
+    return copy && original && copy->matches(*original, 1);
+}
+
+} // namespace
+
 Clock::time_point waitingSince(const Times& times, Clock::time_point now) {
     Clock::time_point since = now;
     for (const auto t : {times.modified, times.changed})
@@ -61,7 +78,11 @@ Clock::time_point waitingSince(const Times& times, Clock::time_point now) {
     return since;
 }
 
-YoungFiles youngFiles(const fs::path& folder, long minutes, Clock::time_point now) {
+bool isJudgedByItsChange(const Times& times, Clock::time_point now) {
+    return isDatedAhead(times) || (isAhead(times.modified, now) && isAhead(times.changed, now));
+}
+
+YoungFiles youngFiles(const fs::path& folder, long minutes, Clock::time_point now, const fs::path& archive) {
     YoungFiles young;
     if (minutes <= 0) return young;
     std::optional<Clock::time_point> settles;
@@ -71,12 +92,15 @@ YoungFiles youngFiles(const fs::path& folder, long minutes, Clock::time_point no
         const auto times = ofFile(it->path());
         if (!times) continue; // not a regular file, or vanished during the walk
         if (isDatedInTheFuture(*times, now)) ++young.futureDated;
-        if (!isYoung(*times, minutes, now)) continue;
-        ++young.count;
-        const auto moment = settledAt(*times, minutes, now);
-        if (!settles || moment > *settles) settles = moment;
-        const auto since = waitingSince(*times, now);
-        if (!young.oldest || since < *young.oldest) young.oldest = since;
+        if (isYoung(*times, minutes, now)) {
+            ++young.count;
+            const auto moment = settledAt(*times, minutes, now);
+            if (!settles || moment > *settles) settles = moment;
+            const auto since = waitingSince(*times, now);
+            if (!young.oldest || since < *young.oldest) young.oldest = since;
+        } else if (isJudgedByItsChange(*times, now) && !hasCopy(it->path(), folder, archive)) {
+            young.settledByChange.push_back(it->path().string());
+        }
     }
     young.settleMoment = settles;
     return young;

@@ -3,13 +3,18 @@
 // the files that a pass left behind as too young have settled?
 //
 // A file is settled once it has not been modified for the settle time. A
-// file dated ahead of this machine's clock (a camera's clock set wrong) is
-// judged by the time this machine last changed it, its status-change time,
-// so a photo dated in the future is archived like any other.
+// file whose modification time lies ahead of the time this machine last
+// changed it (its status change) carries a date a camera's clock set: it
+// is judged by that change, so a photo dated in the future settles like any
+// other. The copy run's find selects by modification time alone: files
+// judged by their change are handed to a listed copy instead
+// (YoungFiles::settledByChange).
 
 #include <chrono>
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace SettleTime {
 
@@ -39,15 +44,19 @@ Clock::time_point waitingSince(const Times& times, Clock::time_point now);
 
 // The regular files below a folder (depth 1 or more) that the copy run's
 // walk does not select yet: how many, since when the oldest one waits, and
-// the moment at which the youngest will be selected; and how many regular
-// files are dated in the future. None with minutes 0 (no age test) or when
-// the folder cannot be read.
+// the moment at which the youngest will be selected; how many regular
+// files are dated in the future; and the settled ones that the walk never
+// selects because they are judged by their change (with no copy of their
+// size and time below archive, when one is given), as absolute paths.
+// Nothing with minutes 0 (no age test) but the count of future dates.
 struct YoungFiles {
     long count = 0;
     std::optional<Clock::time_point> oldest;
     std::optional<Clock::time_point> settleMoment;
     long futureDated = 0;
+    std::vector<std::string> settledByChange;
 };
-YoungFiles youngFiles(const std::filesystem::path& folder, long minutes, Clock::time_point now);
+YoungFiles youngFiles(const std::filesystem::path& folder, long minutes, Clock::time_point now,
+                      const std::filesystem::path& archive = {});
 
 } // namespace SettleTime

@@ -6,7 +6,6 @@
 #include "platform/desktop/FileSystemTimes.h"
 #include "tools/PathString.h"
 
-#include <chrono>
 #include <filesystem>
 
 namespace {
@@ -71,7 +70,9 @@ std::string SynchronizationPolicy::asFolder(const std::string& destination) {
 }
 
 std::vector<std::string> SynchronizationPolicy::selection(unsigned minutes) {
-    return settledFiles(".", minutes).arguments(std::chrono::system_clock::now());
+    // The selection has no birth-time test, so the time its arguments are
+    // placed against is never read.
+    return settledFiles(".", minutes).arguments(platform::Date{});
 }
 
 std::string SynchronizationPolicy::keptFolder(const std::string& destination, platform::Date start) {
@@ -174,5 +175,5 @@ std::vector<std::string> SynchronizationPolicy::candidateArguments(unsigned minu
 
 std::vector<std::string> SynchronizationPolicy::hiddenFileArguments(unsigned minutes) {
     const FindRequest hidden{".", "f", {".*"}, std::nullopt, minutes, std::nullopt, {}, nullptr};
-    return concatenated(hidden.arguments(std::chrono::system_clock::now()), {"-print0"});
+    return concatenated(hidden.arguments(platform::Date{}), {"-print0"});
 }

@@ -365,6 +365,17 @@ void WatcherNSObject::checkReturn() {
 
 // Called before the pass is started, so nothing else sees it yet.
 void WatcherNSObject::choosePassKind(ArchivePass& pass) {
+    // A listed pass for the files dated ahead, with whatever events named meanwhile.
+    if (!datedAhead_.empty() && !changes_.fullRequested()) {
+        auto taken = changes_.take();
+        pass.incremental = true;
+        pass.changedFolders = std::move(taken.folders);
+        pass.changedFiles = std::move(taken.files);
+        pass.changedFiles.insert(pass.changedFiles.end(), datedAhead_.begin(), datedAhead_.end());
+        datedAhead_.clear();
+        return;
+    }
+    datedAhead_.clear(); // a full pass finds them again
     auto taken = changes_.take();
     if (!pass.fast || taken.full) return;
     pass.incremental = true;
@@ -398,6 +409,14 @@ void WatcherNSObject::passEnded(const Notification& n) {
     // once a missing destination is back).
     if (!ran || (status && *status != 0)) changes_.requestFull();
     if (!pass->incremental && ran) PassRun::noteYoungFiles(*pass);
+    // Photos its walk left because a camera dated them ahead are copied by
+    // a listed pass right after it.
+    if (!pass->settledByChange.empty() && ran && (!status || *status == 0)) {
+        logf("WatcherNSObject => index %d: %zu settled file(s) dated ahead by their camera: copying them by name",
+             index_, pass->settledByChange.size());
+        datedAhead_ = std::move(pass->settledByChange);
+        passWanted_ = true;
+    }
     PassResult result = PassOutcome::of(*pass, n).result(*pass);
     // A card pulled mid-pass cut the pass short: what it did not reach waits.
     const bool sourceGone = !folderIsInPlace(CommonHeader::folderReferenceParameters(_param()), Settings::readForPass());

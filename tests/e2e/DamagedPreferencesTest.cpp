@@ -16,16 +16,8 @@ using testing_support::AppProcess;
 using testing_support::TempHome;
 using namespace std::chrono_literals;
 
-struct Finished {
-    std::optional<int> status;
-    std::string output;
-};
-
-Finished runToEnd(std::vector<std::string> arguments) {
-    AppProcess app(AppProcess::application(std::move(arguments)));
-    auto status = app.waitForExit(30s);
-    return {status, app.output()};
-}
+using testing_support::Finished;
+using testing_support::runToEnd;
 
 int keptAside(const fs::path& folder) {
     int n = 0;

@@ -21,16 +21,8 @@ using testing_support::AppProcess;
 using testing_support::TempHome;
 using namespace std::chrono_literals;
 
-struct Finished {
-    std::optional<int> status;
-    std::string output;
-};
-
-Finished runToEnd(std::vector<std::string> arguments, std::chrono::milliseconds timeout = 20s) {
-    AppProcess app(AppProcess::application(std::move(arguments)));
-    auto status = app.waitForExit(timeout);
-    return {status, app.output()};
-}
+using testing_support::Finished;
+using testing_support::runToEnd;
 
 // A running application without a window, past its start-up stop requests.
 std::unique_ptr<AppProcess> startInstance() {

@@ -122,4 +122,10 @@ std::optional<int> AppProcess::waitForExit(std::chrono::milliseconds timeout) {
     return exitStatus_;
 }
 
+Finished runToEnd(std::vector<std::string> arguments, std::chrono::milliseconds timeout) {
+    AppProcess app(AppProcess::application(std::move(arguments)));
+    auto status = app.waitForExit(timeout);
+    return {status, app.output()};
+}
+
 } // namespace testing_support

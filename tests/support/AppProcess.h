@@ -52,4 +52,11 @@ private:
     std::optional<int> exitStatus_;
 };
 
+// How a run of the application that was left to end by itself ended.
+struct Finished {
+    std::optional<int> status; // nullopt: still running after the timeout (then killed)
+    std::string output;
+};
+Finished runToEnd(std::vector<std::string> arguments, std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
 } // namespace testing_support

@@ -6,6 +6,7 @@
 
 #include "core/MyAliasKit.h"
 #include "support/FileContents.h"
+#include "support/LoopDevice.h"
 #include "support/ScopedMount.h"
 #include "tools/PassResult.h"
 #include "watch/SlotState.h"
@@ -16,6 +17,7 @@
 
 using namespace watch_test;
 using testing_support::ScopedMount;
+using Clock = std::chrono::system_clock;
 
 TEST_F(WatcherTest, ACardPulledIsAnErrorAndAnyCardPutBackIsArchivedByItself) {
     const fs::path card = src[1];
@@ -85,5 +87,59 @@ TEST_F(WatcherTest, AFullDiskWithRoomAgainIsArchivedIntoByItself) {
         EXPECT_TRUE(waitIdle());
         EXPECT_EQ(PassResult::load(1)->error, "");
         for (const auto& entry : fs::directory_iterator(src[1])) fs::remove(entry.path());
+    }
+}
+
+// A card from a camera whose clock runs ahead: its photos are dated in the
+// future and this machine wrote them long ago (their status-change time,
+// set in the card's image). A scan archives every one with either engine,
+// by name after the walk that selects by modification time, and the row
+// names them.
+TEST_F(WatcherTest, ACardDatedInTheFutureByItsCameraIsArchived) {
+    const std::vector<std::pair<std::string, Clock::time_point>> photos{
+        {"DCIM/IMG_0001.JPG", Clock::now() + std::chrono::days(30)},
+        {"DCIM/IMG_0002.JPG", Clock::now() + std::chrono::years(5)},
+        {"DCIM/IMG_0003.JPG", Clock::from_time_t(2218524800)}, // 2040
+    };
+    prefs().setInteger(kPrefBackupSourceImagesAfterMinutesOld, 1);
+    makeWatcher(1);
+    for (const bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "fast" : "per-file");
+        const fs::path image = tmp.path() / (fast ? "fast.img" : "per-file.img");
+        std::string why;
+        if (!testing_support::LoopDevice::makeExt4Image(image, 16, &why)) GTEST_SKIP() << why;
+        auto device = testing_support::LoopDevice::attach(image, &why);
+        if (!device) GTEST_SKIP() << why;
+        {
+            auto card = ScopedMount::device(device->path(), "ext4", src[1], &why);
+            if (!card) GTEST_SKIP() << why;
+            for (const auto& [name, date] : photos) {
+                writeFile(src[1] / name, name);
+                fs::last_write_time(src[1] / name, std::chrono::file_clock::from_sys(date));
+            }
+            ASSERT_TRUE(card->unmount());
+        }
+        // Written by this machine in 2020, as far as the card says.
+        for (const auto& [name, date] : photos) {
+            const auto set = platform::Task::runCapturingOutput(
+                {.path = "/usr/sbin/debugfs",
+                 .arguments = {"-w", "-R", "set_inode_field /" + name + " ctime 20200101000000", image.string()},
+                 .workingDirectory = {}});
+            ASSERT_EQ(set.termination.status, 0) << set.standardOutput;
+        }
+        auto card = ScopedMount::device(device->path(), "ext4", src[1], &why);
+        ASSERT_TRUE(card) << why;
+        prefs().setBool(kPrefUseBatchedSynchronization, fast);
+        prefs().synchronize();
+        scan();
+        for (const auto& [name, date] : photos)
+            EXPECT_TRUE(waitUntil([&] { return testing_support::readFile(archived(1, name)) == name; }, 60s)) << name;
+        EXPECT_TRUE(waitIdle());
+        const auto last = PassResult::load(1);
+        ASSERT_TRUE(last);
+        const std::string line = SlotState::of(SlotState::stored(1), Clock::now()).line(last);
+        EXPECT_NE(line.find("3 photos dated in the future (camera clock?)"), std::string::npos) << line;
+        EXPECT_TRUE(card->unmount());
+        fs::remove_all(archived(1, "DCIM"));
     }
 }
