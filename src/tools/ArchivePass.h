@@ -43,6 +43,9 @@ struct ArchivePass {
     // when this machine changed them (a camera's date ahead): absolute paths
     // for a listed copy after it (a full pass learns them after its run).
     std::vector<std::string> settledByChange;
+    // Files its copies matched by size and time but not by content, whose
+    // copies it kept aside: absolute paths for the same listed copy.
+    std::vector<std::string> replacedOriginals;
 
     // For the pass's result: when it began, and why it could not copy
     // ("" while nothing stopped it).

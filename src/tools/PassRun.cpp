@@ -7,6 +7,7 @@
 #include "tools/FolderSlotRules.h"
 #include "tools/KLVR_Task.h"
 #include "tools/RemoteSynchronization.h"
+#include "tools/ReplacedOriginals.h"
 #include "tools/SettleTime.h"
 #include "tools/SynchronizationPolicy.h"
 
@@ -72,6 +73,17 @@ void noteYoungFiles(ArchivePass& pass) {
     pass.settleMoment = young.settleMoment;
     pass.futureDated = young.futureDated;
     pass.settledByChange = std::move(young.settledByChange);
+}
+
+void noteReplacedOriginals(ArchivePass& pass) {
+    // A server's copies are not looked at from here: its deletion compares
+    // by content, and leaves such a file in the source.
+    if (toServer(pass)) return;
+    const auto now = std::chrono::system_clock::now();
+    const unsigned days = pass.deleting ? static_cast<unsigned>(std::max(0L, pass.deleteAfterDays)) : 0;
+    const auto differing = ReplacedOriginals::find(pass.source, pass.archiveFolder, pass.settleMinutes, days, now);
+    if (differing.empty()) return;
+    pass.replacedOriginals = ReplacedOriginals::keepCopiesAside(pass.source, pass.archiveFolder, differing, now);
 }
 
 void cleanUp(const ArchivePass& pass) {

@@ -17,6 +17,9 @@ void start(const std::shared_ptr<ArchivePass>& pass);
 // A full pass's walk selects only settled files: the young ones are found
 // by a walk of their own once it has ended.
 void noteYoungFiles(ArchivePass& pass);
+// On a disk: the files whose copies match them by size and time but not by
+// content (ReplacedOriginals), once its copies are kept aside.
+void noteReplacedOriginals(ArchivePass& pass);
 
 // Hidden files left alone for the settle time and copied, then old empty
 // folders, with the pass's settings; nothing when a rule forbids it.

@@ -329,8 +329,10 @@ std::optional<std::string> WatcherNSObject::acceptedSource(const std::optional<s
     if (!enableKey.empty() && !Settings::switchedOn(stored.object(enableKey))) return std::nullopt;
     if (!folder) {
         // A chosen folder that is gone cannot be archived: the user must know.
-        if (changed && !changed->empty()) recordResult(*changed, PassResult::unstarted(index_, "source missing"));
-        watchForReturn();
+        if (changed && !changed->empty()) {
+            recordResult(*changed, PassResult::unstarted(index_, "source missing"));
+            watchForReturn();
+        }
         return std::nullopt;
     }
     if (!changed || *changed != *folder) return std::nullopt;
@@ -365,17 +367,18 @@ void WatcherNSObject::checkReturn() {
 
 // Called before the pass is started, so nothing else sees it yet.
 void WatcherNSObject::choosePassKind(ArchivePass& pass) {
-    // A listed pass for the files dated ahead, with whatever events named meanwhile.
-    if (!datedAhead_.empty() && !changes_.fullRequested()) {
+    // A listed pass for the files a full pass left to be copied by name, with
+    // whatever events named meanwhile.
+    if (!byName_.empty() && !changes_.fullRequested()) {
         auto taken = changes_.take();
         pass.incremental = true;
         pass.changedFolders = std::move(taken.folders);
         pass.changedFiles = std::move(taken.files);
-        pass.changedFiles.insert(pass.changedFiles.end(), datedAhead_.begin(), datedAhead_.end());
-        datedAhead_.clear();
+        pass.changedFiles.insert(pass.changedFiles.end(), byName_.begin(), byName_.end());
+        byName_.clear();
         return;
     }
-    datedAhead_.clear(); // a full pass finds them again
+    byName_.clear(); // a full pass finds them again
     auto taken = changes_.take();
     if (!pass.fast || taken.full) return;
     pass.incremental = true;
@@ -408,13 +411,17 @@ void WatcherNSObject::passEnded(const Notification& n) {
     // Whatever a failed pass was to copy is found again by a walk (also
     // once a missing destination is back).
     if (!ran || (status && *status != 0)) changes_.requestFull();
+    const bool ranWell = ran && (!status || *status == 0);
     if (!pass->incremental && ran) PassRun::noteYoungFiles(*pass);
-    // Photos its walk left because a camera dated them ahead are copied by
-    // a listed pass right after it.
-    if (!pass->settledByChange.empty() && ran && (!status || *status == 0)) {
-        logf("WatcherNSObject => index %d: %zu settled file(s) dated ahead by their camera: copying them by name",
-             index_, pass->settledByChange.size());
-        datedAhead_ = std::move(pass->settledByChange);
+    if (!pass->incremental && ranWell) PassRun::noteReplacedOriginals(*pass);
+    // Photos its walk left because a camera dated them ahead, and photos that
+    // only looked like their copies, are copied by a listed pass right after it.
+    if (ranWell && (!pass->settledByChange.empty() || !pass->replacedOriginals.empty())) {
+        logf("WatcherNSObject => index %d: %zu settled file(s) dated ahead by their camera and %zu unlike their "
+             "copies: copying them by name",
+             index_, pass->settledByChange.size(), pass->replacedOriginals.size());
+        byName_ = std::move(pass->settledByChange);
+        byName_.insert(byName_.end(), pass->replacedOriginals.begin(), pass->replacedOriginals.end());
         passWanted_ = true;
     }
     PassResult result = PassOutcome::of(*pass, n).result(*pass);

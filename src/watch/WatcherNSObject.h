@@ -143,7 +143,7 @@ private:
     platform::RunLoop::Id fullPassTimer_ = 0;
     std::shared_ptr<ArchivePass> pass_; // the pass whose copy run is under way
     bool passWanted_ = false;
-    std::vector<std::string> datedAhead_; // for a listed pass after a full one
+    std::vector<std::string> byName_; // for a listed pass after a full one
     platform::RunLoop::Id returnTimer_ = 0;
     bool watchWhenBack_ = false;
     PendingChanges changes_;

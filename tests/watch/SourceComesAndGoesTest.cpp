@@ -39,10 +39,13 @@ TEST_F(WatcherTest, ACardPulledIsAnErrorAndAnyCardPutBackIsArchivedByItself) {
     };
     EXPECT_TRUE(waitUntil(inError, 10s)) << SlotState::of(SlotState::stored(1), std::chrono::system_clock::now()).title();
 
-    // Another card at the same place, with a photo of the same name.
+    // Another card at the same place, with a photo of the same name, size
+    // and time as the first card's (its camera started numbering again).
+    const auto cardATime = fs::last_write_time(archived(1, "DCIM/IMG_0001.JPG"));
     auto cardB = ScopedMount::tmpfs(card, &why);
     ASSERT_TRUE(cardB) << why;
     writeFile(card / "DCIM/IMG_0001.JPG", "card B 1");
+    fs::last_write_time(card / "DCIM/IMG_0001.JPG", cardATime);
     writeFile(card / "DCIM/IMG_0002.JPG", "card B 2");
     EXPECT_TRUE(waitUntil(
         [&] {

@@ -143,7 +143,9 @@ TEST_F(StationFaultsTest, NoFaultLosesOrMisplacesAPhotoWithEitherEngine) {
              s.versions["same time.jpg"].insert("BBBB");
              s.versions["new time.jpg"].insert("DDDD");
              t.pass();
-             EXPECT_EQ(testing_support::readFile(s.source / "same time.jpg"), "BBBB") << "its copy differs";
+             EXPECT_EQ(testing_support::readFile(s.source / "same time.jpg"), "BBBB") << "copied after the pass";
+             EXPECT_EQ(testing_support::readFile(s.archive() / "same time.jpg"), "BBBB")
+                 << "rewritten with its size and time kept, it is copied all the same";
              EXPECT_FALSE(fs::exists(s.source / "new time.jpg"));
              EXPECT_EQ(testing_support::readFile(s.archive() / "new time.jpg"), "DDDD");
              return std::string();
