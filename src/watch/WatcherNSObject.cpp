@@ -3,6 +3,7 @@
 #include "core/ArchiveDestination.h"
 #include "core/Settings.h"
 #include "core/validateFolderPrefWithParam.h"
+#include "platform/alias/MountTableWatch.h"
 #include "platform/runtime/Log.h"
 #include "tools/DestinationCheck.h"
 #include "tools/FolderSlotRules.h"
@@ -342,22 +343,34 @@ std::optional<std::string> WatcherNSObject::acceptedSource(const std::optional<s
 void WatcherNSObject::watchForReturn() {
     // A stream that was on comes back with its folder; one switched off meanwhile does not.
     watchWhenBack_ = watchWhenBack_ || stream_.running();
-    if (returnTimer_) return;
-    constexpr double kEverySeconds = 2;
-    logf("WatcherNSObject => index %d: the source is missing; looking for it every %.0f s", index_, kEverySeconds);
-    const platform::RunLoop::Seconds every(kEverySeconds);
+    if (returnWatch_) return;
+    // A card or disk comes back by a mount, which is told at once; a folder
+    // made again, by the look every few seconds.
+    constexpr std::chrono::seconds kEvery{2};
+    logf("WatcherNSObject => index %d: the source is missing; looking for it when the mounts change and every %lld s",
+         index_, static_cast<long long>(kEvery.count()));
+    // The watcher is held only on its own loop: the watch's thread must
+    // never be the one to let it go (it would wait for itself).
     std::weak_ptr<WatcherNSObject> weak = weak_from_this();
-    returnTimer_ = loop_.loop()->addTimer(every, every, [weak] {
-        if (auto self = weak.lock()) self->checkReturn();
-    });
+    std::weak_ptr<platform::RunLoop> loop = loop_.loop();
+    try {
+        returnWatch_ = std::make_unique<platform::MountTableWatch>(kEvery, [weak, loop](platform::MountTableWatch::Reason) {
+            if (auto running = loop.lock())
+                running->perform([weak] {
+                    if (auto self = weak.lock()) self->checkReturn();
+                });
+        });
+    } catch (const std::system_error& e) {
+        logf("ERROR: index %d: the return of its source cannot be watched (%s); a scan finds it", index_, e.what());
+    }
 }
 
 void WatcherNSObject::checkReturn() {
     const ParamDictionary reference = CommonHeader::folderReferenceParameters(_param());
     if (!folderIsInPlace(reference, Settings::readForPass())) return;
     // Validated as a pass validates it: the folder is valid again, and a stream may watch it.
-    if (!validatedFolderPath(reference, Settings::readForPass())) return;
-    loop_.loop()->removeTimer(std::exchange(returnTimer_, 0));
+    if (!returnWatch_ || !validatedFolderPath(reference, Settings::readForPass())) return;
+    returnWatch_.reset(); // from the loop, never from the watch's own thread
     logf("WatcherNSObject => index %d: the source is back: archiving it", index_);
     // Its stream watched a folder that went away: a new one watches what is there now.
     if (std::exchange(watchWhenBack_, false)) return startStream(true);

@@ -25,6 +25,7 @@
 //   (TaskDone::expect); "KLVVR_TASK_DONE" then reaches any other listener.
 
 #include "core/CommonHeader.h"
+#include "platform/alias/MountTableWatch.h"
 #include "platform/fileevents/StreamCancel.h"
 #include "platform/runtime/Guarded.h"
 #include "tools/PassProgress.h"
@@ -144,7 +145,7 @@ private:
     std::shared_ptr<ArchivePass> pass_; // the pass whose copy run is under way
     bool passWanted_ = false;
     std::vector<std::string> byName_; // for a listed pass after a full one
-    platform::RunLoop::Id returnTimer_ = 0;
+    std::unique_ptr<platform::MountTableWatch> returnWatch_; // while the source is missing
     bool watchWhenBack_ = false;
     PendingChanges changes_;
     SettleFollowUp settleFollowUp_;
