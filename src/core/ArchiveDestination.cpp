@@ -95,10 +95,16 @@ std::string unmarkedProblem(const fs::path& folder) {
     return isEmptyFolder(folder) ? ArchiveDestination::kNotMounted : ArchiveDestination::kForeign;
 }
 
-DestinationState ready(const fs::path& folder) { return {folder.string(), "", "", std::nullopt}; }
+// Its real path is found here, where a look that hangs is bounded, so the
+// slot rules need not look at the destination themselves.
+DestinationState ready(const fs::path& folder) {
+    std::error_code ec;
+    const fs::path real = fs::canonical(folder, ec);
+    return {folder.string(), "", "", std::nullopt, ec ? std::string() : real.string()};
+}
 
 DestinationState refused(const std::string& path, const std::string& problem, const std::string& why) {
-    return {path, problem, path + ": " + why, std::nullopt};
+    return {path, problem, path + ": " + why, std::nullopt, {}};
 }
 
 // An adopted archive is remembered as a chosen one is, alias data included.

@@ -22,6 +22,7 @@ struct DestinationState {
     std::string problem; // "" when passes may write into path
     std::string detail;  // with a problem: what was found, for the log
     std::optional<std::uintmax_t> freeBytes; // when ready and looked at with the rest
+    std::string realPath; // on a disk, when ready: path with every link resolved
     bool ready() const { return problem.empty() && !path.empty(); }
 };
 

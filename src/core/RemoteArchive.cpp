@@ -91,7 +91,7 @@ std::string connectionProblem(const SecureShell::Result& result) {
 }
 
 DestinationState problem(const RemoteDestination& d, const std::string& problem, const std::string& why = "") {
-    return {d.text(), problem, d.text() + ": " + (why.empty() ? problem : why), std::nullopt};
+    return {d.text(), problem, d.text() + ": " + (why.empty() ? problem : why), std::nullopt, {}};
 }
 
 std::optional<std::uintmax_t> kilobytes(const std::string& text) {
@@ -131,7 +131,7 @@ DestinationState judged(const RemoteDestination& d, const Answer& answer, const 
                            (expectedId.empty() ? std::string("the chosen one") : expectedId));
     if (claim)
         if (auto why = claimProblem(answer, *claim)) return problem(d, *why);
-    return {d.text(), "", "", kilobytes(answer.get("avail"))};
+    return {d.text(), "", "", kilobytes(answer.get("avail")), {}};
 }
 
 // The back-off after failed looks, for the destination they were of.

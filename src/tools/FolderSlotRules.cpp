@@ -27,7 +27,8 @@ std::vector<SlotFolder> otherFolders(int slot, FolderSlotRules::Others others,
         // The destination has no switch of its own.
         const bool on = other == CommonHeader::kDestinationSlot ||
                         Settings::switchedOn(stored.object(p.at(sPrefCameraFolderPathEnableKey)));
-        if (others == FolderSlotRules::Others::Enabled && !on) continue;
+        if (others != FolderSlotRules::Others::All && !on) continue;
+        if (others == FolderSlotRules::Others::EnabledSources && other == CommonHeader::kDestinationSlot) continue;
         folders.push_back({other, *path});
     }
     return folders;
@@ -39,17 +40,21 @@ std::string slotFolder(const SlotFolder& f) {
     return "the " + CommonHeader::slotDisplayName(f.slot) + " folder " + quoted(f.path);
 }
 
+// A source beside the destination, both with their links resolved.
+std::optional<std::string> besideTheDestination(const std::string& resolved, const std::string& destinationResolved,
+                                                const SlotFolder& destination) {
+    if (PathString::isWithin(resolved, destinationResolved))
+        return "It lies inside " + slotFolder(destination) + ": its copies would be archived again.";
+    if (PathString::isWithin(destinationResolved, resolved))
+        return "It holds " + slotFolder(destination) + ": the copies would be archived again.";
+    return std::nullopt;
+}
+
 // A source beside another source, or beside the destination.
 std::optional<std::string> sourceRefusal(const std::string &path, const std::string &resolved,
                                          const SlotFolder &other) {
     const std::string otherResolved = PathString::resolvingSymlinks(other.path);
-    if (other.slot == CommonHeader::kDestinationSlot) {
-        if (PathString::isWithin(resolved, otherResolved))
-            return "It lies inside " + slotFolder(other) + ": its copies would be archived again.";
-        if (PathString::isWithin(otherResolved, resolved))
-            return "It holds " + slotFolder(other) + ": the copies would be archived again.";
-        return std::nullopt;
-    }
+    if (other.slot == CommonHeader::kDestinationSlot) return besideTheDestination(resolved, otherResolved, other);
     if (FolderSlotRules::archiveName(path) == FolderSlotRules::archiveName(other.path))
         return "It has the same name as " + slotFolder(other) + ": both would be archived into the folder " +
                quoted(FolderSlotRules::archiveName(path)) + " of the destination and overwrite each other's copies.";
@@ -97,6 +102,13 @@ std::optional<std::string> FolderSlotRules::refusal(int slot, const std::string&
         if (why) return why;
     }
     return std::nullopt;
+}
+
+std::optional<std::string> FolderSlotRules::besideDestination(const std::string& source,
+                                                              const std::string& realDestination) {
+    if (realDestination.empty()) return std::nullopt;
+    return besideTheDestination(PathString::resolvingSymlinks(source), realDestination,
+                                SlotFolder{CommonHeader::kDestinationSlot, realDestination});
 }
 
 std::optional<std::string> FolderSlotRules::cleanUpRefusal(const std::string &source,

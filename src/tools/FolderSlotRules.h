@@ -13,8 +13,10 @@
 class FolderSlotRules {
 public:
     // Which other slots count: every slot that holds a folder (choosing),
-    // or only the enabled ones (a pass: a switched-off slot archives nothing).
-    enum class Others { All, Enabled };
+    // or only the enabled ones (a pass: a switched-off slot archives nothing),
+    // or only the enabled sources (a pass, before its destination is looked
+    // at where a look that hangs is bounded: besideDestination then).
+    enum class Others { All, Enabled, EnabledSources };
 
     FolderSlotRules() = delete;
 
@@ -26,6 +28,11 @@ public:
     // The same with the other slots' folders as already read.
     static std::optional<std::string> refusal(int slot, const std::string& path, Others others,
                                               const platform::PreferenceSnapshot& stored);
+
+    // Why a source may not be archived into the destination whose real path
+    // (every link resolved) is given: it lies inside it, or holds it. The
+    // destination is not looked at; nullopt without a real path.
+    static std::optional<std::string> besideDestination(const std::string& source, const std::string& realDestination);
 
     // Why the clean-up (hidden files, old empty folders) may not walk the
     // source of a pass into `archiveFolder`, or nullopt: never the root, the

@@ -256,7 +256,8 @@ void WatcherNSObject::requestPass(const std::optional<std::string>& requested) {
     const platform::PreferenceSnapshot stored = Settings::readForPass();
     const auto source = acceptedSource(requested, stored);
     if (!source) return markBusy(false);
-    if (auto why = FolderSlotRules::refusal(index_, *source, FolderSlotRules::Others::Enabled, stored)) {
+    // The destination, which may hang, is looked at on its bounded lane only (startPass).
+    if (auto why = FolderSlotRules::refusal(index_, *source, FolderSlotRules::Others::EnabledSources, stored)) {
         refusePass(*source, *why);
         return markBusy(false);
     }
@@ -264,6 +265,15 @@ void WatcherNSObject::requestPass(const std::optional<std::string>& requested) {
 }
 
 void WatcherNSObject::startPass(const std::string& source, const platform::PreferenceSnapshot& stored) {
+    // Everything the pass writes goes below the folder found and proven
+    // here, never below a stored path that may name what a disk left behind.
+    // The destination, which may hang, is looked at on its bounded lane only.
+    const DestinationState destination =
+        DestinationCheck::locate(stored, ArchiveClaim{FolderSlotRules::archiveName(source), index_});
+    if (auto why = FolderSlotRules::besideDestination(source, destination.realPath)) {
+        refusePass(source, *why);
+        return markBusy(false);
+    }
     const std::string rule(49, '=');
     logf("%s", rule.c_str());
     logf("======    HANDLE the FILE or FOLDER       =======");
@@ -271,10 +281,6 @@ void WatcherNSObject::startPass(const std::string& source, const platform::Prefe
     announce(kWatcherPassDidStart, {{kUserInfoRunLoop, loop_.loop()}});
     announce(kWatcherDidStart, {{kUserInfoRunLoop, loop_.loop()}});
 
-    // Everything the pass writes goes below the folder found and proven
-    // here, never below a stored path that may name what a disk left behind.
-    const DestinationState destination =
-        DestinationCheck::locate(stored, ArchiveClaim{FolderSlotRules::archiveName(source), index_});
     pass_ = std::make_shared<ArchivePass>(ArchivePass::capture(
         index_, source, FolderSlotRules::archiveFolder(destination.path, source), Settings::from(stored)));
     ++outstanding_; // until the pass has ended

@@ -58,11 +58,17 @@ TEST_F(FolderSlotRulesTest, ASourceMayNotShareANameOrOverlapAnotherSlot) {
         {"named like the archive's marker", tmp.makeFolder("y/.tolv-archiver-destination"), true, true},
         {"with {} in its path", tmp.makeFolder("a{}b/Main"), true, true},
     };
+    const std::string realBackup = fs::canonical(backup).string();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         EXPECT_EQ(refused(1, c.folder), c.refusedWhenChosen);
         EXPECT_EQ(refused(1, c.folder, FolderSlotRules::Others::Enabled), c.refusedForAPass);
+        // A pass judges the destination apart, by the real path its bounded look found.
+        EXPECT_EQ(refused(1, c.folder, FolderSlotRules::Others::EnabledSources) ||
+                      FolderSlotRules::besideDestination(c.folder.string(), realBackup),
+                  c.refusedForAPass);
     }
+    EXPECT_FALSE(FolderSlotRules::besideDestination((root / "Backup/Main").string(), "")) << "no real path, no look";
     // The message names the other slot.
     auto why = FolderSlotRules::refusal(1, (root / "cardB/DCIM").string(), FolderSlotRules::Others::All);
     ASSERT_TRUE(why);
