@@ -5,6 +5,7 @@
 #include "watch/WatcherTestFixture.h"
 
 #include "core/MyAliasKit.h"
+#include "support/ChildrenInTheFuture.h"
 #include "support/FileContents.h"
 #include "support/LoopDevice.h"
 #include "support/ScopedMount.h"
@@ -61,6 +62,55 @@ TEST_F(WatcherTest, ACardPulledIsAnErrorAndAnyCardPutBackIsArchivedByItself) {
     EXPECT_FALSE(inError());
     post(kWatcherDoStop, index(1));
     EXPECT_TRUE(waitIdle());
+}
+
+// A card pulled in the middle of a pass, or between passes (either engine,
+// deletion on, watched): the pass cut short or the next one says "source
+// missing"; a card put back is archived to its last photo without a command.
+TEST_F(WatcherTest, ACardPulledMidPassSaysSoAndIsArchivedWhenBack) {
+    testing_support::ChildrenInTheFuture future(3); // every photo is old enough to go
+    if (!future.active()) GTEST_SKIP() << "libfaketime is not installed";
+    prefs().setBool(kPrefEnableDeleteOldSourceImages, true);
+    prefs().setInteger(kPrefDeleteSourceImagesAfterDaysOld, 1);
+    makeWatcher(1);
+    const std::string aliasKey = CommonHeader::param(CommonHeader::slotParameters(1), sPrefCameraFolderPathAliasDataKey);
+    constexpr int kPhotos = 150;
+    const auto fill = [](const fs::path& card) {
+        for (int i = 0; i < kPhotos; ++i)
+            writeFile(card / ("DCIM/IMG_" + std::to_string(i) + ".JPG"), "photo " + std::to_string(i));
+    };
+    for (const bool fast : {false, true}) {
+        SCOPED_TRACE(fast ? "fast" : "per-file");
+        const fs::path card = tmp.makeFolder(fast ? "FastCard" : "PerFileCard");
+        std::string why;
+        auto inserted = ScopedMount::tmpfs(card, &why);
+        if (!inserted) GTEST_SKIP() << "cannot mount here: " << why;
+        fill(card);
+        choose(1, card);
+        MyAliasKit::savePath(card.string(), aliasKey);
+        prefs().setBool(kPrefUseBatchedSynchronization, fast);
+        prefs().synchronize();
+        post(kWatcherDoStart, index(1));
+        ASSERT_TRUE(waitUntil([&] { return !testing_support::fileContents((dest / card.filename() / "DCIM")).empty(); }, 60s));
+        ASSERT_EQ(::umount2(card.c_str(), MNT_DETACH), 0); // pulled, perhaps in the middle of the pass
+        EXPECT_TRUE(waitUntil(
+            [] { return SlotState::of(SlotState::stored(1), Clock::now()).title() == "Error: source missing"; }, 30s))
+            << SlotState::of(SlotState::stored(1), Clock::now()).title();
+
+        auto back = ScopedMount::tmpfs(card, &why);
+        ASSERT_TRUE(back) << why;
+        fill(card);
+        for (int i = 0; i < kPhotos; ++i) {
+            const std::string name = "DCIM/IMG_" + std::to_string(i) + ".JPG";
+            EXPECT_TRUE(waitUntil([&] { return testing_support::readFile((dest / card.filename() / name)) == "photo " + std::to_string(i); }, 60s))
+                << name;
+        }
+        EXPECT_TRUE(waitIdle());
+        post(kWatcherDoStop, index(1));
+        EXPECT_TRUE(waitIdle());
+        back.reset();
+        fs::remove_all(dest / card.filename());
+    }
 }
 
 TEST_F(WatcherTest, AFullDiskWithRoomAgainIsArchivedIntoByItself) {
