@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -23,6 +25,14 @@ int keptAside(const fs::path& folder) {
     int n = 0;
     for (const auto& entry : fs::directory_iterator(folder))
         n += entry.path().filename().string().find(".damaged-") != std::string::npos;
+    return n;
+}
+
+int errorLines(const std::string& output, const std::string& text) {
+    int n = 0;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);)
+        n += line.find("ERROR: ") != std::string::npos && line.find(text) != std::string::npos;
     return n;
 }
 
@@ -62,6 +72,8 @@ TEST(DamagedPreferencesTest, ALookChangesNothingAndAStartStaysLoudUntilTheFolder
             const Finished status = runToEnd({"--status"});
             EXPECT_EQ(status.status, 1) << status.output;
             EXPECT_TRUE(says(status.output, "Error: preferences damaged")) << status.output;
+            // Told once for every folder, beside the start's own line, not once a row.
+            EXPECT_EQ(errorLines(running.output(), "preferences damaged"), 2) << running.output();
             EXPECT_EQ(runToEnd({"--quit"}).status, 0);
             EXPECT_EQ(running.waitForExit(30s), 0) << running.output();
         }

@@ -2,6 +2,7 @@
 
 #include "app/lifecycle/AppDelegate.h"
 #include "folders/SelectFolderNSViewController.h"
+#include "core/PreferencesHealth.h"
 #include "core/CommonHeader.h"
 #include "core/Settings.h"
 #include "log/OVLogFileManager.h"
@@ -53,13 +54,16 @@ void ProblemReporter::review() {
     for (const auto& row : delegate->rows())
         if (row && row->_viewIndex() == CommonHeader::kDestinationSlot)
             destinationProblem = row->destinationProblem().value_or("");
+    // Settings lost to a damaged file stop every folder too.
+    const std::string lost = PreferencesHealth::problem();
     // The rows' own states, so the title never says other than they do.
     for (const auto& row : delegate->rows()) {
         if (!row || row->_viewIndex() == CommonHeader::kDestinationSlot) continue;
         const std::string problem = row->slotState().problem();
         if (problem.empty()) continue;
         // A destination that is not there stops every folder: told once, as its own.
-        const int slot = problem == destinationProblem ? CommonHeader::kDestinationSlot : row->_viewIndex();
+        const bool everyFolder = problem == destinationProblem || problem == lost;
+        const int slot = everyFolder ? CommonHeader::kDestinationSlot : row->_viewIndex();
         now[slot] = CommonHeader::slotDisplayName(slot) + ": " + problem;
     }
     for (const auto& [slot, text] : now)
