@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
         const auto t0 = std::chrono::steady_clock::now();
         ReplacedOriginals::find(root / "Main", root / "Backup/Main", 5, 0, std::chrono::system_clock::now());
         const auto t1 = std::chrono::steady_clock::now();
-        SettleTime::youngFiles(root / "Main", 5, std::chrono::system_clock::now(), root / "Backup/Main");
+        SettleTime::youngFiles(root / "Main", 5, std::chrono::system_clock::now());
         const auto t2 = std::chrono::steady_clock::now();
         replaced.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
         young.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());

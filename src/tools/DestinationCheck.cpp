@@ -1,6 +1,10 @@
 #include "tools/DestinationCheck.h"
 
+#include "core/CommonHeader.h"
+#include "core/RemoteDestination.h"
+#include "core/Settings.h"
 #include "platform/runtime/BoundedCall.h"
+#include "platform/runtime/BoundedProbe.h"
 #include "tools/FreeSpaceFloor.h"
 
 #include <memory>
@@ -20,8 +24,23 @@ DestinationState notResponding() {
     return state;
 }
 
+// A folder on this machine is first looked at by a child: while a share
+// hangs, no thread of ours is left waiting on it (such a thread holds the
+// application when it quits), and the look itself starts only once the
+// share has answered.
+bool answers(const std::optional<std::string>& path, std::chrono::milliseconds bound) {
+    if (!path || path->empty() || RemoteDestination::looksRemote(*path)) return true;
+    return platform::BoundedProbe::isFolder(*path, bound) != platform::BoundedProbe::Answer::NoAnswer;
+}
+
+std::optional<std::string> storedPath(const platform::PreferenceSnapshot* stored) {
+    if (!stored) return Settings::folder(CommonHeader::kDestinationSlot).path;
+    return stored->string(CommonHeader::slotParameters(CommonHeader::kDestinationSlot).at(sPrefCameraFolderPathKey));
+}
+
 DestinationState looked(std::function<DestinationState()> find, std::chrono::milliseconds bound,
-                        std::stop_token stop) {
+                        std::stop_token stop, const platform::PreferenceSnapshot* stored = nullptr) {
+    if (!answers(storedPath(stored), bound)) return notResponding();
     auto found = std::make_shared<DestinationState>();
     const bool answered = lane().run(
         [found, find] {
@@ -40,11 +59,11 @@ DestinationState DestinationCheck::locate(std::chrono::milliseconds bound, std::
 }
 
 DestinationState DestinationCheck::locate(const platform::PreferenceSnapshot& stored) {
-    return looked([stored] { return ArchiveDestination::locate(stored); }, kBound, {});
+    return looked([stored] { return ArchiveDestination::locate(stored); }, kBound, {}, &stored);
 }
 
 DestinationState DestinationCheck::locate(const platform::PreferenceSnapshot& stored, const ArchiveClaim& claim) {
-    return looked([stored, claim] { return ArchiveDestination::locate(stored, claim); }, kBound, {});
+    return looked([stored, claim] { return ArchiveDestination::locate(stored, claim); }, kBound, {}, &stored);
 }
 
 DestinationState DestinationCheck::inspect(std::chrono::milliseconds bound, std::stop_token stop) {

@@ -4,6 +4,8 @@
 #include "core/RemoteDestination.h"
 #include "platform/runtime/Log.h"
 #include "tools/ChangedFiles.h"
+#include "tools/DestinationCheck.h"
+#include "tools/FileStamp.h"
 #include "tools/FolderSlotRules.h"
 #include "tools/KLVR_Task.h"
 #include "tools/RemoteSynchronization.h"
@@ -27,6 +29,24 @@ bool toServer(const ArchivePass& pass) { return SynchronizationPolicy::isRemote(
 std::string serverTarget(const ArchivePass& pass) {
     const auto server = RemoteDestination::parse(pass.archiveFolder);
     return server ? server->target(DestinationMarker::reachedThroughMarkerPath(server->path)) : pass.archiveFolder;
+}
+
+// The files whose copy (on a disk) has their size and time already need no
+// copy by name; looked at on the destination's bounded lane. All of them
+// when the destination does not answer: the copy by name finds out.
+std::vector<std::string> withoutCopiesInPlace(std::vector<std::string> files, const ArchivePass& pass) {
+    if (files.empty()) return files;
+    auto left = std::make_shared<std::vector<std::string>>();
+    const bool answered = DestinationCheck::within(
+        [left, files, source = pass.source, archive = pass.archiveFolder] {
+            for (const std::string& file : files) {
+                const auto original = FileStamp::of(file);
+                const auto copy = FileStamp::of(
+                    (std::filesystem::path(archive) / std::filesystem::path(file).lexically_relative(source)).string());
+                if (!original || !copy || !copy->matches(*original, 1)) left->push_back(file);
+            }
+        });
+    return answered ? std::move(*left) : files;
 }
 
 } // namespace
@@ -65,14 +85,13 @@ void start(const std::shared_ptr<ArchivePass>& pass) {
 }
 
 void noteYoungFiles(ArchivePass& pass) {
-    // On a disk, a copy of the same size and time needs no listed copy.
-    const std::string archive = toServer(pass) ? "" : pass.archiveFolder;
-    auto young = SettleTime::youngFiles(pass.source, pass.settleMinutes, SettleTime::Clock::now(), archive);
+    auto young = SettleTime::youngFiles(pass.source, pass.settleMinutes, SettleTime::Clock::now());
     pass.youngCount = young.count;
     pass.oldestYoung = young.oldest;
     pass.settleMoment = young.settleMoment;
     pass.futureDated = young.futureDated;
-    pass.settledByChange = std::move(young.settledByChange);
+    pass.settledByChange = toServer(pass) ? std::move(young.settledByChange)
+                                          : withoutCopiesInPlace(std::move(young.settledByChange), pass);
 }
 
 void noteReplacedOriginals(ArchivePass& pass) {
@@ -81,9 +100,19 @@ void noteReplacedOriginals(ArchivePass& pass) {
     if (toServer(pass)) return;
     const auto now = std::chrono::system_clock::now();
     const unsigned days = pass.deleting ? static_cast<unsigned>(std::max(0L, pass.deleteAfterDays)) : 0;
-    const auto differing = ReplacedOriginals::find(pass.source, pass.archiveFolder, pass.settleMinutes, days, now);
-    if (differing.empty()) return;
-    pass.replacedOriginals = ReplacedOriginals::keepCopiesAside(pass.source, pass.archiveFolder, differing, now);
+    // The copies are looked at where a destination that hangs holds nothing of the slot's.
+    auto moved = std::make_shared<std::vector<std::string>>();
+    const bool answered = DestinationCheck::within(
+        [moved, source = pass.source, archive = pass.archiveFolder, minutes = pass.settleMinutes, days, now] {
+            const auto differing = ReplacedOriginals::find(source, archive, minutes, days, now);
+            if (!differing.empty()) *moved = ReplacedOriginals::keepCopiesAside(source, archive, differing, now);
+        });
+    if (!answered) {
+        logf("WatcherNSObject => index %d: the copies of %s could not be compared in time", pass.index,
+             pass.source.c_str());
+        return;
+    }
+    pass.replacedOriginals = std::move(*moved);
 }
 
 void cleanUp(const ArchivePass& pass) {

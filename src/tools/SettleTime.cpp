@@ -1,7 +1,6 @@
 #include "tools/SettleTime.h"
 
 #include "platform/desktop/FileAttributes.h"
-#include "tools/FileStamp.h"
 
 #include <algorithm>
 #include <system_error>
@@ -59,17 +58,6 @@ Clock::time_point settledAt(const Times& times, long minutes, Clock::time_point 
 
 bool isDatedInTheFuture(const Times& times, Clock::time_point now) { return isAhead(times.modified, now); }
 
-namespace {
-
-// Its copy has its size and time (within a coarse disk's second): nothing to do.
-bool hasCopy(const fs::path& file, const fs::path& folder, const fs::path& archive) {
-    if (archive.empty()) return false;
-    const auto copy = FileStamp::of((archive / file.lexically_relative(folder)).string());
-    const auto original = FileStamp::of(file.string());
-    return copy && original && copy->matches(*original, 1);
-}
-
-} // namespace
 
 Clock::time_point waitingSince(const Times& times, Clock::time_point now) {
     Clock::time_point since = now;
@@ -82,7 +70,7 @@ bool isJudgedByItsChange(const Times& times, Clock::time_point now) {
     return isDatedAhead(times) || (isAhead(times.modified, now) && isAhead(times.changed, now));
 }
 
-YoungFiles youngFiles(const fs::path& folder, long minutes, Clock::time_point now, const fs::path& archive) {
+YoungFiles youngFiles(const fs::path& folder, long minutes, Clock::time_point now) {
     YoungFiles young;
     if (minutes <= 0) return young;
     std::optional<Clock::time_point> settles;
@@ -98,7 +86,7 @@ YoungFiles youngFiles(const fs::path& folder, long minutes, Clock::time_point no
             if (!settles || moment > *settles) settles = moment;
             const auto since = waitingSince(*times, now);
             if (!young.oldest || since < *young.oldest) young.oldest = since;
-        } else if (isJudgedByItsChange(*times, now) && !hasCopy(it->path(), folder, archive)) {
+        } else if (isJudgedByItsChange(*times, now)) {
             young.settledByChange.push_back(it->path().string());
         }
     }

@@ -46,8 +46,7 @@ Clock::time_point waitingSince(const Times& times, Clock::time_point now);
 // walk does not select yet: how many, since when the oldest one waits, and
 // the moment at which the youngest will be selected; how many regular
 // files are dated in the future; and the settled ones that the walk never
-// selects because they are judged by their change (with no copy of their
-// size and time below archive, when one is given), as absolute paths.
+// selects because they are judged by their change, as absolute paths.
 // Nothing with minutes 0 (no age test) but the count of future dates.
 struct YoungFiles {
     long count = 0;
@@ -56,7 +55,6 @@ struct YoungFiles {
     long futureDated = 0;
     std::vector<std::string> settledByChange;
 };
-YoungFiles youngFiles(const std::filesystem::path& folder, long minutes, Clock::time_point now,
-                      const std::filesystem::path& archive = {});
+YoungFiles youngFiles(const std::filesystem::path& folder, long minutes, Clock::time_point now);
 
 } // namespace SettleTime

@@ -2,7 +2,7 @@
 // Keeps an eye on the destination for the whole application: whether passes
 // may archive into it, and its free space (DestinationCheck::locate). It
 // looks at start, when the mount table changes, after every pass, when the
-// chosen folder changes, and on an interval: every ten seconds while the
+// chosen folder changes, and on an interval: every five seconds while the
 // destination is ready (a share that stops answering in the middle of a
 // pass is found so), every few seconds while it does not answer (such a
 // look costs nothing until the stuck one ends), once a minute otherwise.
@@ -30,7 +30,7 @@ class MountTableWatch;
 
 class DestinationMonitor {
 public:
-    static constexpr std::chrono::seconds kReadyInterval{10};
+    static constexpr std::chrono::seconds kReadyInterval{5};
     static constexpr std::chrono::seconds kNotRespondingInterval{5};
     static constexpr std::chrono::minutes kInterval{1};
 
