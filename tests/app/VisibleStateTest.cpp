@@ -136,6 +136,7 @@ TEST_F(VisibleStateTest, TheRowsAndTheStatusUseTheResultTheWatcherHandsOver) {
 }
 
 TEST_F(VisibleStateTest, EachNewProblemIsToldOnceAndTheTitleShowsItWhileItLasts) {
+    const auto began = std::chrono::steady_clock::now(); // the launch was before
     ProblemReporter reporter(delegate, window.get(), true);
     testing_support::StderrCapture log;
     store(1, result("3 copies failed"));
@@ -148,6 +149,9 @@ TEST_F(VisibleStateTest, EachNewProblemIsToldOnceAndTheTitleShowsItWhileItLasts)
     // switch-on passes end first (they find nothing to archive), then the
     // results are what the test says.
     std::atomic<int> ended{0};
+    // The launch's own stop requests (0.1 s and 0.2 s after it) must not
+    // switch watching off again behind the test's back.
+    ASSERT_TRUE(processEventsUntil([&] { return std::chrono::steady_clock::now() - began > 300ms; }));
     platform::NotificationCenter::defaultCenter().addObserver(&ended, kWatcherPassEnded, [&](const auto&) { ++ended; });
     platform::NotificationCenter::defaultCenter().post(kWatcherDoStartAll);
     ASSERT_TRUE(processEventsUntil([&] { return watching(2) && ended >= 2; }));
@@ -218,7 +222,8 @@ TEST_F(VisibleStateTest, ALongPassCountsUpOnItsRowAndForScripts) {
     std::vector<std::int64_t> rowCounts, scriptCounts;
     const std::string ofTotal = " of " + std::to_string(files);
     // Watching is off after every launch: the start-up's stop first.
-    ASSERT_TRUE(processEventsUntil([&] { return row(1).stateLineShown().starts_with("Off"); }));
+    ASSERT_TRUE(processEventsUntil([&] { return row(1).stateLineShown().starts_with("Off"); }))
+        << row(1).stateLineShown();
 
     platform::NotificationCenter::defaultCenter().post(kWatcherItemChanged, std::make_shared<int>(0));
     ASSERT_TRUE(processEventsUntil([&] {
