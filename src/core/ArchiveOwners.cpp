@@ -15,13 +15,11 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace ArchiveOwners {
 
 const std::string kClaimed = "archive folder of another station";
 
-fs::path ownerFile(const fs::path& archive, const std::string& archiveName) {
-    return archive / DestinationMarker::kFolderName / "owners" / archiveName;
-}
+namespace {
 
 struct Owner {
     std::string id;
@@ -29,32 +27,36 @@ struct Owner {
     std::string name;
 };
 
-std::optional<Owner> readOwner(const fs::path& file) {
-    std::ifstream in(file);
-    std::string line;
-    if (!in || !std::getline(in, line)) return std::nullopt;
+Owner parsed(const std::string& line) {
     std::istringstream fields(line);
     Owner o;
     fields >> o.id >> o.slot;
     std::getline(fields >> std::ws, o.name);
-    if (o.id.empty()) return std::nullopt;
     return o;
 }
 
-std::optional<std::string> heldByAnother(const std::optional<Owner>& owner, const std::string& archiveName) {
-    if (!owner || owner->id == RemoteArchive::stationId()) return std::nullopt;
-    return kClaimed + ": \"" + archiveName + "\" on the disk is archived into by " + owner->name + " (slot " +
-           owner->slot + "); give this source folder another name";
+fs::path ownerFile(const fs::path& archive, const std::string& archiveName) {
+    return archive / DestinationMarker::kFolderName / "owners" / archiveName;
 }
 
+std::string firstLine(const fs::path& file) {
+    std::ifstream in(file);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+const std::string kOnTheDisk = "on the disk";
+
 // O_EXCL: of two stations claiming at once, one wins.
-bool writeNew(const fs::path& file, const std::string& record, int* error) {
+bool writeNew(const fs::path& file, const std::string& line, int* error) {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
         *error = errno;
         return false;
     }
-    const bool written = ::write(fd, record.data(), record.size()) == static_cast<ssize_t>(record.size()) && ::fsync(fd) == 0;
+    const std::string text = line + "\n";
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
     *error = written ? 0 : errno;
     ::close(fd);
     if (!written) ::unlink(file.c_str());
@@ -63,24 +65,34 @@ bool writeNew(const fs::path& file, const std::string& record, int* error) {
 
 } // namespace
 
-namespace ArchiveOwners {
+std::string record(int slot) {
+    return RemoteArchive::stationId() + " " + std::to_string(slot) + " " + platform::HostInfo::stationName();
+}
+
+bool namesAStation(const std::string& ownerLine) { return !parsed(ownerLine).id.empty(); }
+
+std::optional<std::string> heldByAnother(const std::string& ownerLine, const std::string& archiveName,
+                                         const std::string& where) {
+    const Owner owner = parsed(ownerLine);
+    if (owner.id.empty() || owner.id == RemoteArchive::stationId()) return std::nullopt;
+    return kClaimed + ": \"" + archiveName + "\" " + where + " is archived into by " + owner.name + " (slot " +
+           owner.slot + "); give this source folder another name";
+}
 
 std::optional<std::string> claim(const fs::path& archive, const ArchiveClaim& claim) {
     const fs::path file = ownerFile(archive, claim.archiveName);
-    if (auto why = heldByAnother(readOwner(file), claim.archiveName)) return why;
-    if (readOwner(file)) return std::nullopt; // ours already
+    const std::string held = firstLine(file);
+    if (namesAStation(held)) return heldByAnother(held, claim.archiveName, kOnTheDisk);
     std::error_code ec;
-    fs::create_directories(file.parent_path(), ec);
-    const std::string record = RemoteArchive::stationId() + " " + std::to_string(claim.slot) + " " +
-                               platform::HostInfo::stationName() + "\n";
-    int error = 0;
     // A record left empty by a crash holds nothing: it is taken over.
-    if (fs::exists(file, ec) && !readOwner(file)) fs::remove(file, ec);
-    if (writeNew(file, record, &error)) {
+    if (fs::exists(file, ec)) fs::remove(file, ec);
+    fs::create_directories(file.parent_path(), ec);
+    int error = 0;
+    if (writeNew(file, record(claim.slot), &error)) {
         platform::logf("Archive folder \"%s\" recorded as this station's (slot %d)", claim.archiveName.c_str(), claim.slot);
         return std::nullopt;
     }
-    if (error == EEXIST) return heldByAnother(readOwner(file), claim.archiveName);
+    if (error == EEXIST) return heldByAnother(firstLine(file), claim.archiveName, kOnTheDisk);
     // A disk that takes no record (read-only, full) takes no copy either:
     // the pass meets that problem itself and names it.
     platform::logf("Archive folder \"%s\" could not be recorded as this station's: %s", claim.archiveName.c_str(),
@@ -89,7 +101,7 @@ std::optional<std::string> claim(const fs::path& archive, const ArchiveClaim& cl
 }
 
 std::optional<std::string> refusal(const fs::path& archive, const std::string& archiveName) {
-    return heldByAnother(readOwner(ownerFile(archive, archiveName)), archiveName);
+    return heldByAnother(firstLine(ownerFile(archive, archiveName)), archiveName, kOnTheDisk);
 }
 
 } // namespace ArchiveOwners

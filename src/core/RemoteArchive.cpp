@@ -1,15 +1,14 @@
 #include "core/RemoteArchive.h"
 
+#include "core/ArchiveOwners.h"
 #include "core/DestinationMarker.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/remote/SecureShell.h"
-#include "platform/runtime/HostInfo.h"
 #include "platform/runtime/Log.h"
 
 #include <algorithm>
 #include <map>
 #include <mutex>
-#include <sstream>
 
 using platform::SecureShell;
 
@@ -20,7 +19,6 @@ namespace {
 const std::string kUnreachable = "server unreachable";
 const std::string kLoginRefused = "login refused";
 const std::string kNotResponding = "server not responding";
-const std::string kClaimed = "archive folder of another station";
 
 std::string q(const std::string& word) { return SecureShell::quoted(word); }
 
@@ -66,8 +64,7 @@ std::string lookScript(const RemoteDestination& d, const std::string& expectedId
     s += "if [ -w \"$p\" ]; then echo 'writable yes'; else echo 'writable no'; fi\n";
     s += "echo \"avail $(df -Pk \"$p\" 2>/dev/null | awk 'NR==2 {print $4}')\"\n";
     if (claim && !expectedId.empty()) {
-        const std::string record = RemoteArchive::stationId() + " " + std::to_string(claim->slot) + " " +
-                                   platform::HostInfo::stationName();
+        const std::string record = ArchiveOwners::record(claim->slot);
         s += "o=\"$m/owners/\"" + q(claim->archiveName) + "\n";
         s += "if grep -qF " + q("<string>" + expectedId + "</string>") + " \"$m/" + DestinationMarker::kRecordName +
              "\" 2>/dev/null && mkdir -p \"$m/owners\"; then\n";
@@ -99,17 +96,11 @@ std::optional<std::uintmax_t> kilobytes(const std::string& text) {
     return std::stoull(text) * 1024;
 }
 
-// The owner line: "<station ID> <slot> <station name>".
 std::optional<std::string> claimProblem(const Answer& answer, const RemoteArchive::Claim& claim) {
-    std::istringstream owner(answer.get("owner"));
-    std::string id, slot, name;
-    owner >> id >> slot;
-    std::getline(owner >> std::ws, name);
-    if (id == RemoteArchive::stationId()) return std::nullopt;
-    if (id.empty())
-        return kClaimed + ": \"" + claim.archiveName + "\" on the server could not be recorded as this station's";
-    return kClaimed + ": \"" + claim.archiveName + "\" on the server is archived into by " + name + " (slot " + slot +
-           "); give this source folder another name";
+    const std::string owner = answer.get("owner");
+    if (!ArchiveOwners::namesAStation(owner))
+        return ArchiveOwners::kClaimed + ": \"" + claim.archiveName + "\" on the server could not be recorded as this station's";
+    return ArchiveOwners::heldByAnother(owner, claim.archiveName, "on the server");
 }
 
 DestinationState judged(const RemoteDestination& d, const Answer& answer, const std::string& expectedId,
@@ -181,7 +172,7 @@ bool RemoteArchive::isConnectionProblem(const std::string& problem) {
     return problem.starts_with(kUnreachable) || problem.starts_with(kLoginRefused) || problem == kNotResponding;
 }
 
-bool RemoteArchive::isClaimProblem(const std::string& problem) { return problem.starts_with(kClaimed); }
+bool RemoteArchive::isClaimProblem(const std::string& problem) { return problem.starts_with(ArchiveOwners::kClaimed); }
 
 DestinationState RemoteArchive::locate(const RemoteDestination& destination, const std::string& expectedId,
                                        const std::optional<Claim>& claim) {

@@ -26,17 +26,19 @@ bool isDirectory(const std::string& path) {
 // wrong. A source is a place: whatever card or disk is mounted where the
 // chosen folder's was (another card, the same one again) is the source;
 // only the leftover folder below that place, with nothing mounted, is not.
+bool leftBehind(const std::string& path, const MyAliasKit::Data& alias, bool destination) {
+    using platform::Alias;
+    const auto check = destination ? Alias::compareVolume(alias, path) : Alias::compareMountPlace(alias, path);
+    return check == Alias::VolumeCheck::Different;
+}
+
 bool isTheUsersFolder(const std::string& path, const MyAliasKit::Data* alias, bool destination) {
     if (!isDirectory(path)) return false;
-    if (!alias) return true;
-    using platform::Alias;
-    if (destination) {
-        if (Alias::compareVolume(*alias, path) != Alias::VolumeCheck::Different) return true;
+    if (!alias || !leftBehind(path, *alias, destination)) return true;
+    if (destination)
         logf("Inside validateFolderPrefWithParam => %s lies on another volume than its alias data names", path.c_str());
-        return false;
-    }
-    if (Alias::compareMountPlace(*alias, path) != Alias::VolumeCheck::Different) return true;
-    logf("Inside validateFolderPrefWithParam => nothing is mounted where %s was", path.c_str());
+    else
+        logf("Inside validateFolderPrefWithParam => nothing is mounted where %s was", path.c_str());
     return false;
 }
 
@@ -66,11 +68,7 @@ bool folderIsInPlace(const ParamDictionary& params, const platform::PreferenceSn
     const auto path = pathKey.empty() ? std::nullopt : stored.string(pathKey);
     if (!path || !isDirectory(*path)) return false;
     const Value alias = aliasKey.empty() ? Value() : stored.object(aliasKey);
-    if (!alias.data()) return true;
-    const bool destination = namesDestination(pathKey);
-    using platform::Alias;
-    const auto check = destination ? Alias::compareVolume(*alias.data(), *path) : Alias::compareMountPlace(*alias.data(), *path);
-    return check != Alias::VolumeCheck::Different;
+    return !alias.data() || !leftBehind(*path, *alias.data(), namesDestination(pathKey));
 }
 
 FolderLookup lookUpFolder(const ParamDictionary& params, bool repair) {

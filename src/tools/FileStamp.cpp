@@ -8,13 +8,17 @@
 std::optional<FileStamp> FileStamp::of(const std::string& path) {
     const auto attributes = platform::FileAttributes::ofItem(path);
     if (!attributes) return std::nullopt;
+    return of(*attributes);
+}
+
+FileStamp FileStamp::of(const platform::FileAttributes& attributes) {
     FileStamp stamp;
-    stamp.regular_ = attributes->isRegularFile;
-    stamp.size_ = attributes->size;
-    stamp.modified_ = attributes->modificationDate;
-    stamp.changed_ = attributes->statusChangeDate;
-    stamp.device_ = attributes->device;
-    stamp.inode_ = attributes->inode;
+    stamp.regular_ = attributes.isRegularFile;
+    stamp.size_ = attributes.size;
+    stamp.modified_ = attributes.modificationDate;
+    stamp.changed_ = attributes.statusChangeDate;
+    stamp.device_ = attributes.device;
+    stamp.inode_ = attributes.inode;
     return stamp;
 }
 

@@ -4,6 +4,7 @@
 // file it is (device and inode), which tells a copy rsync wrote anew from
 // one it left as it was.
 
+#include "platform/desktop/FileAttributes.h"
 #include "platform/runtime/DateFormat.h"
 
 #include <cstdint>
@@ -14,6 +15,8 @@ class FileStamp {
 public:
     // nullopt when nothing is there, or it cannot be looked at.
     static std::optional<FileStamp> of(const std::string& path);
+    // The same from attributes already read.
+    static FileStamp of(const platform::FileAttributes& attributes);
 
     bool isRegularFile() const { return regular_; }
     platform::Date modified() const { return modified_; }

@@ -27,8 +27,8 @@ std::vector<SlotFolder> otherFolders(int slot, FolderSlotRules::Others others,
         // The destination has no switch of its own.
         const bool on = other == CommonHeader::kDestinationSlot ||
                         Settings::switchedOn(stored.object(p.at(sPrefCameraFolderPathEnableKey)));
-        if (others != FolderSlotRules::Others::All && !on) continue;
-        if (others == FolderSlotRules::Others::EnabledSources && other == CommonHeader::kDestinationSlot) continue;
+        if (others == FolderSlotRules::Others::EnabledSources && (!on || other == CommonHeader::kDestinationSlot))
+            continue;
         folders.push_back({other, *path});
     }
     return folders;

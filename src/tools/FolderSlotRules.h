@@ -13,10 +13,10 @@
 class FolderSlotRules {
 public:
     // Which other slots count: every slot that holds a folder (choosing),
-    // or only the enabled ones (a pass: a switched-off slot archives nothing),
-    // or only the enabled sources (a pass, before its destination is looked
-    // at where a look that hangs is bounded: besideDestination then).
-    enum class Others { All, Enabled, EnabledSources };
+    // or only the enabled sources (a pass: a switched-off slot archives
+    // nothing, and the destination, looked at where a look that hangs is
+    // bounded, is judged by besideDestination).
+    enum class Others { All, EnabledSources };
 
     FolderSlotRules() = delete;
 

@@ -3,6 +3,7 @@
 #include "platform/desktop/FileAttributes.h"
 #include "platform/preferences/AtomicFile.h"
 #include "platform/runtime/Log.h"
+#include "tools/FileStamp.h"
 #include "tools/SettleTime.h"
 #include "tools/SynchronizationPolicy.h"
 
@@ -29,13 +30,6 @@ bool sameBytes(const fs::path& a, const fs::path& b) {
     return x.eof() && y.eof();
 }
 
-bool matchesByStamp(const FileAttributes& file, const FileAttributes& copy) {
-    using std::chrono::floor;
-    using std::chrono::seconds;
-    const auto apart = floor<seconds>(file.modificationDate) - floor<seconds>(copy.modificationDate);
-    return copy.isRegularFile && file.size == copy.size && std::chrono::abs(apart) <= seconds(1);
-}
-
 bool oldEnoughToGo(const FileAttributes& file, unsigned days, std::chrono::system_clock::time_point now) {
     if (days == 0 || days >= SynchronizationPolicy::kDeletionOffDays) return false;
     if (file.creationDate == FileAttributes::Date{}) return false; // no birth time kept
@@ -55,7 +49,8 @@ std::vector<std::string> find(const fs::path& source, const fs::path& archive, l
         if (SettleTime::isYoung({file->modificationDate, file->statusChangeDate}, minutes, now)) continue;
         const fs::path copyPath = archive / it->path().lexically_relative(source);
         const auto copy = FileAttributes::ofItem(copyPath);
-        if (!copy || !matchesByStamp(*file, *copy)) continue; // rsync copies it anyway
+        // Within a coarse disk's second: rsync copies any other anyway.
+        if (!copy || !FileStamp::of(*file).matches(FileStamp::of(*copy), 1)) continue;
         const bool changedSince = file->statusChangeDate > copy->statusChangeDate;
         if (!changedSince && !oldEnoughToGo(*file, deleteAfterDays, now)) continue;
         if (!sameBytes(it->path(), copyPath)) {

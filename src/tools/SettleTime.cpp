@@ -43,10 +43,6 @@ std::optional<Times> ofFile(const fs::path& file) {
     return Times{attributes->modificationDate, attributes->statusChangeDate};
 }
 
-Clock::time_point modifiedAt(fs::file_time_type written) {
-    return std::chrono::time_point_cast<Clock::duration>(fs::file_time_type::clock::to_sys(written));
-}
-
 bool isYoung(const Times& times, long minutes, Clock::time_point now) {
     const auto judged = judgedBy(times, now);
     return minutes > 0 && judged && !isOld(*judged, minutes, now);

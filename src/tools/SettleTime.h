@@ -29,7 +29,6 @@ struct Times {
 // there or not a regular file.
 std::optional<Times> ofFile(const std::filesystem::path& file);
 
-Clock::time_point modifiedAt(std::filesystem::file_time_type written);
 // The walk has not selected a file with these times yet (never with
 // minutes 0: no age test).
 bool isYoung(const Times& times, long minutes, Clock::time_point now);

@@ -65,9 +65,9 @@ SlotState::Inputs SlotState::storedSwitches(int slot) {
     const Settings::Folder folder = Settings::folder(slot);
     Inputs in;
     const bool chosen = folder.path && !folder.path->empty();
-    in.enabled = Settings::slotSwitchedOn(slot, folder) && folder.valid;
-    in.sourceMissing = slot != CommonHeader::kDestinationSlot && chosen && Settings::slotSwitchedOn(slot, folder) &&
-                       !folder.valid;
+    const bool on = Settings::slotSwitchedOn(slot, folder);
+    in.enabled = on && folder.valid;
+    in.sourceMissing = slot != CommonHeader::kDestinationSlot && chosen && on && !folder.valid;
     in.lagAlarmMinutes = lagAlarmMinutesSetting();
     in.preferencesProblem = PreferencesHealth::problem();
     return in;

@@ -221,11 +221,7 @@ void WatcherNSObject::destinationReturned() {
     const auto last = PassResult::load(index_);
     const bool stopped = last && ArchiveDestination::isDestinationProblem(last->error);
     if (!stream_.running() && !stopped) return;
-    const std::string own = storedFolder().value_or("");
-    if (own.empty()) return;
-    logf("WatcherNSObject => index %d: the destination is back: archiving %s", index_, own.c_str());
-    changes_.requestFull();
-    requestPass(own);
+    walkOwnFolder("the destination is back");
 }
 
 // A pass that a full disk stopped waits for no other event either: once
@@ -233,9 +229,13 @@ void WatcherNSObject::destinationReturned() {
 void WatcherNSObject::spaceFreed() {
     const auto last = PassResult::load(index_);
     if (!last || last->error != kDestinationFull || pass_) return;
+    walkOwnFolder("the destination has room again");
+}
+
+void WatcherNSObject::walkOwnFolder(const char* because) {
     const std::string own = storedFolder().value_or("");
     if (own.empty()) return;
-    logf("WatcherNSObject => index %d: the destination has room again: archiving %s", index_, own.c_str());
+    logf("WatcherNSObject => index %d: %s: archiving %s", index_, because, own.c_str());
     changes_.requestFull();
     requestPass(own);
 }
@@ -372,16 +372,18 @@ void WatcherNSObject::watchForReturn() {
 }
 
 void WatcherNSObject::checkReturn() {
+    if (!returnWatch_) return;
     const ParamDictionary reference = CommonHeader::folderReferenceParameters(_param());
-    if (!folderIsInPlace(reference, Settings::readForPass())) return;
+    const platform::PreferenceSnapshot stored = Settings::readForPass();
     // Validated as a pass validates it: the folder is valid again, and a stream may watch it.
-    if (!returnWatch_ || !validatedFolderPath(reference, Settings::readForPass())) return;
+    if (!folderIsInPlace(reference, stored) || !validatedFolderPath(reference, stored)) return;
     returnWatch_.reset(); // from the loop, never from the watch's own thread
-    logf("WatcherNSObject => index %d: the source is back: archiving it", index_);
     // Its stream watched a folder that went away: a new one watches what is there now.
-    if (std::exchange(watchWhenBack_, false)) return startStream(true);
-    changes_.requestFull();
-    requestPass(storedFolder());
+    if (std::exchange(watchWhenBack_, false)) {
+        logf("WatcherNSObject => index %d: the source is back: watching it again", index_);
+        return startStream(true);
+    }
+    walkOwnFolder("the source is back");
 }
 
 // Called before the pass is started, so nothing else sees it yet.

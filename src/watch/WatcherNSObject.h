@@ -95,6 +95,8 @@ private:
     void requestScan(const std::optional<std::string>& requested);
     void destinationReturned();
     void spaceFreed();
+    // A full pass of the slot's own folder, for the reason the log gives.
+    void walkOwnFolder(const char* because);
     bool matchesIndex(const platform::Notification& n, const char* what) const;
     std::optional<std::string> storedFolder() const; // the slot's folder as stored
     void announce(const std::string& name, const platform::UserInfo& extra = {});

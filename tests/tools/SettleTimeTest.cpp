@@ -115,7 +115,9 @@ TEST(SettleTimeTest, APhotoDatedInTheFutureSettlesByWhatThisMachineSaw) {
         future += c.future;
         // Two minutes on, everything this machine wrote has settled; what
         // the walk leaves is handed over by name.
-        if (c.future) EXPECT_FALSE(SettleTime::isYoung(*times, 1, later));
+        if (c.future) {
+            EXPECT_FALSE(SettleTime::isYoung(*times, 1, later));
+        }
         EXPECT_EQ(byChange.count(c.name), c.future ? 1u : 0u);
         EXPECT_LE(SettleTime::waitingSince(*times, now), now);
     }
