@@ -73,3 +73,7 @@ DestinationState DestinationCheck::inspect(std::chrono::milliseconds bound, std:
 bool DestinationCheck::within(std::function<void()> look, std::chrono::milliseconds bound) {
     return lane().run(std::move(look), bound);
 }
+
+bool DestinationCheck::withinOnceAnswering(std::function<void()> look, std::chrono::milliseconds bound) {
+    return answers(storedPath(nullptr), bound) && within(std::move(look), bound);
+}

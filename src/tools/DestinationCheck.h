@@ -30,4 +30,7 @@ public:
     // Any other look; false when it did not end in time (look must own
     // what it writes: it may end long after this returns).
     static bool within(std::function<void()> look, std::chrono::milliseconds bound = kBound);
+    // within(), once a child has seen the stored destination answer: for a
+    // look at a share that may already hang (the launch's validation).
+    static bool withinOnceAnswering(std::function<void()> look, std::chrono::milliseconds bound = kBound);
 };

@@ -76,6 +76,11 @@ protected:
         options.environment["DISPLAY"] = ":99";
         options.environment["QT_QPA_PLATFORM"] = "offscreen";
         launch();
+        // The launch's own looks at the share (validation, the monitor's
+        // first) are behind us once a report tells its free space: a share
+        // that hangs in the middle of a look holds the thread making it.
+        EXPECT_TRUE(eventually([] { return askStatus().text.find(" free") != std::string::npos; }, 30s))
+            << app->output();
         return true;
     }
 

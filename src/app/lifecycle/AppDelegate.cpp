@@ -264,7 +264,10 @@ void AppDelegate::placeRowView(QWidget* view, int slot) {
 void AppDelegate::doValidateDestinationPathInThread(const ParamDictionary& folderReference) {
     logf("Inside AppDelegate => doValidateDestinationPathInThread...param = %s",
          CommonHeader::describe(folderReference).c_str());
-    validateFolderPrefWithParam(folderReference);
+    // Its looks go first to a child and then to the destination's lane: a
+    // share hung at launch holds no thread of ours, and so no quit.
+    if (!DestinationCheck::withinOnceAnswering([folderReference] { validateFolderPrefWithParam(folderReference); }))
+        log("Inside AppDelegate => doValidateDestinationPathInThread...the destination does not answer: not validated");
 }
 
 // ---- commands ---------------------------------------------------------------------
