@@ -227,7 +227,33 @@ void RemoteSynchronization::deleteOld() {
     const auto old = NameWalk::collect(ToolLauncher::kFindToolPath,
                                        SynchronizationPolicy::candidateArguments(minutes_, days_), source_);
     if (!old) return logf("the walk for old files of %s did not run: nothing deleted", source_.c_str());
-    counts_.deleted = deleteVerified(rsync_, source_, destination_, *old);
+    // An old file still unlike its copy is not the photo archived under its
+    // name (a card numbering from the start again, a file rewritten with its
+    // size and time kept): rsync's quick check would never copy it.
+    std::vector<std::string> unlike;
+    counts_.deleted = deleteVerified(rsync_, source_, destination_, *old, &unlike);
+    if (!unlike.empty()) copyAgain(unlike);
+}
+
+void RemoteSynchronization::copyAgain(const std::vector<std::string>& names) {
+    std::vector<std::string> relative;
+    for (const auto& name : names) relative.push_back("./" + name);
+    std::string why;
+    auto input = platform::MemoryFile::withContents(nulList(relative), &why);
+    auto output = platform::MemoryFile::withContents("", &why);
+    if (!input || !output) return logf("no file list to copy %s again: %s", source_.c_str(), why.c_str());
+    auto arguments = SynchronizationPolicy::copyArguments(destination_, start_);
+    arguments.insert(arguments.begin(), "--ignore-times");
+    const Task::Termination end = runToEnd(
+        {.path = rsync_, .arguments = arguments, .workingDirectory = source_, .stdinFd = input->fd(), .stdoutFd = output->fd()});
+    std::int64_t copied = 0;
+    for (const auto& entry : RemoteListing::parse(output->contents()))
+        if (entry.transfers()) ++copied;
+    counts_.copied += copied;
+    logf("%zu file(s) of %s unlike their copies of the same name: %lld copied again (status %d), the copies there kept "
+         "in %s",
+         names.size(), source_.c_str(), static_cast<long long>(copied), TaskDone::status(end),
+         SynchronizationPolicy::keptFolder(destination_, start_).c_str());
 }
 
 void RemoteSynchronization::cleanUp(const std::string& source, const std::string& destination, unsigned minutes) {
@@ -248,7 +274,8 @@ void RemoteSynchronization::cleanUp(const std::string& source, const std::string
 
 std::int64_t RemoteSynchronization::deleteVerified(const std::string& rsync, const std::string& source,
                                                    const std::string& destination,
-                                                   const std::vector<std::string>& names) {
+                                                   const std::vector<std::string>& names,
+                                                   std::vector<std::string>* unlike) {
     // Each file as it was when its copy was compared.
     std::unordered_map<std::string, FileStamp> before;
     std::vector<std::string> files;
@@ -263,12 +290,17 @@ std::int64_t RemoteSynchronization::deleteVerified(const std::string& rsync, con
     if (comparison.failure) return 0;
     std::int64_t deleted = 0;
     for (const auto& entry : comparison.entries) {
-        if (!entry.unchanged()) continue;
         const auto it = before.find(entry.name);
         if (it == before.end()) continue;
         const std::string path = source + "/" + entry.name;
         const auto now = FileStamp::of(path);
-        if (!now || !now->isSameFileAs(it->second) || !now->matches(it->second) || now->size() != it->second.size()) {
+        const bool unchanged =
+            now && now->isSameFileAs(it->second) && now->matches(it->second) && now->size() == it->second.size();
+        if (!entry.unchanged()) {
+            if (unlike && unchanged) unlike->push_back(entry.name);
+            continue;
+        }
+        if (!unchanged) {
             logf("%s changed while its copy was compared: kept", path.c_str());
             continue;
         }

@@ -45,9 +45,12 @@ public:
 
     // Of the names (as a walk prints them, "./"-prefixed), deletes those
     // whose copy below destination has the same bytes and which are still
-    // the files compared; returns how many went. Blocks the calling thread.
+    // the files compared; returns how many went. The names whose copy
+    // differs, the file unchanged meanwhile, go to unlike when given.
+    // Blocks the calling thread.
     static std::int64_t deleteVerified(const std::string& rsync, const std::string& source,
-                                       const std::string& destination, const std::vector<std::string>& names);
+                                       const std::string& destination, const std::vector<std::string>& names,
+                                       std::vector<std::string>* unlike = nullptr);
 
     RemoteSynchronization(const RemoteSynchronization&) = delete;
     RemoteSynchronization& operator=(const RemoteSynchronization&) = delete;
@@ -63,6 +66,9 @@ private:
     // Counts the files still without their copy; how the look ended when it could not.
     std::optional<platform::Task::Termination> countFailed(const platform::Task::Termination& copyEnd);
     void deleteOld();
+    // Copies the names again whatever their sizes and times say, the
+    // copies there kept as any replaced copy is.
+    void copyAgain(const std::vector<std::string>& names);
     void finish(const platform::Task::Termination& end);
 
     const Engine engine_;
