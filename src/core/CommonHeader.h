@@ -28,6 +28,8 @@ inline const std::string sPrefWatcherInProgressFormat = "prefWatcherObject%02iIn
 inline const std::string sPrefDailyScheduledTime = "prefDailyScheduledTime2";
 inline const std::string sPrefNextScheduledTime = "prefNextScheduledLaunchctlTime";
 inline const std::string sPrefNextScheduledTimeDisplayString = "prefNextScheduledLaunchctlTimeDisplayString";
+// Why the daily time is not in the user's scheduler; absent while it is.
+inline const std::string kPrefDailyScheduleProblem = "prefDailyScheduleProblem";
 
 // Program-wide settings.
 inline const std::string kPrefBackupSourceImagesAfterMinutesOld = "prefBackupSourceImagesAfterMinutesOld";

@@ -63,13 +63,13 @@ Request parseArguments(int argc, const char* const* argv) {
     if (contains(args.options, "--version")) return of(Request::Kind::Version);
     if (!args.options.empty()) return invalid("unknown option " + std::string(args.options.front()));
     if (args.operands.size() != 2)
-        return invalid("expected \"load FILE\" or \"unload FILE\", but got " + std::to_string(args.operands.size()) +
+        return invalid("expected \"load FILE\", \"unload FILE\" or \"check FILE\", but got " + std::to_string(args.operands.size()) +
                        " arguments");
     const std::string_view verb = args.operands[0], file = args.operands[1];
-    if (verb != "load" && verb != "unload")
-        return invalid("unknown command \"" + std::string(verb) + "\": expected load or unload");
+    if (verb != "load" && verb != "unload" && verb != "check")
+        return invalid("unknown command \"" + std::string(verb) + "\": expected load, unload or check");
     if (file.empty()) return invalid("FILE must not be empty");
-    Request r = of(verb == "load" ? Request::Kind::Load : Request::Kind::Unload);
+    Request r = of(verb == "load" ? Request::Kind::Load : verb == "unload" ? Request::Kind::Unload : Request::Kind::Check);
     r.file = std::string(file);
     return r;
 }
@@ -77,6 +77,7 @@ Request parseArguments(int argc, const char* const* argv) {
 std::string helpText() {
     return "Usage: launchagent load FILE\n"
            "       launchagent unload FILE\n"
+           "       launchagent check FILE\n"
            "       launchagent start PROGRAM [ARGUMENT...]\n"
            "       launchagent --help | --version\n"
            "\n"
@@ -100,9 +101,10 @@ std::string helpText() {
            "one crontab line tagged \"# tolv-launch-agent <Label>\"; loading again\n"
            "replaces the job. unload removes the job from both places; when FILE has\n"
            "no readable Label, its name without \".plist\" is taken for the Label.\n"
+           "check tells whether the job is still in either place, and if not why.\n"
            "\n"
            "Exit status: 0 done; 1 failed (FILE unreadable or invalid, or systemctl\n"
-           "or crontab failed); 2 wrong arguments.\n";
+           "or crontab failed, or check found no job); 2 wrong arguments.\n";
 }
 
 std::string versionLine() {

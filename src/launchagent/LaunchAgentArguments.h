@@ -1,6 +1,7 @@
 #pragma once
 // The helper's command line: "load FILE" or "unload FILE", as the bundle's
-// loadlaunchagent.sh and unloadlaunchagent.sh pass it; "start PROGRAM
+// loadlaunchagent.sh and unloadlaunchagent.sh pass it; "check FILE", as the
+// application asks whether its schedule is still in place; "start PROGRAM
 // ARGS...", as a loaded job runs it; and the --help and --version requests.
 
 #include <filesystem>
@@ -10,9 +11,9 @@
 namespace launchagent {
 
 struct Request {
-    enum class Kind { Load, Unload, Start, Help, Version, Invalid };
+    enum class Kind { Load, Unload, Check, Start, Help, Version, Invalid };
     Kind kind = Kind::Invalid;
-    std::filesystem::path file; // Load and Unload only
+    std::filesystem::path file; // Load, Unload and Check only
     std::string program;                // Start only: an absolute path
     std::vector<std::string> arguments; // Start only: passed on untouched
     std::string problem;        // what is wrong with the command line; Invalid only

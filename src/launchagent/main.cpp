@@ -1,4 +1,4 @@
-// launchagent load|unload FILE: what launchctl does for the application's
+// launchagent load|unload|check FILE: what launchctl does for the application's
 // launch agent file, with the user's systemd timers or crontab as the
 // scheduler. Prints what it did on standard output; blocks until done.
 
@@ -28,14 +28,18 @@ int start(const launchagent::Request& request) {
 
 int carryOut(const launchagent::Request& request) {
     // A loaded job starts the application through this helper's own path.
-    const auto outcome = request.kind == launchagent::Request::Kind::Load
-                             ? platform::UserScheduler::load(request.file, platform::Bundle::runningExecutable().string())
-                             : platform::UserScheduler::unload(request.file);
+    using Kind = launchagent::Request::Kind;
+    const auto outcome =
+        request.kind == Kind::Load    ? platform::UserScheduler::load(request.file, platform::Bundle::runningExecutable().string())
+        : request.kind == Kind::Check ? platform::UserScheduler::check(request.file)
+                                      : platform::UserScheduler::unload(request.file);
+    // Standard output carries the answer either way: the application shows
+    // a failure's reason to the user.
+    std::puts(outcome.message.c_str());
     if (!outcome.succeeded) {
         logLine(outcome.message);
         return kFailed;
     }
-    std::puts(outcome.message.c_str());
     return kDone;
 }
 
@@ -56,6 +60,7 @@ int main(int argc, char** argv) {
         return kWrongArguments;
     case launchagent::Request::Kind::Load:
     case launchagent::Request::Kind::Unload:
+    case launchagent::Request::Kind::Check:
         return carryOut(request);
     case launchagent::Request::Kind::Start:
         return start(request);

@@ -80,6 +80,7 @@ namespace {
 struct ScriptRun {
     bool succeeded = false;
     std::optional<std::string> text; // as runThisShellScript answers
+    std::string told;                // the standard output, whatever the status
 };
 
 ScriptRun runLogged(const std::string& path, const ScriptParameters& parameters) {
@@ -91,12 +92,12 @@ ScriptRun runLogged(const std::string& path, const ScriptParameters& parameters)
     platform::Task::Output output = runCollectingOutput(path, parameters);
     if (!succeeded(output.termination)) {
         log("runThisShellScript Task failed.");
-        return {false, std::string("Task failed.")};
+        return {false, std::string("Task failed."), decoded(std::move(output.standardOutput)).value_or("")};
     }
     log("runThisShellScript Task succeeded.");
     auto text = decoded(std::move(output.standardOutput));
     logf("runThisShellScript got back:\n%s\n", text ? text->c_str() : "(null)");
-    return {true, text};
+    return {true, text, text.value_or("")};
 }
 
 } // namespace
@@ -129,6 +130,18 @@ bool runShellScript(const platform::Bundle& bundle, const std::optional<std::str
         return false;
     }
     return runLogged(script->string(), parameters).succeeded;
+}
+
+bool runShellScript(const std::string& name, const ScriptParameters& parameters, std::string* answer) {
+    auto script = scriptInBundle(platform::Bundle::main(), name);
+    if (!script) {
+        logf("\n\nrunShellScript FAILED => UNABLE to find script named: [%s]!\n\n", name.c_str());
+        *answer = "the bundle has no " + name;
+        return false;
+    }
+    ScriptRun run = runLogged(script->string(), parameters);
+    *answer = std::move(run.told);
+    return run.succeeded;
 }
 
 std::optional<std::string> runShellScript2(const std::optional<std::string>& path, const ScriptParameters& parameters) {

@@ -24,6 +24,9 @@ std::optional<std::string> runThisShellScript(const std::optional<std::string>& 
 bool runShellScript(const std::optional<std::string>& name, const ScriptParameters& parameters);
 bool runShellScript(const platform::Bundle& bundle, const std::optional<std::string>& name,
                     const ScriptParameters& parameters);
+// The same, with the script's standard output in *answer whatever its
+// status (a failing script may say why there).
+bool runShellScript(const std::string& name, const ScriptParameters& parameters, std::string* answer);
 
 // The quiet twin for system commands: the output whatever the status.
 std::optional<std::string> runShellScript2(const std::optional<std::string>& path, const ScriptParameters& parameters);

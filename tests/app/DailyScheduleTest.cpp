@@ -252,7 +252,11 @@ TEST_F(DailyScheduleTest, AJobTheSchedulerDoesNotTakeIsReported) {
     ASSERT_EQ(dialogs->alerts().size(), 1u);
     EXPECT_EQ(dialogs->alerts()[0].message, "Error!!");
     EXPECT_EQ(dialogs->alerts()[0].informativeText.rfind("Unable to schedule the daily run:\n", 0), 0u);
-    EXPECT_TRUE(fs::exists(agentFile())) << "installed, so Remove Schedule finds it";
+    EXPECT_NE(dialogs->alerts()[0].informativeText.find("cannot install the crontab"), std::string::npos)
+        << dialogs->alerts()[0].informativeText;
+    EXPECT_FALSE(fs::exists(agentFile())) << "nothing looks installed";
+    EXPECT_EQ(prefs().stringForKey("prefNextScheduledLaunchctlTimeDisplayString").value_or("").rfind("not installed: ", 0),
+              0u);
 }
 
 TEST_F(DailyScheduleTest, ARefusedStagingNameStopsWithTheReason) {

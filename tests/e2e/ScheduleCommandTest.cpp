@@ -2,6 +2,7 @@
 // application, its scripts and helper, and stand-ins for the user's
 // scheduler: here the crontab, as on a machine without a user manager.
 
+#include "platform/scheduler/ToolRun.h"
 #include "support/AppProcess.h"
 #include "support/FakeScheduler.h"
 #include "support/TempHome.h"
@@ -66,6 +67,52 @@ TEST(ScheduleCommandTest, SchedulesAloneOrThroughTheRunningApplication) {
     const Finished nothing = runToEnd({"--unschedule"});
     EXPECT_EQ(nothing.status, 0);
     EXPECT_NE(nothing.output.find("no daily schedule"), std::string::npos) << nothing.output;
+}
+
+// A schedule the user's scheduler does not hold is never shown as set: the
+// command, --status and its JSON name the reason, and no agent file stays.
+TEST(ScheduleCommandTest, AScheduleThatCannotRunIsShownAsNotInstalled) {
+    struct Case {
+        const char* name;
+        bool crontab;
+        const char* reason;
+    };
+    for (const Case& c : {Case{"no scheduler at all", false, "no systemd user manager runs and crontab is not installed"},
+                          Case{"a crontab that refuses", true, "cannot install the crontab"}}) {
+        SCOPED_TRACE(c.name);
+        TempHome home;
+        FakeScheduler scheduler(home.path(), false, c.crontab);
+        if (!c.crontab && platform::ToolRun::available("crontab")) GTEST_SKIP() << "this machine has crontab";
+        std::filesystem::create_directories(scheduler.crontabFile()); // unreadable as a table
+
+        const Finished scheduled = runToEnd({"--schedule", "07:05"});
+        EXPECT_EQ(scheduled.status, 1) << scheduled.output;
+        EXPECT_NE(scheduled.output.find(c.reason), std::string::npos) << scheduled.output;
+        EXPECT_FALSE(std::filesystem::exists(home.home() / "Library/LaunchAgents/com.orvane.tolv-archiver.agent.plist"));
+
+        const Finished status = runToEnd({"--status"});
+        EXPECT_NE(status.output.find(std::string("Daily schedule: 07:05, not installed: ") + c.reason), std::string::npos)
+            << status.output;
+        const Finished json = runToEnd({"--status", "--json"});
+        EXPECT_NE(json.output.find("\"installed\":false"), std::string::npos) << json.output;
+        EXPECT_NE(json.output.find("\"next\":null"), std::string::npos) << json.output;
+    }
+}
+
+TEST(ScheduleCommandTest, AScheduleRemovedBehindTheApplicationsBackIsToldAtTheNextStart) {
+    TempHome home;
+    FakeScheduler scheduler(home.path(), false);
+    ASSERT_EQ(runToEnd({"--schedule", "07:05"}).status, 0);
+    scheduler.setCrontab("MAILTO=me\n"); // the line taken out by hand
+
+    AppProcess started(AppProcess::application());
+    ASSERT_TRUE(started.waitForOutput("Inside AppDelegate => ibStopAllWatcher")) << started.output();
+    EXPECT_EQ(runToEnd({"--quit"}).status, 0);
+    EXPECT_EQ(started.waitForExit(20s), 0) << started.output();
+
+    const Finished status = runToEnd({"--status"});
+    EXPECT_NE(status.output.find("Daily schedule: 07:05, not installed: no line in the crontab"), std::string::npos)
+        << status.output;
 }
 
 } // namespace

@@ -101,7 +101,7 @@ TEST(LaunchAgentToolTest, ExitStatusSaysDoneFailedOrWrongArguments) {
     } cases[] = {
         {"load script without a file", {kLoadScript}, 2, "usage: loadlaunchagent.sh"},
         {"unload script with an empty file", {kUnloadScript, ""}, 2, "usage: unloadlaunchagent.sh"},
-        {"helper without arguments", {kHelper}, 2, "expected \"load FILE\" or \"unload FILE\""},
+        {"helper without arguments", {kHelper}, 2, "expected \"load FILE\", \"unload FILE\" or \"check FILE\""},
         {"helper with an unknown command", {kHelper, "restart", job}, 2, "unknown command \"restart\""},
         {"start without a program", {kHelper, "start"}, 2, "PROGRAM an absolute path"},
         {"start of a program by name", {kHelper, "start", "sh"}, 2, "PROGRAM an absolute path"},

@@ -19,7 +19,8 @@ void writeScript(const fs::path& file, const std::string& body) {
 
 } // namespace
 
-FakeScheduler::FakeScheduler(const fs::path& folder, bool userManager) : folder_(folder / "fake-scheduler") {
+FakeScheduler::FakeScheduler(const fs::path& folder, bool userManager, bool crontab)
+    : folder_(folder / "fake-scheduler") {
     fs::create_directories(folder_);
     const std::string log = "'" + (folder_ / "calls.log").string() + "'";
     const std::string table = "'" + crontabFile().string() + "'";
@@ -27,7 +28,8 @@ FakeScheduler::FakeScheduler(const fs::path& folder, bool userManager) : folder_
                                            "\n"
                                            "if [ \"$1 $2\" = \"--user show-environment\" ]; then exit " +
                                            (userManager ? "0" : "1") + "; fi\nexit 0\n");
-    writeScript(folder_ / "crontab", "echo \"crontab $*\" >> " + log +
+    if (crontab)
+        writeScript(folder_ / "crontab", "echo \"crontab $*\" >> " + log +
                                          "\n"
                                          "case \"$1\" in\n"
                                          "  -l) [ -f " + table + " ] || { echo 'no crontab for user' >&2; exit 1; }\n"

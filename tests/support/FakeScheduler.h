@@ -13,8 +13,9 @@ namespace testing_support {
 
 class FakeScheduler {
 public:
-    // folder: where the scripts, their call log and the table live.
-    FakeScheduler(const std::filesystem::path& folder, bool userManager);
+    // folder: where the scripts, their call log and the table live. Without
+    // crontab, none is put on PATH (as on a machine without cron).
+    FakeScheduler(const std::filesystem::path& folder, bool userManager, bool crontab = true);
     ~FakeScheduler();
     FakeScheduler(const FakeScheduler&) = delete;
     FakeScheduler& operator=(const FakeScheduler&) = delete;

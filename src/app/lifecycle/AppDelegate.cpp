@@ -93,6 +93,7 @@ void AppDelegate::initialize() {
     PreferencesHealth::noteAtStart();
     deleteOldLogs();
     updateLaunchAgentFileIfNeeded();
+    DailySchedule::verifyInstalled();
 }
 
 std::optional<platform::Value::Dictionary> AppDelegate::setupFactoryDefaults() {

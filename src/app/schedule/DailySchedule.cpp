@@ -44,6 +44,16 @@ bool runScript(const std::string& script, const fs::path& agentFile) {
     return runShellScript(script, std::vector<std::string>{agentFile.string()});
 }
 
+// The helper's last line, without its "cannot load <label>: ".
+std::string reasonFrom(const std::string& told) {
+    std::string line = told.substr(0, told.find_last_not_of(" \n") + 1);
+    line = line.substr(line.find_last_of('\n') == std::string::npos ? 0 : line.find_last_of('\n') + 1);
+    if (line.starts_with("cannot ")) {
+        if (const auto colon = line.find(": "); colon != std::string::npos) line = line.substr(colon + 2);
+    }
+    return line.empty() ? "the user's scheduler did not take it; the log says why" : line;
+}
+
 } // namespace
 
 const fs::path DailySchedule::kStagingFile = "/tmp/temp.archiver.plist";
@@ -97,14 +107,20 @@ bool DailySchedule::install(const std::optional<Value>& time) {
     if (!stage(contents) || !putInPlace(agentFile, contents)) return false;
 
     prefs().setObject(kPrefLastSavedLaunchAgentContent, agent);
-    const bool loaded = runScript(kLoadScript, agentFile);
+    std::string told;
+    const bool loaded = runShellScript(kLoadScript, std::vector<std::string>{agentFile.string()}, &told);
     // A schedule the user's scheduler did not take never runs: the user
-    // must hear of it, not find out a day later.
+    // must hear of it, not find out a day later, and nothing may look
+    // installed.
     if (!loaded) {
-        logf("Error with loading %s: the scheduler did not take it", agentFile.c_str());
-        alert("Unable to schedule the daily run:\n%@.\n\n",
-              "the user's scheduler (systemd user timers, or crontab) did not take " + agentFile.string() +
-                  "; the log says why");
+        const std::string reason = reasonFrom(told);
+        logf("Error with loading %s: %s", agentFile.c_str(), reason.c_str());
+        std::error_code ec;
+        fs::remove(agentFile, ec);
+        recordProblem(reason);
+        alert("Unable to schedule the daily run:\n%@.\n\n", reason);
+    } else {
+        prefs().removeObjectForKey(kPrefDailyScheduleProblem);
     }
     if (afterChange_) afterChange_();
     log(kSeparator);
@@ -178,6 +194,26 @@ void DailySchedule::refreshInstalledFile() {
     if (!runScript(kLoadScript, agentFile)) logf("Error with loading %s: the log says why", agentFile.c_str());
 }
 
+void DailySchedule::verifyInstalled() {
+    if (!stored().set) return;
+    const fs::path agentFile = agentFilePath();
+    if (!hasAgentFile()) return recordProblem("its launch agent file " + agentFile.string() + " is gone");
+    std::string told;
+    if (runShellScript("checklaunchagent.sh", std::vector<std::string>{agentFile.string()}, &told)) {
+        prefs().removeObjectForKey(kPrefDailyScheduleProblem);
+        return;
+    }
+    const std::string reason = reasonFrom(told);
+    logf("ERROR: the daily run is not in the user's scheduler: %s", reason.c_str());
+    recordProblem(reason);
+}
+
+void DailySchedule::recordProblem(const std::string& problem) {
+    prefs().setObject(kPrefDailyScheduleProblem, Value(problem));
+    prefs().removeObjectForKey(sPrefNextScheduledTime);
+    prefs().setObject(sPrefNextScheduledTimeDisplayString, Value("not installed: " + problem));
+}
+
 // ---- the next run ----------------------------------------------------------------
 
 void DailySchedule::computeNextRun(platform::Date now) {
@@ -185,6 +221,9 @@ void DailySchedule::computeNextRun(platform::Date now) {
     logf("Inside AppDelegate => convertToNextLaunchCtlDate...%s", DateFormat::format(now, "yyyy MM dd HH:mm:ss Z").c_str());
     const auto scheduled = prefs().objectForKey(sPrefDailyScheduledTime).date();
     if (!scheduled) return;
+    // A time the scheduler does not hold has no next run.
+    if (const auto problem = prefs().stringForKey(kPrefDailyScheduleProblem); problem && !problem->empty())
+        return recordProblem(*problem);
     const int hour = DateFormat::localHour(*scheduled), minute = DateFormat::localMinute(*scheduled);
     platform::Date next = NextLaunchDate::todayAt(now, hour, minute);
     logf("          current date: %s", DateFormat::describe(now).c_str());
@@ -220,8 +259,8 @@ bool DailySchedule::removeSchedule() {
     if (edited.type() == Value::Type::None) return false;
     logf("tempTimeObj = %s", edited.description().c_str());
     unload();
-    for (const std::string& key :
-         {sPrefNextScheduledTime, sPrefNextScheduledTimeDisplayString, sPrefDailyScheduledTime, kPrefDidSetSchedule})
+    for (const std::string& key : {sPrefNextScheduledTime, sPrefNextScheduledTimeDisplayString, sPrefDailyScheduledTime,
+                                   kPrefDidSetSchedule, kPrefDailyScheduleProblem})
         prefs().removeObjectForKey(key);
     prefs().synchronize();
     if (afterChange_) afterChange_();
@@ -238,13 +277,14 @@ DailySchedule::Stored DailySchedule::stored() {
     const auto values = platform::PreferenceSnapshot::read({kPreflastLaunchctlDate, sPrefDailyScheduledTime,
                                                             kPrefDidSetSchedule, sPrefNextScheduledTime,
                                                             sPrefNextScheduledTimeDisplayString,
-                                                            kPrefLastScheduledStart});
+                                                            kPrefLastScheduledStart, kPrefDailyScheduleProblem});
     Stored s;
     s.lastAgentStart = values.string(kPreflastLaunchctlDate).value_or("");
     s.lastAgentStartDate = values.object(kPrefLastScheduledStart).date();
     s.time = values.object(sPrefDailyScheduledTime).date();
     s.confirmed = values.object(kPrefDidSetSchedule).toBool();
     s.set = s.confirmed && s.time.has_value();
+    s.problem = values.string(kPrefDailyScheduleProblem).value_or("");
     s.next = values.object(sPrefNextScheduledTime).date();
     s.nextRunText = values.string(sPrefNextScheduledTimeDisplayString).value_or("(not known)");
     return s;

@@ -42,6 +42,10 @@ public:
     // Brings an installed file whose layout is out of date up to the
     // template, keeping its time, and reloads it.
     static void refreshInstalledFile();
+    // Asks the user's scheduler whether the daily time is still in it (a
+    // crontab line or a timer removed by hand, a user manager gone), and
+    // records the answer for the window and --status.
+    static void verifyInstalled();
     // Stores the next run's moment after now and its description; nothing
     // without a daily time.
     void computeNextRun(platform::Date now);
@@ -63,6 +67,8 @@ public:
         std::optional<platform::Date> lastAgentStartDate; // the same moment (stored since it was kept as a date)
         bool confirmed = false;             // a daily time was confirmed once
         bool set = false;                   // ... and is there
+        std::string problem;                // why it is not in the user's scheduler; "" when it is
+        bool installed() const { return set && problem.empty(); }
         std::optional<platform::Date> time; // the daily time
         std::optional<platform::Date> next; // the next run as worked out at the last launch
         std::string nextRunText;            // its description, "(not known)" without one
@@ -76,6 +82,7 @@ private:
     bool stage(const std::string& contents) const;
     bool putInPlace(const std::filesystem::path& file, const std::string& contents) const;
     void alert(const std::string& informativeFormat, const std::string& reason) const;
+    static void recordProblem(const std::string& problem);
 
     std::function<void()> afterChange_;
     std::filesystem::path stagingFile_;

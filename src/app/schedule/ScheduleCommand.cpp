@@ -6,8 +6,11 @@
 ScheduleCommand::Reply ScheduleCommand::schedule(DailySchedule& schedule, const std::string& timeOfDay) {
     const auto time = DailySchedule::parseTimeOfDay(timeOfDay);
     if (!time) return {2, "not a time of day (HH:MM): " + timeOfDay + "\n"};
-    if (!schedule.confirmTime(*time))
-        return {1, "the daily run at " + timeOfDay + " could not be installed; the log says why\n"};
+    if (!schedule.confirmTime(*time)) {
+        const std::string problem = DailySchedule::stored().problem;
+        return {1, "the daily run at " + timeOfDay + " could not be installed" +
+                       (problem.empty() ? std::string("; the log says why") : ": " + problem) + "\n"};
+    }
     std::string reply = "archiving daily at " + timeOfDay + "; next run: " + DailySchedule::stored().nextRunText + "\n";
     if (platform::UserScheduler::cronDaemonMissing()) reply += "note: " + platform::UserScheduler::kNoCronDaemon + "\n";
     return {0, reply};

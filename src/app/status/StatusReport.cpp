@@ -60,6 +60,8 @@ StatusReport::Schedule scheduleFromPreferences() {
     s.set = stored.set;
     if (!s.set) return s;
     s.time = platform::DateFormat::format(*stored.time, "HH:mm");
+    s.problem = stored.problem;
+    if (!s.problem.empty()) return s; // no run is to come
     // The stored moment is as old as the last launch; once it has passed,
     // the next one is worked out afresh.
     const auto now = std::chrono::system_clock::now();
@@ -157,6 +159,7 @@ std::string StatusReport::text() const {
                yesNo(s.state.busy) + "\n";
     }
     if (!schedule.set) out += "Daily schedule: none\n";
+    else if (!schedule.problem.empty()) out += "Daily schedule: " + schedule.time + ", not installed: " + schedule.problem + "\n";
     else out += "Daily schedule: " + schedule.time + ", next run " + (schedule.next ? platform::DateFormat::describe(*schedule.next) : "(not known)") + "\n";
     if (!schedule.lastAgentStart.empty()) out += "Last scheduled start: " + schedule.lastAgentStart + "\n";
     return out;
@@ -186,6 +189,8 @@ std::string StatusReport::json() const {
         {"freeBytes", destination.freeBytes ? QJsonValue(static_cast<qint64>(*destination.freeBytes)) : QJsonValue()},
         {"key", destination.key ? jsonText(*destination.key, true) : QJsonValue()}};
     const QJsonObject sched{{"time", schedule.set ? jsonText(schedule.time) : QJsonValue()},
+                            {"installed", schedule.set && schedule.problem.empty()},
+                            {"problem", jsonText(schedule.problem, true)},
                             {"next", schedule.set ? jsonTime(schedule.next) : QJsonValue()}};
     const QJsonObject top{{"version", jsonText(version)},
                           {"running", running},

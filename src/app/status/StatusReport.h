@@ -42,6 +42,7 @@ struct StatusReport {
     struct Schedule {
         bool set = false;
         std::string time;           // "07:05"
+        std::string problem;        // why it is not in the user's scheduler; "" when it is
         std::optional<platform::Date> next;           // the next run
         std::string lastAgentStart;                   // when the schedule last started the application
         std::optional<platform::Date> lastAgentStartDate; // the same, for scripts, when known

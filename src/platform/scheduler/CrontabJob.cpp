@@ -161,6 +161,11 @@ bool CrontabJob::isIn(const std::string& table) const {
     return std::any_of(lines.begin(), lines.end(), [this](std::string_view l) { return isTagged(l); });
 }
 
+bool CrontabJob::isLoaded(std::string* error) const {
+    const auto table = readTable(error);
+    return table && isIn(*table);
+}
+
 bool CrontabJob::load(const LaunchdJob& job, const JobCommand& command, std::string* error) const {
     auto newLine = line(job, command, error);
     if (!newLine) return false;

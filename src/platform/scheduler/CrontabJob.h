@@ -36,6 +36,9 @@ public:
     // The table without this job's lines, every other line byte for byte.
     std::string withoutJob(const std::string& table) const;
     bool isIn(const std::string& table) const;
+    // Whether the user's crontab holds the job's line; false with *error
+    // when the crontab cannot be read.
+    bool isLoaded(std::string* error) const;
 
     // Replaces the job's lines in the user's crontab by the job's new line.
     bool load(const LaunchdJob& job, const JobCommand& command, std::string* error) const;

@@ -51,7 +51,7 @@ Outcome loadIntoSystemd(const LaunchdJob& job, const JobCommand& command) {
 
 Outcome loadIntoCrontab(const LaunchdJob& job, const JobCommand& command) {
     if (!CrontabJob::available())
-        return failed("cannot load " + job.label, "no systemd user manager runs and crontab is not installed");
+        return failed("cannot load " + job.label, UserScheduler::kNoScheduler);
     std::string error;
     if (!CrontabJob(job.label).load(job, command, &error)) return failed("cannot load " + job.label, error);
     removeSystemdLeftover(job.label);
@@ -77,6 +77,8 @@ std::optional<std::string> unloadLabel(const fs::path& jobFile, std::string* err
 
 } // namespace
 
+const std::string UserScheduler::kNoScheduler = "no systemd user manager runs and crontab is not installed";
+
 const std::string UserScheduler::kNoCronDaemon = "no cron daemon runs: the daily run starts only once one does";
 
 bool UserScheduler::cronDaemonMissing() {
@@ -97,6 +99,24 @@ Outcome UserScheduler::load(const fs::path& jobFile, const std::string& launcher
     if (userManagerRunning()) return loadIntoSystemd(*job, *command);
     logf("%s: no systemd user manager runs, using the crontab", job->label.c_str());
     return loadIntoCrontab(*job, *command);
+}
+
+Outcome UserScheduler::check(const fs::path& jobFile) {
+    std::string error;
+    auto label = unloadLabel(jobFile, &error);
+    if (!label) return failed("cannot check " + jobFile.string(), error);
+    const bool manager = userManagerRunning();
+    if (manager && SystemdUserTimer(*label).hasUnitFiles()) return {true, *label + " is loaded: systemd timer"};
+    if (CrontabJob::available()) {
+        if (CrontabJob(*label).isLoaded(&error)) {
+            std::string message = *label + " is loaded: crontab line";
+            if (!manager && !CrontabJob::daemonRunning()) message += "; " + kNoCronDaemon;
+            return {true, message};
+        }
+        if (!error.empty()) return failed("cannot check " + *label, error);
+    }
+    if (!manager && !CrontabJob::available()) return {false, kNoScheduler};
+    return {false, std::string(manager ? "no systemd timer" : "no line in the crontab") + " for " + *label};
 }
 
 Outcome UserScheduler::unload(const fs::path& jobFile) {

@@ -33,6 +33,10 @@ public:
     // the description, or from the file's name when the description has no
     // readable Label (a damaged or already deleted file).
     static Outcome unload(const std::filesystem::path& jobFile);
+    // Whether the description's job is still scheduled (a timer the user
+    // manager runs, or a crontab line); when not, the message says why.
+    static Outcome check(const std::filesystem::path& jobFile);
+    static const std::string kNoScheduler; // neither a user manager nor crontab
 };
 
 } // namespace platform
