@@ -28,9 +28,9 @@ DestinationState notResponding() {
 // hangs, no thread of ours is left waiting on it (such a thread holds the
 // application when it quits), and the look itself starts only once the
 // share has answered.
-bool answers(const std::optional<std::string>& path, std::chrono::milliseconds bound) {
+bool answers(const std::optional<std::string>& path, std::chrono::milliseconds bound, std::stop_token stop = {}) {
     if (!path || path->empty() || RemoteDestination::looksRemote(*path)) return true;
-    return platform::BoundedProbe::isFolder(*path, bound) != platform::BoundedProbe::Answer::NoAnswer;
+    return platform::BoundedProbe::isFolder(*path, bound, std::move(stop)) != platform::BoundedProbe::Answer::NoAnswer;
 }
 
 std::optional<std::string> storedPath(const platform::PreferenceSnapshot* stored) {
@@ -40,7 +40,7 @@ std::optional<std::string> storedPath(const platform::PreferenceSnapshot* stored
 
 DestinationState looked(std::function<DestinationState()> find, std::chrono::milliseconds bound,
                         std::stop_token stop, const platform::PreferenceSnapshot* stored = nullptr) {
-    if (!answers(storedPath(stored), bound)) return notResponding();
+    if (!answers(storedPath(stored), bound, stop)) return notResponding();
     auto found = std::make_shared<DestinationState>();
     const bool answered = lane().run(
         [found, find] {

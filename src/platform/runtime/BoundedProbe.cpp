@@ -17,7 +17,7 @@ namespace {
 
 struct Ending {
     std::mutex mutex;
-    std::condition_variable ended;
+    std::condition_variable_any ended;
     bool done = false;
     int status = 0;
 };
@@ -25,7 +25,7 @@ struct Ending {
 } // namespace
 
 BoundedProbe::Answer BoundedProbe::run(const std::string& path, const std::vector<std::string>& arguments,
-                                       std::chrono::milliseconds bound) {
+                                       std::chrono::milliseconds bound, std::stop_token stop) {
     Task::Options options;
     options.path = path;
     options.arguments = arguments;
@@ -50,12 +50,14 @@ BoundedProbe::Answer BoundedProbe::run(const std::string& path, const std::vecto
         return Answer::NoAnswer; // nobody can tell when it ends
     }
     std::unique_lock lock(ending->mutex);
-    if (!ending->ended.wait_for(lock, bound, [&] { return ending->done; })) return Answer::NoAnswer;
+    // One that is told to stop (its owner goes) does not wait the bound out.
+    if (!ending->ended.wait_for(lock, stop, bound, [&] { return ending->done; })) return Answer::NoAnswer;
     return WIFEXITED(ending->status) && WEXITSTATUS(ending->status) == 0 ? Answer::Yes : Answer::No;
 }
 
-BoundedProbe::Answer BoundedProbe::isFolder(const std::string& path, std::chrono::milliseconds bound) {
-    return run("/usr/bin/test", {"-d", path}, bound);
+BoundedProbe::Answer BoundedProbe::isFolder(const std::string& path, std::chrono::milliseconds bound,
+                                            std::stop_token stop) {
+    return run("/usr/bin/test", {"-d", path}, bound, std::move(stop));
 }
 
 } // namespace platform

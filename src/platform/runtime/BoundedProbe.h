@@ -9,6 +9,7 @@
 // Thread rules: any thread but the child spawner's.
 
 #include <chrono>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -19,11 +20,12 @@ public:
     enum class Answer { Yes, No, NoAnswer };
     // Runs the program and waits for it at most bound: Yes for exit status
     // 0, No for another end or a program that cannot start, NoAnswer when it
-    // is still running then (it is left to end on its own).
+    // is still running then, or when stop is requested first (it is left to
+    // end on its own).
     static Answer run(const std::string& path, const std::vector<std::string>& arguments,
-                      std::chrono::milliseconds bound);
+                      std::chrono::milliseconds bound, std::stop_token stop = {});
     // Whether path is a folder, asked of a child ("test -d").
-    static Answer isFolder(const std::string& path, std::chrono::milliseconds bound);
+    static Answer isFolder(const std::string& path, std::chrono::milliseconds bound, std::stop_token stop = {});
 };
 
 } // namespace platform
