@@ -2,7 +2,9 @@
 // by DBUS_SESSION_BUS_ADDRESS, since a test machine has none. Each Notify it
 // receives becomes one line in the file given as first argument:
 // "app name <TAB> summary <TAB> body <TAB> urgency <TAB> desktop entry <TAB>
-// icon". With --actions it offers buttons (the "actions" capability) and, once
+// icon <TAB> replaces_id"; each CloseNotification the line "closed <TAB> id".
+// As a desktop's daemon does, a notification that replaces another keeps its
+// id. With --actions it offers buttons (the "actions" capability) and, once
 // it has answered a notification that has some, reports its first one as
 // picked (ActionInvoked). With --never-answer it
 // takes the calls but leaves them unanswered, as a hung daemon would.
@@ -41,6 +43,13 @@ public:
             connection.send(message.createReply(QVariant::fromValue(capabilities)));
             return true;
         }
+        if (message.member() == QStringLiteral("CloseNotification")) {
+            const QVariantList args = message.arguments();
+            std::ofstream(recordFile_, std::ios::app)
+                << "closed\t" << (args.isEmpty() ? 0u : args.front().toUInt()) << "\n" << std::flush;
+            connection.send(message.createReply());
+            return true;
+        }
         if (message.member() != QStringLiteral("Notify")) return false;
         const QVariantList args = message.arguments();
         if (args.size() != 8) {
@@ -51,7 +60,8 @@ public:
         // Recorded before the answer, so a sender that got its answer finds
         // the line already written.
         if (!answers_) return true;
-        connection.send(message.createReply(QVariant::fromValue(++lastId_)));
+        const uint replaces = args.at(1).toUInt();
+        connection.send(message.createReply(QVariant::fromValue(replaces != 0 ? replaces : ++lastId_)));
         const QStringList buttons = args.at(5).toStringList();
         if (actions_ && !buttons.isEmpty()) {
             QDBusMessage picked = QDBusMessage::createSignal(kPath, kService, QStringLiteral("ActionInvoked"));
@@ -69,7 +79,8 @@ private:
                                     : QStringLiteral("none");
         const QString entry = hints.value(QStringLiteral("desktop-entry"), QStringLiteral("none")).toString();
         const QString line = args.at(0).toString() + '\t' + args.at(3).toString() + '\t' + args.at(4).toString() +
-                             '\t' + urgency + '\t' + entry + '\t' + args.at(2).toString() + '\n';
+                             '\t' + urgency + '\t' + entry + '\t' + args.at(2).toString() + '\t' +
+                             QString::number(args.at(1).toUInt()) + '\n';
         std::ofstream(recordFile_, std::ios::app) << line.toStdString() << std::flush;
     }
 

@@ -17,15 +17,27 @@
 #include <QUrl>
 
 #include <chrono>
+#include <filesystem>
 
 using platform::logf;
 using platform::NotificationCenter;
+
+namespace {
+
+// A log folder is named only once there is one to open.
+bool logFolderExists() {
+    std::error_code ec;
+    return std::filesystem::is_directory(OVLogFileManager::logFolder(), ec);
+}
+
+} // namespace
 
 ProblemReporter::ProblemReporter(std::shared_ptr<AppDelegate> delegate, QWidget* window, bool headless)
     : delegate_(delegate), window_(window), headless_(headless), self_(this) {
     auto& center = NotificationCenter::defaultCenter();
     for (const std::string& name :
-         {kWatcherPassEnded, kWatcherDidStart, kWatcherDidStop, kWatcherDidStopAll, kDestinationDidChange})
+         {kWatcherPassEnded, kWatcherDidStart, kWatcherDidStop, kWatcherDidStopAll, kDestinationDidChange,
+          kWatcherUnarchivedCounted})
         center.addObserver(this, name, [this](const platform::Notification& n) { reviewSoon(n); });
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &ProblemReporter::review);
@@ -38,12 +50,22 @@ ProblemReporter::ProblemReporter(std::shared_ptr<AppDelegate> delegate, QWidget*
 
 ProblemReporter::~ProblemReporter() { NotificationCenter::defaultCenter().removeObserver(this); }
 
-void ProblemReporter::reviewSoon(const platform::Notification&) {
+void ProblemReporter::reviewSoon(const platform::Notification& n) {
+    std::optional<PassResult> ended;
+    if (const auto* result = n.info<PassResult>(kUserInfoPassResult)) ended = *result;
     // Watchers post from their own threads; the window lives on the GUI
     // thread. Queued even there, so the rows have taken the news first.
-    platform::queueOnGuiThread([self = self_] {
-        if (self) self->review();
+    platform::queueOnGuiThread([self = self_, ended] {
+        if (!self) return;
+        if (ended) self->notePass(ended->error, ended->copied);
+        self->review();
     });
+}
+
+void ProblemReporter::notePass(const std::string& error, std::int64_t copied) {
+    if (!recovery_ || !error.empty()) return;
+    recovery_->copied += copied;
+    recovery_->passEnded = true;
 }
 
 void ProblemReporter::review() {
@@ -57,8 +79,10 @@ void ProblemReporter::review() {
     // Settings lost to a damaged file stop every folder too.
     const std::string lost = PreferencesHealth::problem();
     // The rows' own states, so the title never says other than they do.
+    bool anyBusy = false;
     for (const auto& row : delegate->rows()) {
         if (!row || row->_viewIndex() == CommonHeader::kDestinationSlot) continue;
+        anyBusy = anyBusy || row->stateInputs().busy;
         const std::string problem = row->slotState().problem();
         if (problem.empty()) continue;
         // A destination that is not there stops every folder: told once, as its own.
@@ -69,8 +93,34 @@ void ProblemReporter::review() {
     for (const auto& [slot, text] : now)
         // Told once per problem, not once a minute while it lasts.
         if (problems_[slot] != text) tell(slot, text);
+    for (const auto& [slot, text] : problems_)
+        if (!text.empty() && !now.count(slot)) {
+            logf("Cleared: %s", text.c_str());
+            withdraw(slot);
+            recovery_ = Recovery{};
+        }
     problems_ = std::move(now);
+    if (!problems_.empty()) recovery_.reset();
+    tellRecoveryOnceArchived(anyBusy);
     showInTitle();
+}
+
+void ProblemReporter::withdraw(int slot) {
+    const auto it = shown_.find(slot);
+    if (it == shown_.end()) return;
+    platform::DesktopNotification::withdraw(it->second);
+    shown_.erase(it);
+}
+
+void ProblemReporter::tellRecoveryOnceArchived(bool anyBusy) {
+    if (!recovery_ || !recovery_->passEnded || anyBusy) return;
+    const std::int64_t copied = recovery_->copied;
+    recovery_.reset();
+    const std::string text =
+        "archiving again: " + std::to_string(copied) + (copied == 1 ? " photo archived" : " photos archived");
+    logf("%s", text.c_str());
+    if (headless_) return;
+    platform::DesktopNotification::show({TOLV_APP_NAME, text, {}, 0, false});
 }
 
 void ProblemReporter::tell(int slot, const std::string& text) {
@@ -83,13 +133,16 @@ void ProblemReporter::tell(int slot, const std::string& text) {
         window->raise();
         window->activateWindow();
     }}};
-    if (logsSaved)
+    if (logsSaved && logFolderExists())
         actions.push_back({"log", "Show log", [] {
             QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(OVLogFileManager::logFolder().string())));
         }});
-    if (!platform::DesktopNotification::send(std::string(TOLV_APP_NAME) + ": " + CommonHeader::slotDisplayName(slot),
-                                             notificationBody(slot, text, logsSaved), std::move(actions)))
-        logf("No desktop notification service: the problem is shown in the window only");
+    // One per subject: a new problem takes the place of the one shown.
+    const auto id = platform::DesktopNotification::show(
+        {std::string(TOLV_APP_NAME) + ": " + CommonHeader::slotDisplayName(slot), notificationBody(slot, text, logsSaved),
+         std::move(actions), shown_.count(slot) ? shown_[slot] : 0u});
+    if (!id) logf("No desktop notification service: the problem is shown in the window only");
+    else if (*id != 0) shown_[slot] = *id;
 }
 
 // The problem, the file it concerns when one failed, and where the log is.
@@ -100,7 +153,7 @@ std::string ProblemReporter::notificationBody(int slot, const std::string& text,
             if (row && row->_viewIndex() == slot)
                 if (const auto last = row->stateInputs().last; last && !last->firstFailed.empty())
                     body += "\nFirst: " + last->firstFailed;
-    if (logsSaved) body += "\nThe log: " + OVLogFileManager::logFolder().string();
+    if (logsSaved && logFolderExists()) body += "\nThe log: " + OVLogFileManager::logFolder().string();
     return body;
 }
 

@@ -23,6 +23,7 @@ constexpr int kReplyTimeoutMs = 1000;
 
 // What is sent are failures, and a critical notification stays on screen
 // until the user dismisses it instead of fading unread.
+constexpr uchar kUrgencyNormal = 1;
 constexpr uchar kUrgencyCritical = 2;
 
 // Asking the bus first spares a desktop without a notification daemon a
@@ -37,13 +38,14 @@ bool serviceAvailable(const QDBusConnection& bus) {
     return busInterface->activatableServiceNames().value().contains(kService);
 }
 
-QDBusMessage notifyCall(const std::string& title, const std::string& body, const QStringList& actions) {
+QDBusMessage notifyCall(const std::string& title, const std::string& body, const QStringList& actions,
+                        std::uint32_t replaces, bool critical) {
     QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
     // The desktop entry names the application and its icon in the service's history.
-    const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(kUrgencyCritical)},
+    const QVariantMap hints{{QStringLiteral("urgency"), QVariant::fromValue(critical ? kUrgencyCritical : kUrgencyNormal)},
                             {QStringLiteral("desktop-entry"), QStringLiteral("tolv-archiver")}};
     call << QString::fromUtf8(TOLV_APP_NAME) // app_name
-         << uint(0)                          // replaces_id: always a new notification
+         << uint(replaces)                   // replaces_id: 0 for a new notification
          << QStringLiteral("tolv-archiver")  // app_icon, installed in hicolor
          << QString::fromStdString(title) << QString::fromStdString(body) << actions
          << hints << qint32(-1); // expire_timeout: the service's default
@@ -97,23 +99,41 @@ private:
 bool DesktopNotification::send(const std::string& title, const std::string& body) { return send(title, body, {}); }
 
 bool DesktopNotification::send(const std::string& title, const std::string& body, std::vector<Action> actions) {
-    if (!QCoreApplication::instance()) return false;
+    return show({title, body, std::move(actions)}).has_value();
+}
+
+void DesktopNotification::withdraw(std::uint32_t id) {
+    if (!QCoreApplication::instance() || id == 0) return;
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!serviceAvailable(bus)) return false;
+    if (!bus.isConnected()) return;
+    QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("CloseNotification"));
+    call << uint(id);
+    // Bounded as a Notify is; a notification the user closed already is no error.
+    bus.call(call, QDBus::Block, kReplyTimeoutMs);
+}
+
+std::optional<std::uint32_t> DesktopNotification::show(Message message) {
+    const std::string& title = message.title;
+    const std::string& body = message.body;
+    std::vector<Action>& actions = message.actions;
+    if (!QCoreApplication::instance()) return std::nullopt;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!serviceAvailable(bus)) return std::nullopt;
     QStringList pairs;
     if (!actions.empty() && offersActions(bus)) {
         for (const Action& action : actions)
             pairs << QString::fromStdString(action.key) << QString::fromStdString(action.label);
         NotificationActions::instance().listen(bus);
     }
-    const QDBusMessage reply = bus.call(notifyCall(title, body, pairs), QDBus::Block, kReplyTimeoutMs);
+    const QDBusMessage reply = bus.call(notifyCall(title, body, pairs, message.replaces, message.critical),
+                                        QDBus::Block, kReplyTimeoutMs);
     if (reply.type() != QDBusMessage::ReplyMessage) {
         logf("desktop notification: the notification service did not take it (%s)", qPrintable(reply.errorMessage()));
-        return false;
+        return std::nullopt;
     }
-    if (!pairs.isEmpty() && !reply.arguments().isEmpty())
-        NotificationActions::instance().keep(reply.arguments().front().toUInt(), std::move(actions));
-    return true;
+    const std::uint32_t id = reply.arguments().isEmpty() ? 0 : reply.arguments().front().toUInt();
+    if (!pairs.isEmpty() && id != 0) NotificationActions::instance().keep(id, std::move(actions));
+    return id;
 }
 
 } // namespace platform

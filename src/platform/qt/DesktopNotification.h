@@ -2,7 +2,9 @@
 // A message on the user's desktop through the freedesktop notification
 // service, so a failure is seen even while the window is hidden.
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +29,18 @@ public:
         std::function<void()> run;
     };
     static bool send(const std::string& title, const std::string& body, std::vector<Action> actions);
+
+    struct Message {
+        std::string title;
+        std::string body;
+        std::vector<Action> actions;
+        std::uint32_t replaces = 0; // the id of one shown before, which this one takes the place of
+        bool critical = true;       // a problem; false for good news
+    };
+    // The same, answering the id the service gave it (0 when it gave none).
+    static std::optional<std::uint32_t> show(Message message);
+    // Takes a notification shown before off the desktop (CloseNotification).
+    static void withdraw(std::uint32_t id);
 };
 
 } // namespace platform

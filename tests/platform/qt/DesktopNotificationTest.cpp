@@ -184,7 +184,7 @@ TEST_P(DesktopNotificationTest, ShowsOnlyWhereAServiceTakesIt) {
     if (c.sent) {
         // Critical, with the installed desktop entry and icon named.
         const std::string shown =
-            std::string(TOLV_APP_NAME) + "\t" + kTitle + "\t" + kBody + "\t2\ttolv-archiver\ttolv-archiver\n";
+            std::string(TOLV_APP_NAME) + "\t" + kTitle + "\t" + kBody + "\t2\ttolv-archiver\ttolv-archiver\t0\n";
         EXPECT_TRUE(waitForContents(record(), shown)) << readFile(record());
     }
 }
@@ -219,6 +219,34 @@ TEST_F(DesktopNotificationActionTest, ThePickedActionRuns) {
     close(fds[0]);
     waitpid(child, nullptr, 0);
     EXPECT_EQ(report, "1 open");
+}
+
+// One notification per subject: a newer one takes the place of the one shown,
+// and it is taken off the desktop once its problem is gone.
+TEST_F(DesktopNotificationTest, ANotificationIsReplacedAndWithdrawn) {
+    const auto daemon = platform::SearchPath::find("dbus-daemon");
+    if (!daemon) GTEST_SKIP() << "dbus-daemon is not installed";
+    ASSERT_NO_FATAL_FAILURE(startBus(*daemon));
+    ASSERT_NO_FATAL_FAILURE(startService(true));
+    const pid_t child = fork();
+    if (child == 0) {
+        setenv("DBUS_SESSION_BUS_ADDRESS", address().c_str(), 1);
+        testing_support::qtTestApp();
+        using N = platform::DesktopNotification;
+        const auto first = N::show({"Backup", "destination not mounted", {}});
+        const auto second = N::show({"Backup", "destination missing", {}, first.value_or(0)});
+        if (second) N::withdraw(*second);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+        _exit(first == std::optional<std::uint32_t>(1) && second == first ? 0 : 1);
+    }
+    int status = -1;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string prefix = std::string(TOLV_APP_NAME) + "\tBackup\t";
+    EXPECT_TRUE(waitForContents(record(), prefix + "destination not mounted\t2\ttolv-archiver\ttolv-archiver\t0\n" +
+                                              prefix + "destination missing\t2\ttolv-archiver\ttolv-archiver\t1\n" +
+                                              "closed\t1\n"))
+        << readFile(record());
 }
 
 // The limits only tell a bounded wait from D-Bus's own 25 s one, with room
