@@ -14,6 +14,7 @@
 #include "app/status/StatusReport.h"
 #include "dialogs/HeadlessModalUI.h"
 #include "log/OVLogFileManager.h"
+#include "log/TraceOutput.h"
 #include "platform/desktop/Bundle.h"
 #include "platform/desktop/SingleInstance.h"
 #include "platform/preferences/UserDefaults.h"
@@ -103,6 +104,9 @@ std::optional<int> answerWithoutApplication(const CommandLine& line, const std::
     if (line.action == CommandLine::Action::CheckDestination) {
         platform::UserDefaults::setStandardReadOnly(true);
         const auto report = DestinationReport::check();
+        // A running application looks again too, so the window never says
+        // other than this report does.
+        platform::SingleInstance::send(kInstanceName, {"--check-destination"}, std::chrono::seconds(5));
         return print(report.text, report.ok ? 0 : 1);
     }
     if (line.action == CommandLine::Action::Autostart) {
@@ -187,7 +191,7 @@ void endWhenTheDailyRunIsDone(const std::shared_ptr<AppDelegate>& delegate, cons
 // between waits for it instead of racing it.
 int actAlone(const CommandLine& line) {
     ModalUI::setCurrent(std::make_shared<HeadlessModalUI>());
-    AppDelegate::initialize();
+    AppDelegate::initialize(false);
     DailySchedule schedule([] { log("Inside AppDelegate => setupManualTimer... DOES NOTHING...."); });
     const auto reply = line.isSetupCommand()                       ? SetupCommand::run(line, false)
                        : line.action == CommandLine::Action::Schedule ? ScheduleCommand::schedule(schedule, line.scheduleTime)
@@ -209,6 +213,8 @@ int ApplicationMain::run(int argc, char** argv) {
     // Copied before Qt takes the options it knows out of argv.
     const std::vector<std::string> arguments(argv, argv + argc);
     const CommandLine line = CommandLine::parse(arguments);
+    // A command prints its answer; only the application itself traces.
+    TraceOutput::forCommand(line.verbose);
     if (auto status = answerWithoutApplication(line, arguments)) return *status;
     const std::vector<std::string> request(arguments.begin() + 1, arguments.end());
     if (auto status = answerWhenNoneRuns(line, request)) return *status;
@@ -239,6 +245,7 @@ int ApplicationMain::runApplication(int& argc, char** argv, const std::vector<st
     QApplication::setApplicationDisplayName(TOLV_APP_NAME);
     connectPlatform(headless);
 
+    TraceOutput::forApplication(line.verbose);
     AppDelegate::initialize();
     auto delegate = AppDelegate::create();
     delegate->setArguments(arguments);

@@ -75,8 +75,9 @@ std::optional<std::string> heldByAnother(const std::string& ownerLine, const std
                                          const std::string& where) {
     const Owner owner = parsed(ownerLine);
     if (owner.id.empty() || owner.id == RemoteArchive::stationId()) return std::nullopt;
-    return kClaimed + ": \"" + archiveName + "\" " + where + " is archived into by " + owner.name + " (slot " +
-           owner.slot + "); give this source folder another name";
+    // Two stations may share a host name: the short station ID tells them apart.
+    return kClaimed + ": \"" + archiveName + "\" " + where + " is archived into by " + owner.name + ", station " +
+           owner.id.substr(0, 8) + " (slot " + owner.slot + "); give this source folder another name";
 }
 
 std::optional<std::string> claim(const fs::path& archive, const ArchiveClaim& claim) {

@@ -76,12 +76,17 @@ inline const std::string kWatcherPassRefused = "WatcherPassRefused";
 // A watcher stored its slot's last pass result: {"watcherObj", "passResult"
 // (the PassResult itself, so listeners need not read it back)}.
 inline const std::string kWatcherPassEnded = "WatcherPassEnded";
+// A slot's count of files nobody archives changed (WatcherNSObject::unarchived).
+inline const std::string kWatcherUnarchivedCounted = "WatcherUnarchivedCounted";
 inline const std::string kUserInfoPassResult = "passResult";
 // What the destination is now, posted when that changes: {"reason": "" when
 // passes may archive into it, else the problem; "watchPath": the folder;
 // "returned": true when it came back from a problem; "freeBytes" (uint64),
 // when ready and known}.
 inline const std::string kDestinationDidChange = "DestinationDidChange";
+// The user asks for the destination to be looked at again at once (Scan Now,
+// --scan, --check-destination, the row's "Try again"): a back-off ends.
+inline const std::string kDestinationRetry = "DestinationRetry";
 inline const std::string kUserInfoReturned = "returned";
 inline const std::string kUserInfoFreeBytes = "freeBytes";
 inline const std::string kEnableView = "EnableView";

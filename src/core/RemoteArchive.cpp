@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <map>
+#include <cmath>
 #include <mutex>
+#include <random>
 
 using platform::SecureShell;
 
@@ -139,6 +141,14 @@ BackOff& backOff() {
     return b;
 }
 
+// Give or take a fifth: stations that lost one server together do not all
+// try it again in the same second.
+std::chrono::seconds withJitter(std::chrono::seconds wait) {
+    static thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_real_distribution<double> share(0.8, 1.2);
+    return std::chrono::seconds(std::max<long long>(1, std::llround(static_cast<double>(wait.count()) * share(random))));
+}
+
 std::optional<DestinationState> waiting(const RemoteDestination& d) {
     BackOff& b = backOff();
     std::lock_guard lock(b.mutex);
@@ -158,12 +168,12 @@ void note(const RemoteDestination& d, const DestinationState& state) {
         return;
     }
     const auto step = std::chrono::duration_cast<std::chrono::seconds>(RemoteArchive::kLongestBackOff);
-    auto wait = RemoteArchive::kFirstBackOff * (1LL << std::min(b.failures, 10));
+    const auto wait = withJitter(std::min<std::chrono::seconds>(RemoteArchive::kFirstBackOff * (1LL << std::min(b.failures, 10)), step));
     b.failures += 1;
-    b.next = std::chrono::steady_clock::now() + std::min<std::chrono::seconds>(wait, step);
+    b.next = std::chrono::steady_clock::now() + wait;
     b.last = state;
     platform::logf("%s: %s; next try in %lld s", d.text().c_str(), state.problem.c_str(),
-                   static_cast<long long>(std::min<std::chrono::seconds>(wait, step).count()));
+                   static_cast<long long>(wait.count()));
 }
 
 } // namespace
@@ -263,6 +273,15 @@ std::string RemoteArchive::stationId() {
     prefs.setObject(kStationIdKey, platform::Value(id));
     prefs.synchronize();
     return id;
+}
+
+std::optional<std::chrono::system_clock::time_point> RemoteArchive::nextTry() {
+    BackOff& b = backOff();
+    std::lock_guard lock(b.mutex);
+    const auto now = std::chrono::steady_clock::now();
+    if (b.failures == 0 || b.next <= now) return std::nullopt;
+    return std::chrono::system_clock::now() +
+           std::chrono::duration_cast<std::chrono::system_clock::duration>(b.next - now);
 }
 
 void RemoteArchive::resetBackOff() {

@@ -7,8 +7,9 @@
 //
 // A server that cannot be reached is not tried again at once: after a
 // failed look, the next one connects only once a back-off has passed
-// (10 s, doubling to 10 min); looks meanwhile give the last failure. The
-// first look that answers ends the back-off.
+// (10 s, doubling to 2 min, each give or take a fifth so that stations do
+// not retry in step); looks meanwhile give the last failure. The first look
+// that answers ends the back-off, and a retry the user asks for ends it too.
 
 #include "core/ArchiveDestination.h"
 #include "core/RemoteDestination.h"
@@ -24,7 +25,7 @@ public:
     // Below the destination lane's own bound, so a silent server is named as such.
     static constexpr std::chrono::seconds kBound{15};
     static constexpr std::chrono::seconds kFirstBackOff{10};
-    static constexpr std::chrono::minutes kLongestBackOff{10};
+    static constexpr std::chrono::minutes kLongestBackOff{2};
 
     // The problems of the connection, as the slot's state shows them, each
     // followed by ssh's own words: "server unreachable: …", "login refused: …",
@@ -58,6 +59,8 @@ public:
     static std::string stationId();
     static const std::string kStationIdKey; // "prefStationID"
 
-    // Forgets the back-off (tests, and a destination chosen again).
+    // Forgets the back-off (tests, a destination chosen again, a retry asked for).
     static void resetBackOff();
+    // When the server is tried again; nullopt while no back-off runs.
+    static std::optional<std::chrono::system_clock::time_point> nextTry();
 };

@@ -21,6 +21,7 @@
 #include "watch/WatcherNSObject.h"
 
 #include <QIcon>
+#include <QTextDocumentFragment>
 #include <QTimer>
 
 #include <algorithm>
@@ -125,7 +126,12 @@ void SelectFolderNSViewController::connectActions() {
             [this, sender = u->ibNSButtonChange] { selectCameraFolder(sender); });
     connect(u->ibNSButtonReveal, &QAbstractButton::clicked, this,
             [this, sender = u->ibNSButtonReveal] { ibRevealInFinder(sender); });
-    connect(u->ibStateLine, &QLabel::linkActivated, this, [this](const QString&) { offerFastArchiving(); });
+    // A long error (ssh's own words) wraps instead of widening the window.
+    u->ibStateLine->setWordWrap(true);
+    connect(u->ibStateLine, &QLabel::linkActivated, this, [this](const QString& link) {
+        if (link == "retry") return tryDestinationAgain();
+        offerFastArchiving();
+    });
     // `clicked` comes after `toggled`, on which the binding stores the state.
     connect(u->ibNSButtonEnable, &QAbstractButton::clicked, this,
             [this, sender = u->ibNSButtonEnable] { ibToggleEnableButton(sender); });
@@ -163,6 +169,9 @@ void SelectFolderNSViewController::awakeFromNib() {
     center.addObserver(this, kEnableView, [this](const Notification& n) { handleEnableViewNotification(n); });
     center.addObserver(this, kWatcherPassRefused, [this](const Notification& n) { handlePassRefusedNotification(n); });
     center.addObserver(this, kWatcherPassEnded, [this](const Notification& n) { handlePassEndedNotification(n); });
+    center.addObserver(this, kWatcherUnarchivedCounted, [this](const Notification& n) {
+        if (concernsThisRow(n)) refreshStateLine();
+    });
     center.addObserver(this, kDestinationDidChange,
                        [this](const Notification& n) { handleDestinationChangedNotification(n); });
 }
@@ -220,8 +229,12 @@ void SelectFolderNSViewController::bindControls() {
 void SelectFolderNSViewController::showEnableTitle() {
     Ui::SelectFolderNSView* u = ui();
     if (!u) return;
-    if (auto title = getValueForKey(sPrefCameraFolderPathEnableTitleStringKey))
-        u->ibNSButtonEnable->setText(buttonTitle(*title));
+    auto title = getValueForKey(sPrefCameraFolderPathEnableTitleStringKey);
+    if (!title) return;
+    // The stored title as the program writes it reads as the folder's name,
+    // the one --status and the notifications use; one set otherwise stays.
+    if (*title == CommonHeader::slotTitle(viewIndex_)) title = CommonHeader::slotDisplayName(viewIndex_);
+    u->ibNSButtonEnable->setText(buttonTitle(*title));
 }
 
 void SelectFolderNSViewController::createWatcher() {
@@ -511,7 +524,9 @@ SlotState::Inputs SelectFolderNSViewController::stateInputs() const {
         in.last = lastPass_;
         in.destinationProblem = destinationProblem_;
     }
+    in.lastArchived = PassResult::loadLastArchived(viewIndex_);
     in.watching = watcherObj_ && watcherObj_->_CFRunLoopRef();
+    if (watcherObj_) in.unarchived = watcherObj_->unarchived();
     // A copy run with files to take is busy, whatever the watcher's stop
     // and start news said last: its count is what the row shows.
     if (watcherObj_) in.progress = watcherObj_->progress();
@@ -566,7 +581,7 @@ std::string SelectFolderNSViewController::sshKeyNote(const std::string& path) co
 SelectFolderNSViewController::StateLine SelectFolderNSViewController::sourceLine() const {
     const SlotState::Inputs in = stateInputs();
     const SlotState state = SlotState::of(in, std::chrono::system_clock::now());
-    return {state.line(in.last), !state.problem().empty()};
+    return {state.line(in.last, in.lastArchived), !state.problem().empty()};
 }
 
 void SelectFolderNSViewController::refreshStateLine() {
@@ -579,8 +594,16 @@ void SelectFolderNSViewController::showStateLine() {
     Ui::SelectFolderNSView* u = ui();
     if (!u) return;
     const StateLine line = viewIndex_ == CommonHeader::kDestinationSlot ? destinationLine() : sourceLine();
+    // The destination's box follows its last look (a disk mounted again, a
+    // server), not only the last validation of its path.
+    if (viewIndex_ == CommonHeader::kDestinationSlot)
+        if (const auto problem = destinationProblem()) u->ibNSButtonAliasIsValid->setChecked(problem->empty());
     QString text = QString::fromStdString(line.text);
-    if (const auto hint = fastArchivingHint()) {
+    const bool retry = viewIndex_ == CommonHeader::kDestinationSlot && line.problem;
+    if (retry) {
+        text = text.toHtmlEscaped() + " · <a href=\"retry\">Try again</a>";
+        u->ibStateLine->setTextFormat(Qt::RichText);
+    } else if (const auto hint = fastArchivingHint()) {
         text = text.toHtmlEscaped() + " · " + QString::fromStdString(*hint).toHtmlEscaped() +
                " <a href=\"fast\">Use Fast archiving…</a>";
         u->ibStateLine->setTextFormat(Qt::RichText);
@@ -601,6 +624,11 @@ std::optional<std::string> SelectFolderNSViewController::fastArchivingHint() con
     return "the last pass took " + std::to_string(minutes) + " min; Fast archiving would copy the same files in one run";
 }
 
+void SelectFolderNSViewController::tryDestinationAgain() {
+    logf("Inside %s => the destination is looked at again, as the user asked", kClassName);
+    platform::NotificationCenter::defaultCenter().post(kDestinationRetry);
+}
+
 void SelectFolderNSViewController::offerFastArchiving() {
     ModalUI::Alert alert;
     alert.message = "Switch Fast archiving on?";
@@ -618,7 +646,11 @@ void SelectFolderNSViewController::offerFastArchiving() {
 
 std::string SelectFolderNSViewController::stateLineShown() const {
     Ui::SelectFolderNSView* u = ui();
-    return u ? u->ibStateLine->text().toStdString() : std::string();
+    if (!u) return {};
+    // As it reads: a link's words, not its markup.
+    const QString text = u->ibStateLine->text();
+    if (u->ibStateLine->textFormat() != Qt::RichText) return text.toStdString();
+    return QTextDocumentFragment::fromHtml(text).toPlainText().toStdString();
 }
 
 bool SelectFolderNSViewController::indicatorIsAnimating() const {

@@ -110,6 +110,7 @@ public:
     std::string stateLineShown() const;
     // The hint shown after a long per-file pass, and what its link does.
     std::optional<std::string> fastArchivingHint() const;
+    void tryDestinationAgain();
     void offerFastArchiving();
     // What the slot is doing, as its state line shows it, and what that is
     // made of: the stored preferences, its stream, its indicator.

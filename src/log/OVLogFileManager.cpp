@@ -209,6 +209,15 @@ bool OVLogFileManager::setupLogFile(platform::Date now) {
     return true;
 }
 
+void OVLogFileManager::closeLogFile() {
+    {
+        std::lock_guard lock(gStateMutex);
+        if (gCurrentLogFile.empty()) return;
+        gCurrentLogFile.clear();
+    }
+    platform::StandardError::restore();
+}
+
 fs::path OVLogFileManager::logFolder() {
     return PathString::expandingTilde(_gLogPath);
 }

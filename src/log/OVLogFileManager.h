@@ -46,6 +46,9 @@ public:
     // writes the banner. Always YES.
     static bool setupLogFile();
     static bool setupLogFile(platform::Date now);
+    // Sends standard error back where it went before set-up; nothing when
+    // no log file is open.
+    static void closeLogFile();
 
     // The expanded log folder, and the file a set-up at `now` writes to
     // (the log day turns at 03:00 local time).

@@ -6,6 +6,7 @@
 
 #include "core/ArchiveDestination.h"
 #include "core/MyAliasKit.h"
+#include "core/RemoteArchive.h"
 #include "core/RemoteDestination.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
@@ -18,13 +19,22 @@ namespace FolderChoice {
 
 namespace {
 
-// A source whose archive folder on this destination disk another station
-// archives into would mix its photos into that station's.
+// A source whose archive folder on this destination another station
+// archives into would mix its photos into that station's. On a server the
+// folder is claimed for this station at once (one ssh session); a server
+// that does not answer now refuses nothing here, and its pass asks again.
 std::optional<std::string> anotherStationsArchive(int slot, const std::string& path) {
     if (slot == CommonHeader::kDestinationSlot) return std::nullopt;
     const auto destination = Settings::folder(CommonHeader::kDestinationSlot).path;
-    if (!destination || destination->empty() || RemoteDestination::looksRemote(*destination)) return std::nullopt;
-    return ArchiveOwners::refusal(*destination, FolderSlotRules::archiveName(path));
+    if (!destination || destination->empty()) return std::nullopt;
+    if (!RemoteDestination::looksRemote(*destination))
+        return ArchiveOwners::refusal(*destination, FolderSlotRules::archiveName(path));
+    const auto server = RemoteDestination::parse(*destination);
+    const auto id = platform::UserDefaults::standard().stringForKey(ArchiveDestination::kIdKey).value_or("");
+    if (!server || id.empty()) return std::nullopt;
+    const auto state = RemoteArchive::locate(*server, id, ArchiveClaim{FolderSlotRules::archiveName(path), slot});
+    if (RemoteArchive::isClaimProblem(state.problem)) return state.problem;
+    return std::nullopt;
 }
 
 } // namespace

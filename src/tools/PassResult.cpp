@@ -42,8 +42,23 @@ std::string PassResult::preferenceKey(int slot) {
     return key;
 }
 
-std::optional<PassResult> PassResult::load(int slot) {
-    const Value stored = platform::UserDefaults::standard().objectForKey(preferenceKey(slot));
+std::string PassResult::lastArchivedKey(int slot) {
+    char key[48];
+    std::snprintf(key, sizeof key, "prefWatcherObject%02iLastArchived", slot);
+    return key;
+}
+
+std::optional<PassResult> PassResult::load(int slot) { return loadFrom(preferenceKey(slot)); }
+
+std::optional<PassResult> PassResult::loadLastArchived(int slot) {
+    if (auto archived = loadFrom(lastArchivedKey(slot))) return archived;
+    // Kept before the two were told apart: the last pass, if it archived.
+    auto last = load(slot);
+    return last && last->error.empty() ? last : std::nullopt;
+}
+
+std::optional<PassResult> PassResult::loadFrom(const std::string& key) {
+    const Value stored = platform::UserDefaults::standard().objectForKey(key);
     const auto ended = stored[kEnded].date();
     if (!stored.isDictionary() || !ended) return std::nullopt;
     PassResult r;
@@ -70,6 +85,9 @@ void PassResult::store(int slot) const {
     d[kFast] = Value(fast);
     if (futureDated > 0) d[kFutureDated] = Value(futureDated);
     auto& prefs = platform::UserDefaults::standard();
+    // A pass refused or spoiled by a problem does not hide the last one
+    // that archived the folder.
+    if (error.empty()) prefs.setObject(lastArchivedKey(slot), Value(d));
     prefs.setObject(preferenceKey(slot), Value(std::move(d)));
     prefs.synchronize();
 }

@@ -6,6 +6,7 @@
 
 #include "platform/runtime/DateFormat.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,8 +33,16 @@ struct PassResult {
     static PassResult unstarted(int slot, const std::string& why);
 
     static std::string preferenceKey(int slot);
+    // The last pass that ended without an error ("prefWatcherObject%02iLastArchived").
+    static std::string lastArchivedKey(int slot);
     // nullopt when the slot never finished a pass, or the stored value is damaged.
     static std::optional<PassResult> load(int slot);
+    // The last pass that ended without an error; nullopt when none did.
+    static std::optional<PassResult> loadLastArchived(int slot);
+    // When the pass began.
+    platform::Date started() const {
+        return ended - std::chrono::duration_cast<platform::Date::duration>(std::chrono::duration<double>(seconds));
+    }
     // The slot's running flag ("prefWatcherObject0NInProgress"), written
     // through to the file: a start after a crash finds a pass cut short.
     static void markRunning(int slot, bool running);
@@ -49,4 +58,7 @@ struct PassResult {
     // copies the same files in one run, would be felt.
     static constexpr double kSlowPassSeconds = 60;
     bool slowWithoutFastArchiving() const { return !fast && seconds > kSlowPassSeconds; }
+
+private:
+    static std::optional<PassResult> loadFrom(const std::string& key);
 };

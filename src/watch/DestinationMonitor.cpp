@@ -26,6 +26,11 @@ DestinationMonitor::DestinationMonitor() {
     // gone without a mount changing.
     NotificationCenter::defaultCenter().addObserver(this, kWatcherPassEnded,
                                                     [this](const platform::Notification&) { recheck(); });
+    // Asked by the user: a server in its back-off is tried at once.
+    NotificationCenter::defaultCenter().addObserver(this, kDestinationRetry, [this](const platform::Notification&) {
+        RemoteArchive::resetBackOff();
+        recheck();
+    });
     // Its first check starts at once; it finds watch_ set, as it waits for the lock.
     std::lock_guard lock(mutex_);
     watch_ = std::make_unique<platform::MountTableWatch>(kInterval, [this](auto) { check(); });

@@ -12,6 +12,13 @@ namespace {
 
 std::string files(std::int64_t n) { return std::to_string(n) + (n == 1 ? " young file" : " young files"); }
 
+// "10:02" today, "2026-12-08 10:02" before.
+std::string moment(platform::Date when) {
+    const auto day = [](platform::Date d) { return platform::DateFormat::format(d, "yyyy-MM-dd"); };
+    if (day(when) == day(std::chrono::system_clock::now())) return platform::DateFormat::format(when, "HH:mm");
+    return platform::DateFormat::format(when, "yyyy-MM-dd HH:mm");
+}
+
 } // namespace
 
 SlotState SlotState::of(const Inputs& in, platform::Date now) {
@@ -40,15 +47,20 @@ SlotState SlotState::of(const Inputs& in, platform::Date now) {
     else if (in.busy) s.kind = Kind::Archiving;
     else if (!in.enabled) s.kind = Kind::Off;
     else if (!lastError.empty()) s.kind = Kind::Error;
-    else if (!in.watching) s.kind = Kind::Off;
+    else if (!in.watching) s.kind = in.unarchived && in.unarchived->files > 0 ? Kind::NotWatched : Kind::Off;
     else if (in.last && in.last->waiting > 0) s.kind = Kind::Waiting;
     else s.kind = Kind::Watching;
     if (in.enabled) s.error = destinationProblem.empty() ? lastError : destinationProblem;
     if (s.kind == Kind::Waiting) s.waiting = in.last->waiting;
     if (s.kind == Kind::Archiving) s.progress = in.progress;
-    // Only a watched folder is expected to be archived as it changes.
-    if (in.enabled && in.watching && in.last && in.last->oldestUnarchived) {
-        const auto age = std::chrono::duration_cast<std::chrono::minutes>(now - *in.last->oldestUnarchived);
+    if (s.kind == Kind::NotWatched || s.kind == Kind::Error) s.unarchived = in.unarchived;
+    // A watched folder's oldest file left by its last pass; one that nobody
+    // watches, or whose destination is away, the oldest its count found.
+    std::optional<platform::Date> oldest;
+    if (in.enabled && in.watching && in.last) oldest = in.last->oldestUnarchived;
+    if (s.unarchived && s.unarchived->since && (!oldest || *s.unarchived->since < *oldest)) oldest = s.unarchived->since;
+    if (in.enabled && oldest) {
+        const auto age = std::chrono::duration_cast<std::chrono::minutes>(now - *oldest);
         s.oldestUnarchivedMinutes = std::max<long>(0, age.count());
         s.lagAlarm = in.lagAlarmMinutes > 0 && *s.oldestUnarchivedMinutes > in.lagAlarmMinutes;
     }
@@ -58,6 +70,7 @@ SlotState SlotState::of(const Inputs& in, platform::Date now) {
 SlotState::Inputs SlotState::stored(int slot) {
     Inputs in = storedSwitches(slot);
     in.last = PassResult::load(slot);
+    in.lastArchived = PassResult::loadLastArchived(slot);
     return in;
 }
 
@@ -83,6 +96,7 @@ std::string SlotState::name() const {
     case Kind::Watching: return "watching";
     case Kind::Archiving: return "archiving";
     case Kind::Waiting: return "waiting";
+    case Kind::NotWatched: return "not-watched";
     case Kind::Error: return "error";
     }
     return "off";
@@ -94,6 +108,7 @@ std::string SlotState::title() const {
     case Kind::Watching: return "Watching";
     case Kind::Archiving: return progress ? "Archiving " + progress->text() : "Archiving";
     case Kind::Waiting: return "Waiting for " + files(waiting);
+    case Kind::NotWatched: return "Not watched" + waitingNote();
     case Kind::Error: return "Error: " + error;
     }
     return "Off";
@@ -106,9 +121,25 @@ std::string SlotState::problem() const {
     return "";
 }
 
-std::string SlotState::line(const std::optional<PassResult>& last) const {
+std::string SlotState::waitingNote() const {
+    if (!unarchived || unarchived->files <= 0) return "";
+    std::string note = " · " + std::to_string(unarchived->files) + " waiting";
+    if (unarchived->since) note += " since " + moment(*unarchived->since);
+    return note;
+}
+
+std::string SlotState::line(const std::optional<PassResult>& last, const std::optional<PassResult>& lastArchived) const {
     std::string out = title();
+    if (kind == Kind::Error) out += waitingNote();
     if (lagAlarm) out += " · oldest unarchived file " + std::to_string(*oldestUnarchivedMinutes) + " min old";
+    const auto passLine = [](const PassResult& pass) {
+        return platform::DateFormat::format(pass.ended, "yyyy-MM-dd HH:mm") + " · " + pass.counts() + pass.futureNote();
+    };
+    // A pass that a problem stopped: the last one that archived stays in sight.
+    if (last && !last->error.empty() && kind == Kind::Error) {
+        out += " · last archived " + (lastArchived ? passLine(*lastArchived) : std::string("never"));
+        return out + " · last attempt " + platform::DateFormat::format(last->ended, "yyyy-MM-dd HH:mm");
+    }
     if (!last) return out + " · never archived";
-    return out + " · last pass " + platform::DateFormat::format(last->ended, "yyyy-MM-dd HH:mm") + " · " + last->counts() + last->futureNote();
+    return out + " · last pass " + passLine(*last);
 }

@@ -6,12 +6,14 @@
 #include "platform/runtime/DateFormat.h"
 #include "tools/PassProgress.h"
 #include "tools/PassResult.h"
+#include "tools/UnarchivedFiles.h"
 
 #include <optional>
 #include <string>
 
 struct SlotState {
-    enum class Kind { Off, Watching, Archiving, Waiting, Error };
+    // NotWatched: switched on, not watched, and settled files wait for a copy.
+    enum class Kind { Off, Watching, Archiving, Waiting, NotWatched, Error };
 
     Kind kind = Kind::Off;
     // The last pass's error while the slot is on, also while a new pass
@@ -19,7 +21,10 @@ struct SlotState {
     std::string error;
     std::int64_t waiting = 0;                 // young files, with Kind::Waiting
     std::optional<PassProgress::Shown> progress; // with Kind::Archiving, once it has files to copy
-    std::optional<long> oldestUnarchivedMinutes; // watched slots only
+    // Settled files without a copy while nothing archives them, with
+    // Kind::NotWatched and Kind::Error, when counted.
+    std::optional<UnarchivedFiles::Count> unarchived;
+    std::optional<long> oldestUnarchivedMinutes; // switched-on slots, watched or not
     bool lagAlarm = false; // the oldest unarchived file is older than the alarm allows
 
     struct Inputs {
@@ -37,6 +42,9 @@ struct SlotState {
         // slot is in error with it until the folders are chosen again.
         std::string preferencesProblem;
         bool sourceMissing = false; // switched on, with a chosen folder that is not there
+        std::optional<PassResult> lastArchived; // the last pass without an error
+        // Counted while nothing archives the folder (UnarchivedFiles).
+        std::optional<UnarchivedFiles::Count> unarchived;
     };
     // What the preferences say of a slot: switched on (a switch never
     // stored counts as on, as for a pass) with a folder that is there, its
@@ -48,15 +56,20 @@ struct SlotState {
     // The alarm setting ("prefBackupLagAlarmMinutes"), 60 when never stored.
     static long lagAlarmMinutesSetting();
 
-    // "off", "watching", "archiving", "waiting", "error": for scripts.
+    // "off", "watching", "archiving", "waiting", "not-watched", "error": for scripts.
     std::string name() const;
     // "Off", "Watching", "Archiving" (or "Archiving 3,412 of 20,000 · about
     // 2 min left"), "Waiting for 2 young files",
-    // "Error: destination missing": for people.
+    // "Not watched · 20 waiting since 10:02", "Error: destination missing":
+    // for people.
     std::string title() const;
     // The problem to tell the user about, or "": the error (also while a
     // pass runs: it is not new when that pass fails again), else the alarm.
     std::string problem() const;
-    // The row's line: the title, when the last pass ended and its counts.
-    std::string line(const std::optional<PassResult>& last) const;
+    // The row's line: the title, when the last pass ended and its counts;
+    // after a pass that a problem stopped, the last that archived as well.
+    std::string line(const std::optional<PassResult>& last,
+                     const std::optional<PassResult>& lastArchived = std::nullopt) const;
+    // " · 20 waiting since 10:02", "" when nothing is counted as waiting.
+    std::string waitingNote() const;
 };

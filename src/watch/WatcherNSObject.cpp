@@ -47,6 +47,7 @@ void WatcherNSObject::subscribe(const std::string& name, Handler handler) {
 
 void WatcherNSObject::setupObservers() {
     using Self = WatcherNSObject;
+    onLoop([](Self& self) { self.startCountTimer(); });
     subscribe(kWatcherDoStart, [](Self& self, const Notification& n) {
         if (self.matchesIndex(n, "handleWatcherDoStartNotification")) self.switchOn();
     });
@@ -70,12 +71,62 @@ void WatcherNSObject::setupObservers() {
         if (auto path = self.storedFolder()) self.requestScan(*path);
     });
     subscribe(kDestinationDidChange, [](Self& self, const Notification& n) {
+        const auto* reason = n.info<std::string>(kUserInfoReason);
+        self.onLoop([problem = reason ? *reason : std::string()](Self& self) {
+            const bool changed = std::exchange(self.destinationProblem_, problem) != problem;
+            if (changed) self.countUnarchived();
+        });
         const bool* returned = n.info<bool>(kUserInfoReturned);
         if (returned && *returned) self.queueRequest([](Self& self) { self.destinationReturned(); });
         const std::uint64_t* freeBytes = n.info<std::uint64_t>(kUserInfoFreeBytes);
         if (freeBytes && !FreeSpaceFloor::isBelow(*freeBytes, FreeSpaceFloor::floorBytes()))
             self.queueRequest([](Self& self) { self.spaceFreed(); });
     });
+}
+
+// ---- files nobody archives ------------------------------------------------------
+
+void WatcherNSObject::startCountTimer() {
+    std::weak_ptr<WatcherNSObject> weak = weak_from_this();
+    loop_.loop()->addTimer(platform::RunLoop::Seconds(2), platform::RunLoop::Seconds(60), [weak] {
+        if (auto self = weak.lock()) self->countUnarchived();
+    });
+}
+
+// Never beside a pass (it would count what the pass is copying), and only
+// while nothing archives the folder: not watched, or the destination away.
+void WatcherNSObject::countUnarchived() {
+    if (pass_ || counting_) return;
+    const bool watched = shown_.get().streamLoop != nullptr;
+    const Settings::Folder folder = Settings::folder(_param());
+    const bool on = folder.path && !folder.path->empty() && folder.valid && Settings::slotSwitchedOn(index_, folder);
+    if (!on || (watched && destinationProblem_.empty())) return publishUnarchived(std::nullopt);
+    const auto archived = PassResult::loadLastArchived(index_);
+    const auto from = archived ? std::optional(archived->started()) : std::nullopt;
+    const auto minutes = static_cast<unsigned>(std::max<long>(0, Settings::read().settleMinutes));
+    counting_ = true;
+    try {
+        std::thread([weak = weak_from_this(), source = *folder.path, minutes, from] {
+            auto count = UnarchivedFiles::count(source, minutes, from);
+            if (auto self = weak.lock())
+                self->onLoop([count](WatcherNSObject& self) {
+                    self.counting_ = false;
+                    if (!self.pass_) self.publishUnarchived(count);
+                });
+        }).detach();
+    } catch (const std::system_error& e) {
+        counting_ = false;
+        logf("WatcherNSObject => index %d: no thread to count the files without a copy: %s", index_, e.what());
+    }
+}
+
+void WatcherNSObject::publishUnarchived(std::optional<UnarchivedFiles::Count> count) {
+    if (count && count->files == 0) count.reset();
+    const auto before = unarchived_.get();
+    const bool same = before.has_value() == count.has_value() &&
+                      (!count || (before->files == count->files && before->since == count->since));
+    unarchived_.update([&](auto& shown) { shown = count; });
+    if (!same) announce(kWatcherUnarchivedCounted);
 }
 
 void WatcherNSObject::onLoop(Work work) {
@@ -122,6 +173,7 @@ void WatcherNSObject::unloadWatcher() {
     onLoop([](WatcherNSObject& self) {
         self.watchWhenBack_ = false; // switched off: a source that returns is not watched
         self.stopStream();
+        self.countUnarchived();
     });
 }
 
@@ -154,6 +206,7 @@ void WatcherNSObject::adoptStream(const watcher::StreamHandles& handles) {
                                      {kUserInfoTimer, handles.timer}};
     announce(kWatcherStreamDidStart, started);
     announce(kWatcherDidStart, started);
+    countUnarchived(); // watched from now on: nothing waits unseen
     // Switched on: what arrived while nobody watched (the application was
     // not running, or watching was off) is archived now, not at the next event.
     if (!std::exchange(catchUpWanted_, false)) return;
@@ -318,6 +371,8 @@ void WatcherNSObject::recordResult(const std::string& source, const PassResult& 
     logf("%s", result.summary(source).c_str());
     if (!result.error.empty()) logf("ERROR: %s: %s", source.c_str(), result.error.c_str());
     announce(kWatcherPassEnded, {{kUserInfoPassResult, result}});
+    // Once the pass is over: what it left (or could not take) is counted again.
+    onLoop([](WatcherNSObject& self) { self.countUnarchived(); });
 }
 
 // The folder a request may archive: its own (or, without one, the stored

@@ -33,6 +33,7 @@
 #include "platform/runtime/NotificationCenter.h"
 #include "tools/ArchivePass.h"
 #include "tools/PassResult.h"
+#include "tools/UnarchivedFiles.h"
 #include "watch/PendingChanges.h"
 #include "watch/SettleFollowUp.h"
 #include "watch/SlotStream.h"
@@ -67,6 +68,10 @@ public:
         return running ? running->shown() : std::nullopt;
     }
     std::string _whichPath() const { return shown_.get().whichPath; }
+    // Settled files waiting for a copy while nothing archives the folder
+    // (not watched, or the destination away), counted once a minute and
+    // after each pass; nullopt while nothing waits that way.
+    std::optional<UnarchivedFiles::Count> unarchived() const { return unarchived_.get(); }
     // The stream thread's loop while the folder is watched, else null.
     std::shared_ptr<platform::RunLoop> _CFRunLoopRef() const { return shown_.get().streamLoop; }
 
@@ -126,6 +131,10 @@ private:
     // it is back; then watching resumes if it was on, and a full pass runs.
     void watchForReturn();
     void checkReturn();
+    // The count of files nobody archives, on a worker of its own.
+    void startCountTimer();
+    void countUnarchived();
+    void publishUnarchived(std::optional<UnarchivedFiles::Count> count);
 
     // What any thread may read.
     struct Shown {
@@ -136,6 +145,7 @@ private:
     platform::Guarded<Shown> shown_;
     std::atomic<int> outstanding_{0}; // requests queued, and the running pass
     platform::Guarded<std::shared_ptr<PassProgress>> progress_; // the running copy run's
+    platform::Guarded<std::optional<UnarchivedFiles::Count>> unarchived_;
 
     std::int16_t index_ = 0;
     platform::LoopThread loop_;
@@ -149,6 +159,8 @@ private:
     std::vector<std::string> byName_; // for a listed pass after a full one
     std::unique_ptr<platform::MountTableWatch> returnWatch_; // while the source is missing
     bool watchWhenBack_ = false;
+    bool counting_ = false;
+    std::string destinationProblem_; // as the monitor last told it
     PendingChanges changes_;
     SettleFollowUp settleFollowUp_;
 };

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <set>
+#include <sstream>
+
 namespace {
 
 using Action = CommandLine::Action;
@@ -89,6 +93,14 @@ TEST(CommandLineTest, EachLineAsksForOneThing) {
     const CommandLine set = parse({"--set", "log-days", "7"});
     EXPECT_EQ(set.settingName, "log-days");
     EXPECT_EQ(set.settingValue, "7");
+    // A negative value is the setting's value, refused for its range later, not an option.
+    const CommandLine negative = parse({"--set", "settle-minutes", "-5"});
+    EXPECT_FALSE(negative.error) << negative.error.value_or("");
+    EXPECT_EQ(negative.settingValue, "-5");
+    // A relative folder is made absolute where the command is given; a server's stays.
+    EXPECT_EQ(parse({"--set-source", "1", "Main"}).path, (std::filesystem::current_path() / "Main").string());
+    EXPECT_EQ(parse({"--set-destination", "./x/../Backup"}).path, (std::filesystem::current_path() / "Backup").string());
+    EXPECT_EQ(parse({"--set-destination", "nas:/srv/photos"}).path, "nas:/srv/photos");
 }
 
 TEST(CommandLineTest, FilesUrlsAndTheLaunchAgentMarkAreKeptApart) {
@@ -107,6 +119,12 @@ TEST(CommandLineTest, HelpNamesEveryCommandAndWhereThingsLive) {
                              "--json", "--help", "-h", "--version", "-v", "-fromlaunchagent", "--grab-window",
                              "Used by the system", "/home/u/.config/p.plist", "/home/u/logs"})
         EXPECT_NE(help.find(part), std::string::npos) << part;
+    // Every option's words start in one column.
+    std::istringstream lines(help);
+    std::set<std::size_t> columns;
+    for (std::string l; std::getline(lines, l);)
+        if (l.starts_with("  --") && !l.starts_with("  --grab-window")) columns.insert(l.find_first_not_of(' ', l.find(' ', 2)));
+    EXPECT_EQ(columns.size(), 1u);
 }
 
 } // namespace

@@ -86,7 +86,8 @@ TEST_F(StartupTest, LaunchRestoresTheSlotTitlesAndBuildsOneRowPerSlot) {
     auto* destinationEnable = qobject_cast<QAbstractButton*>(row(0).getNSObjectForKey(sPrefCameraFolderPathEnableKey));
     ASSERT_NE(destinationEnable, nullptr);
     EXPECT_FALSE(destinationEnable->isEnabled());
-    EXPECT_EQ(destinationEnable->text().toStdString(), "Destination Backup Folder");
+    // Shown by the name --status uses.
+    EXPECT_EQ(destinationEnable->text().toStdString(), "Destination/Backup");
     for (int slot = 1; slot < 4; ++slot) {
         EXPECT_EQ(row(slot)._viewIndex(), slot);
         ASSERT_NE(row(slot)._watcherObj(), nullptr) << slot;

@@ -6,6 +6,7 @@
 #include "support/FileContents.h"
 #include "support/SshServer.h"
 #include "support/TempHome.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -42,8 +43,8 @@ TEST(SingleInstanceProcessTest, AStartThatNeedsNoApplicationAnswersAndExits) {
         {{"--version"}, 0, "Tolv-Archiver 1."},
         {{"--bogus"}, 2, "unknown option --bogus"},
         {{"--scan", "--stop-all"}, 2, "only one command"},
-        {{"--status"}, 0, "not running"},
-        {{"--status", "--json"}, 0, "\"running\":false"},
+        {{"--status"}, 3, "not running"}, // as LSB status scripts say it
+        {{"--status", "--json"}, 3, "\"running\":false"},
         {{"--quit"}, 0, "not running"},
     };
     for (const auto& c : cases) {
@@ -218,7 +219,7 @@ TEST(SingleInstanceProcessTest, AServerDestinationIsSetUpTriedAndArchivedIntoWit
         {{"--set-source", "1", (home.path() / "Shoot/Main").string()}, 0, ""},
         {{"--set", "settle-minutes", "0"}, 0, ""},
         {{"--check-destination"}, 0, "write access: yes"},
-        {{"--status"}, 0, "ssh key: " + server.userKey().string()},
+        {{"--status"}, 3, "ssh key: " + server.userKey().string()},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.arguments.back());
@@ -234,6 +235,22 @@ TEST(SingleInstanceProcessTest, AServerDestinationIsSetUpTriedAndArchivedIntoWit
     const Finished unreachable = runToEnd({"--check-destination"});
     EXPECT_EQ(unreachable.status, 1) << unreachable.output;
     EXPECT_NE(unreachable.output.find("server unreachable"), std::string::npos) << unreachable.output;
+
+    // A running application backs off from the server; --scan tries it at once.
+    AppProcess app(AppProcess::application({"--headless"}));
+    const auto says = [](const std::string& text) {
+        return [text] { return runToEnd({"--status"}).output.find(text) != std::string::npos; };
+    };
+    ASSERT_TRUE(testing_support::waitUntil(says("server unreachable"), 60s, 500ms)) << app.output();
+    EXPECT_TRUE(says("next try ")()) << "the next try is told";
+    server.start();
+    const auto asked = std::chrono::steady_clock::now();
+    ASSERT_EQ(runToEnd({"--scan"}).status, 0);
+    EXPECT_TRUE(testing_support::waitUntil([&] { return !says("server unreachable")(); }, 15s, 250ms)) << app.output();
+    std::printf("server back to the state clearing, with --scan: %.1f s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count());
+    EXPECT_EQ(runToEnd({"--quit", "--force"}).status, 0);
+    EXPECT_TRUE(app.waitForExit(20s).has_value());
 }
 
 } // namespace

@@ -266,6 +266,11 @@ TEST_F(ServerDestinationTest, AnArchiveFolderOfAnotherStationIsRefusedAndLeftAlo
     EXPECT_TRUE(RemoteArchive::isClaimProblem(last()->error)) << last()->error;
     EXPECT_NE(last()->error.find(server->user()), std::string::npos) << "names the owning station";
     EXPECT_EQ(testing_support::readFile(onServer("a.jpg")), "first station");
+    // Refused when chosen, too, with the owner told apart from a station of the same host name.
+    const auto chosen = FolderChoice::chooseTyped(1, src[1].string());
+    ASSERT_TRUE(chosen) << "the same-name source is refused at set-up";
+    EXPECT_TRUE(RemoteArchive::isClaimProblem(*chosen)) << *chosen;
+    EXPECT_NE(chosen->find(", station "), std::string::npos) << *chosen;
 }
 
 } // namespace

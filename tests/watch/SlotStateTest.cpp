@@ -114,6 +114,66 @@ TEST(SlotStateTest, StateFollowsSwitchStreamPassAndLastResult) {
     EXPECT_EQ(SlotState::of(slot(false, false, false, broken), now).problem(), "");
 }
 
+// Watching off, or the destination away: the files nobody archives are
+// counted on the row, age into the alarm, and a refused pass leaves the last
+// pass that archived in sight.
+TEST(SlotStateTest, WhatWaitsWhileNothingArchivesIsShownWithTheLastPassThatArchived) {
+    const auto now = std::chrono::system_clock::now();
+    PassResult good, refused;
+    good.ended = now - 3h;
+    good.copied = 12;
+    refused.ended = now - 1min;
+    refused.error = "destination not mounted";
+    const auto waiting = [](SlotState::Inputs in, std::int64_t files, platform::Date since) {
+        in.unarchived = UnarchivedFiles::Count{files, since};
+        return in;
+    };
+    using K = SlotState::Kind;
+    struct Case {
+        SlotState::Inputs in;
+        K kind;
+        const char* starts;
+        bool alarm;
+    } cases[] = {
+        {waiting(slot(true, false, false, good), 20, now - 30min), K::NotWatched, "Not watched · 20 waiting since ", false},
+        {waiting(slot(true, false, false, good), 20, now - 90min), K::NotWatched, "Not watched · 20 waiting since ", true},
+        {waiting(slot(true, false, false, good), 0, now), K::Off, "Off · last pass ", false},
+        {waiting(slot(false, false, false, good), 20, now - 90min), K::Off, "Off · last pass ", false},
+        {waiting(slot(true, true, false, refused, 60, "destination not mounted"), 20, now - 10min), K::Error,
+         "Error: destination not mounted · 20 waiting since ", false},
+    };
+    int n = 0;
+    for (Case& c : cases) {
+        SCOPED_TRACE(n++);
+        c.in.lastArchived = good;
+        const SlotState s = SlotState::of(c.in, now);
+        EXPECT_EQ(s.kind, c.kind);
+        const std::string line = s.line(c.in.last, c.in.lastArchived);
+        EXPECT_EQ(line.rfind(c.starts, 0), 0u) << line;
+        EXPECT_EQ(s.lagAlarm, c.alarm);
+        const bool refusedLast = c.in.last && !c.in.last->error.empty();
+        EXPECT_EQ(line.find("last archived ") != std::string::npos, refusedLast) << line;
+        if (refusedLast) EXPECT_NE(line.find("12 copied"), std::string::npos) << line;
+    }
+    EXPECT_EQ(SlotState::of(waiting(slot(true, false, false, good), 3, now), now).name(), "not-watched");
+}
+
+TEST(PassResultTest, ARefusedPassDoesNotReplaceTheLastThatArchived) {
+    testing_support::TempHome home;
+    const auto ended = std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());
+    EXPECT_FALSE(PassResult::loadLastArchived(1));
+    PassResult archived;
+    archived.ended = ended - 1h;
+    archived.copied = 7;
+    archived.seconds = 60;
+    archived.store(1);
+    EXPECT_EQ(PassResult::loadLastArchived(1)->started(), ended - 1h - 1min);
+    PassResult::unstarted(1, "destination not mounted").store(1);
+    EXPECT_EQ(PassResult::load(1)->error, "destination not mounted");
+    ASSERT_TRUE(PassResult::loadLastArchived(1));
+    EXPECT_EQ(PassResult::loadLastArchived(1)->copied, 7);
+}
+
 TEST(PassResultTest, ALastPassOutlivesTheApplicationAndADamagedOneIsNone) {
     testing_support::TempHome home;
     const auto ended = std::chrono::time_point_cast<std::chrono::seconds>(std::chrono::system_clock::now());

@@ -2,12 +2,14 @@
 
 #include "app/lifecycle/AppDelegate.h"
 #include "app/schedule/NextLaunchDate.h"
+#include "core/RemoteDestination.h"
 
 #include <QCommandLineParser>
 #include <QStringList>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <filesystem>
 #include <string_view>
 
@@ -29,7 +31,7 @@ constexpr std::array<Command, 18> kCommands{{
     {"poll", CommandLine::Action::Poll, "set every watcher up again and poll its folder"},
     {"quit", CommandLine::Action::Quit, "quit the running application (--force: even mid-pass)"},
     {"relaunch", CommandLine::Action::Relaunch, "quit the running application and start it again"},
-    {"status", CommandLine::Action::Status, "print the destination, each folder's state and last pass, and the daily schedule (--json: as JSON); exit status 1 when a folder is in error"},
+    {"status", CommandLine::Action::Status, "print the destination, each folder's state and last pass, and the daily schedule (--json: as JSON); exit status 1 when a folder is in error, 3 when the application is not running"},
     {"schedule", CommandLine::Action::Schedule, "HH:MM: archive every enabled folder once a day at that time", "HH:MM"},
     {"unschedule", CommandLine::Action::Unschedule, "remove the daily schedule"},
     {"autostart", CommandLine::Action::Autostart, "on|off: start the application watching every folder at login, or not", "on|off"},
@@ -38,7 +40,7 @@ constexpr std::array<Command, 18> kCommands{{
     {"set-source", CommandLine::Action::SetSource, "N PATH: choose source folder N (1 to 3), as the window does", "N"},
     {"enable", CommandLine::Action::Enable, "N: switch source folder N on", "N"},
     {"disable", CommandLine::Action::Disable, "N: switch source folder N off", "N"},
-    {"set", CommandLine::Action::Set, "NAME VALUE: change a setting of the window (settle-minutes, delete-old, delete-after-days, fast-archiving, full-pass-minutes, save-logs, log-days)", "NAME"},
+    {"set", CommandLine::Action::Set, "NAME VALUE: change a setting of the window (settle-minutes, delete-old, delete-after-days, fast-archiving, full-pass-minutes, save-logs, log-days, free-space-floor-mb, lag-alarm-minutes)", "NAME"},
     {"help", CommandLine::Action::Help, "print this help (also -h)"},
     {"version", CommandLine::Action::Version, "print the version (also -v)"},
 }};
@@ -81,6 +83,23 @@ bool takesSlot(CommandLine::Action action) {
     return action == A::SetSource || action == A::Enable || action == A::Disable;
 }
 
+// A folder as typed, made absolute against where the command was given:
+// the running application that stores it works elsewhere. A server's
+// "[user@]host:/path" stays as it is.
+std::string absoluteFolder(const std::string& typed) {
+    if (typed.empty() || typed.starts_with('/') || RemoteDestination::looksRemote(typed)) return typed;
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(typed, ec);
+    return ec ? typed : absolute.lexically_normal().string();
+}
+
+// A negative number after "--set NAME" is the value (refused later with the
+// range), not an option of its own.
+bool isNegativeSetValue(const std::vector<std::string>& args, size_t i) {
+    return i >= 2 && args[i - 2] == "--set" && args[i].size() > 1 && args[i][0] == '-' &&
+           std::isdigit(static_cast<unsigned char>(args[i][1]));
+}
+
 // The command's own words after its option: the path of --set-source, the
 // value of --set. Taken out of `words`.
 void takeSetupWords(CommandLine& line, const QCommandLineParser& parser, QStringList& words) {
@@ -90,14 +109,14 @@ void takeSetupWords(CommandLine& line, const QCommandLineParser& parser, QString
         if (n == "1" || n == "2" || n == "3") line.slot = n[0] - '0';
         else line.error = "no source folder " + n + ": they are 1, 2 and 3";
     }
-    if (line.action == A::SetDestination) line.path = parser.value("set-destination").toStdString();
+    if (line.action == A::SetDestination) line.path = absoluteFolder(parser.value("set-destination").toStdString());
     if (line.action != A::SetSource && line.action != A::Set) return;
     if (words.isEmpty()) {
         if (!line.error) line.error = line.action == A::Set ? "--set needs a NAME and a VALUE" : "--set-source needs N and a PATH";
         return;
     }
     const std::string word = words.takeFirst().toStdString();
-    if (line.action == A::SetSource) line.path = word;
+    if (line.action == A::SetSource) line.path = absoluteFolder(word);
     else {
         line.settingName = parser.value("set").toStdString();
         line.settingValue = word;
@@ -115,7 +134,7 @@ void addOptions(QCommandLineParser& parser) {
         if (c.action == CommandLine::Action::Version) names.prepend("v");
         parser.addOption({names, q(c.help), q(c.valueName)});
     }
-    for (const char* flag : {"force", "json", "headless", "fromlaunchagent"}) parser.addOption({flag, ""});
+    for (const char* flag : {"force", "json", "headless", "verbose", "fromlaunchagent"}) parser.addOption({flag, ""});
     parser.addOption({"grab-window", "", "FILE"});
 }
 
@@ -194,6 +213,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
             i += n - 1;
             continue;
         }
+        if (isNegativeSetValue(args, i)) ours << "--";
         if (!args[i].starts_with("-psn_")) ours << QString::fromStdString(args[i]);
     }
     QCommandLineParser parser;
@@ -204,6 +224,7 @@ CommandLine CommandLine::parse(const std::vector<std::string>& args) {
     }
     line.force = parser.isSet("force");
     line.json = parser.isSet("json");
+    line.verbose = parser.isSet("verbose");
     line.fromLaunchAgent = parser.isSet("fromlaunchagent");
     if (parser.isSet("grab-window")) line.grabWindowFile = text(parser.value("grab-window"));
     takeAction(line, parser);
@@ -236,11 +257,14 @@ std::string CommandLine::helpText(const std::string& programName, const std::str
     std::string text = "Usage: " + programName + " [OPTION]\n"
                        "Keeps the image folders of a photo station archived. With no option, starts the\n"
                        "application, or shows the window of the one already running.\n\n";
-    for (const Command& c : kCommands) {
-        const std::string option = "--" + std::string(c.name);
-        text += "  " + option + std::string(option.size() < 19 ? 19 - option.size() : 1, ' ') + std::string(c.help) + "\n";
-    }
-    text += "  --headless         run without a window (also when there is no display)\n\n"
+    // One column for every option's words, wide enough for the longest.
+    const auto row = [](const std::string& option, const std::string& help) {
+        constexpr std::size_t kColumn = 22;
+        return "  " + option + std::string(option.size() < kColumn ? kColumn - option.size() : 1, ' ') + help + "\n";
+    };
+    for (const Command& c : kCommands) text += row("--" + std::string(c.name), std::string(c.help));
+    text += row("--headless", "run without a window (also when there is no display)") +
+            row("--verbose", "write the trace lines to standard error (a command's too)") + "\n"
             "--scan, --start-all, --stop-all and --poll start the application when none runs.\n"
             "--schedule, --unschedule and the set-up commands act on the running application,\n"
             "or alone on the preference file when none runs.\n"

@@ -14,6 +14,7 @@ struct CommandLine {
     Action action = Action::Launch;
     bool force = false;    // --quit --force: answer the busy alert with "Force Terminate"
     bool json = false;     // --status --json
+    bool verbose = false;  // --verbose: trace lines on standard error
     bool fromLaunchAgent = false;
     std::optional<std::string> grabWindowFile;
     std::string scheduleTime; // --schedule HH:MM

@@ -8,6 +8,7 @@
 #include "dialogs/ModalUI.h"
 #include "folders/SelectFolderNSViewController.h"
 #include "platform/runtime/Log.h"
+#include "platform/runtime/NotificationCenter.h"
 #include "watch/WatcherNSObject.h"
 
 #include <QTimer>
@@ -32,6 +33,10 @@ InstanceRequests::Reply InstanceRequests::answer(const CommandLine& line) {
         QTimer::singleShot(0, [delegate = delegate_] { delegate->ibRelaunchApp(nullptr); });
         return {0, "relaunching\n"};
     case Action::Status: return status(line.json);
+    case Action::CheckDestination:
+        // The command made its own report; here the destination is looked at again at once.
+        platform::NotificationCenter::defaultCenter().post(kDestinationRetry);
+        return {0, ""};
     case Action::Schedule: return ScheduleCommand::schedule(delegate_->schedule(), line.scheduleTime);
     case Action::Unschedule: return ScheduleCommand::unschedule(delegate_->schedule());
     case Action::SetDestination:

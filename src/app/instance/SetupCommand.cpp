@@ -72,6 +72,8 @@ const std::vector<SetupCommand::Setting>& SetupCommand::settings() {
         {"full-pass-minutes", kPrefFullPassIntervalMinutes, false},
         {"save-logs", kPrefDoSaveLogs, true},
         {"log-days", kPrefDaysToSaveLogs, false},
+        {"free-space-floor-mb", kPrefMinimumFreeSpaceMB, false},
+        {"lag-alarm-minutes", kPrefBackupLagAlarmMinutes, false},
     };
     return table;
 }

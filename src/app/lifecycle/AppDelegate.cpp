@@ -5,6 +5,7 @@
 #include "dialogs/ModalUI.h"
 #include "folders/SelectFolderNSViewController.h"
 #include "core/PreferencesHealth.h"
+#include "core/RemoteArchive.h"
 #include "core/Settings.h"
 #include "core/validateFolderPrefWithParam.h"
 #include "log/OVLogFileManager.h"
@@ -80,7 +81,7 @@ void post(const std::string& name, platform::Object object = {}) {
 
 // ---- class set-up ---------------------------------------------------------------
 
-void AppDelegate::initialize() {
+void AppDelegate::initialize(bool logFile) {
     OVLogFileManager::getApplicationName();
     // Only the user's own choice counts: the factory defaults are not
     // registered yet, and must not switch the log file on by themselves.
@@ -88,7 +89,7 @@ void AppDelegate::initialize() {
     const char* will = doSaveLogs ? "WILL" : "Will NOT";
     logf("Inside AppDelegate => initialize...%s ReDirect NSLog to File...", will);
     logf("Inside AppDelegate => initialize...%s ReDirect NSLog to File...", will);
-    if (doSaveLogs) OVLogFileManager::setupLogFile();
+    if (doSaveLogs && logFile) OVLogFileManager::setupLogFile();
     setupFactoryDefaults();
     PreferencesHealth::noteAtStart();
     deleteOldLogs();
@@ -292,6 +293,9 @@ void AppDelegate::ibScanAgain() {
 
 void AppDelegate::doScanAgainInThread() {
     log("Inside AppDelegate => doScanAgainInThread...");
+    // Asked for by the user: a server in its back-off is tried now.
+    RemoteArchive::resetBackOff();
+    post(kDestinationRetry, shared_from_this());
     // Looked at as a pass looks (a moved folder is found again), and only so
     // long: a share that does not answer is as good as missing.
     const std::string problem = DestinationCheck::locate().problem;

@@ -28,7 +28,9 @@ class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
 public:
     // Class set-up, run once before the first instance exists: log file,
     // factory defaults, old logs, launch agent refresh.
-    static void initialize();
+    // A command acting alone (logFile false) leaves standard error where it
+    // is: its answer must reach the terminal.
+    static void initialize(bool logFile = true);
     // Registers the bundle's FactoryDefault.plist as the preference store's
     // defaults; returns the dictionary registered (nullopt when unreadable).
     static std::optional<platform::Value::Dictionary> setupFactoryDefaults();

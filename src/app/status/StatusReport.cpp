@@ -5,6 +5,7 @@
 #include "app/schedule/NextLaunchDate.h"
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
+#include "core/RemoteArchive.h"
 #include "core/RemoteDestination.h"
 #include "core/Settings.h"
 #include "platform/remote/SecureShell.h"
@@ -39,6 +40,13 @@ StatusReport::Slot slotFromPreferences(int slot) {
     return s;
 }
 
+std::optional<UnarchivedFiles::Count> unarchivedOf(const StatusReport::Slot& s) {
+    if (!s.state.enabled || s.path.empty()) return std::nullopt;
+    const auto from = s.state.lastArchived ? std::optional(s.state.lastArchived->started()) : std::nullopt;
+    auto count = UnarchivedFiles::count(s.path, static_cast<unsigned>(std::max<long>(0, Settings::read().settleMinutes)), from);
+    return count && count->files > 0 ? count : std::nullopt;
+}
+
 StatusReport::Destination destinationOf(const DestinationState& state) {
     StatusReport::Destination d;
     d.path = Settings::folder(CommonHeader::kDestinationSlot).path.value_or("");
@@ -47,8 +55,10 @@ StatusReport::Destination destinationOf(const DestinationState& state) {
     if (!state.path.empty()) d.path = state.path;
     // Only the archive's own disk: that of a folder a disk left behind is the system disk's.
     if (d.present) d.freeBytes = state.freeBytes;
-    if (const auto remote = RemoteDestination::parse(d.path))
+    if (const auto remote = RemoteDestination::parse(d.path)) {
         d.key = platform::SecureShell::identityFor(remote->login).value_or("");
+        if (RemoteArchive::isConnectionProblem(d.problem)) d.nextTry = RemoteArchive::nextTry();
+    }
     return d;
 }
 
@@ -88,6 +98,12 @@ QJsonValue jsonText(const std::string& text, bool nullWhenEmpty = false) {
     return nullWhenEmpty && text.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(text));
 }
 
+// A pass that a problem stopped or spoiled: when, and why.
+QJsonValue lastAttemptJson(const std::optional<PassResult>& last) {
+    if (!last || last->error.empty()) return QJsonValue();
+    return QJsonObject{{"ended", jsonTime(last->ended)}, {"problem", jsonText(last->error)}};
+}
+
 QJsonValue lastPassJson(const std::optional<PassResult>& last) {
     if (!last) return QJsonValue();
     return QJsonObject{{"ended", jsonTime(last->ended)},
@@ -113,6 +129,8 @@ StatusReport StatusReport::fromPreferences(bool running, const DestinationState&
     for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) {
         report.folders.push_back(slotFromPreferences(slot));
         report.folders.back().state.destinationProblem = report.destination.problem;
+        // With no application running nothing archives: what waits is counted here.
+        if (!running) report.folders.back().state.unarchived = unarchivedOf(report.folders.back());
     }
     report.schedule = scheduleFromPreferences();
     report.now = std::chrono::system_clock::now();
@@ -136,9 +154,11 @@ SlotState StatusReport::stateOf(const Slot& s) const {
 }
 
 int StatusReport::exitStatus() const {
+    // A folder in error, or a photo older than the alarm allows, says more
+    // than that nothing runs.
     for (const Slot& s : folders)
-        if (stateOf(s).kind == SlotState::Kind::Error) return 1;
-    return 0;
+        if (!stateOf(s).problem().empty()) return kProblem;
+    return running ? kAllWell : kNotRunning;
 }
 
 std::string StatusReport::text() const {
@@ -148,13 +168,14 @@ std::string StatusReport::text() const {
     if (!destination.path.empty() && !destination.present)
         out += " (" + (destination.problem.empty() ? std::string("missing") : destination.problem) + ")";
     if (destination.freeBytes) out += ", " + FreeSpaceFloor::gigabytes(*destination.freeBytes) + " free";
+    if (destination.nextTry) out += ", next try " + platform::DateFormat::format(*destination.nextTry, "HH:mm:ss");
     if (destination.key)
         out += "\n    ssh key: " + (destination.key->empty() ? std::string("none found") : *destination.key);
     out += "\n";
     for (const Slot& s : folders) {
         out += s.name + ": " + (s.path.empty() ? "(no folder)" : s.path);
         if (!s.path.empty() && !s.valid) out += " (missing)";
-        out += "\n    " + stateOf(s).line(s.state.last);
+        out += "\n    " + stateOf(s).line(s.state.last, s.state.lastArchived);
         out += "\n    enabled " + yesNo(s.enabled) + ", watched " + yesNo(s.state.watching) + ", busy " +
                yesNo(s.state.busy) + "\n";
     }
@@ -179,6 +200,10 @@ std::string StatusReport::json() const {
                                     {"state", jsonText(state.name())},
                                     {"error", jsonText(state.error, true)},
                                     {"lastPass", lastPassJson(s.state.last)},
+                                    {"lastArchived", lastPassJson(s.state.lastArchived)},
+                                    {"lastAttempt", lastAttemptJson(s.state.last)},
+                                    {"waiting", state.unarchived ? QJsonValue(static_cast<qint64>(state.unarchived->files)) : QJsonValue()},
+                                    {"waitingSince", state.unarchived ? jsonTime(state.unarchived->since) : QJsonValue()},
                                     {"oldestUnarchivedMinutes", lag ? QJsonValue(static_cast<qint64>(*lag)) : QJsonValue()},
                                     {"progress", progressJson(state.progress)}});
     }
@@ -187,7 +212,8 @@ std::string StatusReport::json() const {
         {"present", destination.present},
         {"problem", jsonText(destination.problem, true)},
         {"freeBytes", destination.freeBytes ? QJsonValue(static_cast<qint64>(*destination.freeBytes)) : QJsonValue()},
-        {"key", destination.key ? jsonText(*destination.key, true) : QJsonValue()}};
+        {"key", destination.key ? jsonText(*destination.key, true) : QJsonValue()},
+        {"nextTry", jsonTime(destination.nextTry)}};
     const QJsonObject sched{{"time", schedule.set ? jsonText(schedule.time) : QJsonValue()},
                             {"installed", schedule.set && schedule.problem.empty()},
                             {"problem", jsonText(schedule.problem, true)},

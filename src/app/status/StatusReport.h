@@ -26,6 +26,8 @@ struct StatusReport {
         std::optional<std::uintmax_t> freeBytes; // of the archive's own disk only
         // On a server: the key ssh logs in with ("" when it finds none).
         std::optional<std::string> key;
+        // A server in its back-off: when it is tried again.
+        std::optional<platform::Date> nextTry;
     };
 
     struct Slot {
@@ -67,6 +69,9 @@ struct StatusReport {
     static StatusReport fromPreferences(bool running, const DestinationState& destination);
     SlotState stateOf(const Slot& slot) const;
     // 1 when a slot is in error, else 0.
+    // 0 all well, 1 a folder in error (or past its alarm), 3 nothing runs,
+    // as LSB status scripts and systemctl is-active say.
+    static constexpr int kAllWell = 0, kProblem = 1, kNotRunning = 3;
     int exitStatus() const;
     std::string text() const;
     std::string json() const;

@@ -1,5 +1,6 @@
 #include "platform/runtime/Log.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -81,7 +82,18 @@ std::string vformat(const char* format, va_list args) {
 
 } // namespace
 
-void log(std::string_view message) { writeAll(formatLine(message)); }
+static std::atomic<bool>& written() {
+    static std::atomic<bool> on{true};
+    return on;
+}
+
+void log(std::string_view message) {
+    if (written().load(std::memory_order_relaxed)) writeAll(formatLine(message));
+}
+
+void setLogWritten(bool on) { written() = on; }
+
+bool logWritten() { return written(); }
 
 void logf(const char* format, ...) {
     va_list args;

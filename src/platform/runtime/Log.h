@@ -15,4 +15,9 @@ void logf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Process name shown in each line (default: TOLV_APP_NAME).
 void setLogProcessName(std::string name);
 
+// Whether lines are written at all (default: yes); a command run from a
+// terminal keeps them to itself.
+void setLogWritten(bool written);
+bool logWritten();
+
 } // namespace platform
