@@ -126,8 +126,9 @@ void SelectFolderNSViewController::connectActions() {
             [this, sender = u->ibNSButtonChange] { selectCameraFolder(sender); });
     connect(u->ibNSButtonReveal, &QAbstractButton::clicked, this,
             [this, sender = u->ibNSButtonReveal] { ibRevealInFinder(sender); });
-    // A long error (ssh's own words) wraps instead of widening the window.
-    u->ibStateLine->setWordWrap(true);
+    // A long error (ssh's own words) never widens the window: the line is
+    // cut at the row's edge, and its tool tip holds it whole.
+    u->ibStateLine->setSizePolicy(QSizePolicy::Ignored, u->ibStateLine->sizePolicy().verticalPolicy());
     connect(u->ibStateLine, &QLabel::linkActivated, this, [this](const QString& link) {
         if (link == "retry") return tryDestinationAgain();
         offerFastArchiving();
@@ -611,6 +612,7 @@ void SelectFolderNSViewController::showStateLine() {
         u->ibStateLine->setTextFormat(Qt::PlainText);
     }
     u->ibStateLine->setText(text);
+    u->ibStateLine->setToolTip(QString::fromStdString(line.text));
     u->ibStateLine->setStyleSheet(line.problem ? "QLabel { color: #b00020; }" : "");
 }
 

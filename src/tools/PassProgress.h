@@ -16,6 +16,12 @@ public:
 
     void addTotal(std::int64_t files) { total_ += files; }
     void addDone(std::int64_t files) { done_ += files; }
+    // For a count read from a run's own report as it goes: never backwards.
+    void raiseDoneTo(std::int64_t files) {
+        std::int64_t now = done_.load();
+        while (files > now && !done_.compare_exchange_weak(now, files)) {
+        }
+    }
 
     struct Shown {
         std::int64_t done = 0;

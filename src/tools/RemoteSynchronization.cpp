@@ -15,6 +15,10 @@
 #include "tools/ToolLauncher.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stop_token>
+#include <string_view>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -80,6 +84,43 @@ Comparison compared(const std::string& rsync, const std::string& source, const s
     return {RemoteListing::parse(output->contents()), std::nullopt};
 }
 
+// How many files rsync has told of (every one it is through with: -ii).
+std::int64_t filesTold(std::string_view output) {
+    std::int64_t files = 0;
+    while (!output.empty()) {
+        const auto end = output.find('\n');
+        const std::string_view line = output.substr(0, end);
+        if (line.size() > 2 && line[1] == 'f') ++files;
+        if (end == std::string_view::npos) break;
+        output.remove_prefix(end + 1);
+    }
+    return files;
+}
+
+// While the runs copy, the pass's progress follows what they have told so
+// far, twice a second; the copies to a server take one long run, whose end
+// alone would say nothing until the pass is over.
+class ToldSoFar {
+public:
+    ToldSoFar(const platform::MemoryFile& told, std::shared_ptr<PassProgress> progress) {
+        if (!progress) return;
+        thread_ = std::jthread([&told, progress](std::stop_token stop) {
+            std::mutex mutex;
+            std::condition_variable_any tick;
+            for (;;) {
+                progress->raiseDoneTo(filesTold(told.contents()));
+                std::unique_lock lock(mutex);
+                if (tick.wait_for(lock, stop, std::chrono::milliseconds(500), [] { return false; }) ||
+                    stop.stop_requested())
+                    return;
+            }
+        });
+    }
+
+private:
+    std::jthread thread_; // stopped and joined first, before what it reads goes
+};
+
 } // namespace
 
 RemoteSynchronization::RemoteSynchronization(Engine engine, std::string source, std::string destination,
@@ -132,7 +173,12 @@ void RemoteSynchronization::synchronize() {
         return finish(kNothingStarted);
     }
     bool complete = false;
-    const Task::Termination end = engine_ == Engine::PerFile ? runPerFile(told->fd()) : copy(told->fd(), &complete);
+    Task::Termination end;
+    {
+        ToldSoFar live(*told, progress_);
+        end = engine_ == Engine::PerFile ? runPerFile(told->fd()) : copy(told->fd(), &complete);
+    }
+    if (progress_) progress_->raiseDoneTo(filesTold(told->contents()));
     if (!end.started) return finish(end);
     for (const auto& entry : RemoteListing::parse(told->contents()))
         if (entry.transfers()) ++counts_.copied;
@@ -157,7 +203,7 @@ Task::Termination RemoteSynchronization::copy(int outputFd, bool* complete) {
     limits.argumentQuarters = 3; // a quarter stays free for the environment to grow
     RsyncBatches batches(rsync_, source_, destination_, start_, limits);
     batches.sendOutputTo(outputFd);
-    batches.reportTo(progress_);
+    batches.reportTo(progress_, false); // done: from what the runs tell as they go
     if (engine_ == Engine::Listed) {
         for (auto name : names_) {
             // Never read as an option, nor as a path outside the source.
@@ -181,6 +227,12 @@ Task::Termination RemoteSynchronization::copy(int outputFd, bool* complete) {
 }
 
 Task::Termination RemoteSynchronization::runPerFile(int outputFd) {
+    // The walk that runs rsync for each file cannot say how many there are
+    // before it ends: a walk of the names first tells the total.
+    if (progress_)
+        if (const auto names = NameWalk::collect(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(minutes_),
+                                                 source_))
+            progress_->addTotal(static_cast<std::int64_t>(names->size()));
     const FindRequest request =
         SynchronizationPolicy::perFileRequest(source_, destination_, minutes_, days_, nullptr, start_);
     return runToEnd({.path = ToolLauncher::kFindToolPath,

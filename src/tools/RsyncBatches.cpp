@@ -102,7 +102,8 @@ void RsyncBatches::startBatch() {
     running_ = started([&](Task::TerminationHandler handler) {
         pid_t pid = Task::launch(
             {.path = rsync_, .arguments = arguments, .workingDirectory = source_, .stdoutFd = outputFd_},
-            [handler = std::move(handler), progress = progress_, count](const Task::Termination& end) {
+            [handler = std::move(handler), progress = runsTellDone_ ? progress_ : nullptr,
+             count](const Task::Termination& end) {
                 if (progress) progress->addDone(static_cast<std::int64_t>(count));
                 handler(end);
             });
@@ -130,7 +131,7 @@ void RsyncBatches::runList() {
               ToolLauncher::launchToolAtPath(rsync_, listArguments_, source_, list->fd(), outputFd_,
                                              std::move(handler));
           }).get());
-    if (progress_) progress_->addDone(count);
+    if (progress_ && runsTellDone_) progress_->addDone(count);
 }
 
 void RsyncBatches::ended(const Task::Termination& end) {

@@ -49,8 +49,12 @@ public:
 
     // Every run's standard output goes to fd (-1, as before: inherited).
     void sendOutputTo(int fd) { outputFd_ = fd; }
-    // Every name taken adds to the progress's total, every run's names to what is done.
-    void reportTo(std::shared_ptr<PassProgress> progress) { progress_ = std::move(progress); }
+    // Every name taken adds to the progress's total, every run's names to
+    // what is done (unless the caller counts that from the runs' output).
+    void reportTo(std::shared_ptr<PassProgress> progress, bool runsTellDone = true) {
+        progress_ = std::move(progress);
+        runsTellDone_ = runsTellDone;
+    }
 
     // Takes the name into the current batch, running that batch first when
     // the name would not fit in it.
@@ -91,6 +95,7 @@ private:
 
     int outputFd_ = -1;
     std::shared_ptr<PassProgress> progress_;
+    bool runsTellDone_ = true;
     std::optional<std::future<platform::Task::Termination>> running_;
     std::size_t runs_ = 0;
     std::optional<platform::Task::Termination> failure_;

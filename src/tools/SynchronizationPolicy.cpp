@@ -52,7 +52,9 @@ std::vector<std::string> SynchronizationPolicy::timeWindow(const std::string& de
 std::vector<std::string> SynchronizationPolicy::copyFlags(const std::string& destination, bool flushEach) {
     // To a server each copy is told on standard output, which is how a pass
     // counts them; its disk is flushed once, after the copies (RemoteArchive::flush).
-    if (isRemote(destination)) return concatenated({kRemoteCopyFlags}, remoteTransport());
+    // -ii: unchanged files are told too, so a pass counts every file it is
+    // through with as it goes (RemoteSynchronization's progress).
+    if (isRemote(destination)) return concatenated({kRemoteCopyFlags, "-ii"}, remoteTransport());
     std::vector<std::string> flags{kCopyFlags};
     if (flushEach) flags.push_back("--fsync");
     // A destination that stops answering (a hung share) ends the copy with

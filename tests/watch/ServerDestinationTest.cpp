@@ -86,7 +86,22 @@ TEST_F(ServerDestinationTest, BothEnginesArchiveToTheServerAndDeleteOnlyCopiesId
         prefs().setBool(kPrefEnableDeleteOldSourceImages, false);
         for (int i = 0; i < c.files; ++i) writeFile(src[1] / nameOf(i), "photo " + std::to_string(i));
 
-        runPass();
+        // The pass counts as it goes, from what rsync tells, as a local one does.
+        std::vector<PassProgress::Shown> seen;
+        scan();
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                if (const auto shown = w[1]->progress()) seen.push_back(*shown);
+                return !w[1]->_insideFoundItemLoop() && !seen.empty();
+            },
+            120s, 20ms));
+        ASSERT_TRUE(waitIdle(120s));
+        EXPECT_EQ(seen.back().total, c.files);
+        EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end(), [](auto& a, auto& b) { return a.done < b.done; }));
+        // One fast run may be over within one look; a file at a time never is.
+        if (!c.fast)
+            EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [&](auto& s) { return s.done > 0 && s.done < c.files; }))
+                << "a count between none and all";
 
         ASSERT_TRUE(last());
         EXPECT_EQ(last()->error, "");
