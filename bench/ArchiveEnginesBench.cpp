@@ -25,9 +25,9 @@
 #include "BenchSupport.h"
 #include "platform/runtime/SearchPath.h"
 #include "platform/runtime/Task.h"
-#include "tools/KLVR_Task.h"
-#include "tools/RsyncBatches.h"
-#include "tools/SynchronizationPolicy.h"
+#include "engines/KLVR_Task.h"
+#include "engines/RsyncBatches.h"
+#include "engines/SynchronizationPolicy.h"
 
 #include <unistd.h>
 

@@ -5,7 +5,7 @@
 #include "core/CommonHeader.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/NotificationCenter.h"
-#include "tools/KLVR_Task.h"
+#include "engines/KLVR_Task.h"
 
 #include <algorithm>
 #include <cstdlib>

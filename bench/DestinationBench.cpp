@@ -14,14 +14,14 @@
 
 #include "BenchSupport.h"
 #include "core/ArchiveDestination.h"
-#include "tools/DestinationCheck.h"
+#include "pass/DestinationCheck.h"
 #include "core/CommonHeader.h"
 #include "core/MyAliasKit.h"
 #include "core/validateFolderPrefWithParam.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "watch/DestinationMonitor.h"
-#include "tools/PassResult.h"
+#include "pass/PassResult.h"
 #include "watch/WatcherNSObject.h"
 
 #include <sys/mount.h>

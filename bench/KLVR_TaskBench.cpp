@@ -7,8 +7,8 @@
 //   KLVR_TaskBench [FILES [REPEATS [scratch-folder]]]   (default 500 5 $TMPDIR or /tmp)
 
 #include "BenchSupport.h"
-#include "tools/KLVR_Task.h"
-#include "tools/SynchronizationPolicy.h"
+#include "engines/KLVR_Task.h"
+#include "engines/SynchronizationPolicy.h"
 
 #include <spawn.h>
 #include <sys/wait.h>

@@ -6,8 +6,8 @@
 //   PassWalksBench [FILES=20000] [RUNS=3]
 
 #include "BenchSupport.h"
-#include "tools/ReplacedOriginals.h"
-#include "tools/SettleTime.h"
+#include "pass/ReplacedOriginals.h"
+#include "core/SettleTime.h"
 
 #include <chrono>
 #include <cstdio>

@@ -21,7 +21,7 @@
 #include "platform/runtime/SearchPath.h"
 #include "platform/runtime/Task.h"
 #include "support/SshServer.h"
-#include "tools/FolderChoice.h"
+#include "pass/FolderChoice.h"
 #include "watch/WatcherNSObject.h"
 
 #include <chrono>

@@ -7,7 +7,7 @@
 //   WaitingCountBench [FILES=100000] [RUNS=3]
 
 #include "BenchSupport.h"
-#include "tools/UnarchivedFiles.h"
+#include "pass/UnarchivedFiles.h"
 
 #include <chrono>
 #include <cstdio>

@@ -22,7 +22,7 @@
 #include "platform/runtime/Task.h"
 #include "platform/qt/QtMainLoop.h"
 #include "platform/qt/QtTerminationSignals.h"
-#include "tools/TolvExtras.h"
+#include "core/TolvExtras.h"
 
 #include <QApplication>
 #include <QPixmap>

@@ -3,9 +3,9 @@
 #include "platform/runtime/HostInfo.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/StandardError.h"
-#include "tools/PathString.h"
-#include "tools/TolvExtras.h"
-#include "tools/TolvFileExtras.h"
+#include "core/PathString.h"
+#include "core/TolvExtras.h"
+#include "log/TolvFileExtras.h"
 
 #include <algorithm>
 #include <cctype>

@@ -5,7 +5,7 @@
 #include "platform/alias/MountTableWatch.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NotificationCenter.h"
-#include "tools/DestinationCheck.h"
+#include "pass/DestinationCheck.h"
 
 #include <utility>
 

@@ -4,9 +4,9 @@
 // on, watched and busy, and from its last pass.
 
 #include "platform/runtime/DateFormat.h"
-#include "tools/PassProgress.h"
-#include "tools/PassResult.h"
-#include "tools/UnarchivedFiles.h"
+#include "engines/PassProgress.h"
+#include "pass/PassResult.h"
+#include "pass/UnarchivedFiles.h"
 
 #include <optional>
 #include <string>

@@ -8,7 +8,7 @@
 #include "support/ChosenDestination.h"
 #include "support/MainWindowFixture.h"
 #include "support/StderrCapture.h"
-#include "tools/PassResult.h"
+#include "pass/PassResult.h"
 #include "watch/WatcherNSObject.h"
 
 #include <QJsonArray>

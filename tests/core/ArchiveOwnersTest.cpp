@@ -6,7 +6,7 @@
 #include "platform/preferences/UserDefaults.h"
 #include "support/ChosenDestination.h"
 #include "support/TempHome.h"
-#include "tools/FolderChoice.h"
+#include "pass/FolderChoice.h"
 
 #include <gtest/gtest.h>
 

@@ -24,11 +24,12 @@ const std::map<std::string, int>& layers() {
         {"platform/fileevents", 1},  {"platform/remote", 1},      {"platform/desktop", 2},
         {"platform/qt", 3},
         {"platform/scheduler", 3},
-        {"core", 10},                {"tools", 11},               {"dialogs", 11},
-        {"log", 12},                 {"watch", 12},               {"folders", 13},
-        {"app/schedule", 14},        {"app/widgets", 14},         {"app/lifecycle", 15},
-        {"app/status", 16},          {"app/window", 16},          {"app/instance", 17},
-        {"app", 18},                 {"relaunch", 19},            {"launchagent", 19},
+        {"core", 10},                {"engines", 11},             {"dialogs", 11},
+        {"pass", 12},
+        {"log", 13},                 {"watch", 13},               {"folders", 14},
+        {"app/schedule", 15},        {"app/widgets", 15},         {"app/lifecycle", 16},
+        {"app/status", 17},          {"app/window", 17},          {"app/instance", 18},
+        {"app", 19},                 {"relaunch", 20},            {"launchagent", 20},
     };
     return table;
 }
@@ -89,9 +90,9 @@ TEST(LayerRuleTest, TheRuleCatchesUpwardSidewaysAndUnknownIncludes) {
         Include include;
         bool breaks;
     } cases[] = {
-        {{"watch/WatcherNSObject.cpp", "tools/KLVR_Task.h"}, false},
-        {{"tools/KLVR_Task.cpp", "watch/WatcherNSObject.h"}, true},
-        {{"tools/KLVR_Task.cpp", "dialogs/ModalUI.h"}, true},
+        {{"watch/WatcherNSObject.cpp", "engines/KLVR_Task.h"}, false},
+        {{"engines/KLVR_Task.cpp", "watch/WatcherNSObject.h"}, true},
+        {{"engines/KLVR_Task.cpp", "dialogs/ModalUI.h"}, true},
         {{"core/CommonHeader.cpp", "app/lifecycle/AppDelegate.h"}, true},
         {{"platform/runtime/Log.cpp", "platform/preferences/Value.h"}, true},
         {{"platform/preferences/Value.cpp", "platform/runtime/Log.h"}, false},

@@ -1,5 +1,5 @@
 #include "core/RemoteDestination.h"
-#include "tools/RemoteListing.h"
+#include "engines/RemoteListing.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,7 @@
 #include "support/StderrCapture.h"
 #include "support/TempHome.h"
 #include "support/WaitUntil.h"
-#include "tools/TolvExtras.h"
+#include "core/TolvExtras.h"
 #include "watch/WatcherNSObject.h"
 
 #include <QCheckBox>

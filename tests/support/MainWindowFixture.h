@@ -13,7 +13,7 @@
 #include "support/QtTestApp.h"
 #include "support/ScriptedModalUI.h"
 #include "support/TempHome.h"
-#include "tools/TolvExtras.h"
+#include "core/TolvExtras.h"
 
 #include <QAbstractButton>
 

@@ -7,7 +7,7 @@
 #include "support/LoopDevice.h"
 #include "support/ScopedMount.h"
 #include "watch/DestinationMonitor.h"
-#include "tools/PassResult.h"
+#include "pass/PassResult.h"
 #include "watch/WatcherTestFixture.h"
 
 using namespace watch_test;

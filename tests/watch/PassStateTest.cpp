@@ -4,7 +4,7 @@
 #include "support/ChosenDestination.h"
 #include "support/FileContents.h"
 #include "support/ScopedMount.h"
-#include "tools/PassResult.h"
+#include "pass/PassResult.h"
 #include "watch/WatcherTestFixture.h"
 
 #include <fstream>

@@ -5,8 +5,8 @@
 #include "platform/remote/SecureShell.h"
 #include "support/ChildrenInTheFuture.h"
 #include "support/SshServer.h"
-#include "tools/FolderChoice.h"
-#include "tools/PassResult.h"
+#include "pass/FolderChoice.h"
+#include "pass/PassResult.h"
 #include "watch/WatcherTestFixture.h"
 
 #include <arpa/inet.h>

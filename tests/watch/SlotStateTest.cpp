@@ -1,7 +1,7 @@
 // What the end of a pass and the last result say about a slot: the error,
 // the state shown, and the backup-lag alarm.
-#include "tools/PassOutcome.h"
-#include "tools/PassResult.h"
+#include "pass/PassOutcome.h"
+#include "pass/PassResult.h"
 #include "watch/SlotState.h"
 
 #include "core/CommonHeader.h"

@@ -9,7 +9,7 @@
 #include "support/FileContents.h"
 #include "support/HangingShare.h"
 #include "support/ScopedMount.h"
-#include "tools/PassResult.h"
+#include "pass/PassResult.h"
 
 #include <fstream>
 #include <set>

@@ -3,8 +3,8 @@
 #include "platform/runtime/Task.h"
 #include "platform/preferences/Value.h"
 #include "support/StderrCapture.h"
-#include "tools/PathString.h"
-#include "tools/FolderSlotRules.h"
+#include "core/PathString.h"
+#include "pass/FolderSlotRules.h"
 #include "watch/watcher.h"
 
 #include "support/ChildrenInTheFuture.h"
@@ -51,8 +51,13 @@ TEST_F(WatcherTest, AStreamEventReachesOnlyItsOwnWatcher) {
                                                               [&](const auto&) { ++posted; });
     PassRecorder recorder;
     RunningFlagWrites writes;
+    // Slot 2, already watching, is started again: its new stream is the one to wait for.
+    const auto firstLoop2 = w[2]->_CFRunLoopRef();
     post(kWatcherDoStartAll);
-    ASSERT_TRUE(waitUntil([&] { return w[1]->_CFRunLoopRef() && w[2]->_CFRunLoopRef() && w[3]->_CFRunLoopRef(); }));
+    ASSERT_TRUE(waitUntil([&] {
+        return w[1]->_CFRunLoopRef() && w[2]->_CFRunLoopRef() && w[2]->_CFRunLoopRef() != firstLoop2 &&
+               w[3]->_CFRunLoopRef();
+    }));
     EXPECT_EQ(w[1]->_whichPath(), "prefCameraFolderPathFormat1");
     // Switching on archives what came meanwhile: one pass each.
     ASSERT_TRUE(waitUntil([&] { return recorder.passes(2) == 1 && recorder.passes(3) == 1; }));

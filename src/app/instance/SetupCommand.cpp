@@ -3,7 +3,7 @@
 #include "core/CommonHeader.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/NotificationCenter.h"
-#include "tools/FolderChoice.h"
+#include "pass/FolderChoice.h"
 
 #include <charconv>
 

@@ -15,8 +15,8 @@
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/RunLoop.h"
 #include "platform/preferences/UserDefaults.h"
-#include "tools/TolvExtras.h"
-#include "tools/DestinationCheck.h"
+#include "core/TolvExtras.h"
+#include "pass/DestinationCheck.h"
 #include "watch/DestinationMonitor.h"
 #include "watch/WatcherNSObject.h"
 

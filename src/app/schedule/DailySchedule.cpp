@@ -9,7 +9,7 @@
 #include "platform/preferences/PreferenceSnapshot.h"
 #include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
-#include "tools/TolvExtras.h"
+#include "core/TolvExtras.h"
 
 #include <cstdio>
 

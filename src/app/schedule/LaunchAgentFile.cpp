@@ -1,7 +1,7 @@
 #include "app/schedule/LaunchAgentFile.h"
 
 #include "platform/runtime/Log.h"
-#include "tools/PathString.h"
+#include "core/PathString.h"
 
 #include <algorithm>
 #include <cctype>

@@ -4,7 +4,7 @@
 #include "core/PreferencesHealth.h"
 #include "core/RemoteArchive.h"
 #include "core/Settings.h"
-#include "tools/DestinationCheck.h"
+#include "pass/DestinationCheck.h"
 
 namespace {
 

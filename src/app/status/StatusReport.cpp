@@ -12,8 +12,8 @@
 #include "platform/desktop/Bundle.h"
 #include "platform/runtime/DateFormat.h"
 #include "folders/SelectFolderNSViewController.h"
-#include "tools/DestinationCheck.h"
-#include "tools/FreeSpaceFloor.h"
+#include "pass/DestinationCheck.h"
+#include "pass/FreeSpaceFloor.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -118,7 +118,12 @@ QJsonValue lastPassJson(const std::optional<PassResult>& last) {
 } // namespace
 
 StatusReport StatusReport::fromPreferences(bool running) {
-    return fromPreferences(running, DestinationCheck::inspect(kDestinationBound));
+    // A server's look is an ssh session, which a busy machine may take
+    // seconds to make: told "not responding" sooner, it would be a false alarm.
+    const auto destination = Settings::folder(CommonHeader::kDestinationSlot).path.value_or("");
+    return fromPreferences(running, DestinationCheck::inspect(RemoteDestination::looksRemote(destination)
+                                                                 ? kServerBound
+                                                                 : kDestinationBound));
 }
 
 StatusReport StatusReport::fromPreferences(bool running, const DestinationState& destination) {

@@ -7,7 +7,7 @@
 
 #include "core/ArchiveDestination.h"
 #include "platform/runtime/DateFormat.h"
-#include "tools/PassResult.h"
+#include "pass/PassResult.h"
 #include "watch/SlotState.h"
 
 #include <chrono>
@@ -58,8 +58,9 @@ struct StatusReport {
     platform::Date now{};
 
     // The destination is looked at as a pass would, writing nothing, and
-    // waited for at most kDestinationBound.
+    // waited for at most kDestinationBound (kServerBound on a server).
     static constexpr std::chrono::milliseconds kDestinationBound{1500};
+    static constexpr std::chrono::milliseconds kServerBound{6000};
     static StatusReport fromPreferences(bool running);
     // The report of this running application: the preferences, what its
     // rows know of their slots (watching, a pass running), and the

@@ -4,8 +4,8 @@
 // Prints "copied N failed N deleted N".
 #include "core/CommonHeader.h"
 #include "platform/runtime/NotificationCenter.h"
-#include "tools/KLVR_Task.h"
-#include "tools/PassCounts.h"
+#include "engines/KLVR_Task.h"
+#include "engines/PassCounts.h"
 
 #include <condition_variable>
 #include <cstdio>

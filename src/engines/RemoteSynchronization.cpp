@@ -1,0 +1,370 @@
+#include "engines/RemoteSynchronization.h"
+
+#include "core/RemoteArchive.h"
+#include "platform/runtime/Log.h"
+#include "platform/runtime/MemoryFile.h"
+#include "platform/runtime/SearchPath.h"
+#include "engines/FileStamp.h"
+#include "engines/FindRequest.h"
+#include "engines/NameWalk.h"
+#include "core/PathString.h"
+#include "engines/RemoteListing.h"
+#include "engines/RsyncBatches.h"
+#include "engines/SynchronizationPolicy.h"
+#include "engines/TaskDone.h"
+#include "engines/ToolLauncher.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stop_token>
+#include <string_view>
+#include <exception>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+
+using platform::logf;
+using platform::Task;
+
+namespace {
+
+const Task::Termination kNothingStarted{
+    .pid = -1, .status = TaskDone::kNotStartedStatus, .signaled = false, .started = false};
+
+bool succeeded(const Task::Termination& end) { return end.started && !end.signaled && end.status == 0; }
+
+// Success, or only some files failed or vanished (23, 24): what rsync told is whole.
+bool toldWhole(const Task::Termination& end) {
+    return end.started && !end.signaled && (end.status == 0 || end.status == 23 || end.status == 24);
+}
+
+Task::Termination runToEnd(const Task::Options& options) {
+    const Task::Termination result = Task::run(options);
+    logf("%s [%d] did complete with exit status %d", options.path.c_str(), static_cast<int>(result.pid),
+         result.status);
+    return result;
+}
+
+std::string nulList(const std::vector<std::string>& names) {
+    std::string list;
+    for (const auto& name : names) list.append(name).push_back('\0');
+    return list;
+}
+
+std::string withoutDotSlash(const std::string& name) { return name.starts_with("./") ? name.substr(2) : name; }
+
+// A dry run over the names (standard input): what rsync told, or how the
+// run ended when it could not tell all of it.
+struct Comparison {
+    std::vector<RemoteListing::Entry> entries;
+    std::optional<Task::Termination> failure;
+};
+
+Comparison compared(const std::string& rsync, const std::string& source, const std::string& destination,
+                    const std::vector<std::string>& names, bool byContent) {
+    std::string why;
+    auto input = platform::MemoryFile::withContents(nulList(names), &why);
+    auto output = platform::MemoryFile::withContents("", &why);
+    if (!input || !output) {
+        logf("no file list for the comparison with %s: %s", destination.c_str(), why.c_str());
+        return {{}, kNothingStarted};
+    }
+    const Task::Termination end =
+        runToEnd({.path = rsync,
+                  .arguments = SynchronizationPolicy::remoteComparison(destination, byContent),
+                  .workingDirectory = source,
+                  .stdinFd = input->fd(),
+                  .stdoutFd = output->fd()});
+    if (!toldWhole(end)) {
+        logf("the copies in %s could not be compared (rsync status %d)", destination.c_str(), TaskDone::status(end));
+        return {{}, end};
+    }
+    return {RemoteListing::parse(output->contents()), std::nullopt};
+}
+
+// How many files rsync has told of (every one it is through with: -ii).
+std::int64_t filesTold(std::string_view output) {
+    std::int64_t files = 0;
+    while (!output.empty()) {
+        const auto end = output.find('\n');
+        const std::string_view line = output.substr(0, end);
+        if (line.size() > 2 && line[1] == 'f') ++files;
+        if (end == std::string_view::npos) break;
+        output.remove_prefix(end + 1);
+    }
+    return files;
+}
+
+// While the runs copy, the pass's progress follows what they have told so
+// far, twice a second; the copies to a server take one long run, whose end
+// alone would say nothing until the pass is over.
+class ToldSoFar {
+public:
+    ToldSoFar(const platform::MemoryFile& told, std::shared_ptr<PassProgress> progress) {
+        if (!progress) return;
+        thread_ = std::jthread([&told, progress](std::stop_token stop) {
+            std::mutex mutex;
+            std::condition_variable_any tick;
+            for (;;) {
+                progress->raiseDoneTo(filesTold(told.contents()));
+                std::unique_lock lock(mutex);
+                if (tick.wait_for(lock, stop, std::chrono::milliseconds(500), [] { return false; }) ||
+                    stop.stop_requested())
+                    return;
+            }
+        });
+    }
+
+private:
+    std::jthread thread_; // stopped and joined first, before what it reads goes
+};
+
+} // namespace
+
+RemoteSynchronization::RemoteSynchronization(Engine engine, std::string source, std::string destination,
+                                             unsigned minutes, unsigned days, std::vector<std::string> listed,
+                                             platform::Object context, std::string rsync)
+    : engine_(engine), source_(std::move(source)), destination_(std::move(destination)), minutes_(minutes),
+      days_(days), names_(std::move(listed)), context_(std::move(context)), rsync_(std::move(rsync)),
+      start_(std::chrono::system_clock::now()) {}
+
+void RemoteSynchronization::start(Engine engine, const std::string& source, const std::string& destination,
+                                  unsigned minutes, unsigned days, std::vector<std::string> listed,
+                                  platform::Object context, std::shared_ptr<PassProgress> progress) {
+    const std::string resolved = PathString::resolvingSymlinks(source);
+    // bfs puts each file's path in place of "{}" inside every -exec argument.
+    if (!resolved.starts_with('/') || resolved.find("{}") != std::string::npos) {
+        logf("ERROR: the source %s must be an absolute path without \"{}\": nothing copied", source.c_str());
+        return TaskDone::postNotStarted(context);
+    }
+    const std::string rsync = platform::SearchPath::find("rsync").value_or("");
+    if (rsync.empty()) {
+        logf("rsync was not found in the search path: nothing copied from %s", source.c_str());
+        return TaskDone::postNotStarted(context);
+    }
+    std::shared_ptr<RemoteSynchronization> run(new RemoteSynchronization(
+        engine, resolved, destination, minutes, days, std::move(listed), std::move(context), rsync));
+    run->progress_ = std::move(progress);
+    logf("copies replaced by this pass are kept in %s on the server",
+         SynchronizationPolicy::keptFolder(destination, run->start_).c_str());
+    try {
+        std::thread([run] {
+            // An exception leaving the thread would end the application.
+            try {
+                run->synchronize();
+            } catch (const std::exception& e) {
+                logf("the pass from %s failed: %s", run->source_.c_str(), e.what());
+                run->finish(kNothingStarted);
+            }
+        }).detach();
+    } catch (const std::system_error& e) {
+        logf("no thread for the pass from %s: %s", source.c_str(), e.what());
+        run->finish(kNothingStarted);
+    }
+}
+
+void RemoteSynchronization::synchronize() {
+    std::string why;
+    auto told = platform::MemoryFile::withContents("", &why);
+    if (!told) {
+        logf("no room for rsync's report of %s: %s; nothing copied", source_.c_str(), why.c_str());
+        return finish(kNothingStarted);
+    }
+    bool complete = false;
+    Task::Termination end;
+    {
+        ToldSoFar live(*told, progress_);
+        end = engine_ == Engine::PerFile ? runPerFile(told->fd()) : copy(told->fd(), &complete);
+    }
+    if (progress_) progress_->raiseDoneTo(filesTold(told->contents()));
+    if (!end.started) return finish(end);
+    for (const auto& entry : RemoteListing::parse(told->contents()))
+        if (entry.transfers()) ++counts_.copied;
+    // Copies that cannot be looked at are not taken for made: the pass
+    // ends as the look did, and the destination is looked at for why.
+    if (const auto unknown = countFailed(end); unknown && succeeded(end)) return finish(*unknown);
+    // The per-file walk says nothing of its runs; the comparison by content
+    // decides each file alone.
+    if (engine_ == Engine::PerFile) complete = true;
+    if (!SynchronizationPolicy::deletes(days_)) return finish(end);
+    if (!complete) {
+        logf("rsync for %s ended with status %d: no source file is deleted in this pass", source_.c_str(),
+             TaskDone::status(end));
+        return finish(end);
+    }
+    deleteOld();
+    finish(end);
+}
+
+Task::Termination RemoteSynchronization::copy(int outputFd, bool* complete) {
+    RsyncBatches::Limits limits;
+    limits.argumentQuarters = 3; // a quarter stays free for the environment to grow
+    RsyncBatches batches(rsync_, source_, destination_, start_, limits);
+    batches.sendOutputTo(outputFd);
+    batches.reportTo(progress_, false); // done: from what the runs tell as they go
+    if (engine_ == Engine::Listed) {
+        for (auto name : names_) {
+            // Never read as an option, nor as a path outside the source.
+            batches.add(name.starts_with("./") ? name : "./" + name);
+        }
+    } else {
+        const auto walk =
+            NameWalk::run(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(minutes_), source_,
+                          [&](std::string name) {
+                              names_.push_back(name);
+                              batches.add(std::move(name));
+                          });
+        if (!walk || !walk->started) {
+            logf("the walk of %s did not run: nothing copied", source_.c_str());
+            return kNothingStarted;
+        }
+    }
+    batches.finish();
+    *complete = batches.copiesComplete();
+    return batches.outcome();
+}
+
+Task::Termination RemoteSynchronization::runPerFile(int outputFd) {
+    // The walk that runs rsync for each file cannot say how many there are
+    // before it ends: a walk of the names first tells the total.
+    if (progress_)
+        if (const auto names = NameWalk::collect(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(minutes_),
+                                                 source_))
+            progress_->addTotal(static_cast<std::int64_t>(names->size()));
+    const FindRequest request =
+        SynchronizationPolicy::perFileRequest(source_, destination_, minutes_, days_, nullptr, start_);
+    return runToEnd({.path = ToolLauncher::kFindToolPath,
+                     .arguments = request.arguments(std::chrono::system_clock::now()),
+                     .workingDirectory = source_,
+                     .stdoutFd = outputFd});
+}
+
+std::optional<Task::Termination> RemoteSynchronization::countFailed(const Task::Termination& copyEnd) {
+    // Every run succeeded: every name handed is in place.
+    if (engine_ != Engine::PerFile && succeeded(copyEnd)) return std::nullopt;
+    if (engine_ == Engine::PerFile) {
+        auto walked = NameWalk::collect(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(minutes_),
+                                        source_);
+        names_ = walked ? std::move(*walked) : std::vector<std::string>{};
+    }
+    if (names_.empty()) return std::nullopt;
+    const Comparison comparison = compared(rsync_, source_, destination_, names_, false);
+    if (comparison.failure) return comparison.failure;
+    const auto now = std::chrono::system_clock::now();
+    for (const auto& entry : comparison.entries) {
+        if (!entry.transfers()) continue;
+        const auto file = FileStamp::of(source_ + "/" + entry.name);
+        if (!file || !file->isRegularFile() || !file->settled(minutes_, now)) continue;
+        ++counts_.failed;
+        counts_.largestFailedBytes = std::max<std::uint64_t>(counts_.largestFailedBytes, file->size());
+        if (!counts_.oldestFailed || file->modified() < *counts_.oldestFailed) {
+            counts_.oldestFailed = file->modified();
+            counts_.oldestFailedName = entry.name;
+        }
+    }
+    return std::nullopt;
+}
+
+void RemoteSynchronization::deleteOld() {
+    // Only copies on the server's disk may let an original go.
+    const auto server = RemoteDestination::parse(destination_);
+    std::string why = "it is not a folder on a server";
+    if (!server || !RemoteArchive::flush(*server, &why)) {
+        logf("the copies of %s could not be put on the server's disk (%s): no source file is deleted in this pass",
+             source_.c_str(), why.c_str());
+        return;
+    }
+    const auto old = NameWalk::collect(ToolLauncher::kFindToolPath,
+                                       SynchronizationPolicy::candidateArguments(minutes_, days_), source_);
+    if (!old) return logf("the walk for old files of %s did not run: nothing deleted", source_.c_str());
+    // An old file still unlike its copy is not the photo archived under its
+    // name (a card numbering from the start again, a file rewritten with its
+    // size and time kept): rsync's quick check would never copy it.
+    std::vector<std::string> unlike;
+    counts_.deleted = deleteVerified(rsync_, source_, destination_, *old, &unlike);
+    if (!unlike.empty()) copyAgain(unlike);
+}
+
+void RemoteSynchronization::copyAgain(const std::vector<std::string>& names) {
+    std::vector<std::string> relative;
+    for (const auto& name : names) relative.push_back("./" + name);
+    std::string why;
+    auto input = platform::MemoryFile::withContents(nulList(relative), &why);
+    auto output = platform::MemoryFile::withContents("", &why);
+    if (!input || !output) return logf("no file list to copy %s again: %s", source_.c_str(), why.c_str());
+    auto arguments = SynchronizationPolicy::copyArguments(destination_, start_);
+    arguments.insert(arguments.begin(), "--ignore-times");
+    const Task::Termination end = runToEnd(
+        {.path = rsync_, .arguments = arguments, .workingDirectory = source_, .stdinFd = input->fd(), .stdoutFd = output->fd()});
+    std::int64_t copied = 0;
+    for (const auto& entry : RemoteListing::parse(output->contents()))
+        if (entry.transfers()) ++copied;
+    counts_.copied += copied;
+    logf("%zu file(s) of %s unlike their copies of the same name: %lld copied again (status %d), the copies there kept "
+         "in %s",
+         names.size(), source_.c_str(), static_cast<long long>(copied), TaskDone::status(end),
+         SynchronizationPolicy::keptFolder(destination_, start_).c_str());
+}
+
+void RemoteSynchronization::cleanUp(const std::string& source, const std::string& destination, unsigned minutes) {
+    const std::string rsync = platform::SearchPath::find("rsync").value_or("");
+    if (rsync.empty()) return;
+    try {
+        std::thread([=] {
+            const auto hidden =
+                NameWalk::collect(ToolLauncher::kFindToolPath, SynchronizationPolicy::hiddenFileArguments(minutes), source);
+            if (!hidden || hidden->empty()) return;
+            const auto deleted = deleteVerified(rsync, source, destination, *hidden);
+            logf("clean-up of %s: %lld hidden file(s) deleted", source.c_str(), static_cast<long long>(deleted));
+        }).detach();
+    } catch (const std::system_error& e) {
+        logf("no thread for the clean-up of %s: %s", source.c_str(), e.what());
+    }
+}
+
+std::int64_t RemoteSynchronization::deleteVerified(const std::string& rsync, const std::string& source,
+                                                   const std::string& destination,
+                                                   const std::vector<std::string>& names,
+                                                   std::vector<std::string>* unlike) {
+    // Each file as it was when its copy was compared.
+    std::unordered_map<std::string, FileStamp> before;
+    std::vector<std::string> files;
+    for (const auto& name : names) {
+        auto stamp = FileStamp::of(source + "/" + name);
+        if (!stamp || !stamp->isRegularFile()) continue;
+        before.emplace(withoutDotSlash(name), *stamp);
+        files.push_back(name);
+    }
+    if (files.empty()) return 0;
+    const Comparison comparison = compared(rsync, source, destination, files, true);
+    if (comparison.failure) return 0;
+    std::int64_t deleted = 0;
+    for (const auto& entry : comparison.entries) {
+        const auto it = before.find(entry.name);
+        if (it == before.end()) continue;
+        const std::string path = source + "/" + entry.name;
+        const auto now = FileStamp::of(path);
+        const bool unchanged =
+            now && now->isSameFileAs(it->second) && now->matches(it->second) && now->size() == it->second.size();
+        if (!entry.unchanged()) {
+            if (unlike && unchanged) unlike->push_back(entry.name);
+            continue;
+        }
+        if (!unchanged) {
+            logf("%s changed while its copy was compared: kept", path.c_str());
+            continue;
+        }
+        std::error_code ec;
+        if (std::filesystem::remove(path, ec)) ++deleted;
+        else if (ec) logf("%s could not be deleted: %s", path.c_str(), ec.message().c_str());
+    }
+    return deleted;
+}
+
+void RemoteSynchronization::finish(const Task::Termination& end) {
+    // One notification per run, whichever path got here.
+    if (finished_.exchange(true)) return;
+    TaskDone::post(context_, end, counts_);
+}
