@@ -14,6 +14,7 @@
 #include "engines/TaskDone.h"
 #include "engines/ToolLauncher.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -55,8 +56,32 @@ std::string nulList(const std::vector<std::string>& names) {
 
 std::string withoutDotSlash(const std::string& name) { return name.starts_with("./") ? name.substr(2) : name; }
 
-// A dry run over the names (standard input): what rsync told, or how the
-// run ended when it could not tell all of it.
+// One rsync run over the names (its standard input, NUL-separated): how it
+// ended, and what it told.
+struct Told {
+    Task::Termination end;
+    std::vector<RemoteListing::Entry> entries;
+};
+
+Told runOverNames(const std::string& rsync, std::vector<std::string> arguments, const std::string& source,
+                  const std::vector<std::string>& names) {
+    std::string why;
+    auto input = platform::MemoryFile::withContents(nulList(names), &why);
+    auto output = platform::MemoryFile::withContents("", &why);
+    if (!input || !output) {
+        logf("no file list for rsync in %s: %s", source.c_str(), why.c_str());
+        return {kNothingStarted, {}};
+    }
+    const Task::Termination end = runToEnd({.path = rsync,
+                                            .arguments = std::move(arguments),
+                                            .workingDirectory = source,
+                                            .stdinFd = input->fd(),
+                                            .stdoutFd = output->fd()});
+    return {end, RemoteListing::parse(output->contents())};
+}
+
+// A dry run over the names: what rsync told, or how the run ended when it
+// could not tell all of it.
 struct Comparison {
     std::vector<RemoteListing::Entry> entries;
     std::optional<Task::Termination> failure;
@@ -64,42 +89,33 @@ struct Comparison {
 
 Comparison compared(const std::string& rsync, const std::string& source, const std::string& destination,
                     const std::vector<std::string>& names, bool byContent) {
-    std::string why;
-    auto input = platform::MemoryFile::withContents(nulList(names), &why);
-    auto output = platform::MemoryFile::withContents("", &why);
-    if (!input || !output) {
-        logf("no file list for the comparison with %s: %s", destination.c_str(), why.c_str());
-        return {{}, kNothingStarted};
+    Told told = runOverNames(rsync, SynchronizationPolicy::remoteComparison(destination, byContent), source, names);
+    if (!toldWhole(told.end)) {
+        logf("the copies in %s could not be compared (rsync status %d)", destination.c_str(), TaskDone::status(told.end));
+        return {{}, told.end};
     }
-    const Task::Termination end =
-        runToEnd({.path = rsync,
-                  .arguments = SynchronizationPolicy::remoteComparison(destination, byContent),
-                  .workingDirectory = source,
-                  .stdinFd = input->fd(),
-                  .stdoutFd = output->fd()});
-    if (!toldWhole(end)) {
-        logf("the copies in %s could not be compared (rsync status %d)", destination.c_str(), TaskDone::status(end));
-        return {{}, end};
-    }
-    return {RemoteListing::parse(output->contents()), std::nullopt};
+    return {std::move(told.entries), std::nullopt};
 }
 
-// How many files rsync has told of (every one it is through with: -ii).
-std::int64_t filesTold(std::string_view output) {
+std::int64_t transfers(const std::vector<RemoteListing::Entry>& entries) {
+    return std::count_if(entries.begin(), entries.end(), [](const auto& entry) { return entry.transfers(); });
+}
+
+// How many files the whole lines of rsync's report tell of (every one it is
+// through with: -ii); *used: the bytes those lines take.
+std::int64_t filesTold(std::string_view output, std::size_t* used) {
     std::int64_t files = 0;
-    while (!output.empty()) {
-        const auto end = output.find('\n');
-        const std::string_view line = output.substr(0, end);
+    *used = 0;
+    for (std::size_t end; (end = output.find('\n', *used)) != std::string_view::npos; *used = end + 1) {
+        const std::string_view line = output.substr(*used, end - *used);
         if (line.size() > 2 && line[1] == 'f') ++files;
-        if (end == std::string_view::npos) break;
-        output.remove_prefix(end + 1);
     }
     return files;
 }
 
 // While the runs copy, the pass's progress follows what they have told so
-// far, twice a second; the copies to a server take one long run, whose end
-// alone would say nothing until the pass is over.
+// far, twice a second, reading only what came since; the copies to a server
+// take one long run, whose end alone would say nothing until the pass is over.
 class ToldSoFar {
 public:
     ToldSoFar(const platform::MemoryFile& told, std::shared_ptr<PassProgress> progress) {
@@ -107,8 +123,13 @@ public:
         thread_ = std::jthread([&told, progress](std::stop_token stop) {
             std::mutex mutex;
             std::condition_variable_any tick;
+            std::size_t read = 0;
+            std::int64_t files = 0;
             for (;;) {
-                progress->raiseDoneTo(filesTold(told.contents()));
+                std::size_t used = 0;
+                files += filesTold(told.contents(read), &used);
+                read += used;
+                progress->raiseDoneTo(files);
                 std::unique_lock lock(mutex);
                 if (tick.wait_for(lock, stop, std::chrono::milliseconds(500), [] { return false; }) ||
                     stop.stop_requested())
@@ -178,10 +199,11 @@ void RemoteSynchronization::synchronize() {
         ToldSoFar live(*told, progress_);
         end = engine_ == Engine::PerFile ? runPerFile(told->fd()) : copy(told->fd(), &complete);
     }
-    if (progress_) progress_->raiseDoneTo(filesTold(told->contents()));
+    const std::string report = told->contents();
+    std::size_t used = 0;
+    if (progress_) progress_->raiseDoneTo(filesTold(report, &used));
     if (!end.started) return finish(end);
-    for (const auto& entry : RemoteListing::parse(told->contents()))
-        if (entry.transfers()) ++counts_.copied;
+    counts_.copied += transfers(RemoteListing::parse(report));
     // Copies that cannot be looked at are not taken for made: the pass
     // ends as the look did, and the destination is looked at for why.
     if (const auto unknown = countFailed(end); unknown && succeeded(end)) return finish(*unknown);
@@ -290,21 +312,14 @@ void RemoteSynchronization::deleteOld() {
 void RemoteSynchronization::copyAgain(const std::vector<std::string>& names) {
     std::vector<std::string> relative;
     for (const auto& name : names) relative.push_back("./" + name);
-    std::string why;
-    auto input = platform::MemoryFile::withContents(nulList(relative), &why);
-    auto output = platform::MemoryFile::withContents("", &why);
-    if (!input || !output) return logf("no file list to copy %s again: %s", source_.c_str(), why.c_str());
     auto arguments = SynchronizationPolicy::copyArguments(destination_, start_);
     arguments.insert(arguments.begin(), "--ignore-times");
-    const Task::Termination end = runToEnd(
-        {.path = rsync_, .arguments = arguments, .workingDirectory = source_, .stdinFd = input->fd(), .stdoutFd = output->fd()});
-    std::int64_t copied = 0;
-    for (const auto& entry : RemoteListing::parse(output->contents()))
-        if (entry.transfers()) ++copied;
+    const Told told = runOverNames(rsync_, std::move(arguments), source_, relative);
+    const std::int64_t copied = transfers(told.entries);
     counts_.copied += copied;
     logf("%zu file(s) of %s unlike their copies of the same name: %lld copied again (status %d), the copies there kept "
          "in %s",
-         names.size(), source_.c_str(), static_cast<long long>(copied), TaskDone::status(end),
+         names.size(), source_.c_str(), static_cast<long long>(copied), TaskDone::status(told.end),
          SynchronizationPolicy::keptFolder(destination_, start_).c_str());
 }
 

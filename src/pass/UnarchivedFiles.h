@@ -20,6 +20,7 @@ public:
     struct Count {
         std::int64_t files = 0;
         std::optional<platform::Date> since; // the oldest one's last change, when there is one
+        bool operator==(const Count&) const = default;
     };
 
     // nullopt when the folder cannot be read (no count is better than a low

@@ -122,11 +122,9 @@ void WatcherNSObject::countUnarchived() {
 
 void WatcherNSObject::publishUnarchived(std::optional<UnarchivedFiles::Count> count) {
     if (count && count->files == 0) count.reset();
-    const auto before = unarchived_.get();
-    const bool same = before.has_value() == count.has_value() &&
-                      (!count || (before->files == count->files && before->since == count->since));
-    unarchived_.update([&](auto& shown) { shown = count; });
-    if (!same) announce(kWatcherUnarchivedCounted);
+    if (unarchived_.get() == count) return;
+    unarchived_.set(count);
+    announce(kWatcherUnarchivedCounted);
 }
 
 void WatcherNSObject::onLoop(Work work) {

@@ -82,8 +82,9 @@ void ProblemReporter::review() {
     bool anyBusy = false;
     for (const auto& row : delegate->rows()) {
         if (!row || row->_viewIndex() == CommonHeader::kDestinationSlot) continue;
-        anyBusy = anyBusy || row->stateInputs().busy;
-        const std::string problem = row->slotState().problem();
+        const SlotState::Inputs in = row->stateInputs();
+        anyBusy = anyBusy || in.busy;
+        const std::string problem = SlotState::of(in, std::chrono::system_clock::now()).problem();
         if (problem.empty()) continue;
         // A destination that is not there stops every folder: told once, as its own.
         const bool everyFolder = problem == destinationProblem || problem == lost;

@@ -22,10 +22,10 @@ std::optional<MemoryFile> MemoryFile::withContents(std::string_view contents, st
     return std::nullopt;
 }
 
-std::string MemoryFile::contents() const {
+std::string MemoryFile::contents(std::size_t from) const {
     std::string all;
     char buffer[65536];
-    for (off_t at = 0;;) {
+    for (off_t at = static_cast<off_t>(from);;) {
         const ssize_t n = ::pread(fd_, buffer, sizeof buffer, at);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;

@@ -22,8 +22,10 @@ public:
     ~MemoryFile();
 
     int fd() const { return fd_; }
-    // Everything in it, wherever its position is; "" when it cannot be read.
-    std::string contents() const;
+    // Everything in it from byte `from` on, wherever its position is; ""
+    // when it cannot be read. A reader following a writer passes how much
+    // it has read already.
+    std::string contents(std::size_t from = 0) const;
 
 private:
     explicit MemoryFile(int fd) : fd_(fd) {}
