@@ -12,8 +12,8 @@
 // come from SynchronizationPolicy, and rsync keeps every copy it replaces
 // in the pass's kept folder.
 //
-// Exactly one "KLVVR_TASK_DONE" with the caller's context follows once every
-// child the pass started has ended (see TaskDone): started is false when the
+// Exactly one end (CopyJob) follows once every child the pass started has
+// ended: started is false when the
 // walk or rsync could not run; the status is that of the first rsync run
 // that did not succeed, else 0, also when no file needed copying. A pass
 // that started carries its counts (PassCounts): the names handed to rsync
@@ -24,6 +24,7 @@
 #include "platform/runtime/DateFormat.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Task.h"
+#include "engines/CopyJob.h"
 #include "engines/PassCounts.h"
 #include "engines/PassProgress.h"
 #include "engines/RsyncBatches.h"
@@ -47,29 +48,22 @@ public:
     // bfs, and the rsync of the search path.
     static Tools defaultTools();
 
-    // For paths already resolved and accepted. Returns at once; a run that
-    // cannot begin at all (no rsync, no thread) is logged and reported
-    // before the call returns.
-    static void start(const std::string& source, const std::string& destination, unsigned minutes, unsigned days,
-                      platform::Object context, const Tools& tools = defaultTools(),
-                      std::shared_ptr<PassProgress> progress = nullptr);
-    // Copies the listed files, already selected by the caller, with the same
-    // in-place check and rsync runs; no walk, no deletion. Names are relative to the
+    // A job of the fast or the listed engine onto a disk. Returns at once;
+    // a run that cannot begin at all (no rsync, no thread) is logged and
+    // ended before the call returns. The listed engine copies the listed
+    // files, already selected by the caller, with the same in-place check
+    // and rsync runs; no walk, no deletion. Names are relative to the
     // source and begin "./" (one that does not is given the prefix). An
-    // empty list has nothing to copy: it is reported at once as a pass that
-    // ran and succeeded (started, status 0). Otherwise as start().
-    static void startListed(const std::string& source, const std::string& destination,
-                            std::vector<std::string> relativeFiles, platform::Object context,
-                            const Tools& tools = defaultTools(), std::shared_ptr<PassProgress> progress = nullptr);
+    // empty list has nothing to copy: it ends at once as a run that ran and
+    // succeeded (started, status 0).
+    static void start(CopyJob job, const Tools& tools = defaultTools());
 
     BatchedSynchronization(const BatchedSynchronization&) = delete;
     BatchedSynchronization& operator=(const BatchedSynchronization&) = delete;
 
 private:
-    BatchedSynchronization(std::string source, std::string destination, unsigned minutes, unsigned days,
-                           platform::Object context, Tools tools);
+    BatchedSynchronization(CopyJob job, Tools tools);
     bool canCopy();
-    void onOwnThread(std::function<void(BatchedSynchronization&)> work);
 
     // On the pass's thread.
     void synchronize();
@@ -80,14 +74,8 @@ private:
     void deleteVerified(const platform::Task::Termination& copyOutcome);
     void finish(const platform::Task::Termination& copyOutcome);
 
-    const std::string source_;
-    const std::string destination_;
-    const unsigned minutes_;
-    const unsigned days_;
-    const platform::Object context_;
+    CopyJob job_;
     const Tools tools_;
     const platform::Date start_; // names the run's kept folder
     PassCounts counts_;          // on the pass's thread
-    std::shared_ptr<PassProgress> progress_;
-    std::atomic<bool> finished_{false};
 };

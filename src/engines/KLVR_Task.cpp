@@ -1,6 +1,6 @@
 #include "engines/KLVR_Task.h"
 
-#include "core/DestinationMarker.h"
+#include "engines/CopyJob.h"
 #include "platform/runtime/Log.h"
 #include "engines/BatchedSynchronization.h"
 #include "engines/NameWalk.h"
@@ -8,6 +8,7 @@
 #include "engines/PerFileCensus.h"
 #include "engines/SynchronizationPolicy.h"
 #include "engines/TaskDone.h"
+#include "platform/runtime/Worker.h"
 
 #include <algorithm>
 #include <chrono>
@@ -28,14 +29,11 @@ struct CompletionRecord {
     FindRequest request;
 };
 
-void completeFindRun(const CompletionRecord& record, const platform::Task::Termination& end,
-                     const std::optional<PassCounts>& counts = std::nullopt, bool endLogged = false) {
-    if (!endLogged)
-        logf("%s [%d] did complete with exit status %d", record.toolPath.c_str(), static_cast<int>(end.pid),
-             end.status);
+void completeFindRun(const CompletionRecord& record, const platform::Task::Termination& end) {
+    logf("%s [%d] did complete with exit status %d", record.toolPath.c_str(), static_cast<int>(end.pid), end.status);
     logf("toolName = %s", record.request.describeCommand().c_str());
     if (record.request.isRemoval()) return;
-    TaskDone::post(record.request.context, end, counts);
+    TaskDone::post(record.request.context, end);
 }
 
 } // namespace
@@ -54,28 +52,6 @@ void KLVR_Task::removeSubdirectoriesAtPath(const std::string& path, const std::v
 
 namespace {
 
-struct ResolvedPaths {
-    std::string source;
-    std::string destination;
-};
-
-// Both engines take the same paths: resolved, then checked. A refusal is
-// logged and reported at once, since the caller waits for that
-// notification to end its pass.
-std::optional<ResolvedPaths> acceptedPaths(const std::string& sourcePath, const std::string& destinationPath,
-                                           const platform::Object& context) {
-    ResolvedPaths paths{PathString::resolvingSymlinks(sourcePath), PathString::resolvingSymlinks(destinationPath)};
-    if (auto refusal = KLVR_Task::synchronizationRefusal(paths.source, paths.destination)) {
-        platform::log(*refusal);
-        TaskDone::postNotStarted(context);
-        return std::nullopt;
-    }
-    // After the checks, which resolve "..": a disk that goes during the run
-    // then takes the tools' way into the archive with it.
-    paths.destination = DestinationMarker::reachedThroughMarker(paths.destination);
-    return paths;
-}
-
 // The walk's arguments with "-print0" right after each file's rsync: the
 // walk then prints every file whose copy run has ended. What is copied and
 // deleted stays as the request says.
@@ -87,73 +63,78 @@ std::vector<std::string> printingEachCopied(std::vector<std::string> arguments) 
     return arguments;
 }
 
-// Runs the walk on this thread, counting each file it prints as done.
-void findCounting(const std::shared_ptr<PerFileCensus>& census, const FindRequest& request,
-                  const std::shared_ptr<PassProgress>& progress) {
-    progress->addTotal(census->settledFiles());
-    CompletionRecord record{KLVR_Task::kFindToolPath, request};
-    const auto end =
-        NameWalk::run(record.toolPath, printingEachCopied(request.arguments(std::chrono::system_clock::now())),
-                      request.path, [&progress](std::string) { progress->addDone(1); });
-    if (!end) {
-        logf("no pipe for the walk of %s: nothing copied", request.path.c_str());
-        return TaskDone::postNotStarted(request.context);
-    }
-    if (!end->started) return completeFindRun(record, *end, std::nullopt, true);
-    completeFindRun(record, *end, census->lookAfter(), true);
-}
-
-void launchCensusAndFind(const std::shared_ptr<PerFileCensus>& census, const FindRequest& request,
-                         const std::shared_ptr<PassProgress>& progress) {
-    try {
-        census->lookBefore();
-    } catch (const std::exception& e) {
-        logf("the pass from %s failed: %s", request.path.c_str(), e.what());
-        return TaskDone::postNotStarted(request.context);
-    }
-    findCounting(census, request, progress);
-}
-
 // The per-file vector is fixed, so the run's counts come from looking at the
 // source before and after it (PerFileCensus). The look before reads every
-// file, so it and the launch after it run on a thread of the run's own: the
-// caller may be the GUI thread.
-void synchronizeCounting(std::shared_ptr<PerFileCensus> census, FindRequest request,
-                         std::shared_ptr<PassProgress> progress) {
-    try {
-        std::thread([census, request, progress] { launchCensusAndFind(census, request, progress); }).detach();
-    } catch (const std::system_error& e) {
-        logf("no thread for the pass from %s: %s", request.path.c_str(), e.what());
-        TaskDone::postNotStarted(request.context);
+// file, so it and the walk after it run on a thread of the run's own: the
+// caller may be the GUI thread. The walk counts each file it prints as done.
+void runCounted(const CopyJob& job, const FindRequest& request) {
+    PerFileCensus census(job.source, job.target, job.minutes, job.days);
+    census.lookBefore();
+    job.progress->addTotal(census.settledFiles());
+    const auto end =
+        NameWalk::run(KLVR_Task::kFindToolPath, printingEachCopied(request.arguments(std::chrono::system_clock::now())),
+                      request.path, [&job](std::string) { job.progress->addDone(1); });
+    if (!end) {
+        logf("no pipe for the walk of %s: nothing copied", request.path.c_str());
+        return job.notStarted();
     }
+    logf("toolName = %s", request.describeCommand().c_str());
+    job.finish(*end, end->started ? std::optional(census.lookAfter()) : std::nullopt);
+}
+
+// A spec'd entry point's job: its refusal is logged and its end told at once.
+void startOnDisk(CopyJob::Engine engine, const std::string& sourcePath, const std::string& destinationPath,
+                 const std::function<void(CopyJob&)>& fill) {
+    std::string refusal;
+    auto job = CopyJob::onDisk(engine, sourcePath, destinationPath, &refusal);
+    if (!job) {
+        platform::log(refusal);
+        CopyJob unstarted;
+        fill(unstarted);
+        return unstarted.notStarted();
+    }
+    fill(*job);
+    CopyJob::start(std::move(*job));
 }
 
 } // namespace
 
+void KLVR_Task::synchronize(CopyJob job) {
+    const platform::Date start = std::chrono::system_clock::now();
+    logf("copies replaced by this pass are kept in %s", SynchronizationPolicy::keptFolder(job.target, start).c_str());
+    // Counted whether or not the caller shows it: one way to run the walk.
+    if (!job.progress) job.progress = std::make_shared<PassProgress>();
+    auto run = std::make_shared<CopyJob>(std::move(job));
+    const FindRequest request =
+        synchronizationRequest(run->source, run->target, run->minutes, run->days, run->context, start);
+    platform::startWorker([run, request] { runCounted(*run, request); },
+                          [run](const std::string& why) {
+                              logf("the pass from %s failed: %s", run->source.c_str(), why.c_str());
+                              run->notStarted();
+                          });
+}
+
 void KLVR_Task::synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
                                                  unsigned minutes, unsigned days, platform::Object context,
                                                  std::shared_ptr<PassProgress> progress) {
-    auto paths = acceptedPaths(sourcePath, destinationPath, context);
-    if (!paths) return;
-    const platform::Date start = std::chrono::system_clock::now();
-    logf("copies replaced by this pass are kept in %s",
-         SynchronizationPolicy::keptFolder(paths->destination, start).c_str());
-    // Counted whether or not the caller shows it: one way to run the walk.
-    if (!progress) progress = std::make_shared<PassProgress>();
-    synchronizeCounting(
-        std::make_shared<PerFileCensus>(paths->source, paths->destination, minutes, days),
-        synchronizationRequest(paths->source, paths->destination, minutes, days, std::move(context), start),
-        std::move(progress));
+    startOnDisk(CopyJob::Engine::PerFile, sourcePath, destinationPath, [&](CopyJob& job) {
+        job.minutes = minutes;
+        job.days = days;
+        job.context = std::move(context);
+        job.progress = std::move(progress);
+    });
 }
 
 void KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(const std::string& sourcePath,
                                                         const std::string& destinationPath, unsigned minutes,
                                                         unsigned days, platform::Object context,
                                                         std::shared_ptr<PassProgress> progress) {
-    auto paths = acceptedPaths(sourcePath, destinationPath, context);
-    if (!paths) return;
-    BatchedSynchronization::start(paths->source, paths->destination, minutes, days, std::move(context),
-                                  BatchedSynchronization::defaultTools(), std::move(progress));
+    startOnDisk(CopyJob::Engine::Fast, sourcePath, destinationPath, [&](CopyJob& job) {
+        job.minutes = minutes;
+        job.days = days;
+        job.context = std::move(context);
+        job.progress = std::move(progress);
+    });
 }
 
 void KLVR_Task::synchronizeListedFileItemsAtFolderPath(const std::string& sourcePath,
@@ -161,10 +142,12 @@ void KLVR_Task::synchronizeListedFileItemsAtFolderPath(const std::string& source
                                                        std::vector<std::string> relativeFiles,
                                                        platform::Object context,
                                                        std::shared_ptr<PassProgress> progress) {
-    auto paths = acceptedPaths(sourcePath, destinationPath, context);
-    if (!paths) return;
-    BatchedSynchronization::startListed(paths->source, paths->destination, std::move(relativeFiles), std::move(context),
-                                        BatchedSynchronization::defaultTools(), std::move(progress));
+    startOnDisk(CopyJob::Engine::Listed, sourcePath, destinationPath, [&](CopyJob& job) {
+        job.days = SynchronizationPolicy::kDeletionOffDays;
+        job.listed = std::move(relativeFiles);
+        job.context = std::move(context);
+        job.progress = std::move(progress);
+    });
 }
 
 void KLVR_Task::findAtPath(const std::string& path, const std::optional<std::string>& fileType,

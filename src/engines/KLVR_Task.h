@@ -9,6 +9,7 @@
 
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Task.h"
+#include "engines/CopyJob.h"
 #include "engines/FindRequest.h"
 #include "engines/PassProgress.h"
 #include "engines/ToolLauncher.h"
@@ -47,6 +48,8 @@ public:
     static void synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
                                                  unsigned minutes, unsigned days, platform::Object context,
                                                  std::shared_ptr<PassProgress> progress = nullptr);
+    // The per-file engine on a disk, for a job already made: the run above.
+    static void synchronize(CopyJob job);
     // The same copy and deletion with one walk, whose files not already in
     // place go to rsync in as few runs as the argument limit allows, and a
     // second walk for the deletion once those runs copied all they could

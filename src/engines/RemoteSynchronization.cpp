@@ -4,10 +4,10 @@
 #include "platform/runtime/Log.h"
 #include "platform/runtime/MemoryFile.h"
 #include "platform/runtime/SearchPath.h"
+#include "platform/runtime/Worker.h"
 #include "engines/FileStamp.h"
 #include "engines/FindRequest.h"
 #include "engines/NameWalk.h"
-#include "core/PathString.h"
 #include "engines/RemoteListing.h"
 #include "engines/RsyncBatches.h"
 #include "engines/SynchronizationPolicy.h"
@@ -144,64 +144,41 @@ private:
 
 } // namespace
 
-RemoteSynchronization::RemoteSynchronization(Engine engine, std::string source, std::string destination,
-                                             unsigned minutes, unsigned days, std::vector<std::string> listed,
-                                             platform::Object context, std::string rsync)
-    : engine_(engine), source_(std::move(source)), destination_(std::move(destination)), minutes_(minutes),
-      days_(days), names_(std::move(listed)), context_(std::move(context)), rsync_(std::move(rsync)),
-      start_(std::chrono::system_clock::now()) {}
+RemoteSynchronization::RemoteSynchronization(CopyJob job, std::string rsync)
+    : job_(std::move(job)), names_(job_.listed), rsync_(std::move(rsync)), start_(std::chrono::system_clock::now()) {}
 
-void RemoteSynchronization::start(Engine engine, const std::string& source, const std::string& destination,
-                                  unsigned minutes, unsigned days, std::vector<std::string> listed,
-                                  platform::Object context, std::shared_ptr<PassProgress> progress) {
-    const std::string resolved = PathString::resolvingSymlinks(source);
-    // bfs puts each file's path in place of "{}" inside every -exec argument.
-    if (!resolved.starts_with('/') || resolved.find("{}") != std::string::npos) {
-        logf("ERROR: the source %s must be an absolute path without \"{}\": nothing copied", source.c_str());
-        return TaskDone::postNotStarted(context);
-    }
+void RemoteSynchronization::start(CopyJob job) {
     const std::string rsync = platform::SearchPath::find("rsync").value_or("");
     if (rsync.empty()) {
-        logf("rsync was not found in the search path: nothing copied from %s", source.c_str());
-        return TaskDone::postNotStarted(context);
+        logf("rsync was not found in the search path: nothing copied from %s", job.source.c_str());
+        return job.notStarted();
     }
-    std::shared_ptr<RemoteSynchronization> run(new RemoteSynchronization(
-        engine, resolved, destination, minutes, days, std::move(listed), std::move(context), rsync));
-    run->progress_ = std::move(progress);
+    std::shared_ptr<RemoteSynchronization> run(new RemoteSynchronization(std::move(job), rsync));
     logf("copies replaced by this pass are kept in %s on the server",
-         SynchronizationPolicy::keptFolder(destination, run->start_).c_str());
-    try {
-        std::thread([run] {
-            // An exception leaving the thread would end the application.
-            try {
-                run->synchronize();
-            } catch (const std::exception& e) {
-                logf("the pass from %s failed: %s", run->source_.c_str(), e.what());
-                run->finish(kNothingStarted);
-            }
-        }).detach();
-    } catch (const std::system_error& e) {
-        logf("no thread for the pass from %s: %s", source.c_str(), e.what());
-        run->finish(kNothingStarted);
-    }
+         SynchronizationPolicy::keptFolder(run->job_.target, run->start_).c_str());
+    platform::startWorker([run] { run->synchronize(); },
+                          [run](const std::string& why) {
+                              logf("the pass from %s failed: %s", run->job_.source.c_str(), why.c_str());
+                              run->finish(kNothingStarted);
+                          });
 }
 
 void RemoteSynchronization::synchronize() {
     std::string why;
     auto told = platform::MemoryFile::withContents("", &why);
     if (!told) {
-        logf("no room for rsync's report of %s: %s; nothing copied", source_.c_str(), why.c_str());
+        logf("no room for rsync's report of %s: %s; nothing copied", job_.source.c_str(), why.c_str());
         return finish(kNothingStarted);
     }
     bool complete = false;
     Task::Termination end;
     {
-        ToldSoFar live(*told, progress_);
-        end = engine_ == Engine::PerFile ? runPerFile(told->fd()) : copy(told->fd(), &complete);
+        ToldSoFar live(*told, job_.progress);
+        end = job_.engine == CopyJob::Engine::PerFile ? runPerFile(told->fd()) : copy(told->fd(), &complete);
     }
     const std::string report = told->contents();
     std::size_t used = 0;
-    if (progress_) progress_->raiseDoneTo(filesTold(report, &used));
+    if (job_.progress) job_.progress->raiseDoneTo(filesTold(report, &used));
     if (!end.started) return finish(end);
     counts_.copied += transfers(RemoteListing::parse(report));
     // Copies that cannot be looked at are not taken for made: the pass
@@ -209,10 +186,10 @@ void RemoteSynchronization::synchronize() {
     if (const auto unknown = countFailed(end); unknown && succeeded(end)) return finish(*unknown);
     // The per-file walk says nothing of its runs; the comparison by content
     // decides each file alone.
-    if (engine_ == Engine::PerFile) complete = true;
-    if (!SynchronizationPolicy::deletes(days_)) return finish(end);
+    if (job_.engine == CopyJob::Engine::PerFile) complete = true;
+    if (!SynchronizationPolicy::deletes(job_.days)) return finish(end);
     if (!complete) {
-        logf("rsync for %s ended with status %d: no source file is deleted in this pass", source_.c_str(),
+        logf("rsync for %s ended with status %d: no source file is deleted in this pass", job_.source.c_str(),
              TaskDone::status(end));
         return finish(end);
     }
@@ -223,23 +200,23 @@ void RemoteSynchronization::synchronize() {
 Task::Termination RemoteSynchronization::copy(int outputFd, bool* complete) {
     RsyncBatches::Limits limits;
     limits.argumentQuarters = 3; // a quarter stays free for the environment to grow
-    RsyncBatches batches(rsync_, source_, destination_, start_, limits);
+    RsyncBatches batches(rsync_, job_.source, job_.target, start_, limits);
     batches.sendOutputTo(outputFd);
-    batches.reportTo(progress_, false); // done: from what the runs tell as they go
-    if (engine_ == Engine::Listed) {
+    batches.reportTo(job_.progress, false); // done: from what the runs tell as they go
+    if (job_.engine == CopyJob::Engine::Listed) {
         for (auto name : names_) {
             // Never read as an option, nor as a path outside the source.
             batches.add(name.starts_with("./") ? name : "./" + name);
         }
     } else {
         const auto walk =
-            NameWalk::run(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(minutes_), source_,
+            NameWalk::run(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(job_.minutes), job_.source,
                           [&](std::string name) {
                               names_.push_back(name);
                               batches.add(std::move(name));
                           });
         if (!walk || !walk->started) {
-            logf("the walk of %s did not run: nothing copied", source_.c_str());
+            logf("the walk of %s did not run: nothing copied", job_.source.c_str());
             return kNothingStarted;
         }
     }
@@ -251,34 +228,34 @@ Task::Termination RemoteSynchronization::copy(int outputFd, bool* complete) {
 Task::Termination RemoteSynchronization::runPerFile(int outputFd) {
     // The walk that runs rsync for each file cannot say how many there are
     // before it ends: a walk of the names first tells the total.
-    if (progress_)
-        if (const auto names = NameWalk::collect(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(minutes_),
-                                                 source_))
-            progress_->addTotal(static_cast<std::int64_t>(names->size()));
+    if (job_.progress)
+        if (const auto names = NameWalk::collect(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(job_.minutes),
+                                                 job_.source))
+            job_.progress->addTotal(static_cast<std::int64_t>(names->size()));
     const FindRequest request =
-        SynchronizationPolicy::perFileRequest(source_, destination_, minutes_, days_, nullptr, start_);
+        SynchronizationPolicy::perFileRequest(job_.source, job_.target, job_.minutes, job_.days, nullptr, start_);
     return runToEnd({.path = ToolLauncher::kFindToolPath,
                      .arguments = request.arguments(std::chrono::system_clock::now()),
-                     .workingDirectory = source_,
+                     .workingDirectory = job_.source,
                      .stdoutFd = outputFd});
 }
 
 std::optional<Task::Termination> RemoteSynchronization::countFailed(const Task::Termination& copyEnd) {
     // Every run succeeded: every name handed is in place.
-    if (engine_ != Engine::PerFile && succeeded(copyEnd)) return std::nullopt;
-    if (engine_ == Engine::PerFile) {
-        auto walked = NameWalk::collect(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(minutes_),
-                                        source_);
+    if (job_.engine != CopyJob::Engine::PerFile && succeeded(copyEnd)) return std::nullopt;
+    if (job_.engine == CopyJob::Engine::PerFile) {
+        auto walked = NameWalk::collect(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(job_.minutes),
+                                        job_.source);
         names_ = walked ? std::move(*walked) : std::vector<std::string>{};
     }
     if (names_.empty()) return std::nullopt;
-    const Comparison comparison = compared(rsync_, source_, destination_, names_, false);
+    const Comparison comparison = compared(rsync_, job_.source, job_.target, names_, false);
     if (comparison.failure) return comparison.failure;
     const auto now = std::chrono::system_clock::now();
     for (const auto& entry : comparison.entries) {
         if (!entry.transfers()) continue;
-        const auto file = FileStamp::of(source_ + "/" + entry.name);
-        if (!file || !file->isRegularFile() || !file->settled(minutes_, now)) continue;
+        const auto file = FileStamp::of(job_.source + "/" + entry.name);
+        if (!file || !file->isRegularFile() || !file->settled(job_.minutes, now)) continue;
         ++counts_.failed;
         counts_.largestFailedBytes = std::max<std::uint64_t>(counts_.largestFailedBytes, file->size());
         if (!counts_.oldestFailed || file->modified() < *counts_.oldestFailed) {
@@ -291,52 +268,50 @@ std::optional<Task::Termination> RemoteSynchronization::countFailed(const Task::
 
 void RemoteSynchronization::deleteOld() {
     // Only copies on the server's disk may let an original go.
-    const auto server = RemoteDestination::parse(destination_);
+    const auto server = RemoteDestination::parse(job_.target);
     std::string why = "it is not a folder on a server";
     if (!server || !RemoteArchive::flush(*server, &why)) {
         logf("the copies of %s could not be put on the server's disk (%s): no source file is deleted in this pass",
-             source_.c_str(), why.c_str());
+             job_.source.c_str(), why.c_str());
         return;
     }
     const auto old = NameWalk::collect(ToolLauncher::kFindToolPath,
-                                       SynchronizationPolicy::candidateArguments(minutes_, days_), source_);
-    if (!old) return logf("the walk for old files of %s did not run: nothing deleted", source_.c_str());
+                                       SynchronizationPolicy::candidateArguments(job_.minutes, job_.days), job_.source);
+    if (!old) return logf("the walk for old files of %s did not run: nothing deleted", job_.source.c_str());
     // An old file still unlike its copy is not the photo archived under its
     // name (a card numbering from the start again, a file rewritten with its
     // size and time kept): rsync's quick check would never copy it.
     std::vector<std::string> unlike;
-    counts_.deleted = deleteVerified(rsync_, source_, destination_, *old, &unlike);
+    counts_.deleted = deleteVerified(rsync_, job_.source, job_.target, *old, &unlike);
     if (!unlike.empty()) copyAgain(unlike);
 }
 
 void RemoteSynchronization::copyAgain(const std::vector<std::string>& names) {
     std::vector<std::string> relative;
     for (const auto& name : names) relative.push_back("./" + name);
-    auto arguments = SynchronizationPolicy::copyArguments(destination_, start_);
+    auto arguments = SynchronizationPolicy::copyArguments(job_.target, start_);
     arguments.insert(arguments.begin(), "--ignore-times");
-    const Told told = runOverNames(rsync_, std::move(arguments), source_, relative);
+    const Told told = runOverNames(rsync_, std::move(arguments), job_.source, relative);
     const std::int64_t copied = transfers(told.entries);
     counts_.copied += copied;
     logf("%zu file(s) of %s unlike their copies of the same name: %lld copied again (status %d), the copies there kept "
          "in %s",
-         names.size(), source_.c_str(), static_cast<long long>(copied), TaskDone::status(told.end),
-         SynchronizationPolicy::keptFolder(destination_, start_).c_str());
+         names.size(), job_.source.c_str(), static_cast<long long>(copied), TaskDone::status(told.end),
+         SynchronizationPolicy::keptFolder(job_.target, start_).c_str());
 }
 
 void RemoteSynchronization::cleanUp(const std::string& source, const std::string& destination, unsigned minutes) {
     const std::string rsync = platform::SearchPath::find("rsync").value_or("");
     if (rsync.empty()) return;
-    try {
-        std::thread([=] {
+    platform::startWorker(
+        [=] {
             const auto hidden =
                 NameWalk::collect(ToolLauncher::kFindToolPath, SynchronizationPolicy::hiddenFileArguments(minutes), source);
             if (!hidden || hidden->empty()) return;
             const auto deleted = deleteVerified(rsync, source, destination, *hidden);
             logf("clean-up of %s: %lld hidden file(s) deleted", source.c_str(), static_cast<long long>(deleted));
-        }).detach();
-    } catch (const std::system_error& e) {
-        logf("no thread for the clean-up of %s: %s", source.c_str(), e.what());
-    }
+        },
+        [source](const std::string& why) { logf("the clean-up of %s failed: %s", source.c_str(), why.c_str()); });
 }
 
 std::int64_t RemoteSynchronization::deleteVerified(const std::string& rsync, const std::string& source,
@@ -378,8 +353,4 @@ std::int64_t RemoteSynchronization::deleteVerified(const std::string& rsync, con
     return deleted;
 }
 
-void RemoteSynchronization::finish(const Task::Termination& end) {
-    // One notification per run, whichever path got here.
-    if (finished_.exchange(true)) return;
-    TaskDone::post(context_, end, counts_);
-}
+void RemoteSynchronization::finish(const Task::Termination& end) { job_.finish(end, counts_); }

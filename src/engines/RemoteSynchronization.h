@@ -16,12 +16,13 @@
 // only when they are still the very file that was compared. A copy changed
 // on the server in the same second and size is caught by its bytes.
 //
-// Exactly one "KLVVR_TASK_DONE" with the caller's context ends a pass, as
-// for the local engines (TaskDone); the clean-up ends silently.
+// Exactly one end (CopyJob) ends a pass, as for the local engines; the
+// clean-up ends silently.
 
 #include "platform/runtime/DateFormat.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Task.h"
+#include "engines/CopyJob.h"
 #include "engines/PassCounts.h"
 #include "engines/PassProgress.h"
 
@@ -33,13 +34,9 @@
 
 class RemoteSynchronization : public std::enable_shared_from_this<RemoteSynchronization> {
 public:
-    enum class Engine { PerFile, Fast, Listed };
-
-    // destination: the archive folder as rsync's target. Returns at once;
-    // a pass that cannot begin is reported before the call returns.
-    static void start(Engine engine, const std::string& source, const std::string& destination, unsigned minutes,
-                      unsigned days, std::vector<std::string> listed, platform::Object context,
-                      std::shared_ptr<PassProgress> progress = nullptr);
+    // A job onto a server, of any engine. Returns at once; a pass that
+    // cannot begin is ended before the call returns.
+    static void start(CopyJob job);
     // Deletes the settled hidden files whose copies are identical.
     static void cleanUp(const std::string& source, const std::string& destination, unsigned minutes);
 
@@ -56,8 +53,7 @@ public:
     RemoteSynchronization& operator=(const RemoteSynchronization&) = delete;
 
 private:
-    RemoteSynchronization(Engine engine, std::string source, std::string destination, unsigned minutes, unsigned days,
-                          std::vector<std::string> listed, platform::Object context, std::string rsync);
+    RemoteSynchronization(CopyJob job, std::string rsync);
 
     // On the pass's own thread.
     void synchronize();
@@ -71,16 +67,9 @@ private:
     void copyAgain(const std::vector<std::string>& names);
     void finish(const platform::Task::Termination& end);
 
-    const Engine engine_;
-    const std::string source_;
-    const std::string destination_;
-    const unsigned minutes_;
-    const unsigned days_;
+    CopyJob job_;
     std::vector<std::string> names_; // listed, or walked by the fast engine
-    const platform::Object context_;
     const std::string rsync_;
     const platform::Date start_; // names the run's kept folder
     PassCounts counts_;
-    std::shared_ptr<PassProgress> progress_;
-    std::atomic<bool> finished_{false};
 };

@@ -2,6 +2,7 @@
 
 #include "core/Settings.h"
 #include "pass/FreeSpaceFloor.h"
+#include "core/RemoteDestination.h"
 #include "engines/SynchronizationPolicy.h"
 
 #include <algorithm>
@@ -18,6 +19,7 @@ ArchivePass ArchivePass::capture(std::int16_t index, std::string source, std::st
     pass.index = index;
     pass.source = std::move(source);
     pass.archiveFolder = std::move(archiveFolder);
+    pass.server = RemoteDestination::parse(pass.archiveFolder);
     pass.settleMinutes = settings.settleMinutes;
     pass.deleting = settings.deleting;
     pass.deleteAfterDays = settings.deleteAfterDays;

@@ -4,6 +4,7 @@
 // its follow-ups use these, so a folder or setting changed meanwhile affects
 // the next pass only.
 
+#include "core/RemoteDestination.h"
 #include "core/Settings.h"
 #include "engines/PassProgress.h"
 
@@ -18,6 +19,9 @@ struct ArchivePass {
     std::int16_t index = 0;
     std::string source;            // the folder being archived
     std::string archiveFolder;     // destination folder + the source's own name
+    // The server the archive folder is on; none for a disk. Told once,
+    // when the pass is captured: everything after asks this.
+    std::optional<RemoteDestination> server;
     long settleMinutes = 0;        // a file is copied once unmodified this long
     bool deleting = false;         // deletion of old source files is on
     long deleteAfterDays = 0;      // the stored days (0: never)
@@ -57,6 +61,8 @@ struct ArchivePass {
     // The pass with the settings of one snapshot.
     static ArchivePass capture(std::int16_t index, std::string source, std::string archiveFolder,
                                const Settings& settings);
+
+    bool toServer() const { return server.has_value(); }
 
     // What the copy run is given: the minutes, never negative, and the
     // stored days when deletion is on, else days no real file reaches.

@@ -1,12 +1,10 @@
 #include "pass/PassOutcome.h"
 
 #include "core/ArchiveDestination.h"
-#include "core/CommonHeader.h"
 #include "core/DestinationMarker.h"
 #include "platform/desktop/FileSystemSpace.h"
 #include "pass/DestinationCheck.h"
 #include "pass/FreeSpaceFloor.h"
-#include "engines/SynchronizationPolicy.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -45,7 +43,7 @@ struct Look {
 // The destination after the run: on a server, its marker and free space as
 // a pass's check finds them; on a disk, the marker still there.
 Look lookAt(const ArchivePass& pass) {
-    if (SynchronizationPolicy::isRemote(pass.archiveFolder)) {
+    if (pass.toServer()) {
         const DestinationState state = DestinationCheck::locate();
         Look look{state.problem, std::nullopt};
         if (state.ready() && state.freeBytes) look.space = platform::FileSystemSpace{*state.freeBytes, std::nullopt, false};
@@ -77,19 +75,17 @@ std::string PassOutcome::error() const {
     return "";
 }
 
-PassOutcome PassOutcome::of(const ArchivePass& pass, const platform::Notification& done) {
+PassOutcome PassOutcome::of(const ArchivePass& pass, const RunEnd& end) {
     PassOutcome outcome;
-    const bool* started = done.info<bool>(kUserInfoTaskStarted);
-    const std::int32_t* status = done.info<std::int32_t>(kUserInfoTaskStatus);
-    outcome.started = started && *started;
-    outcome.status = status ? *status : 0;
-    if (outcome.started && done.userInfo) outcome.counts = PassCounts::from(*done.userInfo);
+    outcome.started = end.started;
+    outcome.status = end.started ? end.status : 0;
+    if (outcome.started) outcome.counts = end.counts;
     // A destination that went away during the run is the reason its copies
     // failed; one that stopped answering is not waited for.
     // A server that took every copy needs no second look: it costs a login's
     // worth, and the destination's monitor looks after every pass anyway.
     const bool clean = outcome.started && outcome.status == 0 && (!outcome.counts || outcome.counts->failed == 0);
-    if (clean && SynchronizationPolicy::isRemote(pass.archiveFolder)) return outcome;
+    if (clean && pass.toServer()) return outcome;
     const Look look = lookAt(pass);
     outcome.destinationProblem = look.problem;
     if (!outcome.destinationProblem.empty() || !look.space) return outcome;

@@ -2,8 +2,7 @@
 // What the end of a pass's copy run says about the slot: the error the user
 // must see, or "" when every file it meant to copy has an identical copy.
 
-#include "platform/runtime/NotificationCenter.h"
-#include "engines/PassCounts.h"
+#include "engines/RunEnd.h"
 #include "pass/ArchivePass.h"
 #include "pass/PassResult.h"
 
@@ -23,9 +22,8 @@ struct PassOutcome {
     bool outOfRoom = false;
     bool readOnly = false;
 
-    // How the copy run of a pass ended, from its "KLVVR_TASK_DONE", and
-    // what the destination looks like now.
-    static PassOutcome of(const ArchivePass& pass, const platform::Notification& done);
+    // How the copy run of a pass ended, and what the destination looks like now.
+    static PassOutcome of(const ArchivePass& pass, const RunEnd& end);
 
     std::string error() const;
     // The pass's result: the counts, the error (one the pass met before its

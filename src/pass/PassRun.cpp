@@ -1,13 +1,12 @@
 #include "pass/PassRun.h"
 
-#include "core/DestinationMarker.h"
-#include "core/RemoteDestination.h"
 #include "platform/runtime/Log.h"
 #include "pass/ChangedFiles.h"
 #include "pass/DestinationCheck.h"
 #include "engines/FileStamp.h"
 #include "pass/FolderSlotRules.h"
 #include "engines/KLVR_Task.h"
+#include "engines/TaskDone.h"
 #include "engines/RemoteSynchronization.h"
 #include "pass/ReplacedOriginals.h"
 #include "core/SettleTime.h"
@@ -22,13 +21,14 @@ namespace PassRun {
 
 namespace {
 
-bool toServer(const ArchivePass& pass) { return SynchronizationPolicy::isRemote(pass.archiveFolder); }
-
-// The archive folder on a server as rsync's target, reached through the
-// marker there as on a disk: should the server's disk be gone, it leads nowhere.
-std::string serverTarget(const ArchivePass& pass) {
-    const auto server = RemoteDestination::parse(pass.archiveFolder);
-    return server ? server->target(DestinationMarker::reachedThroughMarkerPath(server->path)) : pass.archiveFolder;
+// The pass's copy run as its engine takes it: the one place a pass's
+// folders become a disk's path or a server's target. nullopt when refused (why logged).
+std::optional<CopyJob> jobOf(const ArchivePass& pass, CopyJob::Engine engine) {
+    std::string why;
+    auto job = pass.server ? CopyJob::onServer(engine, pass.source, *pass.server, &why)
+                           : CopyJob::onDisk(engine, pass.source, pass.archiveFolder, &why);
+    if (!job) logf("%s: the pass of %s does nothing", why.c_str(), pass.source.c_str());
+    return job;
 }
 
 // The files whose copy (on a disk) has their size and time already need no
@@ -51,7 +51,8 @@ std::vector<std::string> withoutCopiesInPlace(std::vector<std::string> files, co
 
 } // namespace
 
-void start(const std::shared_ptr<ArchivePass>& pass) {
+void start(const std::shared_ptr<ArchivePass>& pass, RunEnded ended) {
+    std::vector<std::string> listed;
     if (pass->incremental) {
         auto changed = ChangedFiles::list(pass->source, pass->changedFolders, pass->changedFiles,
                                           pass->settleMinutes, std::chrono::system_clock::now());
@@ -64,24 +65,20 @@ void start(const std::shared_ptr<ArchivePass>& pass) {
         pass->youngCount = changed.youngCount;
         pass->oldestYoung = changed.oldestYoung;
         pass->futureDated = changed.futureDated;
-        if (toServer(*pass))
-            RemoteSynchronization::start(RemoteSynchronization::Engine::Listed, pass->source, serverTarget(*pass), 0,
-                                         SynchronizationPolicy::kDeletionOffDays, std::move(changed.files), pass,
-                                         pass->progress);
-        else
-            KLVR_Task::synchronizeListedFileItemsAtFolderPath(pass->source, pass->archiveFolder,
-                                                              std::move(changed.files), pass, pass->progress);
-    } else if (toServer(*pass))
-        RemoteSynchronization::start(pass->fast ? RemoteSynchronization::Engine::Fast
-                                                : RemoteSynchronization::Engine::PerFile,
-                                     pass->source, serverTarget(*pass), pass->copyMinutes(), pass->copyDays(), {}, pass,
-                                     pass->progress);
-    else if (pass->fast)
-        KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(pass->source, pass->archiveFolder, pass->copyMinutes(),
-                                                           pass->copyDays(), pass, pass->progress);
-    else
-        KLVR_Task::synchronizeFileItemsAtFolderPath(pass->source, pass->archiveFolder, pass->copyMinutes(),
-                                                    pass->copyDays(), pass, pass->progress);
+        listed = std::move(changed.files);
+    }
+    const auto engine = pass->incremental ? CopyJob::Engine::Listed
+                        : pass->fast      ? CopyJob::Engine::Fast
+                                          : CopyJob::Engine::PerFile;
+    auto job = jobOf(*pass, engine);
+    if (!job) return TaskDone::post(pass, ended, RunEnd{});
+    job->minutes = pass->incremental ? 0 : pass->copyMinutes();
+    job->days = pass->incremental ? SynchronizationPolicy::kDeletionOffDays : pass->copyDays();
+    job->listed = std::move(listed);
+    job->progress = pass->progress;
+    job->context = pass;
+    job->ended = std::move(ended);
+    CopyJob::start(std::move(*job));
 }
 
 void noteYoungFiles(ArchivePass& pass) {
@@ -90,14 +87,14 @@ void noteYoungFiles(ArchivePass& pass) {
     pass.oldestYoung = young.oldest;
     pass.settleMoment = young.settleMoment;
     pass.futureDated = young.futureDated;
-    pass.settledByChange = toServer(pass) ? std::move(young.settledByChange)
+    pass.settledByChange = pass.toServer() ? std::move(young.settledByChange)
                                           : withoutCopiesInPlace(std::move(young.settledByChange), pass);
 }
 
 void noteReplacedOriginals(ArchivePass& pass) {
     // A server's copies are not looked at from here: its deletion compares
     // by content, and leaves such a file in the source.
-    if (toServer(pass)) return;
+    if (pass.toServer()) return;
     const auto now = std::chrono::system_clock::now();
     const unsigned days = pass.deleting ? static_cast<unsigned>(std::max(0L, pass.deleteAfterDays)) : 0;
     // The copies are looked at where a destination that hangs holds nothing of the slot's.
@@ -129,12 +126,13 @@ void cleanUp(const ArchivePass& pass) {
     // Hidden files are often photos still being written under a temporary
     // name: only those left alone for the settle time, and copied, go.
     // The copies are reached through the archive's marker, as the pass's own tools reach them.
-    if (toServer(pass)) {
-        RemoteSynchronization::cleanUp(pass.source, serverTarget(pass), pass.cleanUpMinutes());
+    if (auto job = jobOf(pass, CopyJob::Engine::PerFile); !job) {
+        return;
+    } else if (job->toServer()) {
+        RemoteSynchronization::cleanUp(job->source, job->target, pass.cleanUpMinutes());
     } else {
-        const std::string archive = DestinationMarker::reachedThroughMarker(pass.archiveFolder);
-        KLVR_Task::findAtPath(pass.source, std::string("f"), {".*"}, 0u, pass.cleanUpMinutes(), std::nullopt,
-                              SynchronizationPolicy::verifiedRemoval(archive), nullptr);
+        KLVR_Task::findAtPath(job->source, std::string("f"), {".*"}, 0u, pass.cleanUpMinutes(), std::nullopt,
+                              SynchronizationPolicy::verifiedRemoval(job->target), nullptr);
     }
     KLVR_Task::removeSubdirectoriesAtPath(pass.source, {}, static_cast<unsigned>(std::max(0L, pass.deleteAfterDays)),
                                           std::nullopt, nullptr);

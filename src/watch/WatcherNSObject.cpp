@@ -359,9 +359,7 @@ void WatcherNSObject::refusePass(const std::string& source, const std::string& w
 void WatcherNSObject::endUnstartedPass(const std::shared_ptr<ArchivePass>& pass, const std::string& why) {
     pass->error = why;
     // Nothing was copied, so the clean-up has nothing it may remove.
-    const Notification done{kKLVVR_TASK_DONE, nullptr, platform::UserInfo{{kUserInfoTaskStarted, false}}, pass};
-    passEnded(done);
-    NotificationCenter::defaultCenter().post(done); // for any other listener
+    TaskDone::post(pass, [this, pass](const RunEnd& end) { passEnded(pass, end); }, RunEnd{});
 }
 
 void WatcherNSObject::recordResult(const std::string& source, const PassResult& result) {
@@ -463,29 +461,26 @@ void WatcherNSObject::choosePassKind(ArchivePass& pass) {
 void WatcherNSObject::startSynchronization(const std::shared_ptr<ArchivePass>& pass) {
     // The run's end comes back to this watcher's loop alone.
     std::weak_ptr<WatcherNSObject> weak = weak_from_this();
-    TaskDone::expect(pass, [weak](const Notification& done) {
-        if (auto self = weak.lock()) self->onLoop([done](WatcherNSObject& self) { self.passEnded(done); });
-    });
     progress_.set(pass->progress);
-    PassRun::start(pass);
+    PassRun::start(pass, [weak, pass](const RunEnd& end) {
+        if (auto self = weak.lock()) self->onLoop([pass, end](WatcherNSObject& self) { self.passEnded(pass, end); });
+    });
 }
 
-void WatcherNSObject::passEnded(const Notification& n) {
-    logf("WatcherNSObject->handleFileSynchingDone...userInfo = %p (index %d)", n.context.get(), index_);
+void WatcherNSObject::passEnded(const std::shared_ptr<ArchivePass>& ended, const RunEnd& end) {
+    logf("WatcherNSObject->handleFileSynchingDone...userInfo = %p (index %d)", static_cast<void*>(ended.get()), index_);
     // Only the run of this watcher's current pass ends it.
-    if (!pass_ || n.context.get() != pass_.get()) return;
+    if (!pass_ || ended != pass_) return;
     const auto pass = std::exchange(pass_, nullptr);
     progress_.set(nullptr);
 
     // A refused run, or one whose tools never started, copied nothing: what
     // the clean-up would remove may have no copy anywhere.
-    const bool* started = n.info<bool>(kUserInfoTaskStarted);
-    const std::int32_t* status = n.info<std::int32_t>(kUserInfoTaskStatus);
-    const bool ran = started && *started;
+    const bool ran = end.started;
     // Whatever a failed pass was to copy is found again by a walk (also
     // once a missing destination is back).
-    if (!ran || (status && *status != 0)) changes_.requestFull();
-    const bool ranWell = ran && (!status || *status == 0);
+    if (!end.ranWell()) changes_.requestFull();
+    const bool ranWell = end.ranWell();
     if (!pass->incremental && ran) PassRun::noteYoungFiles(*pass);
     if (!pass->incremental && ranWell) PassRun::noteReplacedOriginals(*pass);
     // Photos its walk left because a camera dated them ahead, and photos that
@@ -498,7 +493,7 @@ void WatcherNSObject::passEnded(const Notification& n) {
         byName_.insert(byName_.end(), pass->replacedOriginals.begin(), pass->replacedOriginals.end());
         passWanted_ = true;
     }
-    PassResult result = PassOutcome::of(*pass, n).result(*pass);
+    PassResult result = PassOutcome::of(*pass, end).result(*pass);
     // A card pulled mid-pass cut the pass short: what it did not reach waits.
     const bool sourceGone = !folderIsInPlace(CommonHeader::folderReferenceParameters(_param()), Settings::readForPass());
     if (sourceGone) {

@@ -21,14 +21,15 @@
 //   they named (PendingChanges). Commands,
 //   dropped events, a failed pass, turning watching on and the periodic
 //   timer ask for a full pass instead.
-// - The engine hands the end of a pass's run to this watcher alone
-//   (TaskDone::expect); "KLVVR_TASK_DONE" then reaches any other listener.
+// - The engine hands the end of a pass's run to this watcher alone (the
+//   job's RunEnded); "KLVVR_TASK_DONE" then reaches any other listener.
 
 #include "core/CommonHeader.h"
 #include "platform/alias/MountTableWatch.h"
 #include "platform/fileevents/StreamCancel.h"
 #include "platform/runtime/Guarded.h"
 #include "engines/PassProgress.h"
+#include "engines/RunEnd.h"
 #include "platform/runtime/LoopThread.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "pass/ArchivePass.h"
@@ -118,7 +119,7 @@ private:
     void choosePassKind(ArchivePass& pass);
     void markBusy(bool busy);
     void startSynchronization(const std::shared_ptr<ArchivePass>& pass);
-    void passEnded(const platform::Notification& done);
+    void passEnded(const std::shared_ptr<ArchivePass>& pass, const RunEnd& end);
     void refusePass(const std::string& source, const std::string& why);
     void endUnstartedPass(const std::shared_ptr<ArchivePass>& pass, const std::string& why);
     // Pass results: stored for the slot, logged, and announced ("WatcherPassEnded").

@@ -18,6 +18,8 @@
 #include "engines/KLVR_Task.h"
 #include "core/PathString.h"
 
+#include "support/DiskJob.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -390,7 +392,7 @@ TEST_F(BatchedSynchronizationTest, ToolsThatCannotStartStillEndTheRunOnce) {
         SCOPED_TRACE(c.what);
         StderrCapture log;
         TaskDoneRecorder done;
-        BatchedSynchronization::start(source.string(), destination.string(), 0, 30, nullptr, c.tools);
+        BatchedSynchronization::start(testing_support::diskJob(source.string(), destination.string(), 0, 30, nullptr), c.tools);
         ASSERT_TRUE(done.waitFor(1));
         EXPECT_EQ(testing_support::childProcesses(), std::vector<pid_t>{});
         EXPECT_EQ(done.count(), 1u);
@@ -417,7 +419,7 @@ TEST_F(BatchedSynchronizationTest, OnlyDaysThatCanDeleteRunADeletionWalk) {
         SCOPED_TRACE("days " + std::to_string(c.days));
         fs::remove(record);
         TaskDoneRecorder done;
-        BatchedSynchronization::start(source.string(), destination.string(), 20, c.days, nullptr, tools);
+        BatchedSynchronization::start(testing_support::diskJob(source.string(), destination.string(), 20, c.days, nullptr), tools);
         ASSERT_TRUE(done.waitFor(1));
 
         // rsync runs only while copies are missing: in the first case.
@@ -501,7 +503,7 @@ TEST_F(BatchedSynchronizationTest, EveryEndSaysWhetherTheCopyRanAndHowItEnded) {
     // a pass with nothing to copy needs no rsync at all.
     const std::string empty = (home.path() / "backup/empty").string();
     auto oneRunWith = [&](BatchedSynchronization::Tools tools) -> Start {
-        return [=](platform::Object c) { BatchedSynchronization::start(s, empty, 20, 0, c, tools); };
+        return [=](platform::Object c) { BatchedSynchronization::start(testing_support::diskJob(s, empty, 20, 0, c), tools); };
     };
     struct Case {
         const char* what;
@@ -540,7 +542,7 @@ TEST_F(BatchedSynchronizationTest, AnUnchangedArchiveStartsNoRsyncAndEveryDiffer
                                               recordingTool(home, "rsync", rsyncPath(), record)};
     auto pass = [&](const fs::path& from, const fs::path& to) {
         TaskDoneRecorder done;
-        BatchedSynchronization::start(from.string(), to.string(), 20, 0, nullptr, tools);
+        BatchedSynchronization::start(testing_support::diskJob(from.string(), to.string(), 20, 0, nullptr), tools);
         ASSERT_TRUE(done.waitFor(1));
         EXPECT_EQ(done.posts()[0].status, 0);
     };
@@ -646,9 +648,7 @@ TEST_F(BatchedSynchronizationTest, AwkwardNamesCopyThroughArgumentsInSeveralRuns
         const fs::path archive = home.makeFolder(c.what) / "photos";
         fs::remove(record);
         TaskDoneRecorder done;
-        BatchedSynchronization::start(
-            source.string(), archive.string(), 20, 0, nullptr,
-            {KLVR_Task::kFindToolPath, recordingTool(home, "rsync", rsyncPath(), record), c.limits});
+        BatchedSynchronization::start(testing_support::diskJob(source.string(), archive.string(), 20, 0, nullptr), {KLVR_Task::kFindToolPath, recordingTool(home, "rsync", rsyncPath(), record), c.limits});
         ASSERT_TRUE(done.waitFor(1));
 
         EXPECT_EQ(done.posts()[0].status, 0);
@@ -698,8 +698,7 @@ TEST_F(BatchedSynchronizationTest, HowTheCopiesEndedDecidesWhetherVerifiedFilesA
         StderrCapture log;
         TaskDoneRecorder done;
 
-        BatchedSynchronization::start(photos.string(), archive.string(), 20, 30, nullptr,
-                                      {KLVR_Task::kFindToolPath, c.rsync, {}});
+        BatchedSynchronization::start(testing_support::diskJob(photos.string(), archive.string(), 20, 30, nullptr), {KLVR_Task::kFindToolPath, c.rsync, {}});
         if (c.killRsync) {
             auto writing = [&] {
                 std::error_code ec;
@@ -732,9 +731,8 @@ TEST_F(BatchedSynchronizationTest, AListedCopyTakesExactlyTheListedFiles) {
     TaskDoneRecorder done;
     platform::Object context = std::make_shared<int>(4);
 
-    BatchedSynchronization::startListed(source.string(), destination.string(),
-                                        {"./a.jpg", "./sub/c.jpg", "./young.jpg", "-dash.jpg", "./new\nline.jpg"},
-                                        context);
+    BatchedSynchronization::start(testing_support::listedJob(source.string(), destination.string(),
+                                                            {"./a.jpg", "./sub/c.jpg", "./young.jpg", "-dash.jpg", "./new\nline.jpg"}, context));
     ASSERT_TRUE(done.waitFor(1));
 
     EXPECT_EQ(done.posts()[0].context, context);
@@ -766,8 +764,7 @@ TEST_F(BatchedSynchronizationTest, EveryListedCopyEndsOnceAndSaysHow) {
         SCOPED_TRACE(c.what);
         TaskDoneRecorder done;
         platform::Object context = std::make_shared<int>(5);
-        BatchedSynchronization::startListed(source.string(), destination.string(), c.names, context,
-                                            {KLVR_Task::kFindToolPath, c.rsync, {}});
+        BatchedSynchronization::start(testing_support::listedJob(source.string(), destination.string(), c.names, context), {KLVR_Task::kFindToolPath, c.rsync, {}});
         if (c.beforeReturn) {
             EXPECT_EQ(done.count(), 1u);
         }
