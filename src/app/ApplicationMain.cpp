@@ -10,7 +10,7 @@
 #include "app/window/MainWindow.h"
 #include "app/widgets/QtModalUI.h"
 #include "app/status/DestinationReport.h"
-#include "app/status/ProblemReporter.h"
+#include "station/Station.h"
 #include "app/status/StatusReport.h"
 #include "dialogs/HeadlessModalUI.h"
 #include "log/OVLogFileManager.h"
@@ -235,14 +235,40 @@ int ApplicationMain::run(int argc, char** argv) {
     return result;
 }
 
+namespace {
+
+// Without a display the application is the station alone: no widget, no
+// window, no platform plugin to load (any QT_QPA_PLATFORM will do).
+std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv, bool headless) {
+    if (headless) return std::make_unique<QCoreApplication>(argc, argv);
+    auto app = std::make_unique<QApplication>(argc, argv);
+    QApplication::setApplicationDisplayName(TOLV_APP_NAME);
+    return app;
+}
+
+std::unique_ptr<MainWindow> makeWindow(const std::shared_ptr<AppDelegate>& delegate, const CommandLine& line,
+                                       bool headless) {
+    if (headless) {
+        if (line.grabWindowFile) logf("No display: no window to take a picture of (%s)", line.grabWindowFile->c_str());
+        return nullptr;
+    }
+    auto window = std::make_unique<MainWindow>(delegate);
+    QObject::connect(window.get(), &MainWindow::firstShown, window.get(), [] { log("Main window shown"); });
+    if (line.grabWindowFile) grabWhenShown(*window, *line.grabWindowFile);
+    std::weak_ptr<AppDelegate> weak = delegate;
+    QObject::connect(qApp, &QGuiApplication::applicationStateChanged, window.get(), [weak](Qt::ApplicationState state) {
+        if (auto d = weak.lock(); d && state == Qt::ApplicationActive) d->applicationWillBecomeActive();
+    });
+    return window;
+}
+
+} // namespace
+
 int ApplicationMain::runApplication(int& argc, char** argv, const std::vector<std::string>& arguments,
                                     const CommandLine& line, InstanceBridge& bridge) {
     const bool headless = wantsHeadless(arguments, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
-    if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
-
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(TOLV_APP_NAME);
-    QApplication::setApplicationDisplayName(TOLV_APP_NAME);
+    const auto app = makeApplication(argc, argv, headless);
+    QCoreApplication::setApplicationName(TOLV_APP_NAME);
     connectPlatform(headless);
 
     TraceOutput::forApplication(line.verbose);
@@ -250,31 +276,25 @@ int ApplicationMain::runApplication(int& argc, char** argv, const std::vector<st
     auto delegate = AppDelegate::create();
     delegate->setArguments(arguments);
     delegate->setTerminator(leaveEventLoop);
-    std::weak_ptr<AppDelegate> weak = delegate;
-    QObject::connect(&app, &QGuiApplication::applicationStateChanged, &app, [weak](Qt::ApplicationState state) {
-        if (auto d = weak.lock(); d && state == Qt::ApplicationActive) d->applicationWillBecomeActive();
-    });
     int result = 0;
     auto dailyRunStatus = std::make_shared<int>(0);
     {
-        MainWindow window(delegate);
-        QObject::connect(&window, &MainWindow::firstShown, &window, [] { log("Main window shown"); });
-        if (line.grabWindowFile) grabWhenShown(window, *line.grabWindowFile);
-
+        const auto window = makeWindow(delegate, line, headless);
         delegate->awakeFromNib();
         delegate->applicationWillFinishLaunching();
         delegate->applicationDidFinishLaunching();
-        if (headless) log("No display: running without a window");
-        else window.show();
-        ProblemReporter problems(delegate, &window, headless);
+        if (window) window->show();
+        else log("No display: running without a window");
+        ProblemReporter& problems = delegate->station().problems();
+        problems.setNotify(!headless);
         problems.review();
-        InstanceRequests requests(delegate, &window, window.toggleButton(), headless);
+        InstanceRequests requests(delegate, window.get(), window ? window->toggleButton() : nullptr, headless);
         bridge.attach(&requests);
         actOnOwnRequest(line, requests, *delegate);
         const bool askedHeadless =
             std::find(arguments.begin(), arguments.end(), kHeadlessArgument) != arguments.end();
         if (headless && line.fromLaunchAgent && !askedHeadless) endWhenTheDailyRunIsDone(delegate, dailyRunStatus);
-        result = QApplication::exec();
+        result = QCoreApplication::exec();
         if (result == 0) result = *dailyRunStatus;
         bridge.detach();
         log("Event loop ended: quitting");

@@ -18,6 +18,7 @@
 #include "pass/FreeSpaceFloor.h"
 #include "pass/PassResult.h"
 #include "watch/SlotState.h"
+#include "watch/SlotWatch.h"
 #include "watch/WatcherNSObject.h"
 
 #include <QIcon>
@@ -77,9 +78,7 @@ SelectFolderNSViewController::SelectFolderNSViewController(QObject* parent) : QO
 SelectFolderNSViewController::~SelectFolderNSViewController() {
     // After this no handler of ours runs, here or on a watcher's thread.
     NotificationCenter::defaultCenter().removeObserver(this);
-    // Rows live as long as the application; one that goes earlier must not
-    // leave its watcher's stream thread running.
-    if (watcherObj_) watcherObj_->unloadWatcher();
+    // The slot, and its watcher, go with their last owner: the station, or this row.
     if (view_ && !view_->parent()) delete view_;
 }
 
@@ -112,7 +111,7 @@ void SelectFolderNSViewController::loadView() {
     // A running pass's count moves every second.
     auto* progressTimer = new QTimer(view);
     connect(progressTimer, &QTimer::timeout, this, [this] {
-        if (animating_ || (watcherObj_ && watcherObj_->progress())) showIndicatorState();
+        if (slot_ && slot_->busy()) showIndicatorState();
     });
     progressTimer->start(std::chrono::seconds(1));
     loadRevealImages();
@@ -188,16 +187,11 @@ std::optional<std::string> SelectFolderNSViewController::preferenceKeyFor(const 
 void SelectFolderNSViewController::setupViewForIndex(std::int16_t index) {
     logf("Inside %s => setupViewForIndex...index = %d", kClassName, index);
     viewIndex_ = index;
-    {
-        // What the last run left; from now on the watcher hands each result over.
-        std::lock_guard lock(notifiedMutex_);
-        lastPass_ = PassResult::load(index);
-    }
     // The controls must exist to be bound, whoever forgot to load the view.
     view();
     bindControls();
     showEnableTitle();
-    createWatcher();
+    if (!slot_ || slot_->slot() != index) makeSlotWatch();
     showStateLine();
 }
 
@@ -238,16 +232,13 @@ void SelectFolderNSViewController::showEnableTitle() {
     u->ibNSButtonEnable->setText(buttonTitle(*title));
 }
 
-void SelectFolderNSViewController::createWatcher() {
-    if (viewIndex_ == CommonHeader::kDestinationSlot) return;
-    auto watcher = WatcherNSObject::create();
-    if (!watcher) return;
-    if (watcherObj_) watcherObj_->unloadWatcher(); // set up twice: the first watcher steps down
-    watcherObj_ = watcher;
-    watcher->set_index(viewIndex_);
-    watcher->set_Param(param_); // the watcher's own copy: later changes here do not reach it
-    watcher->setupObservers();
-    watcher->setupWatcher();
+void SelectFolderNSViewController::makeSlotWatch() {
+    // The slot's own copy of the parameters: later changes here do not reach it.
+    slot_ = std::make_shared<SlotWatch>(viewIndex_, param_);
+}
+
+std::shared_ptr<WatcherNSObject> SelectFolderNSViewController::_watcherObj() const {
+    return slot_ ? slot_->watcher() : nullptr;
 }
 
 QWidget* SelectFolderNSViewController::getNSObjectForKey(const std::optional<std::string>& key) const {
@@ -408,14 +399,7 @@ void SelectFolderNSViewController::ibShowBindings(QWidget*) {
 // ---- watcher feedback ----------------------------------------------------------
 
 bool SelectFolderNSViewController::concernsThisRow(const Notification& n) const {
-    if (!n.userInfo) return false;
-    // The watcher decides; "index" counts only when no watcher came along.
-    if (n.userInfo->count(kUserInfoWatcherObj)) {
-        const auto* watcher = n.info<std::shared_ptr<WatcherNSObject>>(kUserInfoWatcherObj);
-        return watcher && *watcher && (*watcher)->_index() == viewIndex_;
-    }
-    const auto* index = n.info<std::int32_t>(kUserInfoIndex);
-    return index && *index == viewIndex_;
+    return slot_ && slot_->concerns(n);
 }
 
 void SelectFolderNSViewController::handleStreamStartedNotification(const Notification& n) {
@@ -424,35 +408,18 @@ void SelectFolderNSViewController::handleStreamStartedNotification(const Notific
 
 void SelectFolderNSViewController::handlePassStartedNotification(const Notification& n) {
     if (!concernsThisRow(n)) return;
-    setIndicatorAnimating(true);
+    refreshIndicator();
     showPassRefusal(std::nullopt);
 }
 
 void SelectFolderNSViewController::handlePassEndedNotification(const Notification& n) {
-    if (!concernsThisRow(n)) return;
-    // The watcher hands over its result; one posted without it is read back.
-    const auto* result = n.info<PassResult>(kUserInfoPassResult);
-    {
-        std::lock_guard lock(notifiedMutex_);
-        lastPass_ = result ? std::optional(*result) : PassResult::load(viewIndex_);
-    }
-    refreshStateLine();
+    if (concernsThisRow(n)) refreshStateLine();
 }
 
-void SelectFolderNSViewController::handleDestinationChangedNotification(const Notification& n) {
-    const auto* reason = n.info<std::string>(kUserInfoReason);
-    const auto* free = n.info<std::uint64_t>(kUserInfoFreeBytes);
-    {
-        std::lock_guard lock(notifiedMutex_);
-        destinationProblem_ = reason ? *reason : "";
-        destinationFreeBytes_ = free ? std::optional<std::uintmax_t>(*free) : std::nullopt;
-    }
-    refreshStateLine();
-}
+void SelectFolderNSViewController::handleDestinationChangedNotification(const Notification&) { refreshStateLine(); }
 
 std::optional<std::string> SelectFolderNSViewController::destinationProblem() const {
-    std::lock_guard lock(notifiedMutex_);
-    return destinationProblem_;
+    return slot_ ? slot_->destinationProblem() : std::nullopt;
 }
 
 void SelectFolderNSViewController::handlePassRefusedNotification(const Notification& n) {
@@ -478,13 +445,13 @@ std::string SelectFolderNSViewController::passRefusalShown() const {
 }
 
 void SelectFolderNSViewController::handleWatcherStoppedNotification(const Notification& n) {
-    if (concernsThisRow(n)) setIndicatorAnimating(false);
+    if (concernsThisRow(n)) refreshIndicator();
 }
 
 void SelectFolderNSViewController::handleWatcherStoppedAllNotification(const Notification& n) {
     logf("Inside %s => handleWatcherStoppedAllNotification...object = %p (index %d)", kClassName, n.object.get(),
          static_cast<int>(viewIndex_));
-    setIndicatorAnimating(false);
+    refreshIndicator();
 }
 
 void SelectFolderNSViewController::handleEnableViewNotification(const Notification& n) {
@@ -495,11 +462,11 @@ void SelectFolderNSViewController::handleEnableViewNotification(const Notificati
     });
 }
 
-void SelectFolderNSViewController::setIndicatorAnimating(bool on) {
-    animating_ = on;
-    // The GUI shows whatever was asked last by the time it gets there, so a
-    // start queued from a watcher's thread cannot undo a later stop.
-    platform::runOnGuiThread([self = self_] {
+void SelectFolderNSViewController::refreshIndicator() {
+    // Queued even on the GUI thread, so the slot has taken the news first;
+    // it shows what the slot says by the time it gets there, so a start
+    // queued from a watcher's thread cannot undo a later stop.
+    platform::queueOnGuiThread([self = self_] {
         if (self) self->showIndicatorState();
     });
 }
@@ -508,8 +475,8 @@ void SelectFolderNSViewController::showIndicatorState() {
     if (Ui::SelectFolderNSView* u = ui()) {
         QProgressBar* bar = u->ibNSProgressIndicator;
         // Determinate once the pass knows how many files it has to take; busy before.
-        const auto progress = watcherObj_ ? watcherObj_->progress() : std::nullopt;
-        bar->setHidden(!animating_ && !progress);
+        const auto progress = slot_ ? slot_->progress() : std::nullopt;
+        bar->setHidden(!slot_ || !slot_->busy());
         bar->setRange(0, progress ? 1000 : 0);
         if (progress) bar->setValue(static_cast<int>(progress->share() * 1000));
     }
@@ -519,20 +486,7 @@ void SelectFolderNSViewController::showIndicatorState() {
 // ---- state line --------------------------------------------------------------
 
 SlotState::Inputs SelectFolderNSViewController::stateInputs() const {
-    SlotState::Inputs in = SlotState::storedSwitches(viewIndex_);
-    {
-        std::lock_guard lock(notifiedMutex_);
-        in.last = lastPass_;
-        in.destinationProblem = destinationProblem_;
-    }
-    in.lastArchived = PassResult::loadLastArchived(viewIndex_);
-    in.watching = watcherObj_ && watcherObj_->_CFRunLoopRef();
-    if (watcherObj_) in.unarchived = watcherObj_->unarchived();
-    // A copy run with files to take is busy, whatever the watcher's stop
-    // and start news said last: its count is what the row shows.
-    if (watcherObj_) in.progress = watcherObj_->progress();
-    in.busy = animating_ || in.progress;
-    return in;
+    return slot_ ? slot_->stateInputs() : SlotState::storedSwitches(viewIndex_);
 }
 
 SlotState SelectFolderNSViewController::slotState() const {
@@ -556,11 +510,7 @@ SelectFolderNSViewController::StateLine SelectFolderNSViewController::destinatio
     if (const std::string problem = destinationProblem().value_or(""); !problem.empty())
         return {destinationTitle(problem) + sshKeyNote(path), true};
     // As the monitor last found it: a share that stops answering never holds the window.
-    std::optional<std::uintmax_t> free;
-    {
-        std::lock_guard lock(notifiedMutex_);
-        free = destinationFreeBytes_;
-    }
+    const std::optional<std::uintmax_t> free = slot_ ? slot_->destinationFreeBytes() : std::nullopt;
     const std::string keyNote = sshKeyNote(path);
     if (!free) return {keyNote.empty() ? "" : keyNote.substr(3), false}; // without the leading " · "
     const std::string text = FreeSpaceFloor::gigabytes(*free) + " free" + keyNote;
@@ -586,7 +536,8 @@ SelectFolderNSViewController::StateLine SelectFolderNSViewController::sourceLine
 }
 
 void SelectFolderNSViewController::refreshStateLine() {
-    platform::runOnGuiThread([self = self_] {
+    // Queued even on the GUI thread, so the slot has taken the news first.
+    platform::queueOnGuiThread([self = self_] {
         if (self) self->showStateLine();
     });
 }

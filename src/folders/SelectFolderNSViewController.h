@@ -2,9 +2,10 @@
 // One folder row of the main window. The row shows its slot's path,
 // validity, starting number and enable switch straight from the preferences,
 // chooses the folder in an open panel, reveals it, spins an indicator while
-// a pass of the slot runs and shows the slot's state under the path. A
-// source row creates and owns the slot's watcher and talks to it only
-// through notifications.
+// a pass of the slot runs and shows the slot's state under the path. What
+// it shows of the slot comes from the slot's SlotWatch, which the station
+// hands it (or, for a row set up on its own, which it makes: a source
+// slot's then creates the watcher); the switch is a command to the slot.
 
 #include "core/CommonHeader.h"
 #include "platform/runtime/NotificationCenter.h"
@@ -22,6 +23,7 @@
 #include <vector>
 
 class QWidget;
+class SlotWatch;
 class WatcherNSObject;
 namespace Ui {
 class SelectFolderNSView;
@@ -52,8 +54,10 @@ public:
 
     std::int16_t _viewIndex() const { return viewIndex_; }
     void set_viewIndex(std::int16_t index) { viewIndex_ = index; }
-    std::shared_ptr<WatcherNSObject> _watcherObj() const { return watcherObj_; }
-    void set_watcherObj(std::shared_ptr<WatcherNSObject> watcher) { watcherObj_ = std::move(watcher); }
+    std::shared_ptr<WatcherNSObject> _watcherObj() const;
+    // The slot the row shows; given before setupViewForIndex, or made there.
+    const std::shared_ptr<SlotWatch>& slotWatch() const { return slot_; }
+    void setSlotWatch(std::shared_ptr<SlotWatch> slot) { slot_ = std::move(slot); }
     const ParamDictionary& _Param() const { return param_; }
     void set_Param(const ParamDictionary& param) { param_ = param; }
 
@@ -62,7 +66,7 @@ public:
     QWidget* view();
     void awakeFromNib();
     // Binds the controls, sets tool tips and title, and for a source slot
-    // creates and starts the watcher.
+    // not handed one makes its SlotWatch, which creates and starts the watcher.
     void setupViewForIndex(std::int16_t index);
     // The control bound to a parameter name (compared ignoring case), or null.
     QWidget* getNSObjectForKey(const std::optional<std::string>& key) const;
@@ -82,7 +86,8 @@ public:
     // change on screen is carried to the GUI thread.
     // The slot's stream runs: the state line says "Watching".
     void handleStreamStartedNotification(const platform::Notification& n);
-    // A pass of the slot begins: the indicator spins.
+    // A pass of the slot begins: the indicator spins. The handlers only
+    // redraw: the slot has kept what the news said.
     void handlePassStartedNotification(const platform::Notification& n);
     void handleWatcherStoppedNotification(const platform::Notification& n);
     void handleWatcherStoppedAllNotification(const platform::Notification& n);
@@ -113,7 +118,7 @@ public:
     void tryDestinationAgain();
     void offerFastArchiving();
     // What the slot is doing, as its state line shows it, and what that is
-    // made of: the stored preferences, its stream, its indicator.
+    // made of: the stored preferences, its stream, its passes.
     SlotState slotState() const;
     SlotState::Inputs stateInputs() const;
 
@@ -127,10 +132,10 @@ private:
     void loadRevealImages();
     void bindControls();
     void showEnableTitle();
-    void createWatcher();
+    void makeSlotWatch();
     std::optional<std::string> preferenceKeyFor(const std::string& name) const;
     bool concernsThisRow(const platform::Notification& n) const;
-    void setIndicatorAnimating(bool on);
+    void refreshIndicator(); // from any thread
     void showIndicatorState();
     struct StateLine {
         std::string text;
@@ -150,21 +155,12 @@ private:
     void showPassRefusal(const std::optional<std::string>& reason);
 
     std::atomic<std::int16_t> viewIndex_{0};
-    std::shared_ptr<WatcherNSObject> watcherObj_;
+    std::shared_ptr<SlotWatch> slot_;
     ParamDictionary param_;
     std::unique_ptr<Ui::SelectFolderNSView> ui_;
     QPointer<QWidget> view_;
-    // What the watcher notifications last asked of the indicator; written on
-    // any thread, shown on the GUI thread.
-    std::atomic<bool> animating_{false};
-    // What notifications hand over, on any thread: the destination's state
-    // and the slot's last pass.
-    mutable std::mutex notifiedMutex_;
-    std::optional<std::string> destinationProblem_; // nullopt until the destination was first looked at
-    std::optional<std::uintmax_t> destinationFreeBytes_;
     mutable std::string keyNoteFor_; // on the GUI thread
     mutable std::string keyNote_;
-    std::optional<PassResult> lastPass_; // the slot's last pass, as its watcher told it
     // Made once on the GUI thread, copied by handlers on other threads.
     const QPointer<SelectFolderNSViewController> self_;
 };

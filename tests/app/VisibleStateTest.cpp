@@ -3,7 +3,7 @@
 
 #include "app/lifecycle/AppDelegate.h"
 #include "app/instance/InstanceRequests.h"
-#include "app/status/ProblemReporter.h"
+#include "station/Station.h"
 #include "folders/SelectFolderNSViewController.h"
 #include "support/ChosenDestination.h"
 #include "support/MainWindowFixture.h"
@@ -137,7 +137,7 @@ TEST_F(VisibleStateTest, TheRowsAndTheStatusUseTheResultTheWatcherHandsOver) {
 
 TEST_F(VisibleStateTest, EachNewProblemIsToldOnceAndTheTitleShowsItWhileItLasts) {
     const auto began = std::chrono::steady_clock::now(); // the launch was before
-    ProblemReporter reporter(delegate, window.get(), true);
+    ProblemReporter& reporter = delegate->station().problems();
     testing_support::StderrCapture log;
     store(1, result("3 copies failed"));
     reporter.review();
@@ -174,7 +174,7 @@ TEST_F(VisibleStateTest, EachNewProblemIsToldOnceAndTheTitleShowsItWhileItLasts)
 // The destination's problem stops every folder: each row says so, the
 // destination row says what is wrong, and the user is told once.
 TEST_F(VisibleStateTest, ADestinationThatIsNotTheArchiveStopsEveryFolderAndIsToldOnce) {
-    ProblemReporter reporter(delegate, window.get(), true);
+    ProblemReporter& reporter = delegate->station().problems();
     testing_support::StderrCapture log;
     const fs::path backup = home.path() / "Backup";
     fs::remove_all(backup / ".tolv-archiver-destination"); // what an unmounted disk's empty mount point looks like

@@ -27,6 +27,7 @@ const std::map<std::string, int>& layers() {
         {"core", 10},                {"engines", 11},             {"dialogs", 11},
         {"pass", 12},
         {"log", 13},                 {"watch", 13},               {"folders", 14},
+        {"station", 14},
         {"app/schedule", 15},        {"app/widgets", 15},         {"app/lifecycle", 16},
         {"app/status", 17},          {"app/window", 17},          {"app/instance", 18},
         {"app", 19},                 {"relaunch", 20},            {"launchagent", 20},

@@ -99,6 +99,9 @@ TEST(ApplicationProcessTest, WithoutDisplayItRunsUntilTerminatedAndQuitsCleanly)
         // Still running once the delayed start-up work is done.
         ASSERT_TRUE(app.waitForOutput("Inside AppDelegate => ibStopAllWatcher")) << app.output();
         EXPECT_EQ(app.waitForExit(std::chrono::milliseconds(300)), std::nullopt);
+        // The station alone: no window, so no Qt platform plugin was loaded.
+        const std::string maps = testing_support::readFile("/proc/" + std::to_string(app.pid()) + "/maps");
+        EXPECT_EQ(maps.find("/platforms/"), std::string::npos);
         app.signal(signalNumber);
         EXPECT_EQ(app.waitForExit(), 0) << app.output();
         EXPECT_NE(app.output().find("Event loop ended: quitting"), std::string::npos);
@@ -109,6 +112,8 @@ TEST(ApplicationProcessTest, WithoutDisplayItRunsUntilTerminatedAndQuitsCleanly)
 // Both runs at once: each waits out the same delays. The second one's
 // destination, written by hand, is the empty folder an unmounted backup
 // disk leaves: it gets nothing, and the run's exit status says it failed.
+// The first names a Qt platform that does not exist: a run without a
+// display makes no widget, so it needs none.
 TEST(ApplicationProcessTest, ALaunchAgentRunWithoutDisplayArchivesByItself) {
     struct Run {
         bool diskThere;
@@ -129,7 +134,9 @@ TEST(ApplicationProcessTest, ALaunchAgentRunWithoutDisplayArchivesByItself) {
         prefs().setInteger("prefBackupSourceImagesAfterMinutesOld", 0);
         prefs().setInteger("prefMinimumFreeSpaceMB", 0); // a nearly full test disk must not stop the pass
         ASSERT_TRUE(prefs().synchronize());
-        run.app = std::make_unique<AppProcess>(AppProcess::application({"-fromlaunchagent"}));
+        auto options = AppProcess::application({"-fromlaunchagent"});
+        if (run.diskThere) options.environment["QT_QPA_PLATFORM"] = "no-such-platform";
+        run.app = std::make_unique<AppProcess>(options);
     }
     for (Run& run : runs) {
         SCOPED_TRACE(run.diskThere ? "disk there" : "disk not mounted");

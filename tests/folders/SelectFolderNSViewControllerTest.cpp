@@ -497,7 +497,7 @@ TEST_F(RowIndicatorTest, StartWithNeitherWatcherNorIndexStartsNone) {
 TEST_F(RowIndicatorTest, OneStopAllStopsEveryRow) {
     for (int slot = 0; slot < CommonHeader::kSlotCount; ++slot)
         NotificationCenter::defaultCenter().post(kWatcherPassDidStart, nullptr, UserInfo{{kUserInfoIndex, std::int32_t(slot)}});
-    EXPECT_EQ(spinning(), (std::vector<bool>{true, true, true, true}));
+    EXPECT_TRUE(processEventsUntil([&] { return spinning() == std::vector<bool>{true, true, true, true}; }));
     postFromWorker(kWatcherDidStopAll, std::nullopt);
     EXPECT_TRUE(processEventsUntil([&] { return spinning() == std::vector<bool>{false, false, false, false}; }));
 }

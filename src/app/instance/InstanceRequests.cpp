@@ -70,7 +70,13 @@ void InstanceRequests::reopen() {
 }
 
 InstanceRequests::Reply InstanceRequests::toggleWatching(bool on) {
-    if (!toggle_) return {1, "no watching switch\n"};
+    if (!toggle_) {
+        // No window, no switch to click: the station is told straight away.
+        if (watchingWithoutWindow_ == on) return {0, on ? "already watching\n" : "not watching\n"};
+        watchingWithoutWindow_ = on;
+        delegate_->switchAllWatching(on);
+        return {0, on ? "watching switched on\n" : "watching switched off\n"};
+    }
     // The switch's state after a click is what its action reads: "off"
     // means the click started watching.
     const bool watching = toggle_->state() == StateButton::kOffState;

@@ -37,4 +37,5 @@ private:
     QPointer<QWidget> window_;
     QPointer<StateButton> toggle_;
     bool headless_;
+    bool watchingWithoutWindow_ = false; // the launch switches watching off
 };

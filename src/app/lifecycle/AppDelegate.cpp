@@ -17,7 +17,7 @@
 #include "platform/preferences/UserDefaults.h"
 #include "core/TolvExtras.h"
 #include "pass/DestinationCheck.h"
-#include "watch/DestinationMonitor.h"
+#include "station/Station.h"
 #include "watch/WatcherNSObject.h"
 
 #include <QAbstractButton>
@@ -118,18 +118,25 @@ void AppDelegate::updateLaunchAgentFileIfNeeded() { DailySchedule::refreshInstal
 
 std::shared_ptr<AppDelegate> AppDelegate::create() { return std::shared_ptr<AppDelegate>(new AppDelegate()); }
 
-AppDelegate::AppDelegate() : schedule_([this] { setupManualTimer(); }) {}
+AppDelegate::AppDelegate() : schedule_([this] { setupManualTimer(); }), station_(std::make_shared<Station>()) {}
 
 AppDelegate::~AppDelegate() {
-    // The rows drive widgets, so they must end on the GUI thread. The last
-    // owner of the delegate can be a scan thread still posting while the
-    // application quits.
+    // The rows drive widgets and the station's reporter has timers, so they
+    // must end on the GUI thread. The last owner of the delegate can be a
+    // scan thread still posting while the application quits.
     QCoreApplication* app = QCoreApplication::instance();
-    if (rows_.empty() || (app && QThread::currentThread() == app->thread())) return;
+    if (app && QThread::currentThread() == app->thread()) {
+        rows_.clear(); // before the slots they show
+        return;
+    }
     auto rows = std::make_shared<std::vector<std::unique_ptr<SelectFolderNSViewController>>>(std::move(rows_));
-    if (app) QMetaObject::invokeMethod(app, [rows] { rows->clear(); }, Qt::QueuedConnection);
-    else
-        for (auto& row : *rows) (void)row.release(); // the process is ending; nothing left to draw on
+    if (app) {
+        QMetaObject::invokeMethod(app, [rows, station = std::move(station_)] { rows->clear(); }, Qt::QueuedConnection);
+        return;
+    }
+    // The process is ending; nothing left to draw on.
+    for (auto& row : *rows) (void)row.release();
+    (void)new std::shared_ptr<Station>(std::move(station_));
 }
 
 bool AppDelegate::isLaunchAgentRun(const std::vector<std::string>& arguments) {
@@ -153,9 +160,7 @@ void AppDelegate::stopAllWatchersWithoutSender() {
     ibStopAllWatcher(nullptr);
 }
 
-std::optional<DestinationState> AppDelegate::destinationState() const {
-    return destinationMonitor_ ? destinationMonitor_->current() : std::nullopt;
-}
+std::optional<DestinationState> AppDelegate::destinationState() const { return station_->destinationState(); }
 
 void AppDelegate::scanWithoutSender() { ibScanAgain(); }
 
@@ -197,24 +202,30 @@ void AppDelegate::logLaunchDiagnostics() const {
 // ---- did-finish phase -----------------------------------------------------------
 
 void AppDelegate::applicationDidFinishLaunching() {
-    createDestinationRow();
+    validateDestination();
     const std::vector<ParamDictionary> sources = sourceSlotParameters();
-    for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) createSourceRow(slot, sources[slot - 1]);
+    for (const ParamDictionary& params : sources) validateFolderPrefWithParam(CommonHeader::folderReferenceParameters(params));
+    station_->open(sources);
+    // Rows only where there is a window to show them in.
+    if (window_) {
+        createDestinationRow();
+        for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) createSourceRow(slot, sources[slot - 1]);
+    }
     if (!prefs().boolForKey(kPrefDidSetSchedule)) unloadLaunchAgentPlist();
     afterDelay(0.1, &AppDelegate::stopAllWatchersWithoutSender);
-    // Once the rows listen: they show what it finds from its first look on.
-    destinationMonitor_ = std::make_unique<DestinationMonitor>();
+}
+
+void AppDelegate::validateDestination() {
+    const ParamDictionary params = CommonHeader::slotParameters(CommonHeader::kDestinationSlot);
+    prefs().setObject(CommonHeader::param(params, sPrefCameraFolderPathEnableTitleStringKey),
+                      CommonHeader::slotTitle(CommonHeader::kDestinationSlot));
+    const ParamDictionary reference = CommonHeader::folderReferenceParameters(params);
+    std::thread([self = shared_from_this(), reference] { self->doValidateDestinationPathInThread(reference); })
+        .detach();
 }
 
 void AppDelegate::createDestinationRow() {
     const ParamDictionary params = CommonHeader::slotParameters(CommonHeader::kDestinationSlot);
-    prefs().setObject(CommonHeader::param(params, sPrefCameraFolderPathEnableTitleStringKey),
-                      CommonHeader::slotTitle(CommonHeader::kDestinationSlot));
-
-    const ParamDictionary reference = CommonHeader::folderReferenceParameters(params);
-    std::thread([self = shared_from_this(), reference] { self->doValidateDestinationPathInThread(reference); })
-        .detach();
-
     SelectFolderNSViewController* row = createRow(CommonHeader::kDestinationSlot, params);
     placeRowView(row->view(), CommonHeader::kDestinationSlot);
     row->setupViewForIndex(CommonHeader::kDestinationSlot);
@@ -237,7 +248,6 @@ std::vector<ParamDictionary> AppDelegate::sourceSlotParameters() {
 
 void AppDelegate::createSourceRow(int slot, const ParamDictionary& params) {
     SelectFolderNSViewController* row = createRow(slot, params);
-    validateFolderPrefWithParam(CommonHeader::folderReferenceParameters(params));
     placeRowView(row->view(), slot);
     row->setupViewForIndex(static_cast<std::int16_t>(slot));
 }
@@ -246,6 +256,7 @@ SelectFolderNSViewController* AppDelegate::createRow(int slot, const ParamDictio
     auto row = std::make_unique<SelectFolderNSViewController>();
     row->set_viewIndex(static_cast<std::int16_t>(slot));
     row->set_Param(params);
+    row->setSlotWatch(station_->slot(slot)); // the row shows the station's slot
     rows_.push_back(std::move(row));
     return rows_.back().get();
 }
@@ -332,6 +343,12 @@ void AppDelegate::ibStopAllWatcher(StateButton* sender) {
         logf("Inside AppDelegate => ibStopAllWatcher...state = %d is mixed: nothing done", state);
         break;
     }
+}
+
+void AppDelegate::switchAllWatching(bool on) {
+    logf("Inside AppDelegate => switchAllWatching...%s", on ? "on" : "off");
+    if (on) watchingSwitchedOn_ = true;
+    post(on ? kWatcherDoStartAll : kWatcherDoStopAll);
 }
 
 void AppDelegate::pollAllPaths() {

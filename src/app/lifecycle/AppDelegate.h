@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-class DestinationMonitor;
 class SelectFolderNSViewController;
+class Station;
 
 class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
 public:
@@ -84,6 +84,8 @@ public:
     void ibScanAgain();
     void doScanAgainInThread();
     void ibStopAllWatcher(StateButton* sender);
+    // What the toggle button's click does, for a run without a window.
+    void switchAllWatching(bool on);
     void pollAllPaths();
     void deleteAllOldPhotos();
     void clearRunningTasksFlags();
@@ -124,7 +126,11 @@ public:
     void convertToNextLaunchCtlDate();
     DailySchedule& schedule() { return schedule_; }
 
-    // The folder rows, slot 0 first, once the did-finish phase has run.
+    // The station: the slots with their watchers, the destination's monitor
+    // and the problem reporter; its slots are opened by the did-finish phase.
+    Station& station() const { return *station_; }
+    // The folder rows, slot 0 first, once the did-finish phase has run with
+    // a window; none without one.
     const std::vector<std::unique_ptr<SelectFolderNSViewController>>& rows() const { return rows_; }
     // The destination as the monitor last found it; nullopt before it has looked.
     std::optional<DestinationState> destinationState() const;
@@ -137,6 +143,7 @@ private:
     void scanWithoutSender();
     void logLaunchDiagnostics() const;
     void removeScheduleKeys();
+    void validateDestination();
     void createDestinationRow();
     std::vector<ParamDictionary> sourceSlotParameters();
     void createSourceRow(int slot, const ParamDictionary& params);
@@ -158,5 +165,5 @@ private:
     QPointer<RowPlacer> rowPlacer_; // owned by the rows' superview
     std::vector<std::unique_ptr<SelectFolderNSViewController>> rows_;
     std::function<void()> terminator_;
-    std::unique_ptr<DestinationMonitor> destinationMonitor_;
+    std::shared_ptr<Station> station_;
 };

@@ -11,7 +11,7 @@
 #include "platform/remote/SecureShell.h"
 #include "platform/desktop/Bundle.h"
 #include "platform/runtime/DateFormat.h"
-#include "folders/SelectFolderNSViewController.h"
+#include "station/Station.h"
 #include "pass/DestinationCheck.h"
 #include "pass/FreeSpaceFloor.h"
 
@@ -145,12 +145,11 @@ StatusReport StatusReport::fromPreferences(bool running, const DestinationState&
 StatusReport StatusReport::ofRunningApplication(const AppDelegate& delegate) {
     const auto known = delegate.destinationState();
     StatusReport report = known ? fromPreferences(true, *known) : fromPreferences(true);
-    for (const auto& row : delegate.rows())
-        for (auto& slot : report.folders)
-            if (row && slot.slot == row->_viewIndex()) {
-                slot.state = row->stateInputs();
-                slot.state.destinationProblem = report.destination.problem;
-            }
+    for (auto& slot : report.folders)
+        if (const auto watched = delegate.station().slot(slot.slot)) {
+            slot.state = watched->stateInputs();
+            slot.state.destinationProblem = report.destination.problem;
+        }
     return report;
 }
 

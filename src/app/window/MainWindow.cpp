@@ -8,6 +8,7 @@
 #include "platform/runtime/Log.h"
 
 #include "ui_MainWindow.h"
+#include "station/Station.h"
 
 #include <QCloseEvent>
 #include <QSignalBlocker>
@@ -42,6 +43,18 @@ void MainWindow::connectOutlets() {
     delegate_->set_destView(ui_->destView);
     delegate_->setIbToggleButton(ui_->toggleButton);
     new ScheduleSheets(this, delegate_.get());
+    // The station's problems are named in the title, and "Open" brings the window forward.
+    QPointer<MainWindow> self(this);
+    delegate_->station().problems().setWindow(
+        {[self](const std::string& title) {
+             if (self) self->setWindowTitle(QString::fromStdString(title));
+         },
+         [self] {
+             if (!self) return;
+             self->show();
+             self->raise();
+             self->activateWindow();
+         }});
 }
 
 void MainWindow::connectActions() {

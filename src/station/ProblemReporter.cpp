@@ -1,12 +1,10 @@
-#include "app/status/ProblemReporter.h"
+#include "station/ProblemReporter.h"
 
-#include "app/lifecycle/AppDelegate.h"
-#include "folders/SelectFolderNSViewController.h"
+#include "station/Station.h"
 #include "core/PreferencesHealth.h"
 #include "core/CommonHeader.h"
 #include "core/Settings.h"
 #include "log/OVLogFileManager.h"
-#include "watch/WatcherNSObject.h"
 #include "platform/qt/DesktopNotification.h"
 #include "platform/qt/QtGuiThread.h"
 #include "platform/runtime/Log.h"
@@ -32,8 +30,7 @@ bool logFolderExists() {
 
 } // namespace
 
-ProblemReporter::ProblemReporter(std::shared_ptr<AppDelegate> delegate, QWidget* window, bool headless)
-    : delegate_(delegate), window_(window), headless_(headless), self_(this) {
+ProblemReporter::ProblemReporter(const Station& station) : station_(station), self_(this) {
     auto& center = NotificationCenter::defaultCenter();
     for (const std::string& name :
          {kWatcherPassEnded, kWatcherDidStart, kWatcherDidStop, kWatcherDidStopAll, kDestinationDidChange,
@@ -54,7 +51,7 @@ void ProblemReporter::reviewSoon(const platform::Notification& n) {
     std::optional<PassResult> ended;
     if (const auto* result = n.info<PassResult>(kUserInfoPassResult)) ended = *result;
     // Watchers post from their own threads; the window lives on the GUI
-    // thread. Queued even there, so the rows have taken the news first.
+    // thread. Queued even there, so the slots have taken the news first.
     platform::queueOnGuiThread([self = self_, ended] {
         if (!self) return;
         if (ended) self->notePass(ended->error, ended->copied);
@@ -69,26 +66,23 @@ void ProblemReporter::notePass(const std::string& error, std::int64_t copied) {
 }
 
 void ProblemReporter::review() {
-    auto delegate = delegate_.lock();
-    if (!delegate) return;
     std::map<int, std::string> now;
-    std::string destinationProblem;
-    for (const auto& row : delegate->rows())
-        if (row && row->_viewIndex() == CommonHeader::kDestinationSlot)
-            destinationProblem = row->destinationProblem().value_or("");
+    const auto destination = station_.slot(CommonHeader::kDestinationSlot);
+    const std::string destinationProblem = destination ? destination->destinationProblem().value_or("") : "";
     // Settings lost to a damaged file stop every folder too.
     const std::string lost = PreferencesHealth::problem();
-    // The rows' own states, so the title never says other than they do.
+    // The slots' own states, so the title never says other than the rows do.
     bool anyBusy = false;
-    for (const auto& row : delegate->rows()) {
-        if (!row || row->_viewIndex() == CommonHeader::kDestinationSlot) continue;
+    for (int index = 1; index < CommonHeader::kSlotCount; ++index) {
+        const auto row = station_.slot(index);
+        if (!row) continue;
         const SlotState::Inputs in = row->stateInputs();
         anyBusy = anyBusy || in.busy;
         const std::string problem = SlotState::of(in, std::chrono::system_clock::now()).problem();
         if (problem.empty()) continue;
         // A destination that is not there stops every folder: told once, as its own.
         const bool everyFolder = problem == destinationProblem || problem == lost;
-        const int slot = everyFolder ? CommonHeader::kDestinationSlot : row->_viewIndex();
+        const int slot = everyFolder ? CommonHeader::kDestinationSlot : index;
         now[slot] = CommonHeader::slotDisplayName(slot) + ": " + problem;
     }
     for (const auto& [slot, text] : now)
@@ -120,19 +114,16 @@ void ProblemReporter::tellRecoveryOnceArchived(bool anyBusy) {
     const std::string text =
         "archiving again: " + std::to_string(copied) + (copied == 1 ? " photo archived" : " photos archived");
     logf("%s", text.c_str());
-    if (headless_) return;
+    if (!notify_) return;
     platform::DesktopNotification::show({TOLV_APP_NAME, text, {}, 0, false});
 }
 
 void ProblemReporter::tell(int slot, const std::string& text) {
     logf("ERROR: %s", text.c_str());
-    if (headless_) return;
+    if (!notify_) return;
     const bool logsSaved = Settings::read().saveLogs;
-    std::vector<platform::DesktopNotification::Action> actions{{"open", "Open", [window = window_] {
-        if (!window) return;
-        window->show();
-        window->raise();
-        window->activateWindow();
+    std::vector<platform::DesktopNotification::Action> actions{{"open", "Open", [self = self_] {
+        if (self && self->window_.bringForward) self->window_.bringForward();
     }}};
     if (logsSaved && logFolderExists())
         actions.push_back({"log", "Show log", [] {
@@ -149,35 +140,24 @@ void ProblemReporter::tell(int slot, const std::string& text) {
 // The problem, the file it concerns when one failed, and where the log is.
 std::string ProblemReporter::notificationBody(int slot, const std::string& text, bool logsSaved) const {
     std::string body = text;
-    if (auto delegate = delegate_.lock())
-        for (const auto& row : delegate->rows())
-            if (row && row->_viewIndex() == slot)
-                if (const auto last = row->stateInputs().last; last && !last->firstFailed.empty())
-                    body += "\nFirst: " + last->firstFailed;
+    if (const auto row = station_.slot(slot))
+        if (const auto last = row->lastPass(); last && !last->firstFailed.empty()) body += "\nFirst: " + last->firstFailed;
     if (logsSaved && logFolderExists()) body += "\nThe log: " + OVLogFileManager::logFolder().string();
     return body;
 }
 
 // "42% archived" over every pass under way that has files to copy; "" when none has.
 std::string ProblemReporter::overallShare() const {
-    auto delegate = delegate_.lock();
-    if (!delegate) return "";
-    std::int64_t done = 0, total = 0;
     // Straight from the watchers: this runs every second, and needs nothing the preferences keep.
-    for (const auto& row : delegate->rows())
-        if (const auto watcher = row ? row->_watcherObj() : nullptr)
-            if (const auto progress = watcher->progress()) {
-                done += progress->done;
-                total += progress->total;
-            }
-    if (total == 0) return "";
-    return std::to_string(done * 100 / total) + "% archived";
+    const auto all = station_.overallProgress();
+    if (!all) return "";
+    return std::to_string(all->done * 100 / all->total) + "% archived";
 }
 
 void ProblemReporter::showInTitle() {
-    if (!window_) return;
+    if (!window_.showTitle) return;
     std::string title = TOLV_APP_NAME;
     if (const std::string share = overallShare(); !share.empty()) title += " — " + share;
     for (const auto& [slot, text] : problems_) title += (slot == problems_.begin()->first ? " — " : "; ") + text;
-    window_->setWindowTitle(QString::fromStdString(title));
+    window_.showTitle(title);
 }

@@ -12,16 +12,14 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
-#include <memory>
 #include <string>
 
-class AppDelegate;
-class QTimer;
+class Station;
 namespace platform {
 struct Notification;
 }
@@ -29,8 +27,19 @@ struct Notification;
 class ProblemReporter : public QObject {
     Q_OBJECT
 public:
-    ProblemReporter(std::shared_ptr<AppDelegate> delegate, QWidget* window, bool headless);
+    // Problems go to the log only until desktop notifications are switched on.
+    explicit ProblemReporter(const Station& station);
     ~ProblemReporter() override;
+
+    // The window, when there is one: its title names the problems, and a
+    // notification's "Open" brings it forward (GUI thread).
+    struct Window {
+        std::function<void(const std::string&)> showTitle;
+        std::function<void()> bringForward;
+    };
+    void setWindow(Window window) { window_ = std::move(window); }
+    // With a display: each problem is also a desktop notification.
+    void setNotify(bool notify) { notify_ = notify; }
 
     // Looks at every slot now (GUI thread).
     void review();
@@ -48,9 +57,9 @@ private:
     void showInTitle();
     std::string overallShare() const;
 
-    std::weak_ptr<AppDelegate> delegate_;
-    QPointer<QWidget> window_;
-    const bool headless_;
+    const Station& station_;
+    Window window_;
+    bool notify_ = false;
     std::map<int, std::string> problems_;
     std::map<int, std::uint32_t> shown_; // the desktop's id of each subject's notification
     struct Recovery {
