@@ -1,4 +1,5 @@
 #include "app/ApplicationMain.h"
+#include "core/Settings.h"
 
 #include "app/lifecycle/AppDelegate.h"
 #include "app/instance/CommandLine.h"
@@ -196,7 +197,7 @@ int actAlone(const CommandLine& line) {
     const auto reply = line.isSetupCommand()                       ? SetupCommand::run(line, false)
                        : line.action == CommandLine::Action::Schedule ? ScheduleCommand::schedule(schedule, line.scheduleTime)
                                                                       : ScheduleCommand::unschedule(schedule);
-    platform::UserDefaults::standard().synchronize();
+    Settings::save();
     return printReply(reply);
 }
 
@@ -283,8 +284,10 @@ int ApplicationMain::runApplication(int& argc, char** argv, const std::vector<st
         delegate->awakeFromNib();
         delegate->applicationWillFinishLaunching();
         delegate->applicationDidFinishLaunching();
-        if (window) window->show();
-        else log("No display: running without a window");
+        if (window)
+            window->show();
+        else
+            log("No display: running without a window");
         ProblemReporter& problems = delegate->station().problems();
         problems.setNotify(!headless);
         problems.review();

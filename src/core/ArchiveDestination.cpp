@@ -10,7 +10,6 @@
 #include "core/validateFolderPrefWithParam.h"
 #include "platform/alias/Alias.h"
 #include "platform/alias/VolumeIdentity.h"
-#include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
 
 #include <filesystem>
@@ -18,7 +17,6 @@
 
 namespace fs = std::filesystem;
 using platform::logf;
-using platform::UserDefaults;
 using platform::Value;
 
 const std::string ArchiveDestination::kMissing = "destination missing";
@@ -29,8 +27,6 @@ const std::string ArchiveDestination::kNotResponding = "destination not respondi
 const std::string ArchiveDestination::kIdKey = "prefDestinationArchiveID";
 
 namespace {
-
-UserDefaults& prefs() { return UserDefaults::standard(); }
 
 ParamDictionary destinationReference() {
     return CommonHeader::folderReferenceParameters(CommonHeader::slotParameters(CommonHeader::kDestinationSlot));
@@ -112,7 +108,7 @@ void rememberAdopted(const fs::path& folder, const std::string& id, const platfo
     ArchiveDestination::remember(id);
     // From now on a move of the disk is followed, as for a folder chosen in the window.
     if (!storedAliasData(stored)) MyAliasKit::savePath(folder.string(), destinationReference().at(sPrefFolderAliasDataKey));
-    prefs().synchronize();
+    Settings::save();
 }
 
 DestinationState adopt(const fs::path& folder, const std::string& why, bool mayWrite,
@@ -173,7 +169,7 @@ ArchiveDestination::Marking ArchiveDestination::mark(const std::string& folder) 
     return {id, ""};
 }
 
-void ArchiveDestination::remember(const std::string& id) { prefs().setObject(kIdKey, Value(id)); }
+void ArchiveDestination::remember(const std::string& id) { Settings::store(kIdKey, Value(id)); }
 
 std::optional<std::string> ArchiveDestination::choose(const std::string& folder) {
     const Marking marking = mark(folder);

@@ -1,8 +1,8 @@
 #include "core/MyAliasKit.h"
+#include "core/Settings.h"
 
 #include "platform/alias/Alias.h"
 #include "platform/runtime/Log.h"
-#include "platform/preferences/UserDefaults.h"
 
 #include <new>
 
@@ -59,5 +59,5 @@ void MyAliasKit::savePath(const std::string& path, const std::string& key) {
         logf("Inside MyAliasKit => savePath... aliasDataForPath returned NIL?????? ");
         return;
     }
-    platform::UserDefaults::standard().setObject(key, platform::Value(std::move(*data)));
+    Settings::store(key, platform::Value(std::move(*data)));
 }

@@ -1,9 +1,7 @@
 #include "core/PreferencesHealth.h"
+#include "core/Settings.h"
 
-#include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
-
-using platform::UserDefaults;
 
 namespace {
 
@@ -14,26 +12,23 @@ const char* const kDamagedKey = "prefPreferencesDamaged";
 namespace PreferencesHealth {
 
 std::string problem() {
-    auto& store = UserDefaults::standard();
-    std::string reason = store.damage();
-    if (reason.empty()) reason = store.userObjectForKey(kDamagedKey).toString().value_or("");
+    std::string reason = Settings::storeDamage();
+    if (reason.empty()) reason = Settings::storedByUser(kDamagedKey).toString().value_or("");
     return reason.empty() ? "" : "preferences damaged: " + reason;
 }
 
 void noteAtStart() {
-    auto& store = UserDefaults::standard();
-    if (!store.damage().empty()) {
-        store.setObject(kDamagedKey, platform::Value(store.damage()));
-        store.synchronize();
+    if (const std::string damage = Settings::storeDamage(); !damage.empty()) {
+        Settings::store(kDamagedKey, platform::Value(damage));
+        Settings::save();
     }
     if (const std::string text = problem(); !text.empty())
         platform::logf("ERROR: %s; nothing is archived until the folders are chosen again", text.c_str());
 }
 
 void foldersChosen() {
-    auto& store = UserDefaults::standard();
-    if (store.userObjectForKey(kDamagedKey).isNone()) return;
-    store.removeObjectForKey(kDamagedKey);
+    if (Settings::storedByUser(kDamagedKey).isNone()) return;
+    Settings::forget(kDamagedKey);
     platform::logf("The folders are chosen again: the lost preferences are no longer reported");
 }
 

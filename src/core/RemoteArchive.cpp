@@ -1,8 +1,8 @@
 #include "core/RemoteArchive.h"
+#include "core/Settings.h"
 
 #include "core/ArchiveOwners.h"
 #include "core/DestinationMarker.h"
-#include "platform/preferences/UserDefaults.h"
 #include "platform/remote/SecureShell.h"
 #include "platform/runtime/Log.h"
 
@@ -263,15 +263,14 @@ RemoteArchive::Report RemoteArchive::check(const RemoteDestination& d) {
 }
 
 std::string RemoteArchive::stationId() {
-    auto& prefs = platform::UserDefaults::standard();
-    if (auto id = prefs.stringForKey(kStationIdKey); id && !id->empty()) return *id;
+    if (auto id = Settings::storedString(kStationIdKey); id && !id->empty()) return *id;
     // Made once, so a renamed machine is still the same station.
     static std::mutex making;
     std::lock_guard lock(making);
-    if (auto id = prefs.stringForKey(kStationIdKey); id && !id->empty()) return *id;
+    if (auto id = Settings::storedString(kStationIdKey); id && !id->empty()) return *id;
     const std::string id = DestinationMarker::newId();
-    prefs.setObject(kStationIdKey, platform::Value(id));
-    prefs.synchronize();
+    Settings::store(kStationIdKey, platform::Value(id));
+    Settings::save();
     return id;
 }
 

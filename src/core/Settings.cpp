@@ -2,6 +2,7 @@
 
 #include "core/ArchiveDestination.h"
 #include "core/CommonHeader.h"
+#include "platform/preferences/UserDefaults.h"
 
 #include <algorithm>
 #include <type_traits>
@@ -104,3 +105,36 @@ Settings::Folder Settings::folder(const std::map<std::string, std::string>& slot
 }
 
 Settings::Folder Settings::folder(int slot) { return folder(CommonHeader::slotParameters(slot)); }
+
+// ---- the store ------------------------------------------------------------------
+
+using platform::UserDefaults;
+
+platform::Value Settings::stored(const std::string& key) { return UserDefaults::standard().objectForKey(key); }
+
+platform::Value Settings::storedByUser(const std::string& key) {
+    return UserDefaults::standard().userObjectForKey(key);
+}
+
+std::optional<std::string> Settings::storedString(const std::string& key) {
+    return UserDefaults::standard().stringForKey(key);
+}
+
+bool Settings::storedBool(const std::string& key) { return UserDefaults::standard().boolForKey(key); }
+
+void Settings::store(const std::string& key, const platform::Value& value) {
+    UserDefaults::standard().setObject(key, value);
+}
+
+void Settings::forget(const std::string& key) { UserDefaults::standard().removeObjectForKey(key); }
+
+bool Settings::save() { return UserDefaults::standard().synchronize(); }
+
+std::string Settings::storeDamage() { return UserDefaults::standard().damage(); }
+
+Settings::ObserverId Settings::observe(const std::string& key, std::function<void()> changed) {
+    return UserDefaults::standard().addObserver(
+        key, [changed = std::move(changed)](const std::string&, const platform::Value&) { changed(); });
+}
+
+void Settings::stopObserving(ObserverId id) { UserDefaults::standard().removeObserver(id); }

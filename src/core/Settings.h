@@ -11,6 +11,7 @@
 #include "platform/preferences/Value.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -51,6 +52,26 @@ struct Settings {
     static Folder folder(int slot);
     // A slot's switch from its folder as read; the destination has none and is on.
     static bool slotSwitchedOn(int slot, const Folder& folder);
+
+    // The store beyond the table: the slot table's keys, the destination's
+    // and the station's IDs, the user's log choice. Outside the platform
+    // layer only the start-up, the schedule and the stored pass results
+    // reach the store otherwise.
+    static platform::Value stored(const std::string& key); // None when absent
+    // As the user set it: a registered default does not count.
+    static platform::Value storedByUser(const std::string& key);
+    static std::optional<std::string> storedString(const std::string& key);
+    static bool storedBool(const std::string& key);                          // NO when absent
+    static void store(const std::string& key, const platform::Value& value); // None removes
+    static void forget(const std::string& key);
+    // Writes the store to its file; false when it could not.
+    static bool save();
+    // Why the store's file could not be read, "" when it could.
+    static std::string storeDamage();
+    // Called on the changing thread whenever the key's value changes.
+    using ObserverId = std::uint64_t;
+    static ObserverId observe(const std::string& key, std::function<void()> changed);
+    static void stopObserving(ObserverId id);
 
     // The table itself, for the test that holds it equal to the factory file.
     struct Entry {

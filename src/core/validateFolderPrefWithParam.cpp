@@ -5,12 +5,10 @@
 #include "core/MyAliasKit.h"
 #include "platform/alias/Alias.h"
 #include "platform/runtime/Log.h"
-#include "platform/preferences/UserDefaults.h"
 
 #include <filesystem>
 
 using platform::logf;
-using platform::UserDefaults;
 using platform::Value;
 
 namespace {
@@ -48,7 +46,7 @@ bool namesDestination(const std::string& pathKey) {
 }
 
 void store(const std::string& key, const Value& value) {
-    if (!key.empty()) UserDefaults::standard().setObject(key, value);
+    if (!key.empty()) Settings::store(key, value);
 }
 
 } // namespace

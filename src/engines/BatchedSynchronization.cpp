@@ -40,8 +40,10 @@ void BatchedSynchronization::start(CopyJob job, const Tools& tools) {
     auto self = run;
     platform::startWorker(
         [run] {
-            if (run->job_.engine == CopyJob::Engine::Listed) run->copyListed(std::move(run->job_.listed));
-            else run->synchronize();
+            if (run->job_.engine == CopyJob::Engine::Listed)
+                run->copyListed(std::move(run->job_.listed));
+            else
+                run->synchronize();
         },
         [self](const std::string& why) {
             logf("the pass from %s failed: %s", self->job_.source.c_str(), why.c_str());
@@ -55,8 +57,7 @@ bool BatchedSynchronization::canCopy() {
         finish(kNothingStarted);
         return false;
     }
-    logf("copies replaced by this pass are kept in %s",
-         SynchronizationPolicy::keptFolder(job_.target, start_).c_str());
+    logf("copies replaced by this pass are kept in %s", SynchronizationPolicy::keptFolder(job_.target, start_).c_str());
     return true;
 }
 
@@ -92,9 +93,8 @@ void BatchedSynchronization::synchronize() {
 
 Task::Termination BatchedSynchronization::walkAndCopy(RsyncBatches& batches, CopyOutcomes& outcomes) {
     ArchivedCopies copies(job_.source, job_.target);
-    const auto walk =
-        NameWalk::run(tools_.find, SynchronizationPolicy::walkArguments(job_.minutes), job_.source,
-                      [&](std::string name) { hand(std::move(name), copies, outcomes, batches); });
+    const auto walk = NameWalk::run(tools_.find, SynchronizationPolicy::walkArguments(job_.minutes), job_.source,
+                                    [&](std::string name) { hand(std::move(name), copies, outcomes, batches); });
     if (!walk) {
         logf("no pipe for the file list of %s: nothing copied", job_.source.c_str());
         return kNothingStarted;
@@ -137,8 +137,8 @@ void BatchedSynchronization::hand(std::string name, ArchivedCopies& copies, Copy
 void BatchedSynchronization::deleteVerified(const Task::Termination& copyOutcome) {
     // The walk prints each file it deleted, and only those.
     const auto walk =
-        NameWalk::run(tools_.find, SynchronizationPolicy::deletionArguments(job_.target, job_.minutes, job_.days), job_.source,
-                         [this](std::string) { ++counts_.deleted; });
+        NameWalk::run(tools_.find, SynchronizationPolicy::deletionArguments(job_.target, job_.minutes, job_.days),
+                      job_.source, [this](std::string) { ++counts_.deleted; });
     if (!walk) logf("no pipe for the deletion walk of %s: no source file is deleted in this pass", job_.source.c_str());
     finish(copyOutcome);
 }

@@ -209,12 +209,11 @@ Task::Termination RemoteSynchronization::copy(int outputFd, bool* complete) {
             batches.add(name.starts_with("./") ? name : "./" + name);
         }
     } else {
-        const auto walk =
-            NameWalk::run(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(job_.minutes), job_.source,
-                          [&](std::string name) {
-                              names_.push_back(name);
-                              batches.add(std::move(name));
-                          });
+        const auto walk = NameWalk::run(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(job_.minutes),
+                                        job_.source, [&](std::string name) {
+                                            names_.push_back(name);
+                                            batches.add(std::move(name));
+                                        });
         if (!walk || !walk->started) {
             logf("the walk of %s did not run: nothing copied", job_.source.c_str());
             return kNothingStarted;
@@ -229,8 +228,8 @@ Task::Termination RemoteSynchronization::runPerFile(int outputFd) {
     // The walk that runs rsync for each file cannot say how many there are
     // before it ends: a walk of the names first tells the total.
     if (job_.progress)
-        if (const auto names = NameWalk::collect(ToolLauncher::kFindToolPath, SynchronizationPolicy::walkArguments(job_.minutes),
-                                                 job_.source))
+        if (const auto names = NameWalk::collect(ToolLauncher::kFindToolPath,
+                                                 SynchronizationPolicy::walkArguments(job_.minutes), job_.source))
             job_.progress->addTotal(static_cast<std::int64_t>(names->size()));
     const FindRequest request =
         SynchronizationPolicy::perFileRequest(job_.source, job_.target, job_.minutes, job_.days, nullptr, start_);

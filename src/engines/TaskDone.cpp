@@ -21,8 +21,6 @@ void post(const platform::Object& context, const RunEnded& owner, const RunEnd& 
         platform::Notification{kKLVVR_TASK_DONE, nullptr, std::move(outcome), context});
 }
 
-void post(const platform::Object& context, const platform::Task::Termination& end) {
-    post(context, nullptr, of(end));
-}
+void post(const platform::Object& context, const platform::Task::Termination& end) { post(context, nullptr, of(end)); }
 
 } // namespace TaskDone

@@ -12,7 +12,6 @@
 #include "platform/runtime/Log.h"
 #include "platform/qt/QtGuiThread.h"
 #include "platform/qt/QtPreferenceBinding.h"
-#include "platform/preferences/UserDefaults.h"
 #include "core/TolvExtras.h"
 #include "pass/FolderChoice.h"
 #include "pass/FreeSpaceFloor.h"
@@ -35,15 +34,12 @@ using platform::logf;
 using platform::Notification;
 using platform::NotificationCenter;
 using platform::QtPreferenceBinding;
-using platform::UserDefaults;
 using platform::Value;
 
 namespace {
 
 constexpr const char* kClassName = "SelectFolderNSViewController";
 constexpr const char* kAliasIsValidToolTip = "If ON, Path Exists and is Valid. Otherwise, Path is Missing or Invalid.";
-
-UserDefaults& prefs() { return UserDefaults::standard(); }
 
 bool equalsIgnoringCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
@@ -255,7 +251,7 @@ QWidget* SelectFolderNSViewController::getNSObjectForKey(const std::optional<std
 std::optional<std::string> SelectFolderNSViewController::getValueForKey(const std::string& name) const {
     auto key = preferenceKeyFor(name);
     if (!key) return std::nullopt;
-    const Value value = prefs().objectForKey(*key);
+    const Value value = Settings::stored(*key);
     if (const std::string* text = value.string()) return *text;
     return std::nullopt;
 }
@@ -291,7 +287,7 @@ void SelectFolderNSViewController::doNSOpenPanelWithParameters(const OpenPanelPa
     panel.message = parameters.message;
     panel.prompt = parameters.prompt;
     if (auto it = parameters.keys.find(sPrefFolderNameKey); it != parameters.keys.end()) {
-        const Value start = prefs().objectForKey(it->second);
+        const Value start = Settings::stored(it->second);
         if (start.string()) panel.directory = *start.string();
     }
     panel.window = parameters.sender ? parameters.sender->window() : nullptr;
@@ -367,7 +363,7 @@ void SelectFolderNSViewController::storeChosenFolder(const std::string& path, co
 void SelectFolderNSViewController::ibRevealInFinder(QWidget*) {
     std::optional<std::string> path;
     if (auto key = preferenceKeyFor(sPrefCameraFolderPathKey)) {
-        const Value stored = prefs().objectForKey(*key);
+        const Value stored = Settings::stored(*key);
         if (stored.string()) path = *stored.string();
     }
     revealItemInFinder(path);
@@ -375,7 +371,7 @@ void SelectFolderNSViewController::ibRevealInFinder(QWidget*) {
 
 void SelectFolderNSViewController::ibToggleEnableButton(QWidget*) {
     auto key = preferenceKeyFor(sPrefCameraFolderPathEnableKey);
-    const bool doEnable = key && prefs().boolForKey(*key);
+    const bool doEnable = key && Settings::storedBool(*key);
     if (doEnable) logf("%s->%s... doEnable is TRUE........", kClassName, "ibToggleEnableButton");
     else logf("%s->%s... doEnable is FALSE........", kClassName, "ibToggleEnableButton");
     NotificationCenter::defaultCenter().post(doEnable ? kWatcherDoStart : kWatcherDoStop, nullptr,
@@ -398,9 +394,7 @@ void SelectFolderNSViewController::ibShowBindings(QWidget*) {
 
 // ---- watcher feedback ----------------------------------------------------------
 
-bool SelectFolderNSViewController::concernsThisRow(const Notification& n) const {
-    return slot_ && slot_->concerns(n);
-}
+bool SelectFolderNSViewController::concernsThisRow(const Notification& n) const { return slot_ && slot_->concerns(n); }
 
 void SelectFolderNSViewController::handleStreamStartedNotification(const Notification& n) {
     if (concernsThisRow(n)) refreshStateLine();
@@ -505,7 +499,7 @@ std::string SelectFolderNSViewController::destinationTitle(const std::string& pr
 
 SelectFolderNSViewController::StateLine SelectFolderNSViewController::destinationLine() const {
     const auto key = preferenceKeyFor(sPrefCameraFolderPathKey);
-    const std::string path = key ? prefs().stringForKey(*key).value_or("") : "";
+    const std::string path = key ? Settings::storedString(*key).value_or("") : "";
     if (path.empty()) return {};
     if (const std::string problem = destinationProblem().value_or(""); !problem.empty())
         return {destinationTitle(problem) + sshKeyNote(path), true};
@@ -591,8 +585,8 @@ void SelectFolderNSViewController::offerFastArchiving() {
     alert.alternateButton = "Cancel";
     alert.window = view_ ? view_->window() : nullptr;
     if (ModalUI::current().runAlert(alert) != ModalUI::kDefaultReturn) return;
-    prefs().setBool(kPrefUseBatchedSynchronization, true);
-    prefs().synchronize();
+    Settings::store(kPrefUseBatchedSynchronization, Value(true));
+    Settings::save();
     logf("Inside %s => Fast archiving switched on from the hint of slot %d", kClassName, static_cast<int>(viewIndex_));
     showStateLine();
 }

@@ -1,8 +1,8 @@
 #include "log/TraceOutput.h"
+#include "core/Settings.h"
 
 #include "core/CommonHeader.h"
 #include "log/OVLogFileManager.h"
-#include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/StandardError.h"
 
@@ -20,16 +20,13 @@ void TraceOutput::forCommand(bool verbose) { platform::setLogWritten(verbose); }
 
 void TraceOutput::forApplication(bool verbose) {
     gVerbose = verbose;
-    auto& prefs = platform::UserDefaults::standard();
     // The start's own decision opens the file (AppDelegate::initialize):
     // only the user's choice counts, and it is logged where standard error went.
     platform::setLogWritten(verbose || !platform::StandardError::wasTerminal() ||
-                            prefs.userObjectForKey(kPrefDoSaveLogs).toBool());
+                            Settings::storedByUser(kPrefDoSaveLogs).toBool());
     // Only the user's own choice counts: registering the factory defaults
     // notifies too, and must not switch the log file on by itself.
-    prefs.addObserver(kPrefDoSaveLogs, [](const std::string&, const platform::Value&) {
-        follow(platform::UserDefaults::standard().userObjectForKey(kPrefDoSaveLogs).toBool());
-    });
+    Settings::observe(kPrefDoSaveLogs, [] { follow(Settings::storedByUser(kPrefDoSaveLogs).toBool()); });
 }
 
 void TraceOutput::follow(bool saveLogs) {

@@ -8,7 +8,6 @@
 #include "core/MyAliasKit.h"
 #include "core/RemoteArchive.h"
 #include "core/RemoteDestination.h"
-#include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/Log.h"
 #include "pass/FolderSlotRules.h"
 #include "core/PathString.h"
@@ -30,7 +29,7 @@ std::optional<std::string> anotherStationsArchive(int slot, const std::string& p
     if (!RemoteDestination::looksRemote(*destination))
         return ArchiveOwners::refusal(*destination, FolderSlotRules::archiveName(path));
     const auto server = RemoteDestination::parse(*destination);
-    const auto id = platform::UserDefaults::standard().stringForKey(ArchiveDestination::kIdKey).value_or("");
+    const auto id = Settings::storedString(ArchiveDestination::kIdKey).value_or("");
     if (!server || id.empty()) return std::nullopt;
     const auto state = RemoteArchive::locate(*server, id, ArchiveClaim{FolderSlotRules::archiveName(path), slot});
     if (RemoteArchive::isClaimProblem(state.problem)) return state.problem;
@@ -57,15 +56,15 @@ std::optional<std::string> choose(int slot, const std::string& path, const Param
         if (!marking.error.empty()) return marking.error;
     }
     // The order matters to whoever follows these keys: path, validity, alias data, archive ID, enable.
-    auto& prefs = platform::UserDefaults::standard();
-    prefs.setObject(pathKey, platform::Value(path));
-    prefs.setBool(validKey, true);
+    Settings::store(pathKey, platform::Value(path));
+    Settings::store(validKey, platform::Value(true));
     // A folder on another machine has no alias data: it is found by its name alone.
-    if (RemoteDestination::looksRemote(path)) prefs.removeObjectForKey(aliasKey);
+    if (RemoteDestination::looksRemote(path))
+        Settings::forget(aliasKey);
     else MyAliasKit::savePath(path, aliasKey);
     if (!marking.id.empty()) ArchiveDestination::remember(marking.id);
     if (auto enableKey = CommonHeader::param(keys, sPrefCameraFolderPathEnableKey); !enableKey.empty())
-        prefs.setBool(enableKey, true);
+        Settings::store(enableKey, platform::Value(true));
     PreferencesHealth::foldersChosen();
     return std::nullopt;
 }

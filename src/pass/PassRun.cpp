@@ -88,7 +88,7 @@ void noteYoungFiles(ArchivePass& pass) {
     pass.settleMoment = young.settleMoment;
     pass.futureDated = young.futureDated;
     pass.settledByChange = pass.toServer() ? std::move(young.settledByChange)
-                                          : withoutCopiesInPlace(std::move(young.settledByChange), pass);
+                                           : withoutCopiesInPlace(std::move(young.settledByChange), pass);
 }
 
 void noteReplacedOriginals(ArchivePass& pass) {

@@ -32,9 +32,8 @@ bool logFolderExists() {
 
 ProblemReporter::ProblemReporter(const Station& station) : station_(station), self_(this) {
     auto& center = NotificationCenter::defaultCenter();
-    for (const std::string& name :
-         {kWatcherPassEnded, kWatcherDidStart, kWatcherDidStop, kWatcherDidStopAll, kDestinationDidChange,
-          kWatcherUnarchivedCounted})
+    for (const std::string& name : {kWatcherPassEnded, kWatcherDidStart, kWatcherDidStop, kWatcherDidStopAll,
+                                    kDestinationDidChange, kWatcherUnarchivedCounted})
         center.addObserver(this, name, [this](const platform::Notification& n) { reviewSoon(n); });
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &ProblemReporter::review);
@@ -123,25 +122,30 @@ void ProblemReporter::tell(int slot, const std::string& text) {
     if (!notify_) return;
     const bool logsSaved = Settings::read().saveLogs;
     std::vector<platform::DesktopNotification::Action> actions{{"open", "Open", [self = self_] {
-        if (self && self->window_.bringForward) self->window_.bringForward();
-    }}};
+                                                                    if (self && self->window_.bringForward)
+                                                                        self->window_.bringForward();
+                                                                }}};
     if (logsSaved && logFolderExists())
         actions.push_back({"log", "Show log", [] {
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(OVLogFileManager::logFolder().string())));
-        }});
+                               QDesktopServices::openUrl(
+                                   QUrl::fromLocalFile(QString::fromStdString(OVLogFileManager::logFolder().string())));
+                           }});
     // One per subject: a new problem takes the place of the one shown.
     const auto id = platform::DesktopNotification::show(
-        {std::string(TOLV_APP_NAME) + ": " + CommonHeader::slotDisplayName(slot), notificationBody(slot, text, logsSaved),
-         std::move(actions), shown_.count(slot) ? shown_[slot] : 0u});
-    if (!id) logf("No desktop notification service: the problem is shown in the window only");
-    else if (*id != 0) shown_[slot] = *id;
+        {std::string(TOLV_APP_NAME) + ": " + CommonHeader::slotDisplayName(slot),
+         notificationBody(slot, text, logsSaved), std::move(actions), shown_.count(slot) ? shown_[slot] : 0u});
+    if (!id)
+        logf("No desktop notification service: the problem is shown in the window only");
+    else if (*id != 0)
+        shown_[slot] = *id;
 }
 
 // The problem, the file it concerns when one failed, and where the log is.
 std::string ProblemReporter::notificationBody(int slot, const std::string& text, bool logsSaved) const {
     std::string body = text;
     if (const auto row = station_.slot(slot))
-        if (const auto last = row->lastPass(); last && !last->firstFailed.empty()) body += "\nFirst: " + last->firstFailed;
+        if (const auto last = row->lastPass(); last && !last->firstFailed.empty())
+            body += "\nFirst: " + last->firstFailed;
     if (logsSaved && logFolderExists()) body += "\nThe log: " + OVLogFileManager::logFolder().string();
     return body;
 }

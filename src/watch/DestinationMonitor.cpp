@@ -1,4 +1,5 @@
 #include "watch/DestinationMonitor.h"
+#include "core/Settings.h"
 
 #include "core/CommonHeader.h"
 #include "core/RemoteArchive.h"
@@ -17,11 +18,10 @@ constexpr std::uintmax_t kMegabyte = 1024 * 1024;
 }
 
 DestinationMonitor::DestinationMonitor() {
-    auto& prefs = platform::UserDefaults::standard();
     const ParamDictionary destination = CommonHeader::slotParameters(CommonHeader::kDestinationSlot);
     // Choosing another folder, or marking one, changes what a pass finds.
     for (const std::string& key : {destination.at(sPrefCameraFolderPathKey), ArchiveDestination::kIdKey})
-        observers_.push_back(prefs.addObserver(key, [this](const std::string&, const platform::Value&) { recheck(); }));
+        observers_.push_back(Settings::observe(key, [this] { recheck(); }));
     // A pass changes the free space, and may meet a problem first: a marker
     // gone without a mount changing.
     NotificationCenter::defaultCenter().addObserver(this, kWatcherPassEnded,
@@ -39,7 +39,7 @@ DestinationMonitor::DestinationMonitor() {
 DestinationMonitor::~DestinationMonitor() {
     stopping_.request_stop();
     NotificationCenter::defaultCenter().removeObserver(this);
-    for (auto id : observers_) platform::UserDefaults::standard().removeObserver(id);
+    for (auto id : observers_) Settings::stopObserving(id);
     // watch_, the last member, goes first: its thread ends while the state it
     // writes, and watch_ itself, which a last check may still set, are there.
 }

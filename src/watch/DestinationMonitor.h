@@ -15,7 +15,7 @@
 
 #include "core/ArchiveDestination.h"
 #include "platform/runtime/NotificationCenter.h"
-#include "platform/preferences/UserDefaults.h"
+#include "core/Settings.h"
 
 #include <chrono>
 #include <memory>
@@ -55,7 +55,7 @@ private:
 
     mutable std::mutex mutex_; // guards state_ and the setting of watch_
     std::optional<DestinationState> state_;
-    std::vector<platform::UserDefaults::ObserverId> observers_;
+    std::vector<Settings::ObserverId> observers_;
     std::stop_source stopping_;                        // ends a check's wait for a destination that does not answer
     std::unique_ptr<platform::MountTableWatch> watch_; // last: it stops the checking thread first
 };

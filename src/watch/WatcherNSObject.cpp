@@ -359,7 +359,8 @@ void WatcherNSObject::refusePass(const std::string& source, const std::string& w
 void WatcherNSObject::endUnstartedPass(const std::shared_ptr<ArchivePass>& pass, const std::string& why) {
     pass->error = why;
     // Nothing was copied, so the clean-up has nothing it may remove.
-    TaskDone::post(pass, [this, pass](const RunEnd& end) { passEnded(pass, end); }, RunEnd{});
+    TaskDone::post(
+        pass, [this, pass](const RunEnd& end) { passEnded(pass, end); }, RunEnd{});
 }
 
 void WatcherNSObject::recordResult(const std::string& source, const PassResult& result) {

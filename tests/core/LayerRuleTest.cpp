@@ -20,17 +20,31 @@ namespace {
 // same way inside the platform.
 const std::map<std::string, int>& layers() {
     static const std::map<std::string, int> table{
-        {"platform/runtime", 0},     {"platform/preferences", 1}, {"platform/alias", 1},
-        {"platform/fileevents", 1},  {"platform/remote", 1},      {"platform/desktop", 2},
+        {"platform/runtime", 0},
+        {"platform/preferences", 1},
+        {"platform/alias", 1},
+        {"platform/fileevents", 1},
+        {"platform/remote", 1},
+        {"platform/desktop", 2},
         {"platform/qt", 3},
         {"platform/scheduler", 3},
-        {"core", 10},                {"engines", 11},             {"dialogs", 11},
+        {"core", 10},
+        {"engines", 11},
+        {"dialogs", 11},
         {"pass", 12},
-        {"log", 13},                 {"watch", 13},               {"folders", 14},
+        {"log", 13},
+        {"watch", 13},
+        {"folders", 14},
         {"station", 14},
-        {"app/schedule", 15},        {"app/widgets", 15},         {"app/lifecycle", 16},
-        {"app/status", 17},          {"app/window", 17},          {"app/instance", 18},
-        {"app", 19},                 {"relaunch", 20},            {"launchagent", 20},
+        {"app/schedule", 15},
+        {"app/widgets", 15},
+        {"app/lifecycle", 16},
+        {"app/status", 17},
+        {"app/window", 17},
+        {"app/instance", 18},
+        {"app", 19},
+        {"relaunch", 20},
+        {"launchagent", 20},
     };
     return table;
 }

@@ -392,7 +392,8 @@ TEST_F(BatchedSynchronizationTest, ToolsThatCannotStartStillEndTheRunOnce) {
         SCOPED_TRACE(c.what);
         StderrCapture log;
         TaskDoneRecorder done;
-        BatchedSynchronization::start(testing_support::diskJob(source.string(), destination.string(), 0, 30, nullptr), c.tools);
+        BatchedSynchronization::start(testing_support::diskJob(source.string(), destination.string(), 0, 30, nullptr),
+                                      c.tools);
         ASSERT_TRUE(done.waitFor(1));
         EXPECT_EQ(testing_support::childProcesses(), std::vector<pid_t>{});
         EXPECT_EQ(done.count(), 1u);
@@ -419,7 +420,8 @@ TEST_F(BatchedSynchronizationTest, OnlyDaysThatCanDeleteRunADeletionWalk) {
         SCOPED_TRACE("days " + std::to_string(c.days));
         fs::remove(record);
         TaskDoneRecorder done;
-        BatchedSynchronization::start(testing_support::diskJob(source.string(), destination.string(), 20, c.days, nullptr), tools);
+        BatchedSynchronization::start(
+            testing_support::diskJob(source.string(), destination.string(), 20, c.days, nullptr), tools);
         ASSERT_TRUE(done.waitFor(1));
 
         // rsync runs only while copies are missing: in the first case.
@@ -503,7 +505,9 @@ TEST_F(BatchedSynchronizationTest, EveryEndSaysWhetherTheCopyRanAndHowItEnded) {
     // a pass with nothing to copy needs no rsync at all.
     const std::string empty = (home.path() / "backup/empty").string();
     auto oneRunWith = [&](BatchedSynchronization::Tools tools) -> Start {
-        return [=](platform::Object c) { BatchedSynchronization::start(testing_support::diskJob(s, empty, 20, 0, c), tools); };
+        return [=](platform::Object c) {
+            BatchedSynchronization::start(testing_support::diskJob(s, empty, 20, 0, c), tools);
+        };
     };
     struct Case {
         const char* what;
@@ -648,7 +652,9 @@ TEST_F(BatchedSynchronizationTest, AwkwardNamesCopyThroughArgumentsInSeveralRuns
         const fs::path archive = home.makeFolder(c.what) / "photos";
         fs::remove(record);
         TaskDoneRecorder done;
-        BatchedSynchronization::start(testing_support::diskJob(source.string(), archive.string(), 20, 0, nullptr), {KLVR_Task::kFindToolPath, recordingTool(home, "rsync", rsyncPath(), record), c.limits});
+        BatchedSynchronization::start(
+            testing_support::diskJob(source.string(), archive.string(), 20, 0, nullptr),
+            {KLVR_Task::kFindToolPath, recordingTool(home, "rsync", rsyncPath(), record), c.limits});
         ASSERT_TRUE(done.waitFor(1));
 
         EXPECT_EQ(done.posts()[0].status, 0);
@@ -698,7 +704,8 @@ TEST_F(BatchedSynchronizationTest, HowTheCopiesEndedDecidesWhetherVerifiedFilesA
         StderrCapture log;
         TaskDoneRecorder done;
 
-        BatchedSynchronization::start(testing_support::diskJob(photos.string(), archive.string(), 20, 30, nullptr), {KLVR_Task::kFindToolPath, c.rsync, {}});
+        BatchedSynchronization::start(testing_support::diskJob(photos.string(), archive.string(), 20, 30, nullptr),
+                                      {KLVR_Task::kFindToolPath, c.rsync, {}});
         if (c.killRsync) {
             auto writing = [&] {
                 std::error_code ec;
@@ -731,8 +738,9 @@ TEST_F(BatchedSynchronizationTest, AListedCopyTakesExactlyTheListedFiles) {
     TaskDoneRecorder done;
     platform::Object context = std::make_shared<int>(4);
 
-    BatchedSynchronization::start(testing_support::listedJob(source.string(), destination.string(),
-                                                            {"./a.jpg", "./sub/c.jpg", "./young.jpg", "-dash.jpg", "./new\nline.jpg"}, context));
+    BatchedSynchronization::start(
+        testing_support::listedJob(source.string(), destination.string(),
+                                   {"./a.jpg", "./sub/c.jpg", "./young.jpg", "-dash.jpg", "./new\nline.jpg"}, context));
     ASSERT_TRUE(done.waitFor(1));
 
     EXPECT_EQ(done.posts()[0].context, context);
@@ -764,7 +772,9 @@ TEST_F(BatchedSynchronizationTest, EveryListedCopyEndsOnceAndSaysHow) {
         SCOPED_TRACE(c.what);
         TaskDoneRecorder done;
         platform::Object context = std::make_shared<int>(5);
-        BatchedSynchronization::start(testing_support::listedJob(source.string(), destination.string(), c.names, context), {KLVR_Task::kFindToolPath, c.rsync, {}});
+        BatchedSynchronization::start(
+            testing_support::listedJob(source.string(), destination.string(), c.names, context),
+            {KLVR_Task::kFindToolPath, c.rsync, {}});
         if (c.beforeReturn) {
             EXPECT_EQ(done.count(), 1u);
         }

@@ -212,10 +212,14 @@ TEST(PassCountsTest, OnlyARunThatStartedCarriesCounts) {
     const std::string s = source.string(), d = (home.path() / "backup/photos").string();
     const std::string missing = (home.path() / "no such tool").string();
     auto fastWith = [&](BatchedSynchronization::Tools tools) -> Start {
-        return [=](platform::Object c) { BatchedSynchronization::start(testing_support::diskJob(s, d, kMinutes, 30, c), tools); };
+        return [=](platform::Object c) {
+            BatchedSynchronization::start(testing_support::diskJob(s, d, kMinutes, 30, c), tools);
+        };
     };
     auto listedWith = [&](std::vector<std::string> names, BatchedSynchronization::Tools tools) -> Start {
-        return [=](platform::Object c) { BatchedSynchronization::start(testing_support::listedJob(s, d, names, c), tools); };
+        return [=](platform::Object c) {
+            BatchedSynchronization::start(testing_support::listedJob(s, d, names, c), tools);
+        };
     };
     struct Case {
         const char* what;

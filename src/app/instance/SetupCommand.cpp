@@ -1,7 +1,7 @@
 #include "app/instance/SetupCommand.h"
+#include "core/Settings.h"
 
 #include "core/CommonHeader.h"
-#include "platform/preferences/UserDefaults.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "pass/FolderChoice.h"
 
@@ -15,10 +15,8 @@ using Action = CommandLine::Action;
 // The window's spin boxes go up to this.
 constexpr std::int64_t kMostNumber = 100000;
 
-platform::UserDefaults& prefs() { return platform::UserDefaults::standard(); }
-
 Reply stored(const std::string& text) {
-    prefs().synchronize();
+    Settings::save();
     return {0, text + "\n"};
 }
 
@@ -29,7 +27,7 @@ Reply chooseFolder(int slot, const std::string& path) {
 }
 
 Reply switchSlot(int slot, bool on, bool running) {
-    prefs().setBool(CommonHeader::slotParameters(slot).at(sPrefCameraFolderPathEnableKey), on);
+    Settings::store(CommonHeader::slotParameters(slot).at(sPrefCameraFolderPathEnableKey), platform::Value(on));
     // As the row's switch does: the slot's watching follows it.
     if (running)
         platform::NotificationCenter::defaultCenter().post(on ? kWatcherDoStart : kWatcherDoStop, nullptr,
@@ -48,14 +46,14 @@ Reply set(const std::string& name, const std::string& value) {
         if (name != s.name) continue;
         if (s.isSwitch) {
             if (value != "on" && value != "off") return {2, name + " takes on or off, not '" + value + "'\n"};
-            prefs().setBool(s.key, value == "on");
+            Settings::store(s.key, platform::Value(value == "on"));
             return stored(name + ": " + value);
         }
         std::int64_t number = -1;
         const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
         if (error != std::errc() || end != value.data() + value.size() || number < 0 || number > kMostNumber)
             return {2, name + " takes a whole number from 0 to " + std::to_string(kMostNumber) + ", not '" + value + "'\n"};
-        prefs().setInteger(s.key, number);
+        Settings::store(s.key, platform::Value(std::int64_t{number}));
         return stored(name + ": " + value);
     }
     return {2, "no setting named '" + name + "'; the settings are " + names() + "\n"};

@@ -46,8 +46,6 @@ constexpr std::int64_t kSecondsPerDay = 86400;
 // Keeps the cut-off date of old logs within what a clock can hold.
 constexpr std::int64_t kMostDaysToSaveLogs = 100000;
 
-UserDefaults& prefs() { return UserDefaults::standard(); }
-
 std::string describe(const std::vector<std::string>& list) {
     platform::Value::Array array(list.begin(), list.end());
     return platform::Value(array).description();
@@ -85,7 +83,7 @@ void AppDelegate::initialize(bool logFile) {
     OVLogFileManager::getApplicationName();
     // Only the user's own choice counts: the factory defaults are not
     // registered yet, and must not switch the log file on by themselves.
-    const bool doSaveLogs = prefs().userObjectForKey(kPrefDoSaveLogs).toBool();
+    const bool doSaveLogs = UserDefaults::standard().userObjectForKey(kPrefDoSaveLogs).toBool();
     const char* will = doSaveLogs ? "WILL" : "Will NOT";
     logf("Inside AppDelegate => initialize...%s ReDirect NSLog to File...", will);
     logf("Inside AppDelegate => initialize...%s ReDirect NSLog to File...", will);
@@ -108,7 +106,7 @@ std::optional<platform::Value::Dictionary> AppDelegate::setupFactoryDefaults() {
         return std::nullopt;
     }
     logf("About to register factory default dictionary:\n%s\n\n", dict->description().c_str());
-    prefs().registerDefaults(*dict->dictionary());
+    UserDefaults::standard().registerDefaults(*dict->dictionary());
     return *dict->dictionary();
 }
 
@@ -131,7 +129,8 @@ AppDelegate::~AppDelegate() {
     }
     auto rows = std::make_shared<std::vector<std::unique_ptr<SelectFolderNSViewController>>>(std::move(rows_));
     if (app) {
-        QMetaObject::invokeMethod(app, [rows, station = std::move(station_)] { rows->clear(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [rows, station = std::move(station_)] { rows->clear(); }, Qt::QueuedConnection);
         return;
     }
     // The process is ending; nothing left to draw on.
@@ -167,7 +166,7 @@ void AppDelegate::scanWithoutSender() { ibScanAgain(); }
 void AppDelegate::awakeFromNib() {
     afterDelay(0.2, &AppDelegate::stopAllWatchersWithoutSender);
     const std::string version = OVLogFileManager::getCopyrightInfo();
-    prefs().setObject(kPrefVersionDisplayString, "Vers: " + version);
+    UserDefaults::standard().setObject(kPrefVersionDisplayString, "Vers: " + version);
     convertToNextLaunchCtlDate();
 }
 
@@ -175,7 +174,7 @@ void AppDelegate::awakeFromNib() {
 
 void AppDelegate::applicationWillFinishLaunching() {
     clearRunningTasksFlags();
-    if (!prefs().boolForKey(kPrefDidSetSchedule)) removeScheduleKeys();
+    if (!UserDefaults::standard().boolForKey(kPrefDidSetSchedule)) removeScheduleKeys();
     logLaunchDiagnostics();
     logf("Checking for args = %s", describe(arguments_).c_str());
     if (isLaunchAgentRun(arguments_)) kickStartScanning();
@@ -183,9 +182,9 @@ void AppDelegate::applicationWillFinishLaunching() {
 }
 
 void AppDelegate::removeScheduleKeys() {
-    prefs().removeObjectForKey(sPrefNextScheduledTime);
-    prefs().removeObjectForKey(sPrefNextScheduledTimeDisplayString);
-    prefs().removeObjectForKey(sPrefDailyScheduledTime);
+    UserDefaults::standard().removeObjectForKey(sPrefNextScheduledTime);
+    UserDefaults::standard().removeObjectForKey(sPrefNextScheduledTimeDisplayString);
+    UserDefaults::standard().removeObjectForKey(sPrefDailyScheduledTime);
 }
 
 void AppDelegate::logLaunchDiagnostics() const {
@@ -204,21 +203,22 @@ void AppDelegate::logLaunchDiagnostics() const {
 void AppDelegate::applicationDidFinishLaunching() {
     validateDestination();
     const std::vector<ParamDictionary> sources = sourceSlotParameters();
-    for (const ParamDictionary& params : sources) validateFolderPrefWithParam(CommonHeader::folderReferenceParameters(params));
+    for (const ParamDictionary& params : sources)
+        validateFolderPrefWithParam(CommonHeader::folderReferenceParameters(params));
     station_->open(sources);
     // Rows only where there is a window to show them in.
     if (window_) {
         createDestinationRow();
         for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) createSourceRow(slot, sources[slot - 1]);
     }
-    if (!prefs().boolForKey(kPrefDidSetSchedule)) unloadLaunchAgentPlist();
+    if (!UserDefaults::standard().boolForKey(kPrefDidSetSchedule)) unloadLaunchAgentPlist();
     afterDelay(0.1, &AppDelegate::stopAllWatchersWithoutSender);
 }
 
 void AppDelegate::validateDestination() {
     const ParamDictionary params = CommonHeader::slotParameters(CommonHeader::kDestinationSlot);
-    prefs().setObject(CommonHeader::param(params, sPrefCameraFolderPathEnableTitleStringKey),
-                      CommonHeader::slotTitle(CommonHeader::kDestinationSlot));
+    UserDefaults::standard().setObject(CommonHeader::param(params, sPrefCameraFolderPathEnableTitleStringKey),
+                                       CommonHeader::slotTitle(CommonHeader::kDestinationSlot));
     const ParamDictionary reference = CommonHeader::folderReferenceParameters(params);
     std::thread([self = shared_from_this(), reference] { self->doValidateDestinationPathInThread(reference); })
         .detach();
@@ -238,8 +238,8 @@ std::vector<ParamDictionary> AppDelegate::sourceSlotParameters() {
     std::vector<ParamDictionary> sources;
     for (int slot = 1; slot < CommonHeader::kSlotCount; ++slot) {
         ParamDictionary params = CommonHeader::slotParameters(slot);
-        prefs().setObject(CommonHeader::param(params, sPrefCameraFolderPathEnableTitleStringKey),
-                          CommonHeader::slotTitle(slot));
+        UserDefaults::standard().setObject(CommonHeader::param(params, sPrefCameraFolderPathEnableTitleStringKey),
+                                           CommonHeader::slotTitle(slot));
         logf("backupFolderPref%i = %s", slot, CommonHeader::describe(params).c_str());
         sources.push_back(std::move(params));
     }
@@ -287,8 +287,8 @@ void AppDelegate::doValidateDestinationPathInThread(const ParamDictionary& folde
 
 void AppDelegate::kickStartScanning() {
     const auto now = std::chrono::system_clock::now();
-    prefs().setObject(kPreflastLaunchctlDate, platform::DateFormat::describe(now));
-    prefs().setObject(kPrefLastScheduledStart, platform::Value(now));
+    UserDefaults::standard().setObject(kPreflastLaunchctlDate, platform::DateFormat::describe(now));
+    UserDefaults::standard().setObject(kPrefLastScheduledStart, platform::Value(now));
     log("args contains -fromlaunchagent...");
     logf("Will auto start backup at time: %s", platform::DateFormat::describe(now + std::chrono::seconds(2)).c_str());
     afterDelay(2.0, &AppDelegate::scanWithoutSender);
@@ -366,7 +366,7 @@ void AppDelegate::pollAllPaths() {
 
 void AppDelegate::deleteAllOldPhotos() {
     log("Inside AppDelegate => deleteAllOldPhotos...");
-    if (prefs().boolForKey(kDestinationEnableKey)) return;
+    if (UserDefaults::standard().boolForKey(kDestinationEnableKey)) return;
     ModalUI::Alert alert;
     alert.message = "ALWAYS Delete OLD PHotos withOUT Archiving.";
     alert.informativeText = "This will delete all your old folders in the selected source folders:\n\n";
@@ -377,15 +377,15 @@ void AppDelegate::deleteAllOldPhotos() {
 
 void AppDelegate::clearRunningTasksFlags() {
     for (std::int16_t index = 0; index < CommonHeader::kSlotCount; ++index)
-        prefs().removeObjectForKey(WatcherNSObject::getPrefNameForInProgress(index));
-    prefs().synchronize();
+        UserDefaults::standard().removeObjectForKey(WatcherNSObject::getPrefNameForInProgress(index));
+    UserDefaults::standard().synchronize();
 }
 
 bool AppDelegate::hasRunningTasks() {
     for (std::int16_t index = 0; index < CommonHeader::kSlotCount; ++index) {
         const std::string key = WatcherNSObject::getPrefNameForInProgress(index);
         if (key.empty()) continue;
-        const bool busy = prefs().boolForKey(key);
+        const bool busy = UserDefaults::standard().boolForKey(key);
         logf("key %s: %s", key.c_str(), busy ? "Busy" : "FREE");
         if (busy) return true;
     }
@@ -395,13 +395,13 @@ bool AppDelegate::hasRunningTasks() {
 // ---- the daily schedule ----------------------------------------------------------
 
 void AppDelegate::changeScheduledTime() {
-    const platform::Value scheduled = prefs().objectForKey(sPrefDailyScheduledTime);
+    const platform::Value scheduled = UserDefaults::standard().objectForKey(sPrefDailyScheduledTime);
     if (scheduled.type() != platform::Value::Type::None) {
-        prefs().setObject(kPrefTempTime, scheduled);
-    } else if (prefs().objectForKey(kPrefTempTime).type() == platform::Value::Type::None) {
+        UserDefaults::standard().setObject(kPrefTempTime, scheduled);
+    } else if (UserDefaults::standard().objectForKey(kPrefTempTime).type() == platform::Value::Type::None) {
         // The sheet's control shows a time; confirming it untouched must
         // schedule that time, not nothing.
-        prefs().setObject(kPrefTempTime, platform::Value(std::chrono::system_clock::now()));
+        UserDefaults::standard().setObject(kPrefTempTime, platform::Value(std::chrono::system_clock::now()));
     }
     beginSheet(setTimeWindow_, "set-time sheet", &AppDelegate::didEndSheet);
 }

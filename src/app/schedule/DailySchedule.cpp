@@ -27,8 +27,6 @@ const std::string kLoadScript = "loadlaunchagent.sh";
 const std::string kUnloadScript = "unloadlaunchagent.sh";
 const std::string kRefreshedFileName = "com.orvane.tolv-archiver.agent.plist";
 
-UserDefaults& prefs() { return UserDefaults::standard(); }
-
 std::string formatted(const std::string& format, const std::string& argument) {
     const std::size_t at = format.find("%@");
     return at == std::string::npos ? format : format.substr(0, at) + argument + format.substr(at + 2);
@@ -36,7 +34,7 @@ std::string formatted(const std::string& format, const std::string& argument) {
 
 // The running bundle's path, when the program's arguments should name it.
 std::optional<std::string> bundlePathOption() {
-    if (!prefs().boolForKey(kPrefUseAbsolueBundlePathForProgramArguments)) return std::nullopt;
+    if (!UserDefaults::standard().boolForKey(kPrefUseAbsolueBundlePathForProgramArguments)) return std::nullopt;
     return platform::Bundle::main().bundlePath().string();
 }
 
@@ -84,7 +82,7 @@ bool DailySchedule::hasAgentFile() {
 bool DailySchedule::install(const std::optional<Value>& time) {
     const fs::path agentFile = agentFilePath();
     logf("Inside AppDelegate => setLaunchAgentPlist...fileName = %s", agentFile.filename().c_str());
-    Value when = time.value_or(prefs().objectForKey(sPrefDailyScheduledTime));
+    Value when = time.value_or(UserDefaults::standard().objectForKey(sPrefDailyScheduledTime));
     if (when.type() == Value::Type::None) {
         log("Inside AppDelegate => setLaunchAgentPlist... prefDailyScheduledTime is NIL");
         return false;
@@ -101,12 +99,12 @@ bool DailySchedule::install(const std::optional<Value>& time) {
     const std::string hour = DateFormat::format(*date, "HH"), minute = DateFormat::format(*date, "mm");
     logf("hour:minute = %s:%s", hour.c_str(), minute.c_str());
 
-    const Value agent(LaunchAgentFile::build(prefs().objectForKey(kPrefLaunchAgentContent), std::stoi(hour),
-                                             std::stoi(minute), bundlePathOption()));
+    const Value agent(LaunchAgentFile::build(UserDefaults::standard().objectForKey(kPrefLaunchAgentContent),
+                                             std::stoi(hour), std::stoi(minute), bundlePathOption()));
     const std::string contents = agent.toXmlPlist();
     if (!stage(contents) || !putInPlace(agentFile, contents)) return false;
 
-    prefs().setObject(kPrefLastSavedLaunchAgentContent, agent);
+    UserDefaults::standard().setObject(kPrefLastSavedLaunchAgentContent, agent);
     std::string told;
     const bool loaded = runShellScript(kLoadScript, std::vector<std::string>{agentFile.string()}, &told);
     // A schedule the user's scheduler did not take never runs: the user
@@ -120,7 +118,7 @@ bool DailySchedule::install(const std::optional<Value>& time) {
         recordProblem(reason);
         alert("Unable to schedule the daily run:\n%@.\n\n", reason);
     } else {
-        prefs().removeObjectForKey(kPrefDailyScheduleProblem);
+        UserDefaults::standard().removeObjectForKey(kPrefDailyScheduleProblem);
     }
     if (afterChange_) afterChange_();
     log(kSeparator);
@@ -185,8 +183,8 @@ void DailySchedule::refreshInstalledFile() {
         return;
     }
     if (LaunchAgentFile::isCurrent(*installed->dictionary())) return;
-    const Value refreshed(LaunchAgentFile::refreshed(*installed->dictionary(), prefs().objectForKey(kPrefLaunchAgentContent),
-                                                     bundlePathOption()));
+    const Value refreshed(LaunchAgentFile::refreshed(
+        *installed->dictionary(), UserDefaults::standard().objectForKey(kPrefLaunchAgentContent), bundlePathOption()));
     if (!refreshed.writePlistFile(agentFile, &why)) {
         logf("Inside AppDelegate => updateLaunchAgentFileIfNeeded...cannot write %s: %s", agentFile.c_str(), why.c_str());
         return;
@@ -200,7 +198,7 @@ void DailySchedule::verifyInstalled() {
     if (!hasAgentFile()) return recordProblem("its launch agent file " + agentFile.string() + " is gone");
     std::string told;
     if (runShellScript("checklaunchagent.sh", std::vector<std::string>{agentFile.string()}, &told)) {
-        prefs().removeObjectForKey(kPrefDailyScheduleProblem);
+        UserDefaults::standard().removeObjectForKey(kPrefDailyScheduleProblem);
         return;
     }
     const std::string reason = reasonFrom(told);
@@ -209,9 +207,9 @@ void DailySchedule::verifyInstalled() {
 }
 
 void DailySchedule::recordProblem(const std::string& problem) {
-    prefs().setObject(kPrefDailyScheduleProblem, Value(problem));
-    prefs().removeObjectForKey(sPrefNextScheduledTime);
-    prefs().setObject(sPrefNextScheduledTimeDisplayString, Value("not installed: " + problem));
+    UserDefaults::standard().setObject(kPrefDailyScheduleProblem, Value(problem));
+    UserDefaults::standard().removeObjectForKey(sPrefNextScheduledTime);
+    UserDefaults::standard().setObject(sPrefNextScheduledTimeDisplayString, Value("not installed: " + problem));
 }
 
 // ---- the next run ----------------------------------------------------------------
@@ -219,10 +217,11 @@ void DailySchedule::recordProblem(const std::string& problem) {
 void DailySchedule::computeNextRun(platform::Date now) {
     logf("Inside AppDelegate => convertToNextLaunchCtlDate...now = %s", DateFormat::describe(now).c_str());
     logf("Inside AppDelegate => convertToNextLaunchCtlDate...%s", DateFormat::format(now, "yyyy MM dd HH:mm:ss Z").c_str());
-    const auto scheduled = prefs().objectForKey(sPrefDailyScheduledTime).date();
+    const auto scheduled = UserDefaults::standard().objectForKey(sPrefDailyScheduledTime).date();
     if (!scheduled) return;
     // A time the scheduler does not hold has no next run.
-    if (const auto problem = prefs().stringForKey(kPrefDailyScheduleProblem); problem && !problem->empty())
+    if (const auto problem = UserDefaults::standard().stringForKey(kPrefDailyScheduleProblem);
+        problem && !problem->empty())
         return recordProblem(*problem);
     const int hour = DateFormat::localHour(*scheduled), minute = DateFormat::localMinute(*scheduled);
     platform::Date next = NextLaunchDate::todayAt(now, hour, minute);
@@ -235,34 +234,34 @@ void DailySchedule::computeNextRun(platform::Date now) {
         next = NextLaunchDate::after(now, hour, minute);
         logf("adjusted nextLaunchDate: %s", DateFormat::describe(next).c_str());
     }
-    prefs().setObject(sPrefNextScheduledTime, Value(next));
-    prefs().setObject(sPrefNextScheduledTimeDisplayString, Value(DateFormat::describe(next)));
+    UserDefaults::standard().setObject(sPrefNextScheduledTime, Value(next));
+    UserDefaults::standard().setObject(sPrefNextScheduledTimeDisplayString, Value(DateFormat::describe(next)));
 }
 
 // ---- the sheets' confirmations ------------------------------------------------------
 
 bool DailySchedule::confirmTime() {
-    const Value edited = prefs().objectForKey(kPrefTempTime);
+    const Value edited = UserDefaults::standard().objectForKey(kPrefTempTime);
     if (edited.type() == Value::Type::None) return false;
     logf("tempTimeObj = %s", edited.description().c_str());
-    prefs().setObject(sPrefDailyScheduledTime, edited);
+    UserDefaults::standard().setObject(sPrefDailyScheduledTime, edited);
     const bool installed = install(std::nullopt);
-    prefs().setBool(kPrefDidSetSchedule, true);
-    prefs().synchronize();
+    UserDefaults::standard().setBool(kPrefDidSetSchedule, true);
+    UserDefaults::standard().synchronize();
     // The window shows the new time's next run at once, not after a restart.
     computeNextRun(std::chrono::system_clock::now());
     return installed;
 }
 
 bool DailySchedule::removeSchedule() {
-    const Value edited = prefs().objectForKey(kPrefTempTime);
+    const Value edited = UserDefaults::standard().objectForKey(kPrefTempTime);
     if (edited.type() == Value::Type::None) return false;
     logf("tempTimeObj = %s", edited.description().c_str());
     unload();
     for (const std::string& key : {sPrefNextScheduledTime, sPrefNextScheduledTimeDisplayString, sPrefDailyScheduledTime,
                                    kPrefDidSetSchedule, kPrefDailyScheduleProblem})
-        prefs().removeObjectForKey(key);
-    prefs().synchronize();
+        UserDefaults::standard().removeObjectForKey(key);
+    UserDefaults::standard().synchronize();
     if (afterChange_) afterChange_();
     return true;
 }
@@ -291,16 +290,17 @@ DailySchedule::Stored DailySchedule::stored() {
 }
 
 bool DailySchedule::confirmTime(platform::Date time) {
-    prefs().setObject(kPrefTempTime, Value(time));
+    UserDefaults::standard().setObject(kPrefTempTime, Value(time));
     return confirmTime();
 }
 
 bool DailySchedule::removeWithoutSheet() {
     // The sheet removes only after its time has been shown; without one,
     // the daily time (or now) stands in for it.
-    if (prefs().objectForKey(kPrefTempTime).isNone()) {
-        const Value scheduled = prefs().objectForKey(sPrefDailyScheduledTime);
-        prefs().setObject(kPrefTempTime, scheduled.isNone() ? Value(std::chrono::system_clock::now()) : scheduled);
+    if (UserDefaults::standard().objectForKey(kPrefTempTime).isNone()) {
+        const Value scheduled = UserDefaults::standard().objectForKey(sPrefDailyScheduledTime);
+        UserDefaults::standard().setObject(kPrefTempTime,
+                                           scheduled.isNone() ? Value(std::chrono::system_clock::now()) : scheduled);
     }
     return removeSchedule();
 }

@@ -45,16 +45,15 @@ void MainWindow::connectOutlets() {
     new ScheduleSheets(this, delegate_.get());
     // The station's problems are named in the title, and "Open" brings the window forward.
     QPointer<MainWindow> self(this);
-    delegate_->station().problems().setWindow(
-        {[self](const std::string& title) {
-             if (self) self->setWindowTitle(QString::fromStdString(title));
-         },
-         [self] {
-             if (!self) return;
-             self->show();
-             self->raise();
-             self->activateWindow();
-         }});
+    delegate_->station().problems().setWindow({[self](const std::string& title) {
+                                                   if (self) self->setWindowTitle(QString::fromStdString(title));
+                                               },
+                                               [self] {
+                                                   if (!self) return;
+                                                   self->show();
+                                                   self->raise();
+                                                   self->activateWindow();
+                                               }});
 }
 
 void MainWindow::connectActions() {
