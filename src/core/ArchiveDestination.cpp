@@ -1,4 +1,5 @@
 #include "core/ArchiveDestination.h"
+#include "core/DestinationProblem.h"
 
 #include "core/ArchiveOwners.h"
 
@@ -19,11 +20,12 @@ namespace fs = std::filesystem;
 using platform::logf;
 using platform::Value;
 
-const std::string ArchiveDestination::kMissing = "destination missing";
-const std::string ArchiveDestination::kNotMounted = "destination not mounted";
-const std::string ArchiveDestination::kForeign = "destination is not the chosen archive";
-const std::string ArchiveDestination::kUnmarkable = "destination cannot be marked as the archive";
-const std::string ArchiveDestination::kNotResponding = "destination not responding";
+using Problem = DestinationProblem::Kind;
+const std::string ArchiveDestination::kMissing = DestinationProblem::text(Problem::Missing);
+const std::string ArchiveDestination::kNotMounted = DestinationProblem::text(Problem::NotMounted);
+const std::string ArchiveDestination::kForeign = DestinationProblem::text(Problem::Foreign);
+const std::string ArchiveDestination::kUnmarkable = DestinationProblem::text(Problem::Unmarkable);
+const std::string ArchiveDestination::kNotResponding = DestinationProblem::text(Problem::NotResponding);
 const std::string ArchiveDestination::kIdKey = "prefDestinationArchiveID";
 
 namespace {
@@ -148,8 +150,8 @@ DestinationState checkIdentity(const fs::path& folder, bool mayWrite, const plat
 } // namespace
 
 bool ArchiveDestination::isDestinationProblem(const std::string& error) {
-    return error == kMissing || error == kNotMounted || error == kForeign || error == kUnmarkable ||
-           error == kNotResponding || RemoteArchive::isConnectionProblem(error);
+    return DestinationProblem::stopsEveryFolder(DestinationProblem::of(error)) ||
+           RemoteArchive::isConnectionProblem(error);
 }
 
 ArchiveDestination::Marking ArchiveDestination::mark(const std::string& folder) {

@@ -82,7 +82,7 @@ void runCounted(const CopyJob& job, const FindRequest& request) {
     job.finish(*end, end->started ? std::optional(census.lookAfter()) : std::nullopt);
 }
 
-// A spec'd entry point's job: its refusal is logged and its end told at once.
+// The job of a run asked for by its folders: a refusal is logged and its end told at once.
 void startOnDisk(CopyJob::Engine engine, const std::string& sourcePath, const std::string& destinationPath,
                  const std::function<void(CopyJob&)>& fill) {
     std::string refusal;

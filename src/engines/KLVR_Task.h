@@ -1,11 +1,12 @@
 #pragma once
 // Runs the find tool (and through it rsync, cmp, rm and rmdir), or a walk
-// that feeds one rsync run, as child processes. Nothing waits for a run: its end comes back as the notification
-// "KLVVR_TASK_DONE" carrying the caller's context and whether the run's
-// tool started and with what status it ended (see TaskDone), and for a
-// synchronization that started what it copied, failed to copy and deleted
-// (PassCounts), except for removal runs, which end silently. The class holds no state; every run
-// carries its own.
+// that feeds one rsync run, as child processes. Nothing waits for a run. A
+// synchronization's end goes to its job's owner as a RunEnd (CopyJob) and
+// then as the notification "KLVVR_TASK_DONE" with the caller's context,
+// whether the run's tool started, with what status it ended and, for one
+// that started, what it copied, failed to copy and deleted (TaskDone,
+// PassCounts); a find run ends with the notification alone, a removal run
+// silently. The class holds no state; every run carries its own.
 
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Task.h"

@@ -1,4 +1,5 @@
 #include "folders/SelectFolderNSViewController.h"
+#include "core/DestinationProblem.h"
 
 #include "ui_SelectFolderNSView.h"
 
@@ -489,12 +490,7 @@ SlotState SelectFolderNSViewController::slotState() const {
 
 // The destination row's words for what keeps passes from archiving into it.
 std::string SelectFolderNSViewController::destinationTitle(const std::string& problem) {
-    if (problem == ArchiveDestination::kNotMounted) return "Not mounted";
-    if (problem == ArchiveDestination::kForeign) return "Not the chosen archive: choose it again if it is";
-    if (problem == ArchiveDestination::kMissing) return "Missing";
-    if (problem == ArchiveDestination::kUnmarkable) return "Cannot be marked as the archive";
-    if (problem == ArchiveDestination::kNotResponding) return "Not responding";
-    return problem;
+    return DestinationProblem::title(problem);
 }
 
 SelectFolderNSViewController::StateLine SelectFolderNSViewController::destinationLine() const {

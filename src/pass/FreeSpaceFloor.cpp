@@ -2,7 +2,6 @@
 
 #include "core/Settings.h"
 #include "platform/desktop/FileSystemSpace.h"
-#include "platform/preferences/UserDefaults.h"
 
 #include <algorithm>
 #include <cstdio>

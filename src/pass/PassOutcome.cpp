@@ -1,4 +1,5 @@
 #include "pass/PassOutcome.h"
+#include "core/DestinationProblem.h"
 
 #include "core/ArchiveDestination.h"
 #include "core/DestinationMarker.h"
@@ -68,8 +69,8 @@ std::string PassOutcome::error() const {
     const bool troubled = failed > 0 || status != 0;
     // rsync's status 11 is any file error, a full disk among them: the
     // destination itself tells which.
-    if (troubled && readOnly) return "destination read-only";
-    if (troubled && outOfRoom) return "destination full";
+    if (troubled && readOnly) return DestinationProblem::text(DestinationProblem::Kind::ReadOnly);
+    if (troubled && outOfRoom) return DestinationProblem::text(DestinationProblem::Kind::Full);
     if (failed > 0) return copiesFailed(failed);
     if (status != 0 && !onlySomeFiles(status)) return "the copy run ended with status " + std::to_string(status);
     return "";

@@ -1,4 +1,5 @@
 #include "watch/DestinationMonitor.h"
+#include "core/DestinationProblem.h"
 #include "core/Settings.h"
 
 #include "core/CommonHeader.h"
@@ -74,7 +75,8 @@ std::chrono::milliseconds DestinationMonitor::intervalFor(const DestinationState
     if (state.problem.empty()) return kReadyInterval;
     // A server that cannot be reached is tried again only once its back-off
     // has passed (RemoteArchive); a look before then costs nothing.
-    if (state.problem == ArchiveDestination::kNotResponding || RemoteArchive::isConnectionProblem(state.problem))
+    if (DestinationProblem::of(state.problem) == DestinationProblem::Kind::NotResponding ||
+        RemoteArchive::isConnectionProblem(state.problem))
         return kNotRespondingInterval;
     return kInterval;
 }

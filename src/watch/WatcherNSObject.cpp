@@ -1,4 +1,5 @@
 #include "watch/WatcherNSObject.h"
+#include "core/DestinationProblem.h"
 
 #include "core/ArchiveDestination.h"
 #include "core/Settings.h"
@@ -12,6 +13,7 @@
 #include "pass/PassRun.h"
 #include "core/SettleTime.h"
 #include "engines/TaskDone.h"
+#include "platform/runtime/Worker.h"
 #include "watch/watcher.h"
 
 #include <thread>
@@ -22,7 +24,6 @@ using platform::Notification;
 using platform::NotificationCenter;
 
 namespace {
-const std::string kDestinationFull = "destination full";
 }
 
 // ---- life cycle -------------------------------------------------------------
@@ -105,19 +106,20 @@ void WatcherNSObject::countUnarchived() {
     const auto from = archived ? std::optional(archived->started()) : std::nullopt;
     const auto minutes = static_cast<unsigned>(std::max<long>(0, Settings::read().settleMinutes));
     counting_ = true;
-    try {
-        std::thread([weak = weak_from_this(), source = *folder.path, minutes, from] {
+    std::weak_ptr<WatcherNSObject> weak = weak_from_this();
+    platform::startWorker(
+        [weak, source = *folder.path, minutes, from] {
             auto count = UnarchivedFiles::count(source, minutes, from);
             if (auto self = weak.lock())
                 self->onLoop([count](WatcherNSObject& self) {
                     self.counting_ = false;
                     if (!self.pass_) self.publishUnarchived(count);
                 });
-        }).detach();
-    } catch (const std::system_error& e) {
-        counting_ = false;
-        logf("WatcherNSObject => index %d: no thread to count the files without a copy: %s", index_, e.what());
-    }
+        },
+        [weak, index = index_](const std::string& why) {
+            logf("WatcherNSObject => index %d: the files without a copy were not counted: %s", index, why.c_str());
+            if (auto self = weak.lock()) self->onLoop([](WatcherNSObject& self) { self.counting_ = false; });
+        });
 }
 
 void WatcherNSObject::publishUnarchived(std::optional<UnarchivedFiles::Count> count) {
@@ -128,8 +130,12 @@ void WatcherNSObject::publishUnarchived(std::optional<UnarchivedFiles::Count> co
 }
 
 void WatcherNSObject::onLoop(Work work) {
+    ++onLoop_;
     loop_.perform([weak = weak_from_this(), work = std::move(work)] {
-        if (auto self = weak.lock()) work(*self);
+        if (auto self = weak.lock()) {
+            work(*self);
+            --self->onLoop_;
+        }
     });
 }
 
@@ -279,7 +285,7 @@ void WatcherNSObject::destinationReturned() {
 // the disk has room again, the folder is walked.
 void WatcherNSObject::spaceFreed() {
     const auto last = PassResult::load(index_);
-    if (!last || last->error != kDestinationFull || pass_) return;
+    if (!last || DestinationProblem::of(last->error) != DestinationProblem::Kind::Full || pass_) return;
     walkOwnFolder("the destination has room again");
 }
 
@@ -346,7 +352,7 @@ void WatcherNSObject::startPass(const std::string& source, const platform::Prefe
     // A disk too full for this pass's copies gets none of them, and no
     // deletion either: the next pass with room archives them.
     if (FreeSpaceFloor::isBelow(destination.freeBytes, pass_->floorBytes))
-        return endUnstartedPass(pass_, kDestinationFull);
+        return endUnstartedPass(pass_, DestinationProblem::text(DestinationProblem::Kind::Full));
     startSynchronization(pass_);
 }
 

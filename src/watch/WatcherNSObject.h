@@ -63,6 +63,8 @@ public:
     void set_Param(const ParamDictionary& param);
     // A request is queued or a pass runs.
     bool _insideFoundItemLoop() const { return outstanding_ > 0; }
+    // Nothing is queued on the slot's loop, nor running there.
+    bool loopIsIdle() const { return onLoop_ == 0; }
     // How far the running copy run has got; nullopt without one, or while it has nothing to copy.
     std::optional<PassProgress::Shown> progress() const {
         const auto running = progress_.get();
@@ -145,6 +147,7 @@ private:
     };
     platform::Guarded<Shown> shown_;
     std::atomic<int> outstanding_{0}; // requests queued, and the running pass
+    std::atomic<int> onLoop_{0};      // work queued to the loop or running there
     platform::Guarded<std::shared_ptr<PassProgress>> progress_; // the running copy run's
     platform::Guarded<std::optional<UnarchivedFiles::Count>> unarchived_;
 

@@ -93,6 +93,13 @@ protected:
     void TearDown() override {
         platform::NotificationCenter::defaultCenter().post(kWatcherDoStopAll);
         waitIdle();
+        // The stop's own work done too: each watcher then goes on this
+        // thread, which joins its loop's thread.
+        EXPECT_TRUE(waitUntil([&] {
+            for (auto& watcher : w)
+                if (watcher && !watcher->loopIsIdle()) return false;
+            return true;
+        }));
         for (auto& watcher : w) watcher.reset();
         // Stream threads end once their loops are stopped; let them go before the folders do.
         EXPECT_TRUE(waitUntil([&] { return threadCount() <= threadsBefore; }, 20s))

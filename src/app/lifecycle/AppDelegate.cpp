@@ -1,4 +1,5 @@
 #include "app/lifecycle/AppDelegate.h"
+#include "core/DestinationProblem.h"
 
 #include "app/lifecycle/Relaunch.h"
 
@@ -310,7 +311,8 @@ void AppDelegate::doScanAgainInThread() {
     // Looked at as a pass looks (a moved folder is found again), and only so
     // long: a share that does not answer is as good as missing.
     const std::string problem = DestinationCheck::locate().problem;
-    if (problem == ArchiveDestination::kMissing || problem == ArchiveDestination::kNotResponding) {
+    if (const auto kind = DestinationProblem::of(problem);
+        kind == DestinationProblem::Kind::Missing || kind == DestinationProblem::Kind::NotResponding) {
         logf("Inside AppDelegate => doScanAgainInThread...%s: nothing will be archived", problem.c_str());
         systemBeep();
     }
