@@ -11,7 +11,7 @@ mode=$1; shift
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${TOLV_BUILD_DIR:-$top/build}
 
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libplist-dev libplist++-dev
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libplist-dev libplist++-dev libssl-dev
           bfs rsync openssh-server openssh-client faketime strace dosfstools fusefat libfuse3-dev xvfb xauth dbus-daemon desktop-file-utils appstream man-db libgtest-dev libgmock-dev libbenchmark-dev)
 
 install_missing() {

@@ -11,6 +11,7 @@
 #include "app/window/MainWindow.h"
 #include "app/widgets/QtModalUI.h"
 #include "app/status/DestinationReport.h"
+#include "pass/ArchiveCheck.h"
 #include "station/Station.h"
 #include "app/status/StatusReport.h"
 #include "dialogs/HeadlessModalUI.h"
@@ -93,6 +94,21 @@ int print(const std::string& text, int status) {
     return status;
 }
 
+// Reads the archive from this process: a check needs no running
+// application and changes nothing, not even a damaged preference file.
+int verifyArchive(int slot) {
+    platform::UserDefaults::setStandardReadOnly(true);
+    const auto folders = ArchiveCheck::run(slot == 0 ? std::nullopt : std::optional(slot));
+    if (folders.empty()) return print("no source folder is chosen: nothing to check\n", 1);
+    int status = 0;
+    for (const auto& folder : folders) {
+        // A folder that could not be read is a failure; damage is the answer.
+        std::fputs(folder.text().c_str(), folder.error.empty() ? stdout : stderr);
+        if (!folder.sound()) status = 1;
+    }
+    return status;
+}
+
 // Help, version and a refused line need no application at all.
 std::optional<int> answerWithoutApplication(const CommandLine& line, const std::vector<std::string>& arguments) {
     const std::string name = programName(arguments);
@@ -110,6 +126,7 @@ std::optional<int> answerWithoutApplication(const CommandLine& line, const std::
         platform::SingleInstance::send(kInstanceName, {"--check-destination"}, std::chrono::seconds(5));
         return print(report.text, report.ok ? 0 : 1);
     }
+    if (line.action == CommandLine::Action::Verify) return verifyArchive(line.slot);
     if (line.action == CommandLine::Action::Autostart) {
         std::string error;
         if (!LoginStart::set(line.autostart, &error)) return print(name + ": " + error + "\n", 1);

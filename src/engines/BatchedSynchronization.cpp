@@ -6,6 +6,7 @@
 #include "platform/runtime/Worker.h"
 #include "engines/ArchivedCopies.h"
 #include "engines/CopyOutcomes.h"
+#include "engines/CopyRecorder.h"
 #include "engines/NameWalk.h"
 #include "engines/SynchronizationPolicy.h"
 #include "engines/TaskDone.h"
@@ -69,9 +70,15 @@ void BatchedSynchronization::synchronize() {
     // Now, while the source files of new copies are still there to compare.
     outcomes.countInto(counts_);
     const Task::Termination outcome = batches.outcome();
+    // Before any original goes: what each copy holds, proven by its original.
+    const bool recorded = CopyRecorder::updateLogged(job_.source, job_.target);
     // With deletion off no file is old enough, and a walk that can match
     // nothing would cost as much as the copying walk did.
     if (!SynchronizationPolicy::deletes(job_.days)) return finish(outcome);
+    if (!recorded) {
+        logf("no record of the copies of %s: no source file is deleted in this pass", job_.source.c_str());
+        return finish(outcome);
+    }
     if (!batches.copiesComplete()) {
         // A run that broke off may have left copies half written or the
         // destination gone; nothing of this pass is trusted for deletion.
@@ -115,6 +122,7 @@ void BatchedSynchronization::copyListed(std::vector<std::string> names) {
     }
     finishCopies(batches, copies);
     outcomes.countInto(counts_);
+    CopyRecorder::updateLogged(job_.source, job_.target);
     finish(batches.outcome());
 }
 

@@ -20,6 +20,8 @@ public:
 
     bool isRegularFile() const { return regular_; }
     platform::Date modified() const { return modified_; }
+    // When the file itself last changed (written, renamed into place).
+    platform::Date changed() const { return changed_; }
     std::uint64_t size() const { return size_; }
     // Both are regular files of the same size and modification time in
     // whole seconds: what rsync's own check takes for an identical copy, so

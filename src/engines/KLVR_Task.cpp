@@ -1,6 +1,7 @@
 #include "engines/KLVR_Task.h"
 
 #include "engines/CopyJob.h"
+#include "engines/CopyRecorder.h"
 #include "platform/runtime/Log.h"
 #include "engines/BatchedSynchronization.h"
 #include "engines/NameWalk.h"
@@ -79,7 +80,11 @@ void runCounted(const CopyJob& job, const FindRequest& request) {
         return job.notStarted();
     }
     logf("toolName = %s", request.describeCommand().c_str());
-    job.finish(*end, end->started ? std::optional(census.lookAfter()) : std::nullopt);
+    const auto counts = end->started ? std::optional(census.lookAfter()) : std::nullopt;
+    // The walk deleted old originals as it went, once cmp had compared
+    // them: their copies are recorded from themselves.
+    if (end->started) CopyRecorder::updateLogged(job.source, job.target);
+    job.finish(*end, counts);
 }
 
 // The job of a run asked for by its folders: a refusal is logged and its end told at once.

@@ -5,12 +5,6 @@
 namespace {
 
 // 20000 → "20,000": counts a person reads at a glance.
-std::string grouped(std::int64_t n) {
-    std::string digits = std::to_string(n);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<size_t>(at), ",");
-    return digits;
-}
-
 std::string remaining(std::chrono::seconds left) {
     if (left < std::chrono::minutes(1)) return "less than a minute left";
     const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(left + std::chrono::seconds(30)).count();
@@ -19,6 +13,12 @@ std::string remaining(std::chrono::seconds left) {
 }
 
 } // namespace
+
+std::string PassProgress::grouped(std::int64_t n) {
+    std::string digits = std::to_string(n < 0 ? -n : n);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3) digits.insert(static_cast<size_t>(at), ",");
+    return n < 0 ? "-" + digits : digits;
+}
 
 std::string PassProgress::Shown::text() const {
     std::string text = grouped(done) + " of " + grouped(total);

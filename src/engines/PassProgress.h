@@ -23,6 +23,9 @@ public:
         }
     }
 
+    // "20,000": a count as people read it.
+    static std::string grouped(std::int64_t n);
+
     struct Shown {
         std::int64_t done = 0;
         std::int64_t total = 0;

@@ -1,5 +1,6 @@
 #include "pass/FolderSlotRules.h"
 
+#include "core/ArchiveRecord.h"
 #include "core/CommonHeader.h"
 #include "core/DestinationMarker.h"
 #include "core/Settings.h"
@@ -96,6 +97,8 @@ std::optional<std::string> FolderSlotRules::refusal(int slot, const std::string&
         return "Its name is that of the folder where replaced copies are kept.";
     if (isSource && archiveName(path) == DestinationMarker::kFolderName)
         return "Its name is that of the folder that marks the destination as the archive.";
+    if (isSource && archiveName(path) == ArchiveRecord::kFolderName)
+        return "Its name is that of the folder that records what the archive's copies hold.";
     const std::string resolved = PathString::resolvingSymlinks(path);
     for (const SlotFolder& other : otherFolders(slot, others, stored)) {
         auto why = isSource ? sourceRefusal(path, resolved, other) : destinationRefusal(resolved, other);

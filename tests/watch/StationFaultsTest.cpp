@@ -8,6 +8,7 @@
 #include "support/ChildrenInTheFuture.h"
 #include "support/FileContents.h"
 #include "support/HangingShare.h"
+#include "support/RecordCheck.h"
 #include "support/ScopedMount.h"
 #include "pass/PassResult.h"
 
@@ -82,8 +83,12 @@ public: // for the cases of the table
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(s.destination, ec)) {
             const std::string name = entry.path().filename();
-            EXPECT_TRUE(name == "Main" || name == kKeptFolderName || name == ".tolv-archiver-destination") << name;
+            EXPECT_TRUE(name == "Main" || name == kKeptFolderName || name == ".tolv-archiver-destination" ||
+                        name == ArchiveRecord::kFolderName)
+                << name;
         }
+        // Whatever happened, the record says nothing that is not so.
+        EXPECT_EQ(testing_support::recordComplaints(s.archive()), "");
     }
 };
 

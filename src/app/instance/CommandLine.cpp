@@ -24,7 +24,7 @@ struct Command {
     std::string_view valueName = {}; // for an option that takes a value
 };
 
-constexpr std::array<Command, 18> kCommands{{
+constexpr std::array<Command, 19> kCommands{{
     {"scan", CommandLine::Action::Scan, "archive every enabled folder now"},
     {"start-all", CommandLine::Action::StartAll, "switch watching on for every folder"},
     {"stop-all", CommandLine::Action::StopAll, "switch watching off for every folder"},
@@ -37,6 +37,7 @@ constexpr std::array<Command, 18> kCommands{{
     {"autostart", CommandLine::Action::Autostart, "on|off: start the application watching every folder at login, or not", "on|off"},
     {"set-destination", CommandLine::Action::SetDestination, "PATH: choose the destination folder, as the window does", "PATH"},
     {"check-destination", CommandLine::Action::CheckDestination, "try the destination: on a server, the connection, the login and its key, write access, free space and the server's rsync; exit status 1 when archiving into it cannot work"},
+    {"verify", CommandLine::Action::Verify, "[N]: read every copy in the archive (of source folder N) and compare it with the record of what it held when it was copied; exit status 1 when a copy is damaged or missing"},
     {"set-source", CommandLine::Action::SetSource, "N PATH: choose source folder N (1 to 3), as the window does", "N"},
     {"enable", CommandLine::Action::Enable, "N: switch source folder N on", "N"},
     {"disable", CommandLine::Action::Disable, "N: switch source folder N off", "N"},
@@ -110,6 +111,12 @@ void takeSetupWords(CommandLine& line, const QCommandLineParser& parser, QString
         else line.error = "no source folder " + n + ": they are 1, 2 and 3";
     }
     if (line.action == A::SetDestination) line.path = absoluteFolder(parser.value("set-destination").toStdString());
+    if (line.action == A::Verify && !words.isEmpty()) {
+        const std::string n = words.takeFirst().toStdString();
+        if (n == "1" || n == "2" || n == "3") line.slot = n[0] - '0';
+        else line.error = "no source folder " + n + ": they are 1, 2 and 3";
+        return;
+    }
     if (line.action != A::SetSource && line.action != A::Set) return;
     if (words.isEmpty()) {
         if (!line.error) line.error = line.action == A::Set ? "--set needs a NAME and a VALUE" : "--set-source needs N and a PATH";

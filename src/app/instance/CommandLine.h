@@ -9,7 +9,7 @@
 
 struct CommandLine {
     enum class Action { Launch, Help, Version, Scan, StartAll, StopAll, Poll, Quit, Relaunch, Status, Schedule, Unschedule, Autostart,
-                        SetDestination, SetSource, Enable, Disable, Set, CheckDestination };
+                        SetDestination, SetSource, Enable, Disable, Set, CheckDestination, Verify };
 
     Action action = Action::Launch;
     bool force = false;    // --quit --force: answer the busy alert with "Force Terminate"
@@ -19,7 +19,7 @@ struct CommandLine {
     std::optional<std::string> grabWindowFile;
     std::string scheduleTime; // --schedule HH:MM
     bool autostart = false;   // --autostart on|off
-    int slot = 0;             // --set-source N, --enable N, --disable N: 1 to 3
+    int slot = 0;             // --set-source N, --enable N, --disable N, --verify [N]: 1 to 3 (0: every folder)
     std::string path;         // --set-destination PATH, --set-source N PATH
     std::string settingName, settingValue; // --set NAME VALUE
     std::vector<std::string> files; // named on the command line: open requests
