@@ -66,6 +66,10 @@ fs::path ArchiveRecord::fromCopyFileFor(const fs::path& archiveFolder) {
     return archiveFolder.parent_path() / kFolderName / (archiveFolder.filename().string() + ".from-copy");
 }
 
+fs::path ArchiveRecord::pendingFileFor(const fs::path& archiveFolder) {
+    return archiveFolder.parent_path() / kFolderName / (archiveFolder.filename().string() + ".pending");
+}
+
 std::string ArchiveRecord::line(const std::string& hash, const std::string& path) {
     if (!needsEscape(path)) return hash + "  " + path + "\n";
     return "\\" + hash + "  " + escaped(path) + "\n";
@@ -120,8 +124,14 @@ void ArchiveRecord::set(const std::string& path, const std::string& hash, bool p
 }
 
 bool ArchiveRecord::save(std::string* why) {
-    if (!changed_) return true;
     std::error_code ec;
+    if (!changed_) {
+        if (!writtenAt_) return true;
+        const auto now = fs::file_time_type::clock::now();
+        fs::last_write_time(fileFor(folder_), now, ec);
+        if (!ec) writtenAt_ = now;
+        return true;
+    }
     fs::create_directories(fileFor(folder_).parent_path(), ec);
     std::string text, fromCopy;
     for (const auto& [path, hash] : hashes_) text += line(hash, path);

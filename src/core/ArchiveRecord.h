@@ -29,6 +29,10 @@ public:
     // The record of an archive folder, and its list of copies recorded from themselves.
     static std::filesystem::path fileFor(const std::filesystem::path& archiveFolder);
     static std::filesystem::path fromCopyFileFor(const std::filesystem::path& archiveFolder);
+    // Left there while a run copies into the folder: a run that ended
+    // without bringing the record up to date (killed, cut off) leaves it, and
+    // the next one then looks at the whole folder.
+    static std::filesystem::path pendingFileFor(const std::filesystem::path& archiveFolder);
 
     // One line as sha256sum writes it, with its newline.
     static std::string line(const std::string& hash, const std::string& path);
@@ -50,7 +54,9 @@ public:
     void set(const std::string& path, const std::string& hash, bool proven);
     bool changed() const { return changed_; }
 
-    // Replaces the files on the destination when anything changed; false, and why, when that failed.
+    // Replaces the files on the destination when anything changed; false,
+    // and why, when that failed. When nothing changed, the record is dated
+    // now all the same: the copies just looked at need no look next time.
     bool save(std::string* why = nullptr);
     // When the record was last written; nullopt when it never was.
     std::optional<std::filesystem::file_time_type> writtenAt() const { return writtenAt_; }

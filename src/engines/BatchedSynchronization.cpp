@@ -63,15 +63,17 @@ bool BatchedSynchronization::canCopy() {
 }
 
 void BatchedSynchronization::synchronize() {
+    const bool leftBehind = CopyRecorder::begin(job_.target);
     RsyncBatches batches(tools_.rsync, job_.source, job_.target, start_, tools_.limits);
     batches.reportTo(job_.progress);
     CopyOutcomes outcomes(job_.source, job_.target, job_.minutes);
     if (!walkAndCopy(batches, outcomes).started) return finish(kNothingStarted);
     // Now, while the source files of new copies are still there to compare.
-    outcomes.countInto(counts_);
+    std::vector<std::string> made;
+    outcomes.countInto(counts_, &made);
     const Task::Termination outcome = batches.outcome();
     // Before any original goes: what each copy holds, proven by its original.
-    const bool recorded = CopyRecorder::updateLogged(job_.source, job_.target);
+    const bool recorded = CopyRecorder::updateLogged(job_.source, job_.target, start_, leftBehind, counts_.copied, &made);
     // With deletion off no file is old enough, and a walk that can match
     // nothing would cost as much as the copying walk did.
     if (!SynchronizationPolicy::deletes(job_.days)) return finish(outcome);
@@ -111,6 +113,7 @@ Task::Termination BatchedSynchronization::walkAndCopy(RsyncBatches& batches, Cop
 }
 
 void BatchedSynchronization::copyListed(std::vector<std::string> names) {
+    const bool leftBehind = CopyRecorder::begin(job_.target);
     RsyncBatches batches(tools_.rsync, job_.source, job_.target, start_, tools_.limits);
     batches.reportTo(job_.progress);
     ArchivedCopies copies(job_.source, job_.target);
@@ -121,8 +124,9 @@ void BatchedSynchronization::copyListed(std::vector<std::string> names) {
         hand(std::move(name), copies, outcomes, batches);
     }
     finishCopies(batches, copies);
-    outcomes.countInto(counts_);
-    CopyRecorder::updateLogged(job_.source, job_.target);
+    std::vector<std::string> made;
+    outcomes.countInto(counts_, &made);
+    CopyRecorder::updateLogged(job_.source, job_.target, start_, leftBehind, counts_.copied, &made);
     finish(batches.outcome());
 }
 

@@ -40,14 +40,16 @@ void CopyOutcomes::noteUnlessMatched(std::string name, const FileStamp& file) {
     noted_.push_back({std::move(relative), file, std::move(copy)});
 }
 
-void CopyOutcomes::countInto(PassCounts& counts) const {
+void CopyOutcomes::countInto(PassCounts& counts, std::vector<std::string>* made) const {
     const platform::Date now = std::chrono::system_clock::now();
     for (const Noted& noted : noted_) {
         auto file = FileStamp::of(source_ + noted.relative);
         if (file && !file->isRegularFile()) file.reset();
         const auto copy = FileStamp::of(destination_ + noted.relative);
         if (copy && copy->matches(file.value_or(noted.file), windowSeconds_)) {
-            if (madeByTheRun(noted, *copy)) ++counts.copied;
+            if (!madeByTheRun(noted, *copy)) continue;
+            ++counts.copied;
+            if (made) made->push_back(noted.relative.starts_with("./") ? noted.relative.substr(2) : noted.relative);
         } else if (file && file->settled(minutes_, now)) {
             countFailed(counts, *file, noted.relative);
         }

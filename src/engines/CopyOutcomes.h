@@ -30,8 +30,9 @@ public:
     // A file of the source already looked at, noted only when its copy does
     // not match it yet.
     void noteUnlessMatched(std::string name, const FileStamp& file);
-    // After the copying: adds what became of the noted files.
-    void countInto(PassCounts& counts) const;
+    // After the copying: adds what became of the noted files, and gives the
+    // names of the copies the run made (without "./") when asked.
+    void countInto(PassCounts& counts, std::vector<std::string>* made = nullptr) const;
 
 private:
     struct Noted {

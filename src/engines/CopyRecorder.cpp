@@ -5,8 +5,13 @@
 #include "platform/runtime/Log.h"
 #include "platform/runtime/Sha256.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -16,72 +21,148 @@ namespace {
 // before the record as if it came after: it is read again, never skipped.
 constexpr auto kTimeSlack = std::chrono::seconds(2);
 
-bool writtenSince(const FileStamp& copy, const std::optional<fs::file_time_type>& recorded) {
-    if (!recorded) return true;
-    const auto at = std::chrono::file_clock::to_sys(*recorded);
-    return copy.changed() + kTimeSlack >= at;
+bool changedSince(const FileStamp& copy, platform::Date moment) { return copy.changed() + kTimeSlack >= moment; }
+
+std::optional<platform::Date> recordedAt(const ArchiveRecord& record) {
+    if (!record.writtenAt()) return std::nullopt;
+    return std::chrono::time_point_cast<platform::Date::duration>(std::chrono::file_clock::to_sys(*record.writtenAt()));
 }
 
-void record(ArchiveRecord& record, const fs::path& source, const fs::path& copy, const std::string& path,
-            const FileStamp& copyStamp, CopyRecorder::Counts& counts) {
-    const auto hash = platform::sha256OfFile(copy);
-    if (!hash) return; // unreadable now: looked at again next time
-    ++counts.looked;
-    const fs::path original = source / path;
-    const auto originalStamp = FileStamp::of(original.string());
-    if (originalStamp && originalStamp->matches(copyStamp, 1)) {
-        const auto originalHash = platform::sha256OfFile(original);
-        if (originalHash && *originalHash == *hash) {
-            record.set(path, *hash, true);
-            ++counts.proven;
-        } else if (originalHash) {
-            ++counts.unlike;
-        }
-        return;
+struct Todo {
+    std::string path; // below the archive folder
+    FileStamp copy;
+    bool fresh = false; // written by this run
+};
+
+struct Found {
+    enum class Kind { Unreadable, Proven, FromCopy, Unlike } kind = Kind::Unreadable;
+    std::string hash;
+};
+
+// A copy this run wrote with its original's size and time is what rsync
+// sent and checked as it wrote: its original, still in memory, gives its
+// hash. Any other copy is read, and compared with its original when that
+// is still the file it was copied from.
+Found look(const fs::path& source, const fs::path& archive, const Todo& todo) {
+    const auto original = FileStamp::of((source / todo.path).string());
+    const bool sameFile = original && original->matches(todo.copy, 1);
+    if (sameFile && todo.fresh) {
+        const auto hash = platform::sha256OfFile(source / todo.path);
+        return hash ? Found{Found::Kind::Proven, *hash} : Found{};
     }
-    // No original to compare with (deleted, or changed since): the copy
-    // is what the archive holds.
-    if (!record.hashOf(path) || *record.hashOf(path) != *hash) {
-        record.set(path, *hash, false);
-        ++counts.fromCopy;
+    const auto copyHash = platform::sha256OfFile(archive / todo.path);
+    if (!copyHash) return {};
+    if (!sameFile) return {Found::Kind::FromCopy, *copyHash};
+    const auto originalHash = platform::sha256OfFile(source / todo.path);
+    if (!originalHash) return {Found::Kind::FromCopy, *copyHash};
+    return {*originalHash == *copyHash ? Found::Kind::Proven : Found::Kind::Unlike, *copyHash};
+}
+
+// Reading is most of the cost, and both processors can read and hash.
+std::vector<Found> lookAll(const fs::path& source, const fs::path& archive, const std::vector<Todo>& todo) {
+    std::vector<Found> found(todo.size());
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i = next++; i < todo.size(); i = next++) found[i] = look(source, archive, todo[i]);
+    };
+    const unsigned helpers = std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()), 4) - 1;
+    std::vector<std::jthread> threads;
+    for (unsigned i = 0; i < helpers && todo.size() > 1; ++i) threads.emplace_back(work);
+    work();
+    return found;
+}
+
+// The copies the run made, when it knows them and the record knows the rest.
+std::vector<Todo> madeByTheRun(const fs::path& archive, const std::vector<std::string>& made,
+                               std::optional<platform::Date> runStart) {
+    std::vector<Todo> todo;
+    for (const std::string& path : made)
+        if (const auto stamp = FileStamp::of((archive / path).string()); stamp && stamp->isRegularFile())
+            todo.push_back({path, *stamp, runStart && changedSince(*stamp, *runStart)});
+    return todo;
+}
+
+std::vector<Todo> toLookAt(const fs::path& archive, const ArchiveRecord& record, std::optional<platform::Date> runStart,
+                           const std::vector<std::string>* made, std::error_code& ec) {
+    const auto recorded = recordedAt(record);
+    if (made && recorded) return madeByTheRun(archive, *made, runStart);
+    std::vector<Todo> todo;
+    for (auto it = fs::recursive_directory_iterator(archive, fs::directory_options::skip_permission_denied, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        std::error_code kind;
+        if (it->is_symlink(kind) || !it->is_regular_file(kind)) continue;
+        const auto stamp = FileStamp::of(it->path().string());
+        if (!stamp || !stamp->isRegularFile()) continue;
+        std::string path = it->path().lexically_relative(archive).generic_string();
+        if (record.hashOf(path) && recorded && !changedSince(*stamp, *recorded)) continue;
+        const bool fresh = runStart && changedSince(*stamp, *runStart);
+        todo.push_back({std::move(path), *stamp, fresh});
     }
+    return todo;
 }
 
 } // namespace
 
 namespace CopyRecorder {
 
-bool update(const std::string& source, const std::string& archive, Counts* counts, std::string* why) {
-    auto loaded = ArchiveRecord::load(archive, why);
-    if (!loaded) return false;
-    ArchiveRecord& rec = *loaded;
+bool update(const std::string& source, const std::string& archive, std::optional<platform::Date> runStart,
+            const std::vector<std::string>* made, Counts* counts, std::string* why) {
+    auto record = ArchiveRecord::load(archive, why);
+    if (!record) return false;
     Counts local;
     Counts& c = counts ? *counts : local;
     std::error_code ec;
-    const fs::path root(archive);
-    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        if (!it->is_regular_file(ec) || it->is_symlink(ec)) continue;
-        const auto stamp = FileStamp::of(it->path().string());
-        if (!stamp || !stamp->isRegularFile()) continue;
-        const std::string path = it->path().lexically_relative(root).generic_string();
-        if (rec.hashOf(path) && !writtenSince(*stamp, rec.writtenAt())) continue;
-        record(rec, source, it->path(), path, *stamp, c);
-    }
+    const std::vector<Todo> todo = toLookAt(archive, *record, runStart, made, ec);
     if (ec) {
         if (why) *why = ec.message();
         return false;
     }
-    return rec.save(why);
+    const std::vector<Found> found = lookAll(source, archive, todo);
+    for (std::size_t i = 0; i < todo.size(); ++i) {
+        if (found[i].kind == Found::Kind::Unreadable) continue; // looked at again next time
+        ++c.looked;
+        if (found[i].kind == Found::Kind::Unlike) {
+            // The next pass copies the original again; the record keeps what it knew.
+            ++c.unlike;
+            continue;
+        }
+        const bool proven = found[i].kind == Found::Kind::Proven;
+        const auto known = record->hashOf(todo[i].path);
+        if (!proven && known && *known == found[i].hash) continue; // the same bytes, recorded before
+        record->set(todo[i].path, found[i].hash, proven);
+        ++(proven ? c.proven : c.fromCopy);
+    }
+    if (todo.empty()) return true;
+    return record->save(why);
 }
 
-bool updateLogged(const std::string& source, const std::string& archive) {
+bool begin(const std::string& archive) {
+    std::error_code ec;
+    const fs::path pending = ArchiveRecord::pendingFileFor(archive);
+    if (fs::exists(pending, ec)) return true;
+    fs::create_directories(pending.parent_path(), ec);
+    std::ofstream(pending).flush();
+    return false;
+}
+
+bool updateLogged(const std::string& source, const std::string& archive, std::optional<platform::Date> runStart,
+                  bool leftBehind, std::int64_t copied, const std::vector<std::string>* made) {
+    std::error_code ec;
+    const fs::path pending = ArchiveRecord::pendingFileFor(archive);
+    // A run before this one ended before its record did: the copies it
+    // made are not this run's to name, and only the whole folder tells.
+    if (leftBehind) made = nullptr;
+    if (copied == 0 && !leftBehind && fs::exists(ArchiveRecord::fileFor(archive), ec)) {
+        fs::remove(pending, ec);
+        return true;
+    }
     Counts counts;
     std::string why;
-    if (!update(source, archive, &counts, &why)) {
+    if (!update(source, archive, runStart, made, &counts, &why)) {
         platform::logf("ERROR: the record of %s could not be brought up to date: %s", archive.c_str(), why.c_str());
         return false;
     }
+    fs::remove(pending, ec);
     if (counts.looked > 0)
         platform::logf("record of %s: %lld cop%s read, %lld proven by their original, %lld recorded from the copy, "
                        "%lld unlike their original",

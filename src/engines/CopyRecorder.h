@@ -2,15 +2,20 @@
 // Brings an archive folder's record (ArchiveRecord) up to date with its
 // copies, after a run's copies and before any original is deleted. A copy
 // written since the record last was (its status-change time says so), or
-// not in it yet, is read; its original, when the source still holds it
-// with the copy's size and time, is read too and must match: only then is
-// the copy recorded as proven. A copy unlike its original is not recorded
-// (the next pass copies the original again); one without its original is
-// recorded from itself, and listed so. Reads what the run has just written,
-// mostly from memory.
+// not in it yet, is looked at. One that this run wrote with its original's
+// size and time is what rsync sent and checked as it wrote it: the
+// original, still in memory, gives its hash. Any other copy is read, and,
+// when the source still holds its original with the copy's size and time,
+// the original too: only a match is recorded as proven. A copy unlike its
+// original is not recorded (the next pass copies the original again); one
+// without its original is recorded from itself, and listed so.
+
+#include "platform/runtime/DateFormat.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace CopyRecorder {
 
@@ -22,9 +27,24 @@ struct Counts {
 };
 
 // source: the folder archived; archive: the archive folder as the tools
-// reach it. false, and why, when the record could not be read or written.
-bool update(const std::string& source, const std::string& archive, Counts* counts, std::string* why);
-// The same, its counts or its failure logged.
-bool updateLogged(const std::string& source, const std::string& archive);
+// reach it; runStart: when the run that wrote the copies began (none: no
+// run did). false, and why, when the record could not be read or written.
+// made: the copies the run made, when it knows them: only those are looked
+// at while the folder has a record (else the whole folder is).
+bool update(const std::string& source, const std::string& archive, std::optional<platform::Date> runStart,
+            const std::vector<std::string>* made, Counts* counts, std::string* why);
+// Before a run copies into the archive folder: until the record is brought
+// up to date, the folder is known to hold copies it may not name. True
+// when a run before this one left it so (killed, cut off).
+bool begin(const std::string& archive);
+
+// The same after a run that made `copied` copies, its counts or its failure
+// logged. A run that made none leaves a record there as it is: a pass with
+// nothing to copy reads nothing more (an archive without a record yet gets
+// one, and so does one that a run left without bringing its record up to
+// date: then the whole folder is looked at).
+// leftBehind: what begin() said.
+bool updateLogged(const std::string& source, const std::string& archive, std::optional<platform::Date> runStart,
+                  bool leftBehind, std::int64_t copied, const std::vector<std::string>* made = nullptr);
 
 } // namespace CopyRecorder

@@ -12,6 +12,7 @@
 #include "support/FileContents.h"
 #include "support/RecordCheck.h"
 #include "support/TempHome.h"
+#include "support/WaitUntil.h"
 
 #include <gtest/gtest.h>
 
@@ -106,6 +107,40 @@ TEST(ArchiveRecordTest, DamageIsNamedByVerifyAndEveryOtherCopyChecksOutWithEithe
         EXPECT_EQ(testing_support::readFile(archive / "stray.jpg"), "put there by hand");
         EXPECT_TRUE(fs::exists(archive / "gone.jpg"));
     }
+}
+
+// A pass killed at any moment (its copies half made, its record being
+// written) leaves a record that says nothing untrue; the next pass whole
+// records every copy.
+TEST(ArchiveRecordTest, APassKilledAtAnyMomentLeavesNoWrongLine) {
+    TempHome home;
+    const fs::path source = home.path() / "Main";
+    const fs::path archive = home.makeFolder("Backup") / "Main";
+    const std::string block(64 * 1024, 'x');
+    for (int i = 0; i < 400; ++i) home.writeFile("Main/d" + std::to_string(i % 8) + "/" + std::to_string(i) + ".jpg", block + std::to_string(i));
+    for (const int ms : {30, 120, 250, 400, 700}) {
+        SCOPED_TRACE(ms);
+        // Photos changed since the last try: their copies are made again.
+        home.writeFile("Main/d0/" + std::to_string(ms) + ".jpg", "changed " + std::to_string(ms));
+        const auto run = platform::Task::runCapturingOutput(
+            {.path = "/usr/bin/timeout",
+             .arguments = {"-s", "KILL", std::to_string(ms / 1000.0), testing_support::testProgram("synchronizeonce").string(),
+                           source.string(), archive.string(), "0", "0", "fast"},
+             .workingDirectory = {}});
+        // rsync runs it had started finish their files on their own.
+        ASSERT_TRUE(testing_support::waitUntil([&] {
+            return platform::Task::runCapturingOutput({.path = "/usr/bin/pgrep", .arguments = {"-f", archive.string()}, .workingDirectory = {}})
+                       .standardOutput.empty();
+        }, std::chrono::seconds(20)));
+        EXPECT_EQ(testing_support::recordComplaints(archive), "");
+    }
+    EXPECT_EQ(synchronize(source, archive, "0", "fast").substr(0, 7), "copied ");
+    EXPECT_EQ(testing_support::recordComplaints(archive), "");
+    const auto record = ArchiveRecord::load(archive);
+    ASSERT_TRUE(record);
+    for (const auto& [relative, contents] : testing_support::fileContents(source))
+        EXPECT_TRUE(record->hashOf(relative)) << relative;
+    EXPECT_EQ(record->hashes().size(), testing_support::fileContents(source).size());
 }
 
 TEST(ArchiveRecordTest, ALineIsReadBackAsSha256sumWroteIt) {

@@ -1,6 +1,7 @@
 // Every original a pass deletes has its copy on the disk first, with either
 // engine: the pass runs under strace, which lists the flushes and the
 // deletions of the pass and all its children in the order they happened.
+#include "core/ArchiveRecord.h"
 #include "support/ChildrenInTheFuture.h"
 #include "support/TempHome.h"
 #include "platform/runtime/Task.h"
@@ -37,7 +38,9 @@ Trace read(const fs::path& file, bool flushedEach) {
             ++syncfs;
         else if (line.find("fsync(") != std::string::npos || line.find("fdatasync(") != std::string::npos)
             ++fsyncs;
-        else if (line.find("unlink") != std::string::npos && line.find("AT_REMOVEDIR") == std::string::npos) {
+        // The record's own marker of a run under way is no original.
+        else if (line.find("unlink") != std::string::npos && line.find("AT_REMOVEDIR") == std::string::npos &&
+                 line.find(ArchiveRecord::kFolderName) == std::string::npos) {
             ++trace.deletions;
             const bool bytes = flushedEach ? fsyncs >= trace.deletions : syncfs > 0;
             const bool names = flushedEach ? syncfs >= trace.deletions : syncfs > 0;
