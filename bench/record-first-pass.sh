@@ -14,14 +14,8 @@ tool=$1 photos=$2 kib=$3 rounds=${4:-3}
 scratch=$(mktemp -d "${5:-/tmp}/record-bench.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 src=$scratch/Main
-i=0
-while [ "$i" -lt "$photos" ]; do
-    d=$src/d$((i % 10))
-    [ -d "$d" ] || mkdir -p "$d"
-    head -c $((kib * 1024)) /dev/urandom > "$d/img_$i.jpg"
-    i=$((i + 1))
-done
-touch -d '2 hours ago' $(find "$src" -type f) 2>/dev/null || find "$src" -type f -exec touch -d '2 hours ago' {} +
+. "$(dirname "$0")/photos.sh"
+make_photos "$src" "$photos" "$kib"
 
 seconds() { # command...: wall seconds, into a fresh destination
     rm -rf "$scratch/dest" && mkdir -p "$scratch/dest" && sync

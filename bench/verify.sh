@@ -15,13 +15,8 @@ trap 'rm -rf "$scratch"' EXIT
 export HOME=$scratch/home
 mkdir -p "$HOME" "$scratch/Backup"
 src=$scratch/Main
-i=0
-while [ "$i" -lt "$photos" ]; do
-    d=$src/d$((i % 10))
-    [ -d "$d" ] || mkdir -p "$d"
-    head -c $((kib * 1024)) /dev/urandom > "$d/img_$i.jpg"
-    i=$((i + 1))
-done
+. "$(dirname "$0")/photos.sh"
+make_photos "$src" "$photos" "$kib"
 "$app" --set-destination "$scratch/Backup" > /dev/null
 "$app" --set-source 1 "$src" > /dev/null
 "$tool" "$src" "$scratch/Backup/Main" 0 36500 fast > /dev/null 2>&1
