@@ -7,8 +7,12 @@
 #include "core/Settings.h"
 #include "engines/PassProgress.h"
 #include "pass/FolderSlotRules.h"
+#include "platform/desktop/FileSystemFlush.h"
+#include "platform/runtime/DateFormat.h"
+#include "platform/runtime/Log.h"
 #include "platform/runtime/Sha256.h"
 
+#include <chrono>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -36,11 +40,14 @@ std::int64_t unrecorded(const fs::path& root, const ArchiveRecord& record) {
 std::string ArchiveCheck::Folder::text() const {
     std::string out = CommonHeader::slotDisplayName(slot) + ": ";
     if (!error.empty()) return out + error + "\n";
-    out += plural(checked, "copy", "copies") + " checked: " + PassProgress::grouped(static_cast<std::int64_t>(damaged.size())) +
+    const auto allDamaged = static_cast<std::int64_t>(damaged.size() + mended.size());
+    out += plural(checked, "copy", "copies") + " checked: " + PassProgress::grouped(allDamaged) +
            " damaged, " + PassProgress::grouped(static_cast<std::int64_t>(missing.size())) + " missing, " +
            PassProgress::grouped(withoutRecord) + " without a record\n";
-    for (const auto& path : damaged) out += "  damaged: " + path + "\n";
+    for (const auto& path : damaged) out += "  damaged in the archive; no other copy: " + path + "\n";
     for (const auto& path : missing) out += "  missing: " + path + "\n";
+    for (const auto& path : mended) out += "  damaged, made again from its original: " + path + "\n";
+    if (!mended.empty()) out += "  the damaged versions are kept in " + keptIn + "\n";
     return out;
 }
 
@@ -69,6 +76,60 @@ ArchiveCheck::Folder ArchiveCheck::check(int slot, const std::string& archiveFol
     return folder;
 }
 
+namespace {
+
+// The original of a damaged copy, put in its place through a file beside
+// it; the damaged copy first goes to the kept folder. True once the copy
+// there reads as recorded.
+bool makeAgain(const fs::path& original, const fs::path& copy, const fs::path& kept, const std::string& hash) {
+    std::error_code ec;
+    const fs::path fresh = copy.parent_path() / ("." + copy.filename().string() + ".mending");
+    fs::copy_file(original, fresh, fs::copy_options::overwrite_existing, ec);
+    if (ec) return false;
+    fs::last_write_time(fresh, fs::last_write_time(original, ec), ec);
+    std::string why;
+    const auto written = platform::sha256OfFile(fresh);
+    if (!written || *written != hash || !platform::flushFileSystem(copy.parent_path().string(), &why)) {
+        fs::remove(fresh, ec);
+        return false;
+    }
+    fs::create_directories(kept.parent_path(), ec);
+    fs::rename(copy, kept, ec);
+    if (ec) {
+        fs::remove(fresh, ec);
+        return false;
+    }
+    fs::rename(fresh, copy, ec);
+    return !ec;
+}
+
+} // namespace
+
+void ArchiveCheck::mend(Folder& folder, const std::string& source) {
+    if (folder.damaged.empty()) return;
+    const auto record = ArchiveRecord::load(folder.archive);
+    if (!record) return;
+    const fs::path archive(folder.archive);
+    const std::string stamp = platform::DateFormat::format(std::chrono::system_clock::now(), "yyyy-MM-dd HH-mm-ss.SSS");
+    const fs::path keptFolder = archive.parent_path() / kKeptFolderName / stamp / archive.filename();
+    std::vector<std::string> left;
+    for (const std::string& path : folder.damaged) {
+        const auto hash = record->hashOf(path);
+        const fs::path original = fs::path(source) / path;
+        const auto originalHash = platform::sha256OfFile(original);
+        if (hash && originalHash && *originalHash == *hash &&
+            makeAgain(original, archive / path, keptFolder / path, *hash)) {
+            folder.mended.push_back(path);
+            platform::logf("%s: damaged in the archive, made again from %s", (archive / path).c_str(), original.c_str());
+        } else {
+            left.push_back(path);
+            platform::logf("ERROR: %s: damaged in the archive; no other copy", (archive / path).c_str());
+        }
+    }
+    folder.damaged = std::move(left);
+    if (!folder.mended.empty()) folder.keptIn = keptFolder.string();
+}
+
 std::vector<ArchiveCheck::Folder> ArchiveCheck::run(std::optional<int> slot) {
     std::vector<Folder> folders;
     const DestinationState destination = ArchiveDestination::inspect();
@@ -87,6 +148,7 @@ std::vector<ArchiveCheck::Folder> ArchiveCheck::run(std::optional<int> slot) {
             continue;
         }
         folders.push_back(check(s, FolderSlotRules::archiveFolder(destination.path, *source)));
+        mend(folders.back(), *source);
     }
     return folders;
 }

@@ -1,7 +1,8 @@
 // The record of what every copy holds, as a user meets it: written by
 // either engine as it copies (before any original goes), read by
 // coreutils' own sha256sum from inside the archive folder, and checked by
-// --verify, which names every damaged or missing copy.
+// --verify, which names every damaged or missing copy and makes a damaged
+// one again from its original where that remains.
 
 #include "core/ArchiveRecord.h"
 #include "platform/preferences/UserDefaults.h"
@@ -92,18 +93,28 @@ TEST(ArchiveRecordTest, DamageIsNamedByVerifyAndEveryOtherCopyChecksOutWithEithe
         verify = testing_support::runToEnd({"--verify", "1"});
         EXPECT_EQ(verify.status, 1) << verify.output;
         EXPECT_NE(verify.output.find("4 copies checked: 3 damaged, 0 missing"), std::string::npos) << verify.output;
-        for (const std::string& path : {std::string("gone.jpg"), "2026/" + odd, std::string("kept.jpg")})
-            EXPECT_NE(verify.output.find("damaged: " + path), std::string::npos) << path << "\n" << verify.output;
+        for (const std::string& path : {std::string("gone.jpg"), "2026/" + odd})
+            EXPECT_NE(verify.output.find("damaged in the archive; no other copy: " + path), std::string::npos)
+                << path << "\n" << verify.output;
+        // The one whose original remains is made again; its damaged version is kept.
+        EXPECT_NE(verify.output.find("made again from its original: kept.jpg"), std::string::npos) << verify.output;
+        EXPECT_EQ(testing_support::readFile(archive / "kept.jpg"), "third photo");
+        int keptVersions = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(destination / ".tolv-archiver-kept"))
+            if (entry.path().filename() == "kept.jpg" && testing_support::readFile(entry.path()) != "third photo")
+                ++keptVersions;
+        EXPECT_EQ(keptVersions, 1);
+        EXPECT_EQ(count(testing_support::recordComplaints(archive), "FAILED"), 2);
 
         // A copy gone, and one that came without a record.
         fs::remove(archive / "2026/fine.jpg");
         home.writeFile("Backup/Main/stray.jpg", "put there by hand");
         verify = testing_support::runToEnd({"--verify"});
         EXPECT_EQ(verify.status, 1) << verify.output;
-        EXPECT_NE(verify.output.find("3 copies checked: 3 damaged, 1 missing, 1 without a record"), std::string::npos)
+        EXPECT_NE(verify.output.find("3 copies checked: 2 damaged, 1 missing, 1 without a record"), std::string::npos)
             << verify.output;
         EXPECT_NE(verify.output.find("missing: 2026/fine.jpg"), std::string::npos) << verify.output;
-        // Nothing was mended, moved or deleted by looking.
+        // What has no other copy is neither moved nor deleted by looking.
         EXPECT_EQ(testing_support::readFile(archive / "stray.jpg"), "put there by hand");
         EXPECT_TRUE(fs::exists(archive / "gone.jpg"));
     }
