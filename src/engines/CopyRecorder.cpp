@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -31,7 +32,7 @@ std::optional<platform::Date> recordedAt(const ArchiveRecord& record) {
 struct Todo {
     std::string path; // below the archive folder
     FileStamp copy;
-    bool fresh = false; // written by this run
+    bool fresh = false; // written anew by this run's rsync
 };
 
 struct Found {
@@ -72,20 +73,26 @@ std::vector<Found> lookAll(const fs::path& source, const fs::path& archive, cons
     return found;
 }
 
-// The copies the run made, when it knows them and the record knows the rest.
-std::vector<Todo> madeByTheRun(const fs::path& archive, const std::vector<std::string>& made,
-                               std::optional<platform::Date> runStart) {
+// The copies the run made, when it knows them and the record knows the
+// rest: rsync wrote each anew (another file than before, or one that did
+// not match its original before), checking it against what it read.
+std::vector<Todo> madeByTheRun(const fs::path& archive, const std::vector<std::string>& made) {
     std::vector<Todo> todo;
     for (const std::string& path : made)
         if (const auto stamp = FileStamp::of((archive / path).string()); stamp && stamp->isRegularFile())
-            todo.push_back({path, *stamp, runStart && changedSince(*stamp, *runStart)});
+            todo.push_back({path, *stamp, true});
     return todo;
 }
 
-std::vector<Todo> toLookAt(const fs::path& archive, const ArchiveRecord& record, std::optional<platform::Date> runStart,
-                           const std::vector<std::string>* made, std::error_code& ec) {
+// A copy found by walking the folder that the run did not make may have
+// changed in other ways (its owner, its mode): it is read, never taken for
+// its original.
+std::vector<Todo> toLookAt(const fs::path& archive, const ArchiveRecord& record, const std::vector<std::string>* made,
+                           bool wholeFolder, std::error_code& ec) {
     const auto recorded = recordedAt(record);
-    if (made && recorded) return madeByTheRun(archive, *made, runStart);
+    if (made && recorded && !wholeFolder) return madeByTheRun(archive, *made);
+    const std::unordered_set<std::string> madeNow = made ? std::unordered_set<std::string>(made->begin(), made->end())
+                                                         : std::unordered_set<std::string>{};
     std::vector<Todo> todo;
     for (auto it = fs::recursive_directory_iterator(archive, fs::directory_options::skip_permission_denied, ec);
          !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
@@ -95,7 +102,7 @@ std::vector<Todo> toLookAt(const fs::path& archive, const ArchiveRecord& record,
         if (!stamp || !stamp->isRegularFile()) continue;
         std::string path = it->path().lexically_relative(archive).generic_string();
         if (record.hashOf(path) && recorded && !changedSince(*stamp, *recorded)) continue;
-        const bool fresh = runStart && changedSince(*stamp, *runStart);
+        const bool fresh = madeNow.count(path) > 0;
         todo.push_back({std::move(path), *stamp, fresh});
     }
     return todo;
@@ -105,14 +112,14 @@ std::vector<Todo> toLookAt(const fs::path& archive, const ArchiveRecord& record,
 
 namespace CopyRecorder {
 
-bool update(const std::string& source, const std::string& archive, std::optional<platform::Date> runStart,
-            const std::vector<std::string>* made, Counts* counts, std::string* why) {
+bool update(const std::string& source, const std::string& archive, const std::vector<std::string>* made,
+            bool wholeFolder, Counts* counts, std::string* why) {
     auto record = ArchiveRecord::load(archive, why);
     if (!record) return false;
     Counts local;
     Counts& c = counts ? *counts : local;
     std::error_code ec;
-    const std::vector<Todo> todo = toLookAt(archive, *record, runStart, made, ec);
+    const std::vector<Todo> todo = toLookAt(archive, *record, made, wholeFolder, ec);
     if (ec) {
         if (why) *why = ec.message();
         return false;
@@ -145,20 +152,19 @@ bool begin(const std::string& archive) {
     return false;
 }
 
-bool updateLogged(const std::string& source, const std::string& archive, std::optional<platform::Date> runStart,
-                  bool leftBehind, std::int64_t copied, const std::vector<std::string>* made) {
+bool updateLogged(const std::string& source, const std::string& archive, bool leftBehind, std::int64_t copied,
+                  const std::vector<std::string>* made) {
     std::error_code ec;
     const fs::path pending = ArchiveRecord::pendingFileFor(archive);
-    // A run before this one ended before its record did: the copies it
-    // made are not this run's to name, and only the whole folder tells.
-    if (leftBehind) made = nullptr;
     if (copied == 0 && !leftBehind && fs::exists(ArchiveRecord::fileFor(archive), ec)) {
         fs::remove(pending, ec);
         return true;
     }
     Counts counts;
     std::string why;
-    if (!update(source, archive, runStart, made, &counts, &why)) {
+    // A run before this one ended before its record did: the copies it
+    // made are not this run's to name, and only the whole folder tells.
+    if (!update(source, archive, made, leftBehind, &counts, &why)) {
         platform::logf("ERROR: the record of %s could not be brought up to date: %s", archive.c_str(), why.c_str());
         return false;
     }

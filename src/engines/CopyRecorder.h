@@ -2,18 +2,15 @@
 // Brings an archive folder's record (ArchiveRecord) up to date with its
 // copies, after a run's copies and before any original is deleted. A copy
 // written since the record last was (its status-change time says so), or
-// not in it yet, is looked at. One that this run wrote with its original's
-// size and time is what rsync sent and checked as it wrote it: the
-// original, still in memory, gives its hash. Any other copy is read, and,
+// not in it yet, is looked at. One that this run's rsync wrote anew, with
+// its original's size and time, is what rsync sent and checked as it wrote
+// it: the original, still in memory, gives its hash. Any other copy is read, and,
 // when the source still holds its original with the copy's size and time,
 // the original too: only a match is recorded as proven. A copy unlike its
 // original is not recorded (the next pass copies the original again); one
 // without its original is recorded from itself, and listed so.
 
-#include "platform/runtime/DateFormat.h"
-
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,12 +24,12 @@ struct Counts {
 };
 
 // source: the folder archived; archive: the archive folder as the tools
-// reach it; runStart: when the run that wrote the copies began (none: no
-// run did). false, and why, when the record could not be read or written.
-// made: the copies the run made, when it knows them: only those are looked
-// at while the folder has a record (else the whole folder is).
-bool update(const std::string& source, const std::string& archive, std::optional<platform::Date> runStart,
-            const std::vector<std::string>* made, Counts* counts, std::string* why);
+// reach it; made: the copies the run made anew, when it knows them: only
+// those are looked at while the folder has a record, unless wholeFolder
+// (else the whole folder is, and any copy the run did not make is read).
+// false, and why, when the record could not be read or written.
+bool update(const std::string& source, const std::string& archive, const std::vector<std::string>* made,
+            bool wholeFolder, Counts* counts, std::string* why);
 // Before a run copies into the archive folder: until the record is brought
 // up to date, the folder is known to hold copies it may not name. True
 // when a run before this one left it so (killed, cut off).
@@ -44,7 +41,7 @@ bool begin(const std::string& archive);
 // one, and so does one that a run left without bringing its record up to
 // date: then the whole folder is looked at).
 // leftBehind: what begin() said.
-bool updateLogged(const std::string& source, const std::string& archive, std::optional<platform::Date> runStart,
-                  bool leftBehind, std::int64_t copied, const std::vector<std::string>* made = nullptr);
+bool updateLogged(const std::string& source, const std::string& archive, bool leftBehind, std::int64_t copied,
+                  const std::vector<std::string>* made = nullptr);
 
 } // namespace CopyRecorder
