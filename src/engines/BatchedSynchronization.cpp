@@ -73,7 +73,8 @@ void BatchedSynchronization::synchronize() {
     outcomes.countInto(counts_, &made);
     const Task::Termination outcome = batches.outcome();
     // Before any original goes: what each copy holds, proven by its original.
-    const bool recorded = CopyRecorder::updateLogged(job_.source, job_.target, leftBehind, counts_.copied, &made);
+    const bool recorded = CopyRecorder::updateLogged(job_.source, job_.target, leftBehind, counts_.copied, &made,
+                                   SynchronizationPolicy::keptFolder(job_.target, start_));
     // With deletion off no file is old enough, and a walk that can match
     // nothing would cost as much as the copying walk did.
     if (!SynchronizationPolicy::deletes(job_.days)) return finish(outcome);
@@ -126,7 +127,8 @@ void BatchedSynchronization::copyListed(std::vector<std::string> names) {
     finishCopies(batches, copies);
     std::vector<std::string> made;
     outcomes.countInto(counts_, &made);
-    CopyRecorder::updateLogged(job_.source, job_.target, leftBehind, counts_.copied, &made);
+    CopyRecorder::updateLogged(job_.source, job_.target, leftBehind, counts_.copied, &made,
+                                   SynchronizationPolicy::keptFolder(job_.target, start_));
     finish(batches.outcome());
 }
 

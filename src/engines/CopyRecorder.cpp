@@ -108,12 +108,25 @@ std::vector<Todo> toLookAt(const fs::path& archive, const ArchiveRecord& record,
     return todo;
 }
 
+// The copy a run replaced, moved to its kept folder, holds what the record
+// said of it: it is recorded there, as unproven as it was.
+void recordKept(ArchiveRecord& record, const std::string& keptFolder, const std::string& path, const std::string& hash) {
+    if (keptFolder.empty()) return;
+    const fs::path kept(keptFolder);
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(kept / path, ec))) return;
+    // From inside the archive folder: ../.tolv-archiver-kept/<run>/<folder>/<path>
+    const fs::path fromArchive =
+        fs::path("..") / kept.parent_path().parent_path().filename() / kept.parent_path().filename() / kept.filename() / path;
+    record.set(fromArchive.generic_string(), hash, !record.fromCopy(path));
+}
+
 } // namespace
 
 namespace CopyRecorder {
 
 bool update(const std::string& source, const std::string& archive, const std::vector<std::string>* made,
-            bool wholeFolder, Counts* counts, std::string* why) {
+            bool wholeFolder, const std::string& keptFolder, Counts* counts, std::string* why) {
     auto record = ArchiveRecord::load(archive, why);
     if (!record) return false;
     Counts local;
@@ -136,6 +149,7 @@ bool update(const std::string& source, const std::string& archive, const std::ve
         const bool proven = found[i].kind == Found::Kind::Proven;
         const auto known = record->hashOf(todo[i].path);
         if (!proven && known && *known == found[i].hash) continue; // the same bytes, recorded before
+        if (known && *known != found[i].hash) recordKept(*record, keptFolder, todo[i].path, *known);
         record->set(todo[i].path, found[i].hash, proven);
         ++(proven ? c.proven : c.fromCopy);
     }
@@ -153,7 +167,7 @@ bool begin(const std::string& archive) {
 }
 
 bool updateLogged(const std::string& source, const std::string& archive, bool leftBehind, std::int64_t copied,
-                  const std::vector<std::string>* made) {
+                  const std::vector<std::string>* made, const std::string& keptFolder) {
     std::error_code ec;
     const fs::path pending = ArchiveRecord::pendingFileFor(archive);
     if (copied == 0 && !leftBehind && fs::exists(ArchiveRecord::fileFor(archive), ec)) {
@@ -164,7 +178,7 @@ bool updateLogged(const std::string& source, const std::string& archive, bool le
     std::string why;
     // A run before this one ended before its record did: the copies it
     // made are not this run's to name, and only the whole folder tells.
-    if (!update(source, archive, made, leftBehind, &counts, &why)) {
+    if (!update(source, archive, made, leftBehind, keptFolder, &counts, &why)) {
         platform::logf("ERROR: the record of %s could not be brought up to date: %s", archive.c_str(), why.c_str());
         return false;
     }

@@ -29,7 +29,7 @@ struct Counts {
 // (else the whole folder is, and any copy the run did not make is read).
 // false, and why, when the record could not be read or written.
 bool update(const std::string& source, const std::string& archive, const std::vector<std::string>* made,
-            bool wholeFolder, Counts* counts, std::string* why);
+            bool wholeFolder, const std::string& keptFolder, Counts* counts, std::string* why);
 // Before a run copies into the archive folder: until the record is brought
 // up to date, the folder is known to hold copies it may not name. True
 // when a run before this one left it so (killed, cut off).
@@ -40,8 +40,11 @@ bool begin(const std::string& archive);
 // nothing to copy reads nothing more (an archive without a record yet gets
 // one, and so does one that a run left without bringing its record up to
 // date: then the whole folder is looked at).
-// leftBehind: what begin() said.
+// leftBehind: what begin() said. keptFolder: where the run keeps the copies
+// it replaces ("" when unknown): a replaced copy found there is recorded
+// with what it held, by its path from the archive folder
+// ("../.tolv-archiver-kept/<run>/<folder>/…").
 bool updateLogged(const std::string& source, const std::string& archive, bool leftBehind, std::int64_t copied,
-                  const std::vector<std::string>* made = nullptr);
+                  const std::vector<std::string>* made = nullptr, const std::string& keptFolder = "");
 
 } // namespace CopyRecorder

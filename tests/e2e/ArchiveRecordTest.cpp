@@ -152,6 +152,21 @@ TEST(ArchiveRecordTest, APassKilledAtAnyMomentLeavesNoWrongLine) {
     for (const auto& [relative, contents] : testing_support::fileContents(source))
         EXPECT_TRUE(record->hashOf(relative)) << relative;
     EXPECT_EQ(record->hashes().size(), testing_support::fileContents(source).size());
+
+    // A photo rewritten: its new copy is recorded, and so is the version kept aside.
+    home.writeFile("Main/d1/1.jpg", "rewritten, and longer than before: " + block);
+    EXPECT_EQ(synchronize(source, archive, "0", "fast"), "copied 1 failed 0 deleted 0\n");
+    const auto after = ArchiveRecord::load(archive);
+    ASSERT_TRUE(after);
+    int keptLines = 0;
+    for (const auto& [path, hash] : after->hashes())
+        if (path.starts_with("../.tolv-archiver-kept/") && path.ends_with("/Main/d1/1.jpg")) {
+            ++keptLines;
+            EXPECT_EQ(hash, *record->hashOf("d1/1.jpg"));
+        }
+    EXPECT_EQ(keptLines, 1);
+    EXPECT_NE(*after->hashOf("d1/1.jpg"), *record->hashOf("d1/1.jpg"));
+    EXPECT_EQ(testing_support::recordComplaints(archive), "");
 }
 
 TEST(ArchiveRecordTest, ALineIsReadBackAsSha256sumWroteIt) {
