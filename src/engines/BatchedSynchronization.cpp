@@ -72,22 +72,25 @@ void BatchedSynchronization::synchronize() {
     std::vector<std::string> made;
     outcomes.countInto(counts_, &made);
     const Task::Termination outcome = batches.outcome();
-    // Before any original goes: what each copy holds, proven by its original.
-    const bool recorded = CopyRecorder::updateLogged(job_.source, job_.target, leftBehind, counts_.copied, &made,
-                                   SynchronizationPolicy::keptFolder(job_.target, start_));
+    // Before any original goes: what each copy holds, proven by its
+    // original. Not after a run that broke off: the destination may be gone
+    // or hanging, and the next run looks at the whole folder.
+    const bool recorded = batches.copiesComplete() &&
+                          CopyRecorder::updateLogged(job_.source, job_.target, leftBehind, counts_.copied, &made,
+                                                     SynchronizationPolicy::keptFolder(job_.target, start_));
     // With deletion off no file is old enough, and a walk that can match
     // nothing would cost as much as the copying walk did.
     if (!SynchronizationPolicy::deletes(job_.days)) return finish(outcome);
-    if (!recorded) {
-        logf("no record of the copies of %s: no source file is deleted in this pass", job_.source.c_str());
-        return finish(outcome);
-    }
     if (!batches.copiesComplete()) {
         // A run that broke off may have left copies half written or the
         // destination gone; nothing of this pass is trusted for deletion.
         // One that only failed some files leaves the rest to cmp.
         logf("rsync for %s ended with status %d: no source file is deleted in this pass", job_.source.c_str(),
              TaskDone::status(outcome));
+        return finish(outcome);
+    }
+    if (!recorded) {
+        logf("no record of the copies of %s: no source file is deleted in this pass", job_.source.c_str());
         return finish(outcome);
     }
     // cmp reads the copies back from memory; only copies on the disk may
@@ -127,7 +130,8 @@ void BatchedSynchronization::copyListed(std::vector<std::string> names) {
     finishCopies(batches, copies);
     std::vector<std::string> made;
     outcomes.countInto(counts_, &made);
-    CopyRecorder::updateLogged(job_.source, job_.target, leftBehind, counts_.copied, &made,
+    if (batches.copiesComplete())
+        CopyRecorder::updateLogged(job_.source, job_.target, leftBehind, counts_.copied, &made,
                                    SynchronizationPolicy::keptFolder(job_.target, start_));
     finish(batches.outcome());
 }
