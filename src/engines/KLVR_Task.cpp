@@ -90,16 +90,21 @@ void runCounted(const CopyJob& job, const FindRequest& request) {
 
 // The job of a run asked for by its folders: a refusal is logged and its end told at once.
 void startOnDisk(CopyJob::Engine engine, const std::string& sourcePath, const std::string& destinationPath,
-                 const std::function<void(CopyJob&)>& fill) {
+                 unsigned minutes, unsigned days, std::vector<std::string> listed, platform::Object context,
+                 std::shared_ptr<PassProgress> progress) {
     std::string refusal;
     auto job = CopyJob::onDisk(engine, sourcePath, destinationPath, &refusal);
     if (!job) {
         platform::log(refusal);
         CopyJob unstarted;
-        fill(unstarted);
+        unstarted.context = std::move(context);
         return unstarted.notStarted();
     }
-    fill(*job);
+    job->minutes = minutes;
+    job->days = days;
+    job->listed = std::move(listed);
+    job->context = std::move(context);
+    job->progress = std::move(progress);
     CopyJob::start(std::move(*job));
 }
 
@@ -123,24 +128,16 @@ void KLVR_Task::synchronize(CopyJob job) {
 void KLVR_Task::synchronizeFileItemsAtFolderPath(const std::string& sourcePath, const std::string& destinationPath,
                                                  unsigned minutes, unsigned days, platform::Object context,
                                                  std::shared_ptr<PassProgress> progress) {
-    startOnDisk(CopyJob::Engine::PerFile, sourcePath, destinationPath, [&](CopyJob& job) {
-        job.minutes = minutes;
-        job.days = days;
-        job.context = std::move(context);
-        job.progress = std::move(progress);
-    });
+    startOnDisk(CopyJob::Engine::PerFile, sourcePath, destinationPath, minutes, days, {}, std::move(context),
+                std::move(progress));
 }
 
 void KLVR_Task::synchronizeFileItemsBatchedAtFolderPath(const std::string& sourcePath,
                                                         const std::string& destinationPath, unsigned minutes,
                                                         unsigned days, platform::Object context,
                                                         std::shared_ptr<PassProgress> progress) {
-    startOnDisk(CopyJob::Engine::Fast, sourcePath, destinationPath, [&](CopyJob& job) {
-        job.minutes = minutes;
-        job.days = days;
-        job.context = std::move(context);
-        job.progress = std::move(progress);
-    });
+    startOnDisk(CopyJob::Engine::Fast, sourcePath, destinationPath, minutes, days, {}, std::move(context),
+                std::move(progress));
 }
 
 void KLVR_Task::synchronizeListedFileItemsAtFolderPath(const std::string& sourcePath,
@@ -148,12 +145,8 @@ void KLVR_Task::synchronizeListedFileItemsAtFolderPath(const std::string& source
                                                        std::vector<std::string> relativeFiles,
                                                        platform::Object context,
                                                        std::shared_ptr<PassProgress> progress) {
-    startOnDisk(CopyJob::Engine::Listed, sourcePath, destinationPath, [&](CopyJob& job) {
-        job.days = SynchronizationPolicy::kDeletionOffDays;
-        job.listed = std::move(relativeFiles);
-        job.context = std::move(context);
-        job.progress = std::move(progress);
-    });
+    startOnDisk(CopyJob::Engine::Listed, sourcePath, destinationPath, 0, SynchronizationPolicy::kDeletionOffDays,
+                std::move(relativeFiles), std::move(context), std::move(progress));
 }
 
 void KLVR_Task::findAtPath(const std::string& path, const std::optional<std::string>& fileType,

@@ -133,13 +133,15 @@ void ArchiveCheck::mend(Folder& folder, const std::string& source) {
 std::vector<ArchiveCheck::Folder> ArchiveCheck::run(std::optional<int> slot) {
     std::vector<Folder> folders;
     const DestinationState destination = ArchiveDestination::inspect();
+    const bool onServer =
+        RemoteDestination::looksRemote(Settings::folder(CommonHeader::kDestinationSlot).path.value_or(""));
     for (int s = 1; s < CommonHeader::kSlotCount; ++s) {
         if (slot && *slot != s) continue;
         const auto source = Settings::folder(s).path;
         if (!source || source->empty()) continue;
         Folder folder;
         folder.slot = s;
-        if (RemoteDestination::looksRemote(Settings::folder(CommonHeader::kDestinationSlot).path.value_or("")))
+        if (onServer)
             folder.error = "an archive on a server is not checked from here yet";
         else if (!destination.ready())
             folder.error = destination.problem.empty() ? std::string("no destination") : destination.problem;
