@@ -70,6 +70,10 @@ fs::path ArchiveRecord::pendingFileFor(const fs::path& archiveFolder) {
     return archiveFolder.parent_path() / kFolderName / (archiveFolder.filename().string() + ".pending");
 }
 
+bool ArchiveRecord::makeFolderFor(const fs::path& archiveFolder, std::string* why) {
+    return platform::makeFoldersBelow(archiveFolder.parent_path(), fileFor(archiveFolder).parent_path(), why);
+}
+
 std::string ArchiveRecord::line(const std::string& hash, const std::string& path) {
     if (!needsEscape(path)) return hash + "  " + path + "\n";
     return "\\" + hash + "  " + escaped(path) + "\n";
@@ -132,7 +136,7 @@ bool ArchiveRecord::save(std::string* why) {
         if (!ec) writtenAt_ = now;
         return true;
     }
-    fs::create_directories(fileFor(folder_).parent_path(), ec);
+    if (!makeFolderFor(folder_, why)) return false;
     std::string text, fromCopy;
     for (const auto& [path, hash] : hashes_) text += line(hash, path);
     for (const auto& path : fromCopy_) fromCopy += escaped(path) + "\n";

@@ -33,6 +33,9 @@ public:
     // without bringing the record up to date (killed, cut off) leaves it, and
     // the next one then looks at the whole folder.
     static std::filesystem::path pendingFileFor(const std::filesystem::path& archiveFolder);
+    // Makes the folder these live in, but only on the destination the
+    // archive folder is on: false once it is gone.
+    static bool makeFolderFor(const std::filesystem::path& archiveFolder, std::string* why = nullptr);
 
     // One line as sha256sum writes it, with its newline.
     static std::string line(const std::string& hash, const std::string& path);

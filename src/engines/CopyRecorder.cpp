@@ -161,8 +161,7 @@ bool begin(const std::string& archive) {
     std::error_code ec;
     const fs::path pending = ArchiveRecord::pendingFileFor(archive);
     if (fs::exists(pending, ec)) return true;
-    fs::create_directories(pending.parent_path(), ec);
-    std::ofstream(pending).flush();
+    if (ArchiveRecord::makeFolderFor(archive)) std::ofstream(pending).flush();
     return false;
 }
 

@@ -89,6 +89,12 @@ std::string SynchronizationPolicy::keptFolder(const std::string& destination, pl
     return (archive.parent_path() / kKeptFolderName / stamp / archive.filename()).string();
 }
 
+std::filesystem::path SynchronizationPolicy::keptFolderBeside(const std::filesystem::path& archiveFolder,
+                                                              platform::Date start) {
+    const std::string stamp = platform::DateFormat::format(start, "yyyy-MM-dd HH-mm-ss.SSS");
+    return archiveFolder.parent_path() / kKeptFolderName / stamp / archiveFolder.filename();
+}
+
 std::vector<std::string> SynchronizationPolicy::keepingArguments(const std::string& destination, platform::Date start) {
     // A source file may take the name of a copy whose original is gone: a
     // camera that starts its numbering again, a folder named like an

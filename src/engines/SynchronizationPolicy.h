@@ -9,6 +9,7 @@
 #include "platform/runtime/NotificationCenter.h"
 #include "engines/FindRequest.h"
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,10 @@ public:
     // <destination's parent>/.tolv-archiver-kept/<start, local time to the
     // millisecond>/<destination's name>; on a server, that path there.
     static std::string keptFolder(const std::string& destination, platform::Date start);
+    // The same folder on a disk, reached the way archiveFolder is (through
+    // the destination's marker), so nothing is made there once the disk is
+    // gone.
+    static std::filesystem::path keptFolderBeside(const std::filesystem::path& archiveFolder, platform::Date start);
     // The rsync flags that move every copy a run replaces, or removes to
     // make way for a folder, into that run's kept folder at its relative path.
     static std::vector<std::string> keepingArguments(const std::string& destination, platform::Date start);

@@ -6,9 +6,10 @@
 #include "core/RemoteDestination.h"
 #include "core/Settings.h"
 #include "engines/PassProgress.h"
+#include "engines/SynchronizationPolicy.h"
 #include "pass/FolderSlotRules.h"
 #include "platform/desktop/FileSystemFlush.h"
-#include "platform/runtime/DateFormat.h"
+#include "platform/preferences/AtomicFile.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/Sha256.h"
 
@@ -81,7 +82,8 @@ namespace {
 // The original of a damaged copy, put in its place through a file beside
 // it; the damaged copy first goes to the kept folder. True once the copy
 // there reads as recorded.
-bool makeAgain(const fs::path& original, const fs::path& copy, const fs::path& kept, const std::string& hash) {
+bool makeAgain(const fs::path& original, const fs::path& copy, const fs::path& kept, const std::string& hash,
+               const fs::path& destination) {
     std::error_code ec;
     const fs::path fresh = copy.parent_path() / ("." + copy.filename().string() + ".mending");
     fs::copy_file(original, fresh, fs::copy_options::overwrite_existing, ec);
@@ -93,8 +95,8 @@ bool makeAgain(const fs::path& original, const fs::path& copy, const fs::path& k
         fs::remove(fresh, ec);
         return false;
     }
-    fs::create_directories(kept.parent_path(), ec);
-    fs::rename(copy, kept, ec);
+    if (!platform::makeFoldersBelow(destination, kept.parent_path())) ec = std::make_error_code(std::errc::io_error);
+    if (!ec) fs::rename(copy, kept, ec);
     if (ec) {
         fs::remove(fresh, ec);
         return false;
@@ -110,15 +112,14 @@ void ArchiveCheck::mend(Folder& folder, const std::string& source) {
     const auto record = ArchiveRecord::load(folder.archive);
     if (!record) return;
     const fs::path archive(folder.archive);
-    const std::string stamp = platform::DateFormat::format(std::chrono::system_clock::now(), "yyyy-MM-dd HH-mm-ss.SSS");
-    const fs::path keptFolder = archive.parent_path() / kKeptFolderName / stamp / archive.filename();
+    const fs::path keptFolder = SynchronizationPolicy::keptFolderBeside(archive, std::chrono::system_clock::now());
     std::vector<std::string> left;
     for (const std::string& path : folder.damaged) {
         const auto hash = record->hashOf(path);
         const fs::path original = fs::path(source) / path;
         const auto originalHash = platform::sha256OfFile(original);
         if (hash && originalHash && *originalHash == *hash &&
-            makeAgain(original, archive / path, keptFolder / path, *hash)) {
+            makeAgain(original, archive / path, keptFolder / path, *hash, archive.parent_path())) {
             folder.mended.push_back(path);
             platform::logf("%s: damaged in the archive, made again from %s", (archive / path).c_str(), original.c_str());
         } else {

@@ -66,13 +66,13 @@ std::vector<std::string> find(const fs::path& source, const fs::path& archive, l
 std::vector<std::string> keepCopiesAside(const fs::path& source, const fs::path& archive,
                                          const std::vector<std::string>& files, platform::Date start) {
     std::vector<std::string> moved;
-    const fs::path kept = SynchronizationPolicy::keptFolder(archive.string(), start);
+    const fs::path kept = SynchronizationPolicy::keptFolderBeside(archive, start);
     for (const std::string& file : files) {
         const fs::path relative = fs::path(file).lexically_relative(source);
-        std::error_code ec;
-        fs::create_directories((kept / relative).parent_path(), ec);
         std::string why;
-        if (platform::renameWithoutReplacing(archive / relative, kept / relative, &why) != platform::RenameResult::Done) {
+        if (!platform::makeFoldersBelow(archive.parent_path(), (kept / relative).parent_path(), &why) ||
+            platform::renameWithoutReplacing(archive / relative, kept / relative, &why) !=
+                platform::RenameResult::Done) {
             logf("ERROR: the copy of %s could not be kept aside (%s): it is not replaced", file.c_str(), why.c_str());
             continue;
         }

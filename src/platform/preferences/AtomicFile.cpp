@@ -186,4 +186,27 @@ RenameResult renameWithoutReplacing(const fs::path& from, const fs::path& to, st
     return RenameResult::Failed;
 }
 
+bool makeFoldersBelow(const fs::path& base, const fs::path& folder, std::string* error) {
+    const fs::path relative = folder.lexically_relative(base);
+    if (relative.empty() || *relative.begin() == "..") {
+        setError(error, folder.string() + " is not inside " + base.string());
+        return false;
+    }
+    fs::path made = base;
+    for (const fs::path& part : relative) {
+        if (part == ".") continue;
+        made /= part;
+        if (::mkdir(made.c_str(), 0777) != 0 && errno != EEXIST) {
+            setError(error, errnoText("cannot make folder", made, errno));
+            return false;
+        }
+    }
+    std::error_code ec;
+    if (!fs::is_directory(folder, ec)) {
+        setError(error, folder.string() + " is not a folder");
+        return false;
+    }
+    return true;
+}
+
 } // namespace platform

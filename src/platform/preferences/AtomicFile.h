@@ -39,4 +39,12 @@ enum class RenameResult { Done, TargetExists, Failed };
 RenameResult renameWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to,
                                     std::string* error = nullptr);
 
+// Makes folder and the folders between it and base, which must already
+// exist; base and the folders above it are never made. A path that reaches
+// the archive through its marker ("<disk>/.marker/../Main") then fails once
+// the disk is gone, where std::filesystem::create_directories would make the
+// marker's folder, and everything after it, in the folder left behind.
+bool makeFoldersBelow(const std::filesystem::path& base, const std::filesystem::path& folder,
+                      std::string* error = nullptr);
+
 } // namespace platform

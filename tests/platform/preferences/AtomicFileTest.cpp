@@ -73,4 +73,20 @@ TEST(AtomicFileTest, AnotherUsersFileInAStickyFolderIsRefused) {
     EXPECT_EQ(std::distance(fs::directory_iterator(shared), fs::directory_iterator()), 1) << "a temporary was left";
 }
 
+// A folder reached through a disk's marker: with the marker gone (the disk
+// unplugged), nothing may appear in the folder the disk left behind.
+TEST(AtomicFileTest, FoldersAreMadeOnlyBelowABaseThatExists) {
+    TempHome home;
+    const fs::path disk = home.makeFolder("Backup");
+    const fs::path base = disk / ".marker" / "..";
+    std::string why;
+    EXPECT_FALSE(platform::makeFoldersBelow(base, base / ".record" / "a", &why));
+    EXPECT_TRUE(fs::is_empty(disk)) << "made in the folder the disk left behind";
+    fs::create_directory(disk / ".marker");
+    ASSERT_TRUE(platform::makeFoldersBelow(base, base / ".record" / "a", &why)) << why;
+    EXPECT_TRUE(fs::is_directory(disk / ".record/a"));
+    EXPECT_TRUE(platform::makeFoldersBelow(base, base / ".record" / "a", &why)) << "an existing folder is fine";
+    EXPECT_FALSE(platform::makeFoldersBelow(base / ".record", disk / "elsewhere", &why));
+}
+
 } // namespace
