@@ -94,13 +94,10 @@ std::optional<ArchiveRecord::Entry> ArchiveRecord::parse(const std::string& text
 }
 
 std::optional<ArchiveRecord> ArchiveRecord::load(const fs::path& archiveFolder, std::string* why) {
-    ArchiveRecord record(archiveFolder);
     const fs::path file = fileFor(archiveFolder);
     const auto text = readIfThere(file, why);
     if (!text) return std::nullopt;
-    std::istringstream lines(*text);
-    for (std::string l; std::getline(lines, l);)
-        if (auto entry = parse(l)) record.hashes_[entry->path] = entry->hash;
+    ArchiveRecord record = fromText(archiveFolder, *text);
     if (const auto fromCopy = readIfThere(fromCopyFileFor(archiveFolder), why)) {
         std::istringstream paths(*fromCopy);
         for (std::string l; std::getline(paths, l);)
@@ -109,6 +106,14 @@ std::optional<ArchiveRecord> ArchiveRecord::load(const fs::path& archiveFolder, 
     std::error_code ec;
     if (!text->empty())
         if (const auto at = fs::last_write_time(file, ec); !ec) record.writtenAt_ = at;
+    return record;
+}
+
+ArchiveRecord ArchiveRecord::fromText(const fs::path& archiveFolder, const std::string& text) {
+    ArchiveRecord record(archiveFolder);
+    std::istringstream lines(text);
+    for (std::string l; std::getline(lines, l);)
+        if (auto entry = parse(l)) record.hashes_[entry->path] = entry->hash;
     return record;
 }
 

@@ -49,6 +49,8 @@ public:
     // The record of the folder as it is on the destination (empty when it
     // has none yet); nullopt, and why, when it cannot be read.
     static std::optional<ArchiveRecord> load(const std::filesystem::path& archiveFolder, std::string* why = nullptr);
+    // The copies and hashes of a record's text, read by other means.
+    static ArchiveRecord fromText(const std::filesystem::path& archiveFolder, const std::string& text);
 
     const std::map<std::string, std::string>& hashes() const { return hashes_; }
     std::optional<std::string> hashOf(const std::string& path) const;

@@ -53,6 +53,11 @@ inline const std::string kPrefFullPassIntervalMinutes = "prefFullPassIntervalMin
 inline const std::string kPrefMinimumFreeSpaceMB = "prefMinimumFreeSpaceMB";
 // The user is told when a watched folder's oldest unarchived file is older than this; 0: never.
 inline const std::string kPrefBackupLagAlarmMinutes = "prefBackupLagAlarmMinutes";
+// Every copy in the archive is read again once in this many days, a share each day; 0: never.
+inline const std::string kPrefVerifyArchiveDays = "prefVerifyArchiveDays";
+// What reading a folder's archive found, and where the rolling check
+// stands (ArchiveHealth); "Format1".."Format3" by source slot.
+inline const std::string kPrefArchiveCheck = "prefArchiveCheck";
 
 // Notification names.
 inline const std::string kWatcherDoStart = "WatcherDoStart";
@@ -78,6 +83,8 @@ inline const std::string kWatcherPassRefused = "WatcherPassRefused";
 inline const std::string kWatcherPassEnded = "WatcherPassEnded";
 // A slot's count of files nobody archives changed (WatcherNSObject::unarchived).
 inline const std::string kWatcherUnarchivedCounted = "WatcherUnarchivedCounted";
+// A reading of a folder's archive stored what it found: {"index"}.
+inline const std::string kArchiveCheckDidEnd = "ArchiveCheckDidEnd";
 inline const std::string kUserInfoPassResult = "passResult";
 // What the destination is now, posted when that changes: {"reason": "" when
 // passes may archive into it, else the problem; "watchPath": the folder;

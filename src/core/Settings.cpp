@@ -31,6 +31,7 @@ void eachField(Settings& s, Visit visit) {
     visit(kPrefFullPassIntervalMinutes, s.fullPassMinutes);
     visit(kPrefMinimumFreeSpaceMB, s.minimumFreeMB);
     visit(kPrefBackupLagAlarmMinutes, s.lagAlarmMinutes);
+    visit(kPrefVerifyArchiveDays, s.verifyArchiveDays);
     visit(kPrefDaysToSaveLogs, s.daysToSaveLogs);
     visit(kPrefDoSaveLogs, s.saveLogs);
 }

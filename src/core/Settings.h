@@ -25,6 +25,7 @@ struct Settings {
     double fullPassMinutes = 60;       // prefFullPassIntervalMinutes; 0 or less: none
     std::int64_t minimumFreeMB = 1024; // prefMinimumFreeSpaceMB; 0: no floor
     long lagAlarmMinutes = 60;         // prefBackupLagAlarmMinutes; 0: no alarm
+    long verifyArchiveDays = 30;       // prefVerifyArchiveDays; 0: no rolling check
     std::int64_t daysToSaveLogs = 14;  // prefDaysToSaveLogs
     bool saveLogs = false;             // prefDoSaveLogs
 

@@ -166,9 +166,10 @@ void SelectFolderNSViewController::awakeFromNib() {
     center.addObserver(this, kEnableView, [this](const Notification& n) { handleEnableViewNotification(n); });
     center.addObserver(this, kWatcherPassRefused, [this](const Notification& n) { handlePassRefusedNotification(n); });
     center.addObserver(this, kWatcherPassEnded, [this](const Notification& n) { handlePassEndedNotification(n); });
-    center.addObserver(this, kWatcherUnarchivedCounted, [this](const Notification& n) {
-        if (concernsThisRow(n)) refreshStateLine();
-    });
+    for (const std::string& name : {kWatcherUnarchivedCounted, kArchiveCheckDidEnd})
+        center.addObserver(this, name, [this](const Notification& n) {
+            if (concernsThisRow(n)) refreshStateLine();
+        });
     center.addObserver(this, kDestinationDidChange,
                        [this](const Notification& n) { handleDestinationChangedNotification(n); });
 }

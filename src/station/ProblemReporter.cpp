@@ -33,7 +33,7 @@ bool logFolderExists() {
 ProblemReporter::ProblemReporter(const Station& station) : station_(station), self_(this) {
     auto& center = NotificationCenter::defaultCenter();
     for (const std::string& name : {kWatcherPassEnded, kWatcherDidStart, kWatcherDidStop, kWatcherDidStopAll,
-                                    kDestinationDidChange, kWatcherUnarchivedCounted})
+                                    kDestinationDidChange, kWatcherUnarchivedCounted, kArchiveCheckDidEnd})
         center.addObserver(this, name, [this](const platform::Notification& n) { reviewSoon(n); });
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &ProblemReporter::review);

@@ -1,11 +1,15 @@
 #include "station/Station.h"
 
+#include "station/ArchiveReading.h"
 #include "watch/DestinationMonitor.h"
 
 Station::Station() : problems_(*this) {}
 
-// The monitor stops first: nothing it tells reaches slots that have gone.
-Station::~Station() { monitor_.reset(); }
+// The reading and the monitor stop first: nothing they tell reaches slots that have gone.
+Station::~Station() {
+    reading_.reset();
+    monitor_.reset();
+}
 
 void Station::open(const std::vector<ParamDictionary>& sources) {
     slots_[CommonHeader::kDestinationSlot] = std::make_shared<SlotWatch>(
@@ -14,6 +18,7 @@ void Station::open(const std::vector<ParamDictionary>& sources) {
         slots_[i + 1] = std::make_shared<SlotWatch>(static_cast<int>(i + 1), sources[i]);
     // Once the slots listen: they know what it finds from its first look on.
     monitor_ = std::make_unique<DestinationMonitor>();
+    reading_ = std::make_unique<ArchiveReading>(*this);
 }
 
 std::shared_ptr<SlotWatch> Station::slot(int index) const {

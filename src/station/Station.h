@@ -16,6 +16,7 @@
 #include <optional>
 #include <vector>
 
+class ArchiveReading;
 class DestinationMonitor;
 
 class Station {
@@ -37,9 +38,12 @@ public:
     // The share done of every copy run under way that has files to copy.
     std::optional<PassProgress::Shown> overallProgress() const;
     ProblemReporter& problems() { return problems_; }
+    // Null before open().
+    ArchiveReading* archiveReading() const { return reading_.get(); }
 
 private:
     std::array<std::shared_ptr<SlotWatch>, CommonHeader::kSlotCount> slots_;
     std::unique_ptr<DestinationMonitor> monitor_;
+    std::unique_ptr<ArchiveReading> reading_;
     ProblemReporter problems_;
 };

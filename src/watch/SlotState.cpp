@@ -1,6 +1,7 @@
 #include "watch/SlotState.h"
 
 #include "core/ArchiveDestination.h"
+#include "core/ArchiveHealth.h"
 #include "core/CommonHeader.h"
 #include "core/PreferencesHealth.h"
 #include "core/Settings.h"
@@ -45,12 +46,16 @@ SlotState SlotState::of(const Inputs& in, platform::Date now) {
     }
     if (in.enabled && !destinationProblem.empty()) s.kind = Kind::Error;
     else if (in.busy) s.kind = Kind::Archiving;
+    else if (!in.archiveDamage.empty())
+        s.kind = Kind::Error;
     else if (!in.enabled) s.kind = Kind::Off;
     else if (!lastError.empty()) s.kind = Kind::Error;
     else if (!in.watching) s.kind = in.unarchived && in.unarchived->files > 0 ? Kind::NotWatched : Kind::Off;
     else if (in.last && in.last->waiting > 0) s.kind = Kind::Waiting;
     else s.kind = Kind::Watching;
     if (in.enabled) s.error = destinationProblem.empty() ? lastError : destinationProblem;
+    // The only copy damaged is told whatever else is wrong.
+    if (!in.archiveDamage.empty()) s.error = s.error.empty() ? in.archiveDamage : s.error + "; " + in.archiveDamage;
     if (s.kind == Kind::Waiting) s.waiting = in.last->waiting;
     if (s.kind == Kind::Archiving) s.progress = in.progress;
     if (s.kind == Kind::NotWatched || s.kind == Kind::Error) s.unarchived = in.unarchived;
@@ -83,6 +88,7 @@ SlotState::Inputs SlotState::storedSwitches(int slot) {
     in.sourceMissing = slot != CommonHeader::kDestinationSlot && chosen && on && !folder.valid;
     in.lagAlarmMinutes = lagAlarmMinutesSetting();
     in.preferencesProblem = PreferencesHealth::problem();
+    if (slot != CommonHeader::kDestinationSlot) in.archiveDamage = ArchiveHealth::stored(slot).problem();
     return in;
 }
 

@@ -42,6 +42,10 @@ struct SlotState {
         // slot is in error with it until the folders are chosen again.
         std::string preferencesProblem;
         bool sourceMissing = false; // switched on, with a chosen folder that is not there
+        // Copies of the folder found damaged or missing in the archive
+        // (ArchiveHealth::problem), "" when none: an error until they are
+        // found sound, whether the folder is switched on or not.
+        std::string archiveDamage;
         std::optional<PassResult> lastArchived; // the last pass without an error
         // Counted while nothing archives the folder (UnarchivedFiles).
         std::optional<UnarchivedFiles::Count> unarchived;

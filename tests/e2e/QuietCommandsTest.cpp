@@ -44,6 +44,7 @@ TEST(QuietCommandsTest, ASetUpCommandPrintsOnlyItsAnswer) {
         {{"--set", "settle-minutes", "5"}, 0, "settle-minutes: 5"},
         {{"--set", "free-space-floor-mb", "500"}, 0, "free-space-floor-mb: 500"},
         {{"--set", "lag-alarm-minutes", "30"}, 0, "lag-alarm-minutes: 30"},
+        {{"--set", "verify-archive-days", "7"}, 0, "verify-archive-days: 7"},
         {{"--disable", "2"}, 0, "off"},
         {{"--enable", "2"}, 0, "on"},
         {{"--unschedule"}, 0, "no daily schedule"},

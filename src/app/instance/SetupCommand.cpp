@@ -72,6 +72,7 @@ const std::vector<SetupCommand::Setting>& SetupCommand::settings() {
         {"log-days", kPrefDaysToSaveLogs, false},
         {"free-space-floor-mb", kPrefMinimumFreeSpaceMB, false},
         {"lag-alarm-minutes", kPrefBackupLagAlarmMinutes, false},
+        {"verify-archive-days", kPrefVerifyArchiveDays, false},
     };
     return table;
 }

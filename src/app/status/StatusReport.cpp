@@ -14,6 +14,7 @@
 #include "station/Station.h"
 #include "pass/DestinationCheck.h"
 #include "pass/FreeSpaceFloor.h"
+#include "pass/RollingCheck.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -37,6 +38,7 @@ StatusReport::Slot slotFromPreferences(int slot) {
     s.enabled = folder.switchedOn();
     // A running flag left by an application that ended mid-pass says nothing.
     s.state = SlotState::stored(slot);
+    s.archive = ArchiveHealth::stored(slot);
     return s;
 }
 
@@ -115,6 +117,36 @@ QJsonValue lastPassJson(const std::optional<PassResult>& last) {
                        {"seconds", std::round(last->seconds * 100) / 100}};
 }
 
+// The rolling check's next share: how many copies, and when it falls due
+// (nullopt: at the next look, or before the first one).
+struct NextShare {
+    std::int64_t copies = 0;
+    std::optional<platform::Date> due;
+};
+
+NextShare nextShareOf(const ArchiveHealth& archive, long days) {
+    if (archive.owed > 0) return {archive.owed, std::nullopt};
+    return {RollingCheck::shareOf(archive.recorded, days), RollingCheck::nextDue(archive)};
+}
+
+std::string archiveLine(const ArchiveHealth& archive, long days) {
+    if (days <= 0) return "archive not read again (switched off)";
+    std::string line =
+        "archive read through " +
+        (archive.readThrough ? platform::DateFormat::describe(*archive.readThrough) : std::string("never")) +
+        ", every " + std::to_string(days) + " days";
+    if (!archive.lastRead) return line + "; its first share is read soon";
+    const NextShare next = nextShareOf(archive, days);
+    return line + "; next share " + std::to_string(next.copies) + (next.copies == 1 ? " copy" : " copies") +
+           (next.due ? ", " + platform::DateFormat::describe(*next.due) : std::string(", now"));
+}
+
+QJsonArray pathList(const std::set<std::string>& paths) {
+    QJsonArray list;
+    for (const auto& path : paths) list.append(QString::fromStdString(path));
+    return list;
+}
+
 } // namespace
 
 StatusReport StatusReport::fromPreferences(bool running) {
@@ -138,6 +170,7 @@ StatusReport StatusReport::fromPreferences(bool running, const DestinationState&
         if (!running) report.folders.back().state.unarchived = unarchivedOf(report.folders.back());
     }
     report.schedule = scheduleFromPreferences();
+    report.verifyArchiveDays = Settings::read().verifyArchiveDays;
     report.now = std::chrono::system_clock::now();
     return report;
 }
@@ -180,6 +213,7 @@ std::string StatusReport::text() const {
         out += s.name + ": " + (s.path.empty() ? "(no folder)" : s.path);
         if (!s.path.empty() && !s.valid) out += " (missing)";
         out += "\n    " + stateOf(s).line(s.state.last, s.state.lastArchived);
+        if (!s.path.empty()) out += "\n    " + archiveLine(s.archive, verifyArchiveDays);
         out += "\n    enabled " + yesNo(s.enabled) + ", watched " + yesNo(s.state.watching) + ", busy " +
                yesNo(s.state.busy) + "\n";
     }
@@ -190,26 +224,44 @@ std::string StatusReport::text() const {
     return out;
 }
 
+QJsonValue StatusReport::archiveCheckJson(const ArchiveHealth& archive) const {
+    const NextShare next = nextShareOf(archive, verifyArchiveDays);
+    const QJsonValue nextShare = verifyArchiveDays > 0
+                                     ? QJsonValue(QJsonObject{{"copies", static_cast<qint64>(next.copies)},
+                                                              {"due", jsonTime(next.due)},
+                                                              {"after", jsonText(archive.next, true)}})
+                                     : QJsonValue();
+    return QJsonObject{{"days", static_cast<qint64>(verifyArchiveDays)},
+                       {"lastReadThrough", jsonTime(archive.readThrough)},
+                       {"lastRead", jsonTime(archive.lastRead)},
+                       {"lastShare", static_cast<qint64>(archive.lastShare)},
+                       {"nextShare", nextShare},
+                       {"damaged", pathList(archive.damaged)},
+                       {"missing", pathList(archive.missing)}};
+}
+
 std::string StatusReport::json() const {
     QJsonArray slotList;
     for (const Slot& s : folders) {
         const SlotState state = stateOf(s);
         const auto lag = state.oldestUnarchivedMinutes;
-        slotList.append(QJsonObject{{"index", s.slot},
-                                    {"name", jsonText(s.name)},
-                                    {"path", jsonText(s.path)},
-                                    {"enabled", s.enabled},
-                                    {"watching", s.state.watching},
-                                    {"busy", s.state.busy},
-                                    {"state", jsonText(state.name())},
-                                    {"error", jsonText(state.error, true)},
-                                    {"lastPass", lastPassJson(s.state.last)},
-                                    {"lastArchived", lastPassJson(s.state.lastArchived)},
-                                    {"lastAttempt", lastAttemptJson(s.state.last)},
-                                    {"waiting", state.unarchived ? QJsonValue(static_cast<qint64>(state.unarchived->files)) : QJsonValue()},
-                                    {"waitingSince", state.unarchived ? jsonTime(state.unarchived->since) : QJsonValue()},
-                                    {"oldestUnarchivedMinutes", lag ? QJsonValue(static_cast<qint64>(*lag)) : QJsonValue()},
-                                    {"progress", progressJson(state.progress)}});
+        slotList.append(QJsonObject{
+            {"index", s.slot},
+            {"name", jsonText(s.name)},
+            {"path", jsonText(s.path)},
+            {"enabled", s.enabled},
+            {"watching", s.state.watching},
+            {"busy", s.state.busy},
+            {"state", jsonText(state.name())},
+            {"error", jsonText(state.error, true)},
+            {"lastPass", lastPassJson(s.state.last)},
+            {"lastArchived", lastPassJson(s.state.lastArchived)},
+            {"lastAttempt", lastAttemptJson(s.state.last)},
+            {"waiting", state.unarchived ? QJsonValue(static_cast<qint64>(state.unarchived->files)) : QJsonValue()},
+            {"waitingSince", state.unarchived ? jsonTime(state.unarchived->since) : QJsonValue()},
+            {"oldestUnarchivedMinutes", lag ? QJsonValue(static_cast<qint64>(*lag)) : QJsonValue()},
+            {"progress", progressJson(state.progress)},
+            {"archiveCheck", archiveCheckJson(s.archive)}});
     }
     const QJsonObject dest{
         {"path", jsonText(destination.path)},

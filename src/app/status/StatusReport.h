@@ -6,6 +6,7 @@
 // so monitoring can act on it.
 
 #include "core/ArchiveDestination.h"
+#include "core/ArchiveHealth.h"
 #include "platform/runtime/DateFormat.h"
 #include "pass/PassResult.h"
 #include "watch/SlotState.h"
@@ -17,6 +18,7 @@
 #include <vector>
 
 class AppDelegate;
+class QJsonValue;
 
 struct StatusReport {
     struct Destination {
@@ -39,6 +41,7 @@ struct StatusReport {
         // What its state is made of; watching and busy only a running
         // application knows, from its rows.
         SlotState::Inputs state;
+        ArchiveHealth archive; // what reading its archive found, and the rolling check
     };
 
     struct Schedule {
@@ -55,6 +58,7 @@ struct StatusReport {
     Destination destination;
     std::vector<Slot> folders; // the three sources
     Schedule schedule;
+    long verifyArchiveDays = 0; // the rolling check's round; 0: off
     platform::Date now{};
 
     // The destination is looked at as a pass would, writing nothing, and
@@ -76,4 +80,7 @@ struct StatusReport {
     int exitStatus() const;
     std::string text() const;
     std::string json() const;
+
+private:
+    QJsonValue archiveCheckJson(const ArchiveHealth& archive) const;
 };

@@ -90,6 +90,7 @@ void MainWindow::bindPreferences() {
     QtPreferenceBinding::bindInteger(ui_->fullPassSpin, kPrefFullPassIntervalMinutes);
     QtPreferenceBinding::bindChecked(ui_->saveLogsCheck, kPrefDoSaveLogs);
     QtPreferenceBinding::bindInteger(ui_->logDaysSpin, kPrefDaysToSaveLogs);
+    QtPreferenceBinding::bindInteger(ui_->verifyDaysSpin, kPrefVerifyArchiveDays);
     QtPreferenceBinding::bindLabel(ui_->versionLabel, kPrefVersionDisplayString);
     QtPreferenceBinding::bindLabel(ui_->nextRunLabel, sPrefNextScheduledTimeDisplayString);
     QtPreferenceBinding::bindLabel(ui_->lastAgentStartLabel, kPreflastLaunchctlDate);

@@ -1,0 +1,75 @@
+#include "engines/CopyHasher.h"
+
+#include "core/ArchiveRecord.h"
+#include "platform/runtime/SearchPath.h"
+#include "platform/runtime/Task.h"
+
+#include <map>
+#include <set>
+
+namespace {
+
+// "ionice -t -c3 program": idle priority, and the program runs all the
+// same when the kernel refuses it.
+platform::Task::Options idle(const std::string& program, std::vector<std::string> arguments) {
+    const auto path = platform::SearchPath::find(program).value_or("/usr/bin/" + program);
+    platform::Task::Options options;
+    if (const auto ionice = platform::SearchPath::find("ionice")) {
+        options.path = *ionice;
+        options.arguments = {"-t", "-c3", path};
+    } else {
+        options.path = path;
+    }
+    options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
+    return options;
+}
+
+// Of paths sha256sum gave no line for, those that are not there at all.
+std::set<std::string> absentOf(const std::string& folder, const std::vector<std::string>& paths) {
+    std::vector<std::string> arguments{"-c", "for f; do [ -e \"$f\" ] || [ -L \"$f\" ] || printf '%s\\0' \"$f\"; done",
+                                       "sh"};
+    arguments.insert(arguments.end(), paths.begin(), paths.end());
+    platform::Task::Options options{"/bin/sh", arguments, folder};
+    const auto output = platform::Task::runCapturingOutput(options);
+    std::set<std::string> absent;
+    if (output.termination.status != 0) return absent;
+    std::string::size_type from = 0;
+    for (auto end = output.standardOutput.find('\0'); end != std::string::npos;
+         from = end + 1, end = output.standardOutput.find('\0', from))
+        absent.insert(output.standardOutput.substr(from, end - from));
+    return absent;
+}
+
+} // namespace
+
+std::vector<CopyHasher::Read> CopyHasher::hash(const std::string& folder, const std::vector<std::string>& paths) {
+    std::vector<std::string> arguments{"--"};
+    arguments.insert(arguments.end(), paths.begin(), paths.end());
+    auto options = idle("sha256sum", arguments);
+    options.workingDirectory = folder;
+    const auto output = platform::Task::runCapturingOutput(options);
+    std::map<std::string, std::string> hashes;
+    std::string::size_type from = 0;
+    for (auto end = output.standardOutput.find('\n'); end != std::string::npos;
+         from = end + 1, end = output.standardOutput.find('\n', from))
+        if (const auto entry = ArchiveRecord::parse(output.standardOutput.substr(from, end - from)))
+            hashes[entry->path] = entry->hash;
+    std::vector<std::string> unread;
+    for (const auto& path : paths)
+        if (!hashes.contains(path)) unread.push_back(path);
+    const std::set<std::string> absent = unread.empty() ? std::set<std::string>{} : absentOf(folder, unread);
+    std::vector<Read> reads;
+    for (const auto& path : paths) {
+        if (const auto it = hashes.find(path); it != hashes.end())
+            reads.push_back({Read::Kind::Hashed, it->second});
+        else
+            reads.push_back({absent.contains(path) ? Read::Kind::Missing : Read::Kind::Unreadable, ""});
+    }
+    return reads;
+}
+
+std::optional<std::string> CopyHasher::contents(const std::string& file) {
+    const auto output = platform::Task::runCapturingOutput(idle("cat", {"--", file}));
+    if (output.termination.status != 0 || output.termination.signaled) return std::nullopt;
+    return output.standardOutput;
+}

@@ -1,0 +1,159 @@
+#include "station/ArchiveReading.h"
+
+#include "core/ArchiveDestination.h"
+#include "core/ArchiveHealth.h"
+#include "core/ArchiveRecord.h"
+#include "core/CommonHeader.h"
+#include "core/PreferencesHealth.h"
+#include "core/RemoteDestination.h"
+#include "core/Settings.h"
+#include "engines/CopyHasher.h"
+#include "pass/FolderSlotRules.h"
+#include "pass/RollingCheck.h"
+#include "platform/runtime/IoPriority.h"
+#include "platform/runtime/Log.h"
+#include "platform/runtime/NotificationCenter.h"
+#include "platform/runtime/Worker.h"
+#include "station/Station.h"
+#include "watch/SlotWatch.h"
+
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
+using namespace std::chrono_literals;
+
+struct ArchiveReading::Shared {
+    std::atomic<bool> stop{false};
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool running = false;
+};
+
+namespace {
+
+// Soon after start-up, once the first passes have begun; then often enough
+// that a share falls due within minutes of its day.
+constexpr auto kFirstLook = 5s;
+constexpr auto kLookEvery = 10min;
+
+struct Folder {
+    int slot;
+    std::string source;
+};
+
+using Watches = std::vector<std::shared_ptr<SlotWatch>>;
+
+bool anyBusy(const Watches& watches) {
+    for (const auto& slot : watches)
+        if (slot && slot->busy()) return true;
+    return false;
+}
+
+void readFolder(const Folder& folder, const std::string& destination, bool everything, long days,
+                const std::function<bool()>& stop) {
+    const std::string archive = FolderSlotRules::archiveFolder(destination, folder.source);
+    const ArchiveHealth before = ArchiveHealth::stored(folder.slot, archive);
+    ArchiveHealth health = before;
+    const auto text = CopyHasher::contents(ArchiveRecord::fileFor(archive).string());
+    // No record (a folder not archived yet), or one that cannot be read: what
+    // was found stands.
+    if (!text) return;
+    const auto record = ArchiveRecord::fromText(archive, *text);
+    const auto now = std::chrono::system_clock::now();
+    std::int64_t read = 0;
+    if (everything) {
+        read = RollingCheck::readAll(health, archive, record, folder.source, stop, now);
+    } else {
+        RollingCheck::accrue(health, static_cast<std::int64_t>(record.hashes().size()), days, now);
+        if (health.owed > 0) read = RollingCheck::read(health, archive, record, folder.source, stop, now);
+    }
+    if (health == before) return;
+    health.store(folder.slot);
+    Settings::save();
+    if (read > 0)
+        platform::logf("%s: %lld copies read again, %zu damaged, %zu missing, %lld still owed", archive.c_str(),
+                       static_cast<long long>(read), health.damaged.size(), health.missing.size(),
+                       static_cast<long long>(health.owed));
+    platform::NotificationCenter::defaultCenter().post(
+        kArchiveCheckDidEnd, nullptr, platform::UserInfo{{kUserInfoIndex, static_cast<std::int32_t>(folder.slot)}});
+}
+
+void readAll(const std::vector<Folder>& folders, const std::string& destination, bool everything, long days,
+             const std::function<bool()>& stop) {
+    platform::setIdleIoPriorityOfThisThread();
+    for (const Folder& folder : folders) {
+        if (stop()) return;
+        readFolder(folder, destination, everything, days, stop);
+    }
+}
+
+} // namespace
+
+ArchiveReading::ArchiveReading(const Station& station) : station_(station), shared_(std::make_shared<Shared>()) {
+    QTimer::singleShot(kFirstLook, this, &ArchiveReading::readDueShares);
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, &ArchiveReading::readDueShares);
+    timer->start(kLookEvery);
+}
+
+ArchiveReading::~ArchiveReading() {
+    shared_->stop = true;
+    std::unique_lock lock(shared_->mutex);
+    shared_->ended.wait_for(lock, 1s, [&] { return !shared_->running; });
+}
+
+bool ArchiveReading::reading() const {
+    std::lock_guard lock(shared_->mutex);
+    return shared_->running;
+}
+
+void ArchiveReading::readDueShares() {
+    if (Settings::read().verifyArchiveDays <= 0) return;
+    start(false);
+}
+
+bool ArchiveReading::readEverything() { return start(true); }
+
+bool ArchiveReading::start(bool everything) {
+    // A damaged preference file is not written over with findings.
+    if (!PreferencesHealth::problem().empty()) return false;
+    const auto destination = station_.destinationState();
+    if (!destination || !destination->ready() || RemoteDestination::looksRemote(destination->path)) return false;
+    Watches watches;
+    std::vector<Folder> folders;
+    for (int index = 1; index < CommonHeader::kSlotCount; ++index) {
+        watches.push_back(station_.slot(index));
+        const auto source = Settings::folder(index).path;
+        if (source && !source->empty()) folders.push_back({index, *source});
+    }
+    if (folders.empty() || anyBusy(watches)) return false;
+    {
+        std::lock_guard lock(shared_->mutex);
+        if (shared_->running) return false;
+        shared_->running = true;
+    }
+    const long days = Settings::read().verifyArchiveDays;
+    // As the monitor last found it: a look of the reading's own could hang
+    // on a destination that stopped answering, where the monitor's is bounded.
+    const std::string path = destination->path;
+    auto shared = shared_;
+    auto ended = [shared] {
+        std::lock_guard lock(shared->mutex);
+        shared->running = false;
+        shared->ended.notify_all();
+    };
+    const auto stop = [shared, watches] { return shared->stop.load() || anyBusy(watches); };
+    return platform::startWorker(
+        [=] {
+            readAll(folders, path, everything, days, stop);
+            ended();
+        },
+        [ended](const std::string& reason) {
+            platform::logf("ERROR: the archive could not be read again: %s", reason.c_str());
+            ended();
+        });
+}
