@@ -10,6 +10,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <optional>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -26,12 +28,32 @@ struct Trace {
 // it by a rename after the fsync, only by a syncfs. Each unlink must have
 // as many flushes of both before it as originals deleted up to then (the
 // per-file engine), or one syncfs after all copies (the fast engine).
+// A call another process interrupted is written in two lines, "<pid>
+// unlinkat(..., AT_REMOVEDIR <unfinished ...>" and "<pid> <... unlinkat
+// resumed>) = 0": joined, in the place of the second, when it returned.
+std::optional<std::string> joined(std::string line, std::map<std::string, std::string>& unfinished) {
+    const std::string pid = line.substr(0, line.find(' '));
+    if (const auto cut = line.find(" <unfinished ...>"); cut != std::string::npos) {
+        unfinished[pid] = line.substr(0, cut);
+        return std::nullopt;
+    }
+    const auto resumed = line.find(" resumed>");
+    if (line.find("<... ") == std::string::npos || resumed == std::string::npos) return line;
+    line = unfinished[pid] + line.substr(resumed + std::string(" resumed>").size());
+    unfinished.erase(pid);
+    return line;
+}
+
 Trace read(const fs::path& file, bool flushedEach) {
     Trace trace;
     int fsyncs = 0;
     int syncfs = 0;
     std::ifstream in(file);
-    for (std::string line; std::getline(in, line);) {
+    std::map<std::string, std::string> unfinished;
+    for (std::string raw; std::getline(in, raw);) {
+        const auto whole = joined(raw, unfinished);
+        if (!whole) continue;
+        const std::string& line = *whole;
         // The probe of how the archive's disk keeps times is no original.
         if (line.find(" = 0") == std::string::npos || line.find("time-probe") != std::string::npos) continue;
         if (line.find("syncfs(") != std::string::npos)
