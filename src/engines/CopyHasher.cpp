@@ -69,7 +69,9 @@ std::vector<CopyHasher::Read> CopyHasher::hash(const std::string& folder, const 
 }
 
 std::optional<std::string> CopyHasher::contents(const std::string& file) {
-    const auto output = platform::Task::runCapturingOutput(idle("cat", {"--", file}));
+    // A record not made yet is no error to tell.
+    const auto output = platform::Task::runCapturingOutput(
+        {"/bin/sh", {"-c", "[ -e \"$1\" ] || exit 3; exec cat -- \"$1\"", "sh", file}, std::nullopt});
     if (output.termination.status != 0 || output.termination.signaled) return std::nullopt;
     return output.standardOutput;
 }

@@ -109,6 +109,8 @@ void SelectFolderNSViewController::loadView() {
     auto* progressTimer = new QTimer(view);
     connect(progressTimer, &QTimer::timeout, this, [this] {
         if (slot_ && slot_->busy()) showIndicatorState();
+        else if (slot_ && slot_->archiveCheck())
+            showStateLine();
     });
     progressTimer->start(std::chrono::seconds(1));
     loadRevealImages();

@@ -68,7 +68,8 @@ std::optional<platform::Date> RollingCheck::nextDue(const ArchiveHealth& health)
 }
 
 std::int64_t RollingCheck::read(ArchiveHealth& health, const std::string& archiveFolder, const ArchiveRecord& record,
-                                const std::string& source, const std::function<bool()>& stop, platform::Date now) {
+                                const std::string& source, const std::function<bool()>& stop, platform::Date now,
+                                const Progress& progress) {
     const auto& hashes = record.hashes();
     health.owed = std::min<std::int64_t>(health.owed, static_cast<std::int64_t>(hashes.size()));
     std::int64_t read = 0;
@@ -87,6 +88,7 @@ std::int64_t RollingCheck::read(ArchiveHealth& health, const std::string& archiv
         health.next = batch.back();
         health.owed -= static_cast<std::int64_t>(batch.size());
         read += static_cast<std::int64_t>(batch.size());
+        if (progress) progress(read);
         // The last copy in the record's order ends a round.
         if (it == hashes.end()) {
             health.readThrough = now;
@@ -106,11 +108,12 @@ std::int64_t RollingCheck::read(ArchiveHealth& health, const std::string& archiv
 }
 
 std::int64_t RollingCheck::readAll(ArchiveHealth& health, const std::string& archiveFolder, const ArchiveRecord& record,
-                                   const std::string& source, const std::function<bool()>& stop, platform::Date now) {
+                                   const std::string& source, const std::function<bool()>& stop, platform::Date now,
+                                   const Progress& progress) {
     ArchiveHealth whole = health;
     whole.next.clear();
     whole.owed = static_cast<std::int64_t>(record.hashes().size());
-    const std::int64_t read = RollingCheck::read(whole, archiveFolder, record, source, stop, now);
+    const std::int64_t read = RollingCheck::read(whole, archiveFolder, record, source, stop, now, progress);
     // The rolling check goes on where it stood; what was found is kept.
     health.damaged = whole.damaged;
     health.missing = whole.missing;

@@ -28,9 +28,13 @@ struct RollingCheck {
     // before each one (a pass begins, the application quits): what was not
     // read stays owed. Then mends from source what it can. Returns the
     // copies read.
+    // readSoFar hears the copies read, batch by batch.
+    using Progress = std::function<void(std::int64_t readSoFar)>;
     static std::int64_t read(ArchiveHealth& health, const std::string& archiveFolder, const ArchiveRecord& record,
-                             const std::string& source, const std::function<bool()>& stop, platform::Date now);
+                             const std::string& source, const std::function<bool()>& stop, platform::Date now,
+                             const Progress& progress = {});
     // Every copy, from the first: the window's "Check archive…".
     static std::int64_t readAll(ArchiveHealth& health, const std::string& archiveFolder, const ArchiveRecord& record,
-                                const std::string& source, const std::function<bool()>& stop, platform::Date now);
+                                const std::string& source, const std::function<bool()>& stop, platform::Date now,
+                                const Progress& progress = {});
 };

@@ -43,6 +43,7 @@ constexpr auto kLookEvery = 10min;
 struct Folder {
     int slot;
     std::string source;
+    std::shared_ptr<SlotWatch> watch; // shows a whole reading's progress
 };
 
 using Watches = std::vector<std::shared_ptr<SlotWatch>>;
@@ -66,7 +67,13 @@ void readFolder(const Folder& folder, const std::string& destination, bool every
     const auto now = std::chrono::system_clock::now();
     std::int64_t read = 0;
     if (everything) {
-        read = RollingCheck::readAll(health, archive, record, folder.source, stop, now);
+        const auto total = static_cast<std::int64_t>(record.hashes().size());
+        const auto show = [&](std::int64_t done) {
+            if (folder.watch) folder.watch->setArchiveCheck(PassProgress::Shown{done, total, std::nullopt});
+        };
+        show(0);
+        read = RollingCheck::readAll(health, archive, record, folder.source, stop, now, show);
+        if (folder.watch) folder.watch->setArchiveCheck(std::nullopt);
     } else {
         RollingCheck::accrue(health, static_cast<std::int64_t>(record.hashes().size()), days, now);
         if (health.owed > 0) read = RollingCheck::read(health, archive, record, folder.source, stop, now);
@@ -116,24 +123,27 @@ void ArchiveReading::readDueShares() {
     start(false);
 }
 
-bool ArchiveReading::readEverything() { return start(true); }
+std::string ArchiveReading::readEverything() { return start(true); }
 
-bool ArchiveReading::start(bool everything) {
+std::string ArchiveReading::start(bool everything) {
     // A damaged preference file is not written over with findings.
-    if (!PreferencesHealth::problem().empty()) return false;
+    if (!PreferencesHealth::problem().empty()) return PreferencesHealth::problem();
     const auto destination = station_.destinationState();
-    if (!destination || !destination->ready() || RemoteDestination::looksRemote(destination->path)) return false;
+    if (!destination) return "the destination has not been looked at yet";
+    if (!destination->ready()) return destination->problem.empty() ? "no destination" : destination->problem;
+    if (RemoteDestination::looksRemote(destination->path)) return "an archive on a server is not checked from here yet";
     Watches watches;
     std::vector<Folder> folders;
     for (int index = 1; index < CommonHeader::kSlotCount; ++index) {
         watches.push_back(station_.slot(index));
         const auto source = Settings::folder(index).path;
-        if (source && !source->empty()) folders.push_back({index, *source});
+        if (source && !source->empty()) folders.push_back({index, *source, watches.back()});
     }
-    if (folders.empty() || anyBusy(watches)) return false;
+    if (folders.empty()) return "no source folder is chosen";
+    if (anyBusy(watches)) return "a pass runs: try again once it has ended";
     {
         std::lock_guard lock(shared_->mutex);
-        if (shared_->running) return false;
+        if (shared_->running) return "the archive is being read already";
         shared_->running = true;
     }
     const long days = Settings::read().verifyArchiveDays;
@@ -147,7 +157,7 @@ bool ArchiveReading::start(bool everything) {
         shared->ended.notify_all();
     };
     const auto stop = [shared, watches] { return shared->stop.load() || anyBusy(watches); };
-    return platform::startWorker(
+    const bool started = platform::startWorker(
         [=] {
             readAll(folders, path, everything, days, stop);
             ended();
@@ -156,4 +166,5 @@ bool ArchiveReading::start(bool everything) {
             platform::logf("ERROR: the archive could not be read again: %s", reason.c_str());
             ended();
         });
+    return started ? "" : "no thread to read it on";
 }

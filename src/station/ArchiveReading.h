@@ -9,6 +9,7 @@
 #include <QObject>
 
 #include <memory>
+#include <string>
 #include <vector>
 
 class SlotWatch;
@@ -23,14 +24,14 @@ public:
 
     // Reads the shares due now, unless something keeps it from it (GUI thread).
     void readDueShares();
-    // Every copy of every folder; false when a reading runs already (GUI thread).
-    bool readEverything();
+    // Every copy of every folder (GUI thread); "" once it began, else why it did not.
+    std::string readEverything();
     bool reading() const;
 
     struct Shared;
 
 private:
-    bool start(bool everything);
+    std::string start(bool everything);
 
     const Station& station_;
     std::shared_ptr<Shared> shared_;

@@ -58,6 +58,7 @@ SlotState SlotState::of(const Inputs& in, platform::Date now) {
     if (!in.archiveDamage.empty()) s.error = s.error.empty() ? in.archiveDamage : s.error + "; " + in.archiveDamage;
     if (s.kind == Kind::Waiting) s.waiting = in.last->waiting;
     if (s.kind == Kind::Archiving) s.progress = in.progress;
+    s.archiveCheck = in.archiveCheck;
     if (s.kind == Kind::NotWatched || s.kind == Kind::Error) s.unarchived = in.unarchived;
     // A watched folder's oldest file left by its last pass; one that nobody
     // watches, or whose destination is away, the oldest its count found.
@@ -138,6 +139,7 @@ std::string SlotState::line(const std::optional<PassResult>& last, const std::op
     std::string out = title();
     if (kind == Kind::Error) out += waitingNote();
     if (lagAlarm) out += " · oldest unarchived file " + std::to_string(*oldestUnarchivedMinutes) + " min old";
+    if (archiveCheck) out += " · checking the archive: " + archiveCheck->text();
     const auto passLine = [](const PassResult& pass) {
         return platform::DateFormat::format(pass.ended, "yyyy-MM-dd HH:mm") + " · " + pass.counts() + pass.futureNote();
     };

@@ -26,6 +26,7 @@ struct SlotState {
     std::optional<UnarchivedFiles::Count> unarchived;
     std::optional<long> oldestUnarchivedMinutes; // switched-on slots, watched or not
     bool lagAlarm = false; // the oldest unarchived file is older than the alarm allows
+    std::optional<PassProgress::Shown> archiveCheck; // copies of its archive read so far
 
     struct Inputs {
         bool enabled = false;  // switched on, with a folder that is there
@@ -46,6 +47,8 @@ struct SlotState {
         // (ArchiveHealth::problem), "" when none: an error until they are
         // found sound, whether the folder is switched on or not.
         std::string archiveDamage;
+        // Every copy of its archive being read (the window's "Check archive…").
+        std::optional<PassProgress::Shown> archiveCheck;
         std::optional<PassResult> lastArchived; // the last pass without an error
         // Counted while nothing archives the folder (UnarchivedFiles).
         std::optional<UnarchivedFiles::Count> unarchived;

@@ -84,6 +84,7 @@ SlotState::Inputs SlotWatch::stateInputs() const {
         std::lock_guard lock(mutex_);
         in.last = lastPass_;
         in.destinationProblem = destinationProblem_;
+        in.archiveCheck = archiveCheck_;
     }
     in.lastArchived = PassResult::loadLastArchived(slot_);
     in.watching = watcher_ && watcher_->_CFRunLoopRef();
@@ -121,4 +122,14 @@ std::optional<std::string> SlotWatch::destinationProblem() const {
 std::optional<std::uintmax_t> SlotWatch::destinationFreeBytes() const {
     std::lock_guard lock(mutex_);
     return destinationFreeBytes_;
+}
+
+void SlotWatch::setArchiveCheck(std::optional<PassProgress::Shown> progress) {
+    std::lock_guard lock(mutex_);
+    archiveCheck_ = progress;
+}
+
+std::optional<PassProgress::Shown> SlotWatch::archiveCheck() const {
+    std::lock_guard lock(mutex_);
+    return archiveCheck_;
 }

@@ -54,6 +54,10 @@ public:
     // nothing, nullopt before it was first looked at; its free space as last found.
     std::optional<std::string> destinationProblem() const;
     std::optional<std::uintmax_t> destinationFreeBytes() const;
+    // A reading of every copy of the folder's archive under way: copies
+    // read of those recorded; nullopt when none runs. Set from the reading's thread.
+    void setArchiveCheck(std::optional<PassProgress::Shown> progress);
+    std::optional<PassProgress::Shown> archiveCheck() const;
 
 private:
     void subscribe();
@@ -70,4 +74,5 @@ private:
     std::optional<std::string> refusal_;
     std::optional<std::string> destinationProblem_;
     std::optional<std::uintmax_t> destinationFreeBytes_;
+    std::optional<PassProgress::Shown> archiveCheck_;
 };

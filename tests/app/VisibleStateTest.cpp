@@ -3,11 +3,15 @@
 
 #include "app/lifecycle/AppDelegate.h"
 #include "app/instance/InstanceRequests.h"
+#include "core/ArchiveRecord.h"
+#include "platform/runtime/Sha256.h"
+#include "station/ArchiveReading.h"
 #include "station/Station.h"
 #include "folders/SelectFolderNSViewController.h"
 #include "support/ChosenDestination.h"
 #include "support/MainWindowFixture.h"
 #include "support/StderrCapture.h"
+#include "support/TempHome.h"
 #include "pass/PassResult.h"
 #include "watch/WatcherNSObject.h"
 
@@ -254,3 +258,36 @@ TEST_F(VisibleStateTest, ALongPassCountsUpOnItsRowAndForScripts) {
 }
 
 } // namespace
+
+// "Check Archive…" reads every copy: the damaged one without an original
+// becomes the row's error and is in the status for scripts; the one whose
+// original the source still holds is made again, its damaged version kept.
+TEST_F(VisibleStateTest, CheckingTheArchiveNamesTheDamageOnTheRowAndMendsWhatItCan) {
+    const fs::path archive = home.makeFolder("Backup/S1");
+    auto record = ArchiveRecord::load(archive);
+    ASSERT_TRUE(record);
+    for (const std::string name : {"gone.jpg", "kept.jpg", "sound.jpg"})
+        record->set(name, *platform::sha256OfFile(home.writeFile("Backup/S1/" + name, "photo " + name)), true);
+    ASSERT_TRUE(record->save());
+    home.writeFile("Backup/S1/gone.jpg", "bit rot");
+    home.writeFile("Backup/S1/kept.jpg", "bit rot");
+    home.writeFile("Shoot/S1/kept.jpg", "photo kept.jpg");
+    ASSERT_TRUE(processEventsUntil([&] {
+        return delegate->station().destinationState() && !delegate->station().slot(1)->busy() &&
+               !delegate->station().slot(2)->busy();
+    }));
+    // The day's share may be under way: the check begins once it has ended.
+    ASSERT_TRUE(processEventsUntil([&] { return !delegate->station().archiveReading()->reading(); }));
+    delegate->checkArchive();
+    EXPECT_TRUE(dialogs->alerts().empty()) << dialogs->alerts().front().informativeText;
+    ASSERT_TRUE(processEventsUntil([&] {
+        return row(1).stateLineShown().find("damaged in the archive; no other copy: gone.jpg") != std::string::npos;
+    })) << row(1).stateLineShown();
+    EXPECT_EQ(testing_support::readFile(archive / "kept.jpg"), "photo kept.jpg");
+    EXPECT_EQ(testing_support::readFile(archive / "gone.jpg"), "bit rot") << "the only copy is left as it is";
+    const auto json = QJsonDocument::fromJson(QByteArray::fromStdString(status(true).text));
+    const auto check = json["slots"].toArray()[0].toObject()["archiveCheck"].toObject();
+    EXPECT_EQ(check["damaged"].toArray(), QJsonArray{"gone.jpg"});
+    EXPECT_TRUE(check["reading"].isNull());
+    EXPECT_EQ(status(false).status, 1);
+}

@@ -18,6 +18,7 @@
 #include "platform/preferences/UserDefaults.h"
 #include "core/TolvExtras.h"
 #include "pass/DestinationCheck.h"
+#include "station/ArchiveReading.h"
 #include "station/Station.h"
 #include "watch/WatcherNSObject.h"
 
@@ -372,6 +373,22 @@ void AppDelegate::deleteAllOldPhotos() {
     ModalUI::Alert alert;
     alert.message = "ALWAYS Delete OLD PHotos withOUT Archiving.";
     alert.informativeText = "This will delete all your old folders in the selected source folders:\n\n";
+    alert.defaultButton = "OK";
+    alert.window = window_;
+    ModalUI::current().runAlert(alert);
+}
+
+void AppDelegate::checkArchive() {
+    ArchiveReading* reading = station().archiveReading();
+    const std::string refused = reading ? reading->readEverything() : std::string("nothing is open yet");
+    if (refused.empty()) {
+        platform::logf("every copy in the archive is read again");
+        return;
+    }
+    platform::logf("the archive cannot be checked now: %s", refused.c_str());
+    ModalUI::Alert alert;
+    alert.message = "The archive cannot be checked now.";
+    alert.informativeText = refused;
     alert.defaultButton = "OK";
     alert.window = window_;
     ModalUI::current().runAlert(alert);

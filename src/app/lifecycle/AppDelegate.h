@@ -88,6 +88,9 @@ public:
     void switchAllWatching(bool on);
     void pollAllPaths();
     void deleteAllOldPhotos();
+    // "Check Archive…": reads every copy of every folder's archive against
+    // its record, with the count on the rows; says why when it cannot begin.
+    void checkArchive();
     void clearRunningTasksFlags();
     bool hasRunningTasks();
 

@@ -224,7 +224,8 @@ std::string StatusReport::text() const {
     return out;
 }
 
-QJsonValue StatusReport::archiveCheckJson(const ArchiveHealth& archive) const {
+QJsonValue StatusReport::archiveCheckJson(const ArchiveHealth& archive,
+                                          const std::optional<PassProgress::Shown>& reading) const {
     const NextShare next = nextShareOf(archive, verifyArchiveDays);
     const QJsonValue nextShare = verifyArchiveDays > 0
                                      ? QJsonValue(QJsonObject{{"copies", static_cast<qint64>(next.copies)},
@@ -237,7 +238,8 @@ QJsonValue StatusReport::archiveCheckJson(const ArchiveHealth& archive) const {
                        {"lastShare", static_cast<qint64>(archive.lastShare)},
                        {"nextShare", nextShare},
                        {"damaged", pathList(archive.damaged)},
-                       {"missing", pathList(archive.missing)}};
+                       {"missing", pathList(archive.missing)},
+                       {"reading", progressJson(reading)}};
 }
 
 std::string StatusReport::json() const {
@@ -261,7 +263,7 @@ std::string StatusReport::json() const {
             {"waitingSince", state.unarchived ? jsonTime(state.unarchived->since) : QJsonValue()},
             {"oldestUnarchivedMinutes", lag ? QJsonValue(static_cast<qint64>(*lag)) : QJsonValue()},
             {"progress", progressJson(state.progress)},
-            {"archiveCheck", archiveCheckJson(s.archive)}});
+            {"archiveCheck", archiveCheckJson(s.archive, s.state.archiveCheck)}});
     }
     const QJsonObject dest{
         {"path", jsonText(destination.path)},

@@ -82,5 +82,5 @@ struct StatusReport {
     std::string json() const;
 
 private:
-    QJsonValue archiveCheckJson(const ArchiveHealth& archive) const;
+    QJsonValue archiveCheckJson(const ArchiveHealth& archive, const std::optional<PassProgress::Shown>& reading) const;
 };

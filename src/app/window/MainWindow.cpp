@@ -65,6 +65,7 @@ void MainWindow::connectActions() {
     connect(toggle, &QPushButton::clicked, this, [d, toggle] { d->ibStopAllWatcher(toggle); });
     connect(ui_->actionPollAllFolders, &QAction::triggered, this, [d] { d->pollAllPaths(); });
     connect(ui_->actionDeleteOldWarning, &QAction::triggered, this, [d] { d->deleteAllOldPhotos(); });
+    connect(ui_->actionCheckArchive, &QAction::triggered, this, [d] { d->checkArchive(); });
     // Quitting goes through the delegate's guard, which asks while a pass runs.
     connect(ui_->actionQuit, &QAction::triggered, this, [d] { d->terminate(nullptr); });
     connect(ui_->setTimeButton, &QPushButton::clicked, this, [d] { d->changeScheduledTime(); });
