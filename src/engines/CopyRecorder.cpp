@@ -121,6 +121,21 @@ void recordKept(ArchiveRecord& record, const std::string& keptFolder, const std:
     record.set(fromArchive.generic_string(), hash, !record.fromCopy(path));
 }
 
+// A copy the run made again with the same bytes (a photo only touched):
+// the version rsync kept of it would be a second copy of the current one.
+// It goes, with the folders it leaves empty up to the kept folders' root.
+void dropIdenticalKept(const std::string& keptFolder, const std::string& path, const std::string& hash) {
+    if (keptFolder.empty()) return;
+    const fs::path kept = fs::path(keptFolder) / path;
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::symlink_status(kept, ec))) return;
+    const auto keptHash = platform::sha256OfFile(kept);
+    if (!keptHash || *keptHash != hash || !fs::remove(kept, ec)) return;
+    const fs::path root = fs::path(keptFolder).parent_path().parent_path();
+    for (fs::path folder = kept.parent_path(); folder != root && fs::is_empty(folder, ec) && fs::remove(folder, ec);)
+        folder = folder.parent_path();
+}
+
 } // namespace
 
 namespace CopyRecorder {
@@ -148,6 +163,7 @@ bool update(const std::string& source, const std::string& archive, const std::ve
         }
         const bool proven = found[i].kind == Found::Kind::Proven;
         const auto known = record->hashOf(todo[i].path);
+        if (known && *known == found[i].hash && todo[i].fresh) dropIdenticalKept(keptFolder, todo[i].path, *known);
         if (!proven && known && *known == found[i].hash) continue; // the same bytes, recorded before
         if (known && *known != found[i].hash) recordKept(*record, keptFolder, todo[i].path, *known);
         record->set(todo[i].path, found[i].hash, proven);

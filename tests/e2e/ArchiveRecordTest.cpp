@@ -167,6 +167,20 @@ TEST(ArchiveRecordTest, APassKilledAtAnyMomentLeavesNoWrongLine) {
     EXPECT_EQ(keptLines, 1);
     EXPECT_NE(*after->hashOf("d1/1.jpg"), *record->hashOf("d1/1.jpg"));
     EXPECT_EQ(testing_support::recordComplaints(archive), "");
+
+    // A photo only touched is copied again, but its old copy held the same
+    // bytes: it is not kept a second time.
+    const auto countKept = [&] {
+        int n = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(archive.parent_path() / ".tolv-archiver-kept"))
+            n += entry.is_regular_file();
+        return n;
+    };
+    const int keptBefore = countKept();
+    fs::last_write_time(source / "d2/2.jpg", fs::last_write_time(source / "d2/2.jpg") - std::chrono::hours(5));
+    EXPECT_EQ(synchronize(source, archive, "0", "fast"), "copied 1 failed 0 deleted 0\n");
+    EXPECT_EQ(countKept(), keptBefore);
+    EXPECT_EQ(testing_support::recordComplaints(archive), "");
 }
 
 TEST(ArchiveRecordTest, ALineIsReadBackAsSha256sumWroteIt) {
