@@ -58,6 +58,8 @@ inline const std::string kPrefVerifyArchiveDays = "prefVerifyArchiveDays";
 // What reading a folder's archive found, and where the rolling check
 // stands (ArchiveHealth); "Format1".."Format3" by source slot.
 inline const std::string kPrefArchiveCheck = "prefArchiveCheck";
+// The kept versions of copies in the destination as last counted (KeptVersions).
+inline const std::string kPrefKeptVersions = "prefKeptVersions";
 
 // Notification names.
 inline const std::string kWatcherDoStart = "WatcherDoStart";

@@ -2,7 +2,10 @@
 
 #include "core/ArchiveRecord.h"
 #include "platform/runtime/SearchPath.h"
+#include "engines/ToolLauncher.h"
 #include "platform/runtime/Task.h"
+
+#include <cstdlib>
 
 #include <map>
 #include <set>
@@ -74,4 +77,21 @@ std::optional<std::string> CopyHasher::contents(const std::string& file) {
         {"/bin/sh", {"-c", "[ -e \"$1\" ] || exit 3; exec cat -- \"$1\"", "sh", file}, std::nullopt});
     if (output.termination.status != 0 || output.termination.signaled) return std::nullopt;
     return output.standardOutput;
+}
+
+std::optional<CopyHasher::Files> CopyHasher::filesBelow(const std::string& folder) {
+    const auto output = platform::Task::runCapturingOutput(
+        {"/bin/sh",
+         {"-c", "[ -e \"$1\" ] || exit 0; exec \"$2\" \"$1\" -type f -printf '%s\\n'", "sh", folder,
+          ToolLauncher::kFindToolPath},
+         std::nullopt});
+    if (output.termination.status != 0 || output.termination.signaled) return std::nullopt;
+    Files files;
+    std::string::size_type from = 0;
+    for (auto end = output.standardOutput.find('\n'); end != std::string::npos;
+         from = end + 1, end = output.standardOutput.find('\n', from)) {
+        ++files.count;
+        files.bytes += std::strtoll(output.standardOutput.c_str() + from, nullptr, 10);
+    }
+    return files;
 }

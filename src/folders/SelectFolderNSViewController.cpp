@@ -1,4 +1,5 @@
 #include "folders/SelectFolderNSViewController.h"
+#include "core/KeptVersions.h"
 #include "core/DestinationProblem.h"
 
 #include "ui_SelectFolderNSView.h"
@@ -504,7 +505,9 @@ SelectFolderNSViewController::StateLine SelectFolderNSViewController::destinatio
         return {destinationTitle(problem) + sshKeyNote(path), true};
     // As the monitor last found it: a share that stops answering never holds the window.
     const std::optional<std::uintmax_t> free = slot_ ? slot_->destinationFreeBytes() : std::nullopt;
-    const std::string keyNote = sshKeyNote(path);
+    std::string keyNote = sshKeyNote(path);
+    if (const auto kept = KeptVersions::stored(); kept && kept->count > 0 && kept->destination == path)
+        keyNote += " · " + kept->text();
     if (!free) return {keyNote.empty() ? "" : keyNote.substr(3), false}; // without the leading " · "
     const std::string text = FreeSpaceFloor::gigabytes(*free) + " free" + keyNote;
     if (*free < FreeSpaceFloor::floorBytes()) return {text + " · below the free-space floor: nothing is copied", true};

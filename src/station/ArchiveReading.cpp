@@ -4,6 +4,7 @@
 #include "core/ArchiveHealth.h"
 #include "core/ArchiveRecord.h"
 #include "core/CommonHeader.h"
+#include "core/KeptVersions.h"
 #include "core/PreferencesHealth.h"
 #include "core/RemoteDestination.h"
 #include "core/Settings.h"
@@ -89,6 +90,21 @@ void readFolder(const Folder& folder, const std::string& destination, bool every
         kArchiveCheckDidEnd, nullptr, platform::UserInfo{{kUserInfoIndex, static_cast<std::int32_t>(folder.slot)}});
 }
 
+// Kept versions only grow: what they take is shown with the destination.
+void countKept(const std::string& destination) {
+    const auto files = CopyHasher::filesBelow(destination + "/" + kKeptFolderName);
+    if (!files) return;
+    KeptVersions kept{files->count, files->bytes, destination, std::chrono::system_clock::now()};
+    const auto before = KeptVersions::stored();
+    if (before && before->count == kept.count && before->bytes == kept.bytes && before->destination == destination)
+        return;
+    kept.store();
+    Settings::save();
+    platform::NotificationCenter::defaultCenter().post(
+        kArchiveCheckDidEnd, nullptr,
+        platform::UserInfo{{kUserInfoIndex, static_cast<std::int32_t>(CommonHeader::kDestinationSlot)}});
+}
+
 void readAll(const std::vector<Folder>& folders, const std::string& destination, bool everything, long days,
              const std::function<bool()>& stop) {
     platform::setIdleIoPriorityOfThisThread();
@@ -96,6 +112,7 @@ void readAll(const std::vector<Folder>& folders, const std::string& destination,
         if (stop()) return;
         readFolder(folder, destination, everything, days, stop);
     }
+    countKept(destination);
 }
 
 } // namespace
@@ -118,10 +135,8 @@ bool ArchiveReading::reading() const {
     return shared_->running;
 }
 
-void ArchiveReading::readDueShares() {
-    if (Settings::read().verifyArchiveDays <= 0) return;
-    start(false);
-}
+// With the rolling check off, the kept versions are still counted.
+void ArchiveReading::readDueShares() { start(false); }
 
 std::string ArchiveReading::readEverything() { return start(true); }
 

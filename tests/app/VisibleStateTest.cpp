@@ -261,7 +261,8 @@ TEST_F(VisibleStateTest, ALongPassCountsUpOnItsRowAndForScripts) {
 
 // "Check Archive…" reads every copy: the damaged one without an original
 // becomes the row's error and is in the status for scripts; the one whose
-// original the source still holds is made again, its damaged version kept.
+// original the source still holds is made again, its damaged version kept,
+// and the kept versions are counted with the destination.
 TEST_F(VisibleStateTest, CheckingTheArchiveNamesTheDamageOnTheRowAndMendsWhatItCan) {
     const fs::path archive = home.makeFolder("Backup/S1");
     auto record = ArchiveRecord::load(archive);
@@ -272,6 +273,7 @@ TEST_F(VisibleStateTest, CheckingTheArchiveNamesTheDamageOnTheRowAndMendsWhatItC
     home.writeFile("Backup/S1/gone.jpg", "bit rot");
     home.writeFile("Backup/S1/kept.jpg", "bit rot");
     home.writeFile("Shoot/S1/kept.jpg", "photo kept.jpg");
+    home.writeFile("Backup/.tolv-archiver-kept/2026-01-01 10-00-00.000/S1/old.jpg", "an older version");
     ASSERT_TRUE(processEventsUntil([&] {
         return delegate->station().destinationState() && !delegate->station().slot(1)->busy() &&
                !delegate->station().slot(2)->busy();
@@ -290,4 +292,11 @@ TEST_F(VisibleStateTest, CheckingTheArchiveNamesTheDamageOnTheRowAndMendsWhatItC
     EXPECT_EQ(check["damaged"].toArray(), QJsonArray{"gone.jpg"});
     EXPECT_TRUE(check["reading"].isNull());
     EXPECT_EQ(status(false).status, 1);
+    ASSERT_TRUE(processEventsUntil([&] {
+        return row(0).stateLineShown().find("2 kept versions") != std::string::npos;
+    })) << row(0).stateLineShown();
+    const auto kept =
+        QJsonDocument::fromJson(QByteArray::fromStdString(status(true).text))["destination"]["keptVersions"];
+    EXPECT_EQ(kept["count"].toInt(), 2);
+    EXPECT_EQ(kept["bytes"].toInt(), std::string("an older version").size() + std::string("bit rot").size());
 }

@@ -57,6 +57,8 @@ StatusReport::Destination destinationOf(const DestinationState& state) {
     if (!state.path.empty()) d.path = state.path;
     // Only the archive's own disk: that of a folder a disk left behind is the system disk's.
     if (d.present) d.freeBytes = state.freeBytes;
+    if (const auto kept = KeptVersions::stored(); kept && !state.path.empty() && kept->destination == state.path)
+        d.kept = kept;
     if (const auto remote = RemoteDestination::parse(d.path)) {
         d.key = platform::SecureShell::identityFor(remote->login).value_or("");
         if (RemoteArchive::isConnectionProblem(d.problem)) d.nextTry = RemoteArchive::nextTry();
@@ -205,6 +207,7 @@ std::string StatusReport::text() const {
     if (!destination.path.empty() && !destination.present)
         out += " (" + (destination.problem.empty() ? std::string("missing") : destination.problem) + ")";
     if (destination.freeBytes) out += ", " + FreeSpaceFloor::gigabytes(*destination.freeBytes) + " free";
+    if (destination.kept && destination.kept->count > 0) out += ", " + destination.kept->text();
     if (destination.nextTry) out += ", next try " + platform::DateFormat::format(*destination.nextTry, "HH:mm:ss");
     if (destination.key)
         out += "\n    ssh key: " + (destination.key->empty() ? std::string("none found") : *destination.key);
@@ -271,7 +274,12 @@ std::string StatusReport::json() const {
         {"problem", jsonText(destination.problem, true)},
         {"freeBytes", destination.freeBytes ? QJsonValue(static_cast<qint64>(*destination.freeBytes)) : QJsonValue()},
         {"key", destination.key ? jsonText(*destination.key, true) : QJsonValue()},
-        {"nextTry", jsonTime(destination.nextTry)}};
+        {"nextTry", jsonTime(destination.nextTry)},
+        {"keptVersions", destination.kept
+                             ? QJsonValue(QJsonObject{{"count", static_cast<qint64>(destination.kept->count)},
+                                                      {"bytes", static_cast<qint64>(destination.kept->bytes)},
+                                                      {"counted", jsonTime(destination.kept->countedAt)}})
+                             : QJsonValue()}};
     const QJsonObject sched{{"time", schedule.set ? jsonText(schedule.time) : QJsonValue()},
                             {"installed", schedule.set && schedule.problem.empty()},
                             {"problem", jsonText(schedule.problem, true)},

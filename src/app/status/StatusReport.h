@@ -7,6 +7,7 @@
 
 #include "core/ArchiveDestination.h"
 #include "core/ArchiveHealth.h"
+#include "core/KeptVersions.h"
 #include "platform/runtime/DateFormat.h"
 #include "pass/PassResult.h"
 #include "watch/SlotState.h"
@@ -30,6 +31,7 @@ struct StatusReport {
         std::optional<std::string> key;
         // A server in its back-off: when it is tried again.
         std::optional<platform::Date> nextTry;
+        std::optional<KeptVersions> kept; // as last counted, on this destination
     };
 
     struct Slot {
