@@ -55,6 +55,18 @@ bool anyBusy(const Watches& watches) {
     return false;
 }
 
+void postEnded(int slot) {
+    platform::NotificationCenter::defaultCenter().post(
+        kArchiveCheckDidEnd, nullptr, platform::UserInfo{{kUserInfoIndex, static_cast<std::int32_t>(slot)}});
+}
+
+// Stores what was found, for the row, the status and the reporter to read.
+void tell(int slot, const ArchiveHealth& health) {
+    health.store(slot);
+    Settings::save();
+    postEnded(slot);
+}
+
 void readFolder(const Folder& folder, const std::string& destination, bool everything, long days,
                 const std::function<bool()>& stop) {
     const std::string archive = FolderSlotRules::archiveFolder(destination, folder.source);
@@ -62,8 +74,12 @@ void readFolder(const Folder& folder, const std::string& destination, bool every
     ArchiveHealth health = before;
     const auto text = CopyHasher::contents(ArchiveRecord::fileFor(archive).string());
     // No record (a folder not archived yet), or one that cannot be read: what
-    // was found stands.
-    if (!text) return;
+    // was found stands, unless it was found in another archive (the
+    // destination chosen anew).
+    if (!text) {
+        if (ArchiveHealth::stored(folder.slot).archive != archive) tell(folder.slot, before);
+        return;
+    }
     const auto record = ArchiveRecord::fromText(archive, *text);
     const auto now = std::chrono::system_clock::now();
     std::int64_t read = 0;
@@ -79,15 +95,14 @@ void readFolder(const Folder& folder, const std::string& destination, bool every
         RollingCheck::accrue(health, static_cast<std::int64_t>(record.hashes().size()), days, now);
         if (health.owed > 0) read = RollingCheck::read(health, archive, record, folder.source, stop, now);
     }
-    if (health == before) return;
-    health.store(folder.slot);
-    Settings::save();
+    if (health != before)
+        tell(folder.slot, health);
+    else if (everything)
+        postEnded(folder.slot); // the row's count goes
     if (read > 0)
         platform::logf("%s: %lld copies read again, %zu damaged, %zu missing, %lld still owed", archive.c_str(),
                        static_cast<long long>(read), health.damaged.size(), health.missing.size(),
                        static_cast<long long>(health.owed));
-    platform::NotificationCenter::defaultCenter().post(
-        kArchiveCheckDidEnd, nullptr, platform::UserInfo{{kUserInfoIndex, static_cast<std::int32_t>(folder.slot)}});
 }
 
 // Kept versions only grow: what they take is shown with the destination.
@@ -100,9 +115,7 @@ void countKept(const std::string& destination) {
         return;
     kept.store();
     Settings::save();
-    platform::NotificationCenter::defaultCenter().post(
-        kArchiveCheckDidEnd, nullptr,
-        platform::UserInfo{{kUserInfoIndex, static_cast<std::int32_t>(CommonHeader::kDestinationSlot)}});
+    postEnded(CommonHeader::kDestinationSlot);
 }
 
 void readAll(const std::vector<Folder>& folders, const std::string& destination, bool everything, long days,

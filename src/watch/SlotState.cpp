@@ -89,7 +89,7 @@ SlotState::Inputs SlotState::storedSwitches(int slot) {
     in.sourceMissing = slot != CommonHeader::kDestinationSlot && chosen && on && !folder.valid;
     in.lagAlarmMinutes = lagAlarmMinutesSetting();
     in.preferencesProblem = PreferencesHealth::problem();
-    if (slot != CommonHeader::kDestinationSlot) in.archiveDamage = ArchiveHealth::stored(slot).problem();
+    if (slot != CommonHeader::kDestinationSlot && chosen) in.archiveDamage = ArchiveHealth::stored(slot).problem();
     return in;
 }
 
