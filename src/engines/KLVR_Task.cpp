@@ -68,7 +68,7 @@ std::vector<std::string> printingEachCopied(std::vector<std::string> arguments) 
 // source before and after it (PerFileCensus). The look before reads every
 // file, so it and the walk after it run on a thread of the run's own: the
 // caller may be the GUI thread. The walk counts each file it prints as done.
-void runCounted(const CopyJob& job, const FindRequest& request) {
+void runCounted(const CopyJob& job, const FindRequest& request, platform::Date start) {
     const bool leftBehind = CopyRecorder::begin(job.target);
     PerFileCensus census(job.source, job.target, job.minutes, job.days);
     census.lookBefore();
@@ -84,7 +84,9 @@ void runCounted(const CopyJob& job, const FindRequest& request) {
     const auto counts = end->started ? std::optional(census.lookAfter()) : std::nullopt;
     // The walk deleted old originals as it went, once cmp had compared
     // them: their copies are recorded from themselves.
-    if (end->started) CopyRecorder::updateLogged(job.source, job.target, leftBehind, counts ? counts->copied : 1);
+    if (end->started)
+        CopyRecorder::updateLogged(job.source, job.target, leftBehind, counts ? counts->copied : 1, nullptr,
+                                   SynchronizationPolicy::keptFolder(job.target, start));
     job.finish(*end, counts);
 }
 
@@ -118,7 +120,7 @@ void KLVR_Task::synchronize(CopyJob job) {
     auto run = std::make_shared<CopyJob>(std::move(job));
     const FindRequest request =
         synchronizationRequest(run->source, run->target, run->minutes, run->days, run->context, start);
-    platform::startWorker([run, request] { runCounted(*run, request); },
+    platform::startWorker([run, request, start] { runCounted(*run, request, start); },
                           [run](const std::string& why) {
                               logf("the pass from %s failed: %s", run->source.c_str(), why.c_str());
                               run->notStarted();

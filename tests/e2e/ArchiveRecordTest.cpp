@@ -168,6 +168,18 @@ TEST(ArchiveRecordTest, APassKilledAtAnyMomentLeavesNoWrongLine) {
     EXPECT_NE(*after->hashOf("d1/1.jpg"), *record->hashOf("d1/1.jpg"));
     EXPECT_EQ(testing_support::recordComplaints(archive), "");
 
+    // The per-file engine records the version it keeps as well.
+    home.writeFile("Main/d3/3.jpg", "rewritten between per-file passes: " + block);
+    EXPECT_EQ(synchronize(source, archive, "0", "per-file"), "copied 1 failed 0 deleted 0\n");
+    const auto perFile = ArchiveRecord::load(archive);
+    ASSERT_TRUE(perFile);
+    int perFileKept = 0;
+    for (const auto& [path, hash] : perFile->hashes())
+        perFileKept += path.starts_with("../.tolv-archiver-kept/") && path.ends_with("/Main/d3/3.jpg") &&
+                       hash == *record->hashOf("d3/3.jpg");
+    EXPECT_EQ(perFileKept, 1);
+    EXPECT_EQ(testing_support::recordComplaints(archive), "");
+
     // A photo only touched is copied again, but its old copy held the same
     // bytes: it is not kept a second time.
     const auto countKept = [&] {
