@@ -40,6 +40,7 @@ namespace {
 // that a share falls due within minutes of its day.
 constexpr auto kFirstLook = 5s;
 constexpr auto kLookEvery = 10min;
+constexpr auto kRetry = 30s;
 
 struct Folder {
     int slot;
@@ -131,7 +132,10 @@ void readAll(const std::vector<Folder>& folders, const std::string& destination,
 } // namespace
 
 ArchiveReading::ArchiveReading(const Station& station) : station_(station), shared_(std::make_shared<Shared>()) {
-    QTimer::singleShot(kFirstLook, this, &ArchiveReading::readDueShares);
+    retry_ = new QTimer(this);
+    retry_->setSingleShot(true);
+    connect(retry_, &QTimer::timeout, this, &ArchiveReading::readDueShares);
+    retry_->start(kFirstLook);
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, &ArchiveReading::readDueShares);
     timer->start(kLookEvery);
@@ -148,8 +152,12 @@ bool ArchiveReading::reading() const {
     return shared_->running;
 }
 
-// With the rolling check off, the kept versions are still counted.
-void ArchiveReading::readDueShares() { start(false); }
+// With the rolling check off, the kept versions are still counted. Kept
+// from it (a pass runs, the destination not looked at yet), it looks again
+// soon rather than at the next round.
+void ArchiveReading::readDueShares() {
+    if (!start(false).empty()) retry_->start(kRetry);
+}
 
 std::string ArchiveReading::readEverything() { return start(true); }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class QTimer;
 class SlotWatch;
 class Station;
 
@@ -35,4 +36,5 @@ private:
 
     const Station& station_;
     std::shared_ptr<Shared> shared_;
+    QTimer* retry_ = nullptr; // the first look, and a look again soon after one kept from reading
 };
