@@ -220,6 +220,7 @@ TEST(SingleInstanceProcessTest, AServerDestinationIsSetUpTriedAndArchivedIntoWit
         {{"--set", "settle-minutes", "0"}, 0, ""},
         {{"--check-destination"}, 0, "write access: yes"},
         {{"--status"}, 3, "ssh key: " + server.userKey().string()},
+        {{"--status"}, 3, "archive on a server: not read again from here yet"},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.arguments.back());

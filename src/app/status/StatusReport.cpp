@@ -216,7 +216,10 @@ std::string StatusReport::text() const {
         out += s.name + ": " + (s.path.empty() ? "(no folder)" : s.path);
         if (!s.path.empty() && !s.valid) out += " (missing)";
         out += "\n    " + stateOf(s).line(s.state.last, s.state.lastArchived);
-        if (!s.path.empty()) out += "\n    " + archiveLine(s.archive, verifyArchiveDays);
+        if (!s.path.empty())
+            out += "\n    " + (RemoteDestination::looksRemote(destination.path)
+                                   ? std::string("archive on a server: not read again from here yet")
+                                   : archiveLine(s.archive, verifyArchiveDays));
         out += "\n    enabled " + yesNo(s.enabled) + ", watched " + yesNo(s.state.watching) + ", busy " +
                yesNo(s.state.busy) + "\n";
     }
