@@ -36,15 +36,11 @@ std::string named(const std::set<std::string>& paths) {
 
 } // namespace
 
-ArchiveHealth ArchiveHealth::stored(int slot, const std::string& archive) {
+ArchiveHealth ArchiveHealth::stored(int slot) {
     ArchiveHealth h;
-    h.archive = archive;
     const Value value = Settings::stored(keyFor(slot));
     if (!value.isDictionary()) return h;
-    const auto storedArchive = value["archive"].toString().value_or("");
-    // Another destination's findings say nothing of this one.
-    if (!archive.empty() && storedArchive != archive) return h;
-    h.archive = storedArchive;
+    h.archive = value["archive"].toString().value_or("");
     h.damaged = setOf(value["damaged"]);
     h.missing = setOf(value["missing"]);
     h.next = value["next"].toString().value_or("");

@@ -25,8 +25,8 @@ struct ArchiveHealth {
     std::int64_t lastShare = 0;                // copies that share read
     std::int64_t recorded = 0;                 // copies in the record then
 
-    // The slot's, for the archive folder given ("" takes whatever is stored).
-    static ArchiveHealth stored(int slot, const std::string& archive = "");
+    // The slot's, whichever archive folder it was found in.
+    static ArchiveHealth stored(int slot);
     void store(int slot) const;
 
     // A copy read: damaged or missing, or sound (which takes it off the lists).

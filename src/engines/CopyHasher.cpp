@@ -12,6 +12,16 @@
 
 namespace {
 
+// The pieces of a child's output that end in delimiter.
+std::vector<std::string> piecesOf(const std::string& output, char delimiter) {
+    std::vector<std::string> pieces;
+    std::string::size_type from = 0;
+    for (auto end = output.find(delimiter); end != std::string::npos;
+         from = end + 1, end = output.find(delimiter, from))
+        pieces.push_back(output.substr(from, end - from));
+    return pieces;
+}
+
 // "ionice -t -c3 program": idle priority, and the program runs all the
 // same when the kernel refuses it.
 platform::Task::Options idle(const std::string& program, std::vector<std::string> arguments) {
@@ -34,13 +44,9 @@ std::set<std::string> absentOf(const std::string& folder, const std::vector<std:
     arguments.insert(arguments.end(), paths.begin(), paths.end());
     platform::Task::Options options{"/bin/sh", arguments, folder};
     const auto output = platform::Task::runCapturingOutput(options);
-    std::set<std::string> absent;
-    if (output.termination.status != 0) return absent;
-    std::string::size_type from = 0;
-    for (auto end = output.standardOutput.find('\0'); end != std::string::npos;
-         from = end + 1, end = output.standardOutput.find('\0', from))
-        absent.insert(output.standardOutput.substr(from, end - from));
-    return absent;
+    if (output.termination.status != 0) return {};
+    const auto pieces = piecesOf(output.standardOutput, '\0');
+    return {pieces.begin(), pieces.end()};
 }
 
 } // namespace
@@ -52,11 +58,8 @@ std::vector<CopyHasher::Read> CopyHasher::hash(const std::string& folder, const 
     options.workingDirectory = folder;
     const auto output = platform::Task::runCapturingOutput(options);
     std::map<std::string, std::string> hashes;
-    std::string::size_type from = 0;
-    for (auto end = output.standardOutput.find('\n'); end != std::string::npos;
-         from = end + 1, end = output.standardOutput.find('\n', from))
-        if (const auto entry = ArchiveRecord::parse(output.standardOutput.substr(from, end - from)))
-            hashes[entry->path] = entry->hash;
+    for (const auto& line : piecesOf(output.standardOutput, '\n'))
+        if (const auto entry = ArchiveRecord::parse(line)) hashes[entry->path] = entry->hash;
     std::vector<std::string> unread;
     for (const auto& path : paths)
         if (!hashes.contains(path)) unread.push_back(path);
@@ -87,11 +90,9 @@ std::optional<CopyHasher::Files> CopyHasher::filesBelow(const std::string& folde
          std::nullopt});
     if (output.termination.status != 0 || output.termination.signaled) return std::nullopt;
     Files files;
-    std::string::size_type from = 0;
-    for (auto end = output.standardOutput.find('\n'); end != std::string::npos;
-         from = end + 1, end = output.standardOutput.find('\n', from)) {
+    for (const auto& size : piecesOf(output.standardOutput, '\n')) {
         ++files.count;
-        files.bytes += std::strtoll(output.standardOutput.c_str() + from, nullptr, 10);
+        files.bytes += std::strtoll(size.c_str(), nullptr, 10);
     }
     return files;
 }

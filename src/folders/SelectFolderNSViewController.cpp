@@ -1,5 +1,4 @@
 #include "folders/SelectFolderNSViewController.h"
-#include "core/KeptVersions.h"
 #include "core/DestinationProblem.h"
 
 #include "ui_SelectFolderNSView.h"
@@ -10,6 +9,7 @@
 #include "core/ArchiveDestination.h"
 #include "core/Settings.h"
 #include "folders/viewSetEnabled.h"
+#include "pass/KeptVersions.h"
 #include "platform/desktop/Bundle.h"
 #include "platform/runtime/Log.h"
 #include "platform/qt/QtGuiThread.h"

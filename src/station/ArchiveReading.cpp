@@ -4,14 +4,13 @@
 #include "core/ArchiveHealth.h"
 #include "core/ArchiveRecord.h"
 #include "core/CommonHeader.h"
-#include "core/KeptVersions.h"
+#include "pass/KeptVersions.h"
 #include "core/PreferencesHealth.h"
 #include "core/RemoteDestination.h"
 #include "core/Settings.h"
 #include "engines/CopyHasher.h"
 #include "pass/FolderSlotRules.h"
 #include "pass/RollingCheck.h"
-#include "platform/runtime/IoPriority.h"
 #include "platform/runtime/Log.h"
 #include "platform/runtime/NotificationCenter.h"
 #include "platform/runtime/Worker.h"
@@ -71,14 +70,18 @@ void tell(int slot, const ArchiveHealth& health) {
 void readFolder(const Folder& folder, const std::string& destination, bool everything, long days,
                 const std::function<bool()>& stop) {
     const std::string archive = FolderSlotRules::archiveFolder(destination, folder.source);
-    const ArchiveHealth before = ArchiveHealth::stored(folder.slot, archive);
+    const ArchiveHealth stored = ArchiveHealth::stored(folder.slot);
+    // Another destination's findings say nothing of this one.
+    const bool another = stored.archive != archive;
+    ArchiveHealth before = another ? ArchiveHealth{} : stored;
+    before.archive = archive;
     ArchiveHealth health = before;
     const auto text = CopyHasher::contents(ArchiveRecord::fileFor(archive).string());
     // No record (a folder not archived yet), or one that cannot be read: what
     // was found stands, unless it was found in another archive (the
     // destination chosen anew).
     if (!text) {
-        if (ArchiveHealth::stored(folder.slot).archive != archive) tell(folder.slot, before);
+        if (another) tell(folder.slot, before);
         return;
     }
     const auto record = ArchiveRecord::fromText(archive, *text);
@@ -121,7 +124,6 @@ void countKept(const std::string& destination) {
 
 void readAll(const std::vector<Folder>& folders, const std::string& destination, bool everything, long days,
              const std::function<bool()>& stop) {
-    platform::setIdleIoPriorityOfThisThread();
     for (const Folder& folder : folders) {
         if (stop()) return;
         readFolder(folder, destination, everything, days, stop);

@@ -7,7 +7,7 @@
 
 #include "core/ArchiveDestination.h"
 #include "core/ArchiveHealth.h"
-#include "core/KeptVersions.h"
+#include "pass/KeptVersions.h"
 #include "platform/runtime/DateFormat.h"
 #include "pass/PassResult.h"
 #include "watch/SlotState.h"

@@ -1,9 +1,8 @@
-#include "core/KeptVersions.h"
+#include "pass/KeptVersions.h"
 
 #include "core/CommonHeader.h"
 #include "core/Settings.h"
-
-#include <cstdio>
+#include "pass/FreeSpaceFloor.h"
 
 using platform::Value;
 
@@ -27,7 +26,6 @@ void KeptVersions::store() const {
 
 std::string KeptVersions::text() const {
     if (count == 0) return "";
-    char size[32];
-    std::snprintf(size, sizeof size, "%.1f GB", static_cast<double>(bytes) / 1e9);
-    return std::to_string(count) + (count == 1 ? " kept version, " : " kept versions, ") + size;
+    return std::to_string(count) + (count == 1 ? " kept version, " : " kept versions, ") +
+           FreeSpaceFloor::gigabytes(static_cast<std::uintmax_t>(bytes));
 }
