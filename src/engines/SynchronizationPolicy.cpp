@@ -84,9 +84,7 @@ std::string SynchronizationPolicy::keptFolder(const std::string& destination, pl
     // name below it tells the sources apart.
     // rsync takes a server's kept folder as a path there.
     if (const auto server = RemoteDestination::parse(destination)) return keptFolder(server->path, start);
-    const std::filesystem::path archive(PathString::standardizing(destination));
-    const std::string stamp = platform::DateFormat::format(start, "yyyy-MM-dd HH-mm-ss.SSS");
-    return (archive.parent_path() / kKeptFolderName / stamp / archive.filename()).string();
+    return keptFolderBeside(PathString::standardizing(destination), start).string();
 }
 
 std::filesystem::path SynchronizationPolicy::keptFolderBeside(const std::filesystem::path& archiveFolder,
